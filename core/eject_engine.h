@@ -1,0 +1,82 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/ejectable_volume.h"
+#include "platform/disk_describer.h"
+#include "platform/dispatcher.h"
+#include "platform/ejector.h"
+#include "platform/process_runner.h"
+#include "platform/volume_monitor.h"
+#include "platform/volume_source.h"
+
+// The platform pieces the engine works through. The application hands in the real ones,
+// tests their fakes. All references must outlive the engine.
+struct EnginePlatform {
+  VolumeSource& volumeSource;
+  DiskDescriber& diskDescriber;
+  ProcessRunner& processRunner;
+  Ejector& ejector;
+  Dispatcher& dispatcher;
+  // None: the engine hears of no mount or unmount and only rebuilds on request.
+  VolumeMonitor* volumeMonitor = nullptr;
+  std::string timeMachineTool = "/usr/bin/tmutil";
+  // Reads the process environment; getenv when empty.
+  std::function<std::optional<std::string>(const std::string&)> environment;
+};
+
+// The one object that knows which external volumes are mounted, and ejects them.
+// The program creates exactly one; its list is read and replaced on the main thread only.
+class EjectEngine {
+ public:
+  struct EjectResult {
+    EjectableVolume volume;
+    bool success = false;
+    std::optional<std::string> message;  // on failure, the localised retained-volume text
+  };
+  using EjectCompletion = std::function<void(EjectResult)>;
+  using BatchCompletion = std::function<void(std::vector<EjectResult>)>;
+
+  // Runs a first discovery pass on the calling thread, then starts listening for changes.
+  explicit EjectEngine(EnginePlatform platform);
+  ~EjectEngine();
+  EjectEngine(const EjectEngine&) = delete;
+  EjectEngine& operator=(const EjectEngine&) = delete;
+
+  const std::vector<EjectableVolume>& volumes() const { return volumes_; }
+  // Called on the main thread after each rebuild caused by a mount, unmount or rename.
+  void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
+  void refresh();
+
+  void eject(const EjectableVolume& volume, EjectCompletion completion);
+  void ejectAll(BatchCompletion completion);
+  // True while a backup runs, false when none does, nothing when the tool cannot tell.
+  std::optional<bool> backupIsRunning();
+
+  // The one-line summary of a list of volumes.
+  static std::string resume(const std::vector<EjectableVolume>& volumes);
+
+  // One discovery pass; reads no engine state.
+  std::vector<EjectableVolume> listExternalVolumes();
+  bool isDiskImage(const std::string& mountPath);
+  bool isTimeMachine(const std::string& mountPath, const std::set<std::string>& connues);
+  std::set<std::string> timeMachineMountPoints();
+  std::optional<std::string> tmutil(const std::vector<std::string>& arguments);
+  bool isSandboxed() const;
+
+ private:
+  void volumesChanged();
+  void ejectSequentially(std::vector<EjectableVolume> remaining, std::vector<EjectResult> results,
+                         BatchCompletion completion);
+
+  EnginePlatform platform_;
+  std::vector<EjectableVolume> volumes_;
+  std::function<void()> onChange_;
+  // Work queued on the dispatcher checks this so that it does nothing once the engine is gone.
+  std::shared_ptr<EjectEngine*> self_;
+};

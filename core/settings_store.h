@@ -1,0 +1,57 @@
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "core/settings_value.h"
+
+// The user's persisted settings: one typed property-list file, shared by every thread
+// and every process of the program.
+//
+// Each write rewrites the whole file atomically (temporary file in the same folder,
+// flushed, renamed over the old one), so a crash leaves either the old or the new file.
+// A file that cannot be parsed reads as empty and is kept aside under a ".corrupt-<time>"
+// name before the next write replaces it.
+class SettingsStore {
+ public:
+  // The process's store: $XDG_CONFIG_HOME/VarneloEject/defaults.plist (~/.config when unset),
+  // opened on first use.
+  static SettingsStore& shared();
+
+  explicit SettingsStore(std::filesystem::path file);
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
+
+  const std::filesystem::path& file() const { return file_; }
+
+  // The value stored under the key, typed as it was stored.
+  std::optional<SettingsValue> object(const std::string& key) const;
+  std::optional<std::string> string(const std::string& key) const;
+  // The usual user-defaults Boolean reading: a Boolean as is, a number non-zero, a text
+  // "YES"/"true" (any case) or a non-zero number; anything else and absence read false.
+  bool boolean(const std::string& key) const;
+
+  // Returns false when the file could not be written; the value is kept in memory anyway.
+  bool set(const std::string& key, SettingsValue value);
+  bool remove(const std::string& key);
+
+ private:
+  struct FileStamp {
+    bool exists = false;
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type modified;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+  };
+
+  void reloadIfChangedLocked() const;
+  bool writeLocked();
+
+  std::filesystem::path file_;
+  mutable std::mutex mutex_;
+  mutable SettingsValue::Dictionary values_;
+  mutable std::optional<FileStamp> loadedStamp_;
+  mutable bool corrupt_ = false;
+};

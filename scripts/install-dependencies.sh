@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian packages VarneloEject needs to build, test and run.
+# Idempotent: packages already present are not touched. Works as root or through sudo.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang clang-tidy clang-format
+  # core and platform libraries
+  libplist-dev libmount-dev libblkid-dev libudev-dev libicu-dev libfmt-dev
+  nlohmann-json3-dev libcurl4-openssl-dev uuid-dev libsdbus-c++-dev
+  # desktop
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  # integration tests: volumes, udev, D-Bus, udisks2, a display
+  e2fsprogs util-linux udev dbus udisks2 policykit-1 xvfb xauth trayer imagemagick
+  desktop-file-utils appstream
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  as_root=(sudo)
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

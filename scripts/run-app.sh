@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds the program and starts it. Arguments are passed on.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-dependencies.sh
+cmake --preset default -DVARNELO_BUILD_TESTS=OFF -DVARNELO_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build --target varnelo-eject >/dev/null
+exec build/bin/varnelo-eject "$@"

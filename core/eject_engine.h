@@ -37,7 +37,7 @@ class EjectEngine {
   struct EjectResult {
     EjectableVolume volume;
     bool success = false;
-    std::optional<std::string> message;  // on failure, the localised retained-volume text
+    std::optional<std::string> message; // on failure, the localised retained-volume text
   };
   using EjectCompletion = std::function<void(EjectResult)>;
   using BatchCompletion = std::function<void(std::vector<EjectResult>)>;
@@ -71,6 +71,8 @@ class EjectEngine {
 
  private:
   void volumesChanged();
+  // From the platform's environment reader, else the process environment.
+  std::optional<std::string> environmentValue(const std::string& name) const;
   void ejectSequentially(std::vector<EjectableVolume> remaining, std::vector<EjectResult> results,
                          BatchCompletion completion);
 

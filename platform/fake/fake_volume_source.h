@@ -1,0 +1,41 @@
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/volume_source.h"
+
+// A mount table the test writes: each mount path with its resource values, or with none to
+// make reading them fail.
+class FakeVolumeSource : public VolumeSource {
+ public:
+  struct Entry {
+    std::string mountPath;
+    std::optional<VolumeResources> resources;
+  };
+
+  // An external, ejectable volume with a name and a size, the usual case.
+  static VolumeResources external(std::string name, std::int64_t capacity = 16'000'000'000);
+
+  void setVolumes(std::vector<Entry> entries);
+  void addVolume(std::string mountPath, std::optional<VolumeResources> resources);
+  void removeVolume(const std::string& mountPath);
+  // While set, the mount table cannot be read at all.
+  void setListFails(bool fails);
+
+  int listCalls() const;
+  int resourceCalls() const;
+
+  std::optional<std::vector<std::string>> mountedVolumePaths() override;
+  std::optional<VolumeResources> resourceValues(const std::string& mountPath) override;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Entry> entries_;
+  bool listFails_ = false;
+  int listCalls_ = 0;
+  int resourceCalls_ = 0;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "platform/ejector.h"
+
+// Unmounts with umount2 and detaches a loop device, without udisks2. Only root may do this;
+// it is the way out on machines with no system bus or no udisks2. Other disks are only
+// unmounted: without udisks2 there is no safe way to power them off.
+class DirectEjector : public Ejector {
+ public:
+  // Where the mount table, sysfs and the device nodes are; tests point them at prepared trees.
+  struct Paths {
+    std::string mountInfo = "/proc/self/mountinfo";
+    std::string sysRoot = "/sys";
+    std::string devRoot = "/dev";
+  };
+
+  DirectEjector() = default;
+  explicit DirectEjector(Paths paths) : paths_(std::move(paths)) {}
+
+  EjectOutcome unmountAndEject(const std::string& mountPath) override;
+
+ private:
+  Paths paths_;
+};

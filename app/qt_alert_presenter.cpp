@@ -1,0 +1,78 @@
+#include "app/qt_alert_presenter.h"
+
+#include <utility>
+#include <vector>
+
+#include <QIcon>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QString>
+#include <QWidget>
+
+#include "core/localization.h"
+
+namespace {
+
+QMessageBox::Icon iconFor(Alert::Style style) {
+  switch (style) {
+  case Alert::Style::informational:
+    return QMessageBox::Information;
+  case Alert::Style::warning:
+    return QMessageBox::Warning;
+  case Alert::Style::critical:
+    return QMessageBox::Critical;
+  }
+  return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+QtAlertPresenter::QtAlertPresenter(DisplayEnvironment& environment,
+                                   std::function<QWidget*()> mainWindow)
+    : environment_(environment), mainWindow_(std::move(mainWindow)) {}
+
+int QtAlertPresenter::present(const Alert& alert) {
+  QWidget* window = mainWindow_ ? mainWindow_() : nullptr;
+  environment_.activateApplication(window);
+
+  // A hidden window would take the box off screen with it; then the box stands alone.
+  QWidget* parent = (window != nullptr && window->isVisible()) ? window : nullptr;
+  QMessageBox box(iconFor(alert.style), QString::fromStdString(alert.title),
+                  QString::fromStdString(alert.message), QMessageBox::NoButton, parent);
+  box.setWindowModality(Qt::ApplicationModal);
+  if (alert.icon) {
+    const QIcon icon = QIcon::fromTheme(QString::fromStdString(*alert.icon),
+                                        QIcon(QString::fromStdString(*alert.icon)));
+    if (!icon.isNull()) {
+      box.setIconPixmap(icon.pixmap(64, 64));
+    }
+  }
+
+  std::vector<std::string> titles = alert.buttons;
+  if (titles.empty()) {
+    titles.push_back(L("common.ok"));
+  }
+  // The first button accepts and is the default; the second is what Escape presses. The
+  // desktop's own convention decides where each one sits.
+  std::vector<QPushButton*> buttons;
+  for (std::size_t index = 0; index < titles.size(); ++index) {
+    const auto role = index == 0   ? QMessageBox::AcceptRole
+                      : index == 1 ? QMessageBox::RejectRole
+                                   : QMessageBox::ActionRole;
+    buttons.push_back(box.addButton(QString::fromStdString(titles[index]), role));
+  }
+  box.setDefaultButton(buttons.front());
+  box.setEscapeButton(buttons.size() > 1 ? buttons[1] : buttons.front());
+
+  box.show();
+  environment_.activateApplication(&box);
+  box.exec();
+
+  QAbstractButton* clicked = box.clickedButton();
+  for (std::size_t index = 0; index < buttons.size(); ++index) {
+    if (buttons[index] == clicked) {
+      return static_cast<int>(index);
+    }
+  }
+  return -1;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "app/display_environment.h"
+
+class QtDisplayEnvironment : public DisplayEnvironment {
+ public:
+  bool systemTrayAvailable() const override;
+  void activateApplication(QWidget* window) override;
+};

@@ -1,0 +1,376 @@
+#include "app/updater.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <fstream>
+#include <limits>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include <QCryptographicHash>
+#include <QDesktopServices>
+#include <QFile>
+#include <QString>
+#include <QUrl>
+
+#include "core/localization.h"
+
+namespace {
+
+constexpr std::chrono::seconds feedTimeout{15};
+constexpr std::chrono::seconds packageTimeout{300};
+
+std::optional<std::vector<unsigned long>> versionParts(const std::string& version) {
+  std::vector<unsigned long> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = version.find('.', start);
+    const std::string part = version.substr(start, end == std::string::npos ? end : end - start);
+    unsigned long value = 0;
+    const auto [rest, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (part.empty() || error != std::errc{} || rest != part.data() + part.size()) {
+      return std::nullopt;
+    }
+    parts.push_back(value);
+    if (end == std::string::npos) {
+      return parts;
+    }
+    start = end + 1;
+  }
+}
+
+bool isSha256Hex(const std::string& text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(),
+                                          [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The file name the package is saved under: the last part of its address, or a name of our
+// own when that part is empty or could step out of the folder.
+std::string packageFileName(const ReleaseAnnouncement& release) {
+  const QString fileName = QUrl(QString::fromStdString(release.url)).fileName();
+  if (fileName.isEmpty() || fileName == QStringLiteral(".") || fileName == QStringLiteral("..") ||
+      fileName.contains(QLatin1Char('/'))) {
+    return "VarneloEject-" + release.version;
+  }
+  return fileName.toStdString();
+}
+
+std::optional<std::string> readString(const nlohmann::json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || !found->is_string()) {
+    return std::nullopt;
+  }
+  return found->get<std::string>();
+}
+
+} // namespace
+
+Updater::Updater(HttpTransport& transport, Dispatcher& dispatcher, SettingsStore& settings,
+                 AlertPresenter& alerts, UpdaterConfiguration configuration, QObject* parent)
+    : QObject(parent), transport_(transport), dispatcher_(dispatcher), settings_(settings),
+      alerts_(alerts), configuration_(std::move(configuration)),
+      openUrl_([](const std::string& url) {
+        QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+      }),
+      self_(std::make_shared<Updater*>(this)) {
+  timer_.setSingleShot(true);
+  connect(&timer_, &QTimer::timeout, this, [this]() { check(false); });
+}
+
+Updater::~Updater() {
+  *self_ = nullptr;
+}
+
+void Updater::startUpdater() {
+  started_ = true;
+  schedule();
+}
+
+void Updater::setUpdateCheckInterval(double seconds) {
+  interval_ = std::max(seconds, minimumCheckInterval);
+  schedule();
+}
+
+bool Updater::automaticallyChecksForUpdates() const {
+  return settings_.object(automaticChecksKey) ? settings_.boolean(automaticChecksKey) : true;
+}
+
+void Updater::setAutomaticallyChecksForUpdates(bool value) {
+  settings_.set(automaticChecksKey, value);
+  schedule();
+}
+
+bool Updater::automaticallyDownloadsUpdates() const {
+  return settings_.boolean(automaticDownloadsKey);
+}
+
+void Updater::setAutomaticallyDownloadsUpdates(bool value) {
+  settings_.set(automaticDownloadsKey, value);
+}
+
+void Updater::checkForUpdates() {
+  check(true);
+}
+
+std::optional<int> Updater::scheduledCheckDelay() const {
+  if (!timer_.isActive()) {
+    return std::nullopt;
+  }
+  return timer_.remainingTime();
+}
+
+void Updater::schedule() {
+  timer_.stop();
+  if (!started_ || !automaticallyChecksForUpdates()) {
+    return;
+  }
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const auto interval = duration_cast<milliseconds>(duration<double>(interval_));
+  auto delay = milliseconds::zero();
+  if (const auto stored = settings_.object(lastCheckKey)) {
+    if (const auto* last = stored->as<SettingsValue::Date>()) {
+      // A last check in the future (the clock was set back) counts as one made just now.
+      const auto since = std::max(duration_cast<milliseconds>(now - *last), milliseconds::zero());
+      delay = std::max(interval - since, milliseconds::zero());
+    }
+  }
+  const auto longest = milliseconds(std::numeric_limits<int>::max());
+  timer_.start(static_cast<int>(std::min(delay, longest).count()));
+}
+
+void Updater::check(bool userInitiated) {
+  if (checking_) {
+    // One request at a time; the user still gets the answer of the one under way.
+    userWaiting_ = userWaiting_ || userInitiated;
+    return;
+  }
+  checking_ = true;
+  userWaiting_ = userInitiated;
+  timer_.stop();
+  settings_.set(lastCheckKey, SettingsValue(std::chrono::system_clock::now()));
+
+  HttpRequest request;
+  request.url = configuration_.feedUrl;
+  request.method = "GET";
+  request.timeout = feedTimeout;
+  auto self = self_;
+  HttpTransport& transport = transport_;
+  Dispatcher& dispatcher = dispatcher_;
+  dispatcher_.runInBackground([self, request, &transport, &dispatcher]() {
+    HttpResponse response = transport.send(request);
+    dispatcher.runOnMain([self, response = std::move(response)]() {
+      if (Updater* updater = *self) {
+        updater->feedArrived(response);
+      }
+    });
+  });
+}
+
+void Updater::feedArrived(const HttpResponse& response) {
+  const bool userInitiated = userWaiting_;
+  std::optional<ReleaseAnnouncement> release;
+  if (response.transferred && response.status == 200) {
+    release = parseFeed(response.body);
+  }
+  if (!release) {
+    checkFailed();
+    return;
+  }
+  const auto order = compareVersions(release->version, configuration_.currentVersion);
+  if (!order) {
+    checkFailed();
+    return;
+  }
+  checking_ = false;
+  userWaiting_ = false;
+  schedule();
+
+  if (*order <= 0) {
+    if (userInitiated) {
+      alerts_.present({Alert::Style::informational,
+                       L("update.up_to_date_title"),
+                       L("update.up_to_date_message", configuration_.currentVersion),
+                       {L("common.ok")},
+                       std::nullopt});
+    }
+  } else if (userInitiated) {
+    announce(*release);
+  } else if (release->version != announcedVersion_) {
+    if (automaticallyDownloadsUpdates()) {
+      startDownload(*release);
+    } else {
+      announcedVersion_ = release->version;
+      announce(*release);
+    }
+  }
+  emit checkFinished();
+}
+
+void Updater::checkFailed() {
+  const bool userInitiated = userWaiting_;
+  checking_ = false;
+  userWaiting_ = false;
+  schedule();
+  // A scheduled check that fails stays quiet; the next one will try again.
+  if (userInitiated) {
+    alerts_.present({Alert::Style::warning,
+                     L("update.check_failed_title"),
+                     L("update.check_failed_message"),
+                     {L("common.ok")},
+                     std::nullopt});
+  }
+  emit checkFinished();
+}
+
+void Updater::announce(const ReleaseAnnouncement& release) {
+  std::string message =
+      L("update.available_message", release.version, configuration_.currentVersion);
+  if (!release.notes.empty()) {
+    message += "\n\n" + release.notes;
+  }
+  const int answer = alerts_.present({Alert::Style::informational,
+                                      L("update.available_title", release.version),
+                                      message,
+                                      {L("update.get_button"), L("update.later_button")},
+                                      std::nullopt});
+  if (answer == 0 && openUrl_) {
+    openUrl_(release.url);
+  }
+}
+
+void Updater::startDownload(const ReleaseAnnouncement& release) {
+  if (downloading_) {
+    return;
+  }
+  downloading_ = true;
+  auto self = self_;
+  HttpTransport& transport = transport_;
+  Dispatcher& dispatcher = dispatcher_;
+  const std::filesystem::path folder = configuration_.downloadFolder;
+  dispatcher_.runInBackground([self, release, folder, &transport, &dispatcher]() {
+    Download download = fetchAndVerify(transport, release, folder);
+    dispatcher.runOnMain([self, release, download = std::move(download)]() {
+      if (Updater* updater = *self) {
+        updater->downloadEnded(release, download);
+      }
+    });
+  });
+}
+
+Updater::Download Updater::fetchAndVerify(HttpTransport& transport,
+                                          const ReleaseAnnouncement& release,
+                                          const std::filesystem::path& folder) {
+  Download download;
+  HttpRequest request;
+  request.url = release.url;
+  request.method = "GET";
+  request.timeout = packageTimeout;
+  const HttpResponse response = transport.send(request);
+  if (!response.transferred || response.status != 200) {
+    return download;
+  }
+
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  const std::filesystem::path target = folder / packageFileName(release);
+  std::filesystem::path partial = target;
+  partial += ".part";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out.write(response.body.data(), static_cast<std::streamsize>(response.body.size()));
+    if (!out) {
+      std::filesystem::remove(partial, error);
+      return download;
+    }
+  }
+
+  // The hash is taken of what landed on disk, not of what arrived, so a short write shows too.
+  QFile file(QString::fromStdString(partial.string()));
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  const bool read = file.open(QIODevice::ReadOnly) && hash.addData(&file);
+  file.close();
+  if (!read || hash.result().toHex().toStdString() != release.sha256) {
+    std::filesystem::remove(partial, error);
+    return download;
+  }
+  std::filesystem::rename(partial, target, error);
+  if (error) {
+    std::filesystem::remove(partial, error);
+    return download;
+  }
+  download.verified = true;
+  download.path = target;
+  return download;
+}
+
+void Updater::downloadEnded(const ReleaseAnnouncement& release, const Download& download) {
+  downloading_ = false;
+  emit downloadFinished(download.verified, QString::fromStdString(download.path.string()));
+  // A failed or tampered download is dropped quietly; the next scheduled check tries again.
+  if (!download.verified) {
+    return;
+  }
+  announcedVersion_ = release.version;
+  const int answer =
+      alerts_.present({Alert::Style::informational,
+                       L("update.downloaded_title", release.version),
+                       L("update.downloaded_message", release.version, download.path.string()),
+                       {L("update.show_in_folder_button"), L("common.ok")},
+                       std::nullopt});
+  if (answer == 0 && openUrl_) {
+    openUrl_(QUrl::fromLocalFile(QString::fromStdString(download.path.parent_path().string()))
+                 .toString()
+                 .toStdString());
+  }
+}
+
+std::optional<ReleaseAnnouncement> Updater::parseFeed(const std::string& body) {
+  const nlohmann::json feed = nlohmann::json::parse(body, nullptr, false);
+  if (feed.is_discarded() || !feed.is_object()) {
+    return std::nullopt;
+  }
+  const auto version = readString(feed, "version");
+  const auto url = readString(feed, "url");
+  const auto sha256 = readString(feed, "sha256");
+  if (!version || !versionParts(*version) || !url || !sha256 || !isSha256Hex(*sha256)) {
+    return std::nullopt;
+  }
+  const QUrl address(QString::fromStdString(*url));
+  if (!address.isValid() ||
+      (address.scheme() != QStringLiteral("https") && address.scheme() != QStringLiteral("http"))) {
+    return std::nullopt;
+  }
+  ReleaseAnnouncement release;
+  release.version = *version;
+  release.notes = readString(feed, "notes").value_or("");
+  release.url = *url;
+  release.sha256 = lowerCase(*sha256);
+  return release;
+}
+
+std::optional<int> Updater::compareVersions(const std::string& left, const std::string& right) {
+  auto leftParts = versionParts(left);
+  auto rightParts = versionParts(right);
+  if (!leftParts || !rightParts) {
+    return std::nullopt;
+  }
+  // "1.2" and "1.2.0" are the same release.
+  const std::size_t length = std::max(leftParts->size(), rightParts->size());
+  leftParts->resize(length, 0);
+  rightParts->resize(length, 0);
+  if (*leftParts < *rightParts) {
+    return -1;
+  }
+  return *leftParts == *rightParts ? 0 : 1;
+}

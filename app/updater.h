@@ -1,0 +1,118 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QObject>
+#include <QTimer>
+
+#include "app/alert_presenter.h"
+#include "core/settings_store.h"
+#include "platform/dispatcher.h"
+#include "platform/http_transport.h"
+
+// One release as announced by the feed, a JSON object:
+// {"version": "1.2.0", "notes": "...", "url": "https://...", "sha256": "<64 hex digits>"}.
+struct ReleaseAnnouncement {
+  std::string version;
+  std::string notes;
+  std::string url;
+  std::string sha256; // lower-case hex
+};
+
+// Where the updater looks and what it compares against.
+struct UpdaterConfiguration {
+  std::string feedUrl;
+  std::string currentVersion;
+  std::filesystem::path downloadFolder;
+};
+
+// The program's own small updater. It checks a release feed on a schedule of its own (never
+// more often than hourly), tells the user about a newer release, and when allowed downloads
+// it into the download folder, checking its SHA-256 first.
+class Updater : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr const char* automaticChecksKey = "VEUpdaterAutomaticChecks";
+  static constexpr const char* automaticDownloadsKey = "VEUpdaterAutomaticDownloads";
+  static constexpr const char* lastCheckKey = "VEUpdaterLastCheck";
+  static constexpr double minimumCheckInterval = 3600;
+
+  // All references must outlive the updater.
+  Updater(HttpTransport& transport, Dispatcher& dispatcher, SettingsStore& settings,
+          AlertPresenter& alerts, UpdaterConfiguration configuration, QObject* parent = nullptr);
+  ~Updater() override;
+
+  // Starts the schedule: the next automatic check is due one interval after the last one.
+  void startUpdater();
+
+  double updateCheckInterval() const { return interval_; }
+  // Seconds; anything shorter than an hour counts as an hour.
+  void setUpdateCheckInterval(double seconds);
+
+  // Missing keys read as: checks on, downloads off.
+  bool automaticallyChecksForUpdates() const;
+  void setAutomaticallyChecksForUpdates(bool value);
+  bool automaticallyDownloadsUpdates() const;
+  void setAutomaticallyDownloadsUpdates(bool value);
+
+  // The user asked: the answer always comes as a dialog, failures included.
+  void checkForUpdates();
+
+  // Opens the link to a release; the desktop's browser by default.
+  void setUrlOpener(std::function<void(const std::string&)> opener) {
+    openUrl_ = std::move(opener);
+  }
+
+  // Milliseconds until the next automatic check, or nothing when none is scheduled.
+  std::optional<int> scheduledCheckDelay() const;
+
+  static std::optional<ReleaseAnnouncement> parseFeed(const std::string& body);
+  // Negative, zero or positive as left is older, equal or newer; nothing when either is not a
+  // dotted list of numbers.
+  static std::optional<int> compareVersions(const std::string& left, const std::string& right);
+
+ signals:
+  // A check has been answered (or failed) and its dialogs, if any, are done.
+  void checkFinished();
+  // An automatic download ended; the file is kept only when verified.
+  void downloadFinished(bool verified, const QString& path);
+
+ private:
+  struct Download {
+    bool verified = false;
+    std::filesystem::path path;
+  };
+
+  void check(bool userInitiated);
+  void feedArrived(const HttpResponse& response);
+  void announce(const ReleaseAnnouncement& release);
+  void startDownload(const ReleaseAnnouncement& release);
+  void downloadEnded(const ReleaseAnnouncement& release, const Download& download);
+  void checkFailed();
+  void schedule();
+  static Download fetchAndVerify(HttpTransport& transport, const ReleaseAnnouncement& release,
+                                 const std::filesystem::path& folder);
+
+  HttpTransport& transport_;
+  Dispatcher& dispatcher_;
+  SettingsStore& settings_;
+  AlertPresenter& alerts_;
+  UpdaterConfiguration configuration_;
+  std::function<void(const std::string&)> openUrl_;
+  double interval_ = 86400;
+  bool started_ = false;
+  bool checking_ = false;
+  bool userWaiting_ = false;
+  bool downloading_ = false;
+  // Scheduled checks tell about one release once per run, not every hour.
+  std::string announcedVersion_;
+  QTimer timer_;
+  // Answers from the background find out through this whether the updater still exists.
+  std::shared_ptr<Updater*> self_;
+};

@@ -1,0 +1,6 @@
+#include "platform/fake/fake_code_signature.h"
+
+bool FakeCodeSignature::verify() {
+  ++verifyCount_;
+  return valid_;
+}

@@ -1,0 +1,5 @@
+#include "platform/linux/unsigned_code_signature.h"
+
+bool UnsignedCodeSignature::verify() {
+  return true;
+}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,14 +15,20 @@
 // Each write rewrites the whole file atomically (temporary file in the same folder,
 // flushed, renamed over the old one), so a crash leaves either the old or the new file.
 // A file that cannot be parsed reads as empty and is kept aside under a ".corrupt-<time>"
-// name before the next write replaces it.
+// name before the next write replaces it. Other processes' writes are picked up on the
+// next read; writers take a lock file beside the settings file so none loses another's change.
+//
+// Dates are kept to the whole second, as the file stores them.
 class SettingsStore {
  public:
   // The process's store: $XDG_CONFIG_HOME/VarneloEject/defaults.plist (~/.config when unset),
   // opened on first use.
   static SettingsStore& shared();
+  // Where the process's store lives, from the environment.
+  static std::filesystem::path defaultFile();
 
   explicit SettingsStore(std::filesystem::path file);
+  ~SettingsStore();
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
 
@@ -40,18 +48,28 @@ class SettingsStore {
  private:
   struct FileStamp {
     bool exists = false;
-    std::uintmax_t size = 0;
-    std::filesystem::file_time_type modified;
+    std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedNanoseconds = 0;
     friend bool operator==(const FileStamp&, const FileStamp&) = default;
   };
+  struct Document;
 
   void reloadIfChangedLocked() const;
   bool writeLocked();
+  bool keepCorruptFileAsideLocked();
+  // Applies one change under the cross-process lock, then writes.
+  template <typename Change> bool modify(Change change);
 
   std::filesystem::path file_;
   mutable std::mutex mutex_;
-  mutable SettingsValue::Dictionary values_;
+  // The loaded property list; entries of types this program does not use are kept as they are.
+  std::unique_ptr<Document> document_;
   mutable std::optional<FileStamp> loadedStamp_;
+  // Kept open so that the loaded file's inode cannot be reused by a later file while we
+  // still compare against it.
+  mutable int loadedDescriptor_ = -1;
   mutable bool corrupt_ = false;
 };

@@ -213,7 +213,8 @@ std::optional<std::string> EjectEngine::environmentValue(const std::string& name
 
 std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
   const auto paths = platform_.volumeSource.mountedVolumePaths();
-  if (!paths) {
+  // With nothing to mark, asking the tool would only cost a child process.
+  if (!paths || paths->empty()) {
     return {};
   }
   const auto known = timeMachineMountPoints();

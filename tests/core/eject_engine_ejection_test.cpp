@@ -1,0 +1,384 @@
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/eject_settings.h"
+#include "core/localization.h"
+#include "tests/core/eject_engine_rig.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+using EjectResult = EjectEngine::EjectResult;
+
+std::vector<std::string> idsOf(const std::vector<EjectResult>& results) {
+  std::vector<std::string> ids;
+  for (const auto& result : results) {
+    ids.push_back(result.volume.id);
+  }
+  return ids;
+}
+
+class EjectEngineEjection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EjectSettings::defaults().remove(EjectSettings::protectTimeMachineKey);
+    EjectSettings::defaults().remove(EjectSettings::ejectDiskImagesKey);
+  }
+
+  // An external disk, a disk image and a Time Machine volume, listed in this order by name.
+  void mountDiskImageAndBackup() {
+    rig.describer.setDiskImage("/media/b-image");
+    rig.runner.setOutput({"destinationinfo", "-X"}, readFixture("tmutil/destinationinfo.xml"));
+    rig.source.setVolumes({{"/Volumes/Sauvegarde Mac", FakeVolumeSource::external("C backup")},
+                           {"/media/b-image", FakeVolumeSource::external("B image")},
+                           {"/media/a-disk", FakeVolumeSource::external("A disk")}});
+  }
+
+  // Takes the volume off the fake mount table when it is ejected successfully.
+  void unmountOnEject() {
+    rig.ejector.setOnEject(
+        [this](const std::string& mountPath) { rig.source.removeVolume(mountPath); });
+  }
+
+  EngineRig rig;
+};
+
+// --- Which volumes eject-all takes ---
+
+TEST_F(EjectEngineEjection, EjectAll_WithDefaultsEjectsOnlyTheExternalDisk) {
+  mountDiskImageAndBackup();
+  auto engine = rig.makeEngine();
+  ASSERT_EQ(engine->volumes().size(), 3u);
+  std::optional<std::vector<EjectResult>> results;
+  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
+  rig.dispatcher.drainAll();
+  ASSERT_TRUE(results.has_value());
+  EXPECT_THAT(idsOf(*results), ElementsAre("/media/a-disk"));
+  EXPECT_TRUE((*results)[0].success);
+  EXPECT_EQ((*results)[0].message, std::nullopt);
+  EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/a-disk"));
+}
+
+TEST_F(EjectEngineEjection, EjectAll_WithBothSwitchesFlippedEjectsAllInListOrder) {
+  EjectSettings::setProtectTimeMachine(false);
+  EjectSettings::setEjectDiskImages(true);
+  mountDiskImageAndBackup();
+  auto engine = rig.makeEngine();
+  std::optional<std::vector<EjectResult>> results;
+  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
+  rig.dispatcher.drainAll();
+  ASSERT_TRUE(results.has_value());
+  EXPECT_THAT(idsOf(*results),
+              ElementsAre("/media/a-disk", "/media/b-image", "/Volumes/Sauvegarde Mac"));
+  EXPECT_THAT(rig.ejector.ejectedPaths(),
+              ElementsAre("/media/a-disk", "/media/b-image", "/Volumes/Sauvegarde Mac"));
+}
+
+TEST_F(EjectEngineEjection, EjectAll_BackupThatIsAlsoAnImageIsKeptOutByEitherRule) {
+  rig.describer.setDiskImage("/Volumes/Sauvegarde Mac");
+  rig.runner.setOutput({"destinationinfo", "-X"}, readFixture("tmutil/destinationinfo.xml"));
+  rig.source.addVolume("/Volumes/Sauvegarde Mac", FakeVolumeSource::external("Both"));
+  auto engine = rig.makeEngine();
+  ASSERT_TRUE(engine->volumes()[0].isTimeMachine);
+  ASSERT_TRUE(engine->volumes()[0].isDiskImage);
+
+  struct Case {
+    bool protect;
+    bool images;
+    std::size_t ejected;
+  };
+  for (const Case& setting :
+       {Case{true, true, 0}, Case{false, false, 0}, Case{true, false, 0}, Case{false, true, 1}}) {
+    EjectSettings::setProtectTimeMachine(setting.protect);
+    EjectSettings::setEjectDiskImages(setting.images);
+    std::optional<std::vector<EjectResult>> results;
+    engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
+    rig.dispatcher.drainAll();
+    ASSERT_TRUE(results.has_value());
+    EXPECT_EQ(results->size(), setting.ejected)
+        << "protect " << setting.protect << ", images " << setting.images;
+  }
+}
+
+TEST_F(EjectEngineEjection, EjectAll_ReadsTheSettingsWhenCalledNotWhenTheEngineWasMade) {
+  mountDiskImageAndBackup();
+  auto engine = rig.makeEngine();
+  EjectSettings::setEjectDiskImages(true);
+  std::optional<std::vector<EjectResult>> results;
+  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
+  rig.dispatcher.drainAll();
+  ASSERT_TRUE(results.has_value());
+  EXPECT_THAT(idsOf(*results), ElementsAre("/media/a-disk", "/media/b-image"));
+}
+
+// --- Failures ---
+
+TEST_F(EjectEngineEjection, EjectAll_FailureOfTheFirstDoesNotStopTheBatch) {
+  rig.source.setVolumes({{"/media/1", FakeVolumeSource::external("one")},
+                         {"/media/2", FakeVolumeSource::external("two")},
+                         {"/media/3", FakeVolumeSource::external("zzz")}});
+  rig.ejector.setFailure("/media/1", "Device or resource busy");
+  auto engine = rig.makeEngine();
+  std::optional<std::vector<EjectResult>> results;
+  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
+  rig.dispatcher.drainAll();
+  ASSERT_TRUE(results.has_value());
+  ASSERT_THAT(idsOf(*results), ElementsAre("/media/1", "/media/2", "/media/3"));
+  EXPECT_FALSE((*results)[0].success);
+  EXPECT_EQ((*results)[0].message, L("eject.retained_message"));
+  EXPECT_NE((*results)[0].message, "Device or resource busy");
+  for (std::size_t index = 1; index < 3; ++index) {
+    EXPECT_TRUE((*results)[index].success);
+    EXPECT_EQ((*results)[index].message, std::nullopt);
+  }
+  EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/1", "/media/2", "/media/3"));
+}
+
+// --- When completions run ---
+
+TEST_F(EjectEngineEjection, EjectAll_WithNothingToEjectCompletesInsideTheCall) {
+  auto engine = rig.makeEngine();
+  bool completed = false;
+  engine->ejectAll([&](std::vector<EjectResult> all) {
+    completed = true;
+    EXPECT_THAT(all, IsEmpty());
+  });
+  EXPECT_TRUE(completed);
+  EXPECT_EQ(rig.dispatcher.pendingBackground() + rig.dispatcher.pendingMain(), 0u);
+}
+
+TEST_F(EjectEngineEjection, EjectAll_WithEverythingExcludedCompletesInsideTheCall) {
+  rig.describer.setDiskImage("/media/image");
+  rig.source.addVolume("/media/image", FakeVolumeSource::external("Image"));
+  auto engine = rig.makeEngine();
+  bool completed = false;
+  engine->ejectAll([&](std::vector<EjectResult> all) {
+    completed = true;
+    EXPECT_THAT(all, IsEmpty());
+  });
+  EXPECT_TRUE(completed);
+  EXPECT_THAT(rig.ejector.calls(), IsEmpty());
+}
+
+TEST_F(EjectEngineEjection, Eject_CompletesOnTheMainQueueAfterTheListWasRebuilt) {
+  rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")},
+                         {"/media/b", FakeVolumeSource::external("B")}});
+  unmountOnEject();
+  auto engine = rig.makeEngine();
+  int changes = 0;
+  engine->setOnChange([&] { ++changes; });
+  std::optional<EjectResult> result;
+  std::vector<std::string> listInsideCompletion;
+  engine->eject(engine->volumes()[0], [&](EjectResult outcome) {
+    listInsideCompletion = idsOf(engine->volumes());
+    result = std::move(outcome);
+  });
+  EXPECT_FALSE(result.has_value());
+  rig.dispatcher.drainBackground();
+  EXPECT_FALSE(result.has_value()); // the outcome travels through the main queue
+  EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a", "/media/b"));
+  rig.dispatcher.drainMain();
+  ASSERT_TRUE(result.has_value());
+  EXPECT_TRUE(result->success);
+  EXPECT_EQ(result->volume.id, "/media/a");
+  EXPECT_EQ(result->volume.name, "A");
+  EXPECT_THAT(listInsideCompletion, ElementsAre("/media/b"));
+  EXPECT_EQ(changes, 0);
+}
+
+TEST_F(EjectEngineEjection, Eject_FailureCarriesTheRetainedMessageAndStillRebuilds) {
+  rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
+  rig.ejector.setFailure("/media/a", "target is busy");
+  auto engine = rig.makeEngine();
+  const int passes = rig.source.listCalls();
+  std::optional<EjectResult> result;
+  engine->eject(engine->volumes()[0], [&](EjectResult outcome) { result = std::move(outcome); });
+  rig.dispatcher.drainAll();
+  ASSERT_TRUE(result.has_value());
+  EXPECT_FALSE(result->success);
+  EXPECT_EQ(result->message, L("eject.retained_message"));
+  EXPECT_EQ(rig.source.listCalls(), passes + 1);
+}
+
+TEST_F(EjectEngineEjection, Eject_CopiesTheVolumeSoTheCallerMayDropIt) {
+  rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
+  auto engine = rig.makeEngine();
+  std::optional<EjectResult> result;
+  {
+    EjectableVolume temporary = engine->volumes()[0];
+    engine->eject(temporary, [&](EjectResult outcome) { result = std::move(outcome); });
+    temporary.id = "changed afterwards";
+  }
+  engine->refresh(); // replaces the list the volume came from
+  rig.dispatcher.drainAll();
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->volume.id, "/media/a");
+  EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/a"));
+}
+
+TEST_F(EjectEngineEjection, EjectAll_StartsTheNextOnlyAfterThePreviousResultReachedTheMainQueue) {
+  rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")},
+                         {"/media/b", FakeVolumeSource::external("B")}});
+  auto engine = rig.makeEngine();
+  bool completed = false;
+  engine->ejectAll([&](std::vector<EjectResult>) { completed = true; });
+  EXPECT_EQ(rig.dispatcher.pendingBackground(), 1u);
+  EXPECT_EQ(rig.dispatcher.drainBackground(), 1);
+  EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/a"));
+  EXPECT_EQ(rig.dispatcher.pendingBackground(), 0u); // b waits for a's result
+  EXPECT_EQ(rig.dispatcher.drainBackground(), 0);
+  EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/a"));
+
+  EXPECT_EQ(rig.dispatcher.drainMain(), 1);
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(rig.dispatcher.pendingBackground(), 1u);
+  rig.dispatcher.drainBackground();
+  EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/a", "/media/b"));
+  EXPECT_FALSE(completed);
+  rig.dispatcher.drainMain();
+  EXPECT_TRUE(completed);
+}
+
+TEST_F(EjectEngineEjection, EjectAll_WorksFromTheListTakenAtTheStart) {
+  rig.source.setVolumes({{"/media/b", FakeVolumeSource::external("B")},
+                         {"/media/c", FakeVolumeSource::external("C")}});
+  // While b is ejected, a disk named A is plugged in and c disappears on its own.
+  rig.ejector.setOnEject([this](const std::string& mountPath) {
+    if (mountPath == "/media/b") {
+      rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")}});
+    }
+  });
+  auto engine = rig.makeEngine();
+  std::optional<std::vector<EjectResult>> results;
+  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
+  rig.dispatcher.drainAll();
+  ASSERT_TRUE(results.has_value());
+  EXPECT_THAT(idsOf(*results), ElementsAre("/media/b", "/media/c"));
+  EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/b", "/media/c"));
+  EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a"));
+}
+
+TEST_F(EjectEngineEjection, EjectAll_CompletionSeesTheListRebuiltAfterTheLastEjection) {
+  rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")},
+                         {"/media/b", FakeVolumeSource::external("B")}});
+  unmountOnEject();
+  auto engine = rig.makeEngine();
+  std::optional<std::size_t> left;
+  engine->ejectAll([&](std::vector<EjectResult>) { left = engine->volumes().size(); });
+  rig.dispatcher.drainAll();
+  EXPECT_EQ(left, 0u);
+}
+
+TEST_F(EjectEngineEjection, Eject_QueuedWorkDoesNothingOnceTheEngineIsGone) {
+  rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")},
+                         {"/media/b", FakeVolumeSource::external("B")}});
+  auto engine = rig.makeEngine();
+  bool called = false;
+  engine->eject(engine->volumes()[0], [&](EjectResult) { called = true; });
+  engine->ejectAll([&](std::vector<EjectResult>) { called = true; });
+  rig.dispatcher.drainBackground(); // both outcomes now wait on the main queue
+  engine.reset();
+  const int passes = rig.source.listCalls();
+  rig.dispatcher.drainAll();
+  EXPECT_FALSE(called);
+  EXPECT_EQ(rig.source.listCalls(), passes);
+}
+
+// Runs background tasks on threads of their own; the test thread plays the main thread.
+class ThreadedDispatcher : public Dispatcher {
+ public:
+  ~ThreadedDispatcher() override {
+    for (auto& worker : workers_) {
+      worker.join();
+    }
+  }
+  void runOnMain(Task task) override {
+    {
+      std::lock_guard lock(mutex_);
+      main_.push_back(std::move(task));
+    }
+    arrived_.notify_one();
+  }
+  void runInBackground(Task task) override { workers_.emplace_back(std::move(task)); }
+  void runMainUntil(const std::function<bool()>& done) {
+    while (!done()) {
+      Task task;
+      {
+        std::unique_lock lock(mutex_);
+        ASSERT_TRUE(
+            arrived_.wait_for(lock, std::chrono::seconds(20), [this] { return !main_.empty(); }));
+        task = std::move(main_.front());
+        main_.pop_front();
+      }
+      task();
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::deque<Task> main_;
+  std::vector<std::thread> workers_;
+};
+
+TEST_F(EjectEngineEjection, EjectAll_UnmountsOffTheMainThreadAndReportsOnIt) {
+  EjectSettings::setEjectDiskImages(true);
+  rig.describer.setDiskImage("/media/b");
+  rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")},
+                         {"/media/b", FakeVolumeSource::external("B")}});
+  ThreadedDispatcher threaded;
+  EnginePlatform platform{rig.source, rig.describer,         rig.runner, rig.ejector, threaded,
+                          nullptr,    rig.toolPath.string(), {}};
+  EjectEngine engine(std::move(platform));
+  const auto mainThread = std::this_thread::get_id();
+  std::optional<std::thread::id> completedOn;
+  engine.ejectAll([&](std::vector<EjectResult> all) {
+    EXPECT_EQ(all.size(), 2u);
+    completedOn = std::this_thread::get_id();
+  });
+  threaded.runMainUntil([&] { return completedOn.has_value(); });
+  EXPECT_EQ(completedOn, mainThread);
+  const auto calls = rig.ejector.calls();
+  ASSERT_EQ(calls.size(), 2u);
+  for (const auto& call : calls) {
+    EXPECT_NE(call.thread, mainThread) << call.mountPath;
+  }
+}
+
+// --- Backup state ---
+
+TEST_F(EjectEngineEjection, BackupIsRunning_ReadsTheToolsStatusText) {
+  auto engine = rig.makeEngine();
+  rig.runner.setOutput({"status"}, readFixture("tmutil/status-running.txt"));
+  EXPECT_EQ(engine->backupIsRunning(), true);
+  rig.runner.setOutput({"status"}, readFixture("tmutil/status-idle.txt"));
+  EXPECT_EQ(engine->backupIsRunning(), false);
+  rig.runner.setOutput({"status"}, "");
+  EXPECT_EQ(engine->backupIsRunning(), false);
+  rig.runner.setOutput({"status"}, "    running = 1;\n    Running=1;\n");
+  EXPECT_EQ(engine->backupIsRunning(), false);
+  rig.runner.setOutput({"status"}, "xRunning = 1x");
+  EXPECT_EQ(engine->backupIsRunning(), true);
+  EXPECT_EQ(rig.runner.runCount({"status"}), 5);
+}
+
+TEST_F(EjectEngineEjection, BackupIsRunning_UnknownWhenTheToolCannotTell) {
+  auto engine = rig.makeEngine();
+  rig.runner.setOutput({"status"}, std::string("Running = 1 \xff", 13));
+  EXPECT_EQ(engine->backupIsRunning(), std::nullopt);
+  rig.runner.setOutput({"status"}, "Running = 1");
+  rig.runner.setFailsToStart(true);
+  EXPECT_EQ(engine->backupIsRunning(), std::nullopt);
+  rig.runner.setFailsToStart(false);
+  rig.toolPath = rig.tools / "absent";
+  EXPECT_EQ(rig.makeEngine()->backupIsRunning(), std::nullopt);
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/eject_engine.h"
+#include "platform/fake/fake_disk_describer.h"
+#include "platform/fake/fake_ejector.h"
+#include "platform/fake/fake_process_runner.h"
+#include "platform/fake/fake_volume_monitor.h"
+#include "platform/fake/fake_volume_source.h"
+#include "platform/fake/manual_dispatcher.h"
+#include "tests/support/temporary_folder.h"
+
+// Everything an engine needs, faked, plus a small executable standing in for the Time Machine
+// tool (the fake runner answers for it; only its presence and mode matter).
+struct EngineRig {
+  FakeVolumeSource source;
+  FakeDiskDescriber describer;
+  FakeProcessRunner runner;
+  FakeEjector ejector;
+  ManualDispatcher dispatcher;
+  FakeVolumeMonitor monitor;
+  TemporaryFolder tools;
+  std::filesystem::path toolPath;
+  std::map<std::string, std::string> environment;
+  ProcessRunner* processRunner = nullptr; // the fake runner unless a test picks another
+
+  EngineRig() : toolPath(tools / "tmutil") { writeTool("#!/bin/sh\nexit 0\n"); }
+
+  void writeTool(const std::string& script, mode_t mode = 0755) const {
+    std::ofstream(toolPath, std::ios::binary | std::ios::trunc) << script;
+    ::chmod(toolPath.c_str(), mode);
+  }
+
+  std::unique_ptr<EjectEngine> makeEngine(bool withMonitor = true) {
+    EnginePlatform platform{source,
+                            describer,
+                            processRunner != nullptr ? *processRunner : runner,
+                            ejector,
+                            dispatcher,
+                            withMonitor ? &monitor : nullptr,
+                            toolPath.string(),
+                            {}};
+    platform.environment = [this](const std::string& name) -> std::optional<std::string> {
+      const auto found = environment.find(name);
+      if (found == environment.end()) {
+        return std::nullopt;
+      }
+      return found->second;
+    };
+    return std::make_unique<EjectEngine>(std::move(platform));
+  }
+};
+
+inline std::string readFixture(const std::string& relativePath) {
+  std::ifstream file(std::filesystem::path(VARNELO_TEST_FIXTURES) / relativePath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<std::string> idsOf(const std::vector<EjectableVolume>& volumes) {
+  std::vector<std::string> ids;
+  for (const auto& volume : volumes) {
+    ids.push_back(volume.id);
+  }
+  return ids;
+}
+
+inline std::vector<std::string> namesOf(const std::vector<EjectableVolume>& volumes) {
+  std::vector<std::string> names;
+  for (const auto& volume : volumes) {
+    names.push_back(volume.name);
+  }
+  return names;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 struct HttpRequest {
@@ -11,16 +12,21 @@ struct HttpRequest {
 };
 
 struct HttpResponse {
-  // False on a transfer error or time-out; status and body are then meaningless.
+  // False on a transfer error, a time-out or an answer longer than maxAnswerBytes; status and
+  // body are then meaningless.
   bool transferred = false;
   long status = 0;
   std::string body;
   std::string errorText;
 };
 
-// One HTTP exchange, no retry. Sets no header of its own.
+// One HTTP exchange, no retry, no redirect followed. Sets no header of its own, and lets the
+// library add no content type either.
 class HttpTransport {
  public:
+  // No honest answer from the maker's servers comes near this; a longer one is cut off.
+  static constexpr std::size_t maxAnswerBytes = 1024 * 1024;
+
   virtual ~HttpTransport() = default;
 
   // Blocks until the answer or the time-out; never call it on the main thread.

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Small UTF-8 helpers for text that comes from files and build tables rather than from us.
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isValidUtf8(std::string_view bytes);
+
+// The bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
+std::string replacingInvalidUtf8(std::string_view bytes);
+
+// The first `count` characters as the user perceives them (grapheme clusters) of well-formed
+// UTF-8 text; the whole text when it is shorter.
+std::string leadingCharacters(std::string_view text, std::size_t count);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/system_crash_reports.h"
+
+// Apport's text reports in /var/crash. Apport names a report after the crashed executable's
+// path, slashes turned into underscores, then the user's id: "_usr_bin_varnelo-eject.1000.crash".
+// The folder is shared by every user, so only regular files owned by this user count.
+class ApportCrashReports : public SystemCrashReports {
+ public:
+  explicit ApportCrashReports(std::filesystem::path folder = "/var/crash",
+                              std::string programName = "varnelo-eject", uid_t user = getuid());
+
+  std::optional<std::filesystem::path> folder() const override { return folder_; }
+  bool belongsToThisProgram(const std::filesystem::path& report) const override;
+  std::string fallbackMessage() const override { return "Rapport système Linux"; }
+
+ private:
+  std::filesystem::path folder_;
+  std::string programName_;
+  uid_t user_;
+};

@@ -1,0 +1,102 @@
+#include "platform/linux/curl_http_transport.h"
+
+#include <memory>
+#include <mutex>
+
+#include <curl/curl.h>
+
+namespace {
+
+struct AnswerSink {
+  std::string body;
+  bool tooLong = false;
+};
+
+std::size_t collectAnswer(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* sink = static_cast<AnswerSink*>(user);
+  const std::size_t bytes = size * count;
+  if (sink->body.size() + bytes > HttpTransport::maxAnswerBytes) {
+    sink->tooLong = true;
+    return 0; // makes libcurl abort the transfer
+  }
+  sink->body.append(data, bytes);
+  return bytes;
+}
+
+struct HeaderListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+
+} // namespace
+
+CurlHttpTransport::CurlHttpTransport() {
+  static std::once_flag initialised;
+  std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+HttpResponse CurlHttpTransport::send(const HttpRequest& request) {
+  HttpResponse response;
+  std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+  if (!handle) {
+    response.errorText = "libcurl could not create a handle";
+    return response;
+  }
+  CURL* curl = handle.get();
+
+  // libcurl would otherwise add "Content-Type: application/x-www-form-urlencoded" to a POST
+  // and "Expect: 100-continue" to a large one; an empty value removes a header.
+  std::unique_ptr<curl_slist, HeaderListDeleter> headers;
+  for (const char* removed : {"Content-Type:", "Expect:"}) {
+    curl_slist* appended = curl_slist_append(headers.get(), removed);
+    if (appended == nullptr) {
+      response.errorText = "out of memory";
+      return response;
+    }
+    headers.release();
+    headers.reset(appended);
+  }
+
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  AnswerSink sink;
+  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  // Loopback is never reached through a proxy from the environment.
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+  // Signals for time-outs do not mix with threads.
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(HttpTransport::maxAnswerBytes));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectAnswer);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  if (request.method == "POST") {
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.body.size()));
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+  } else if (request.method != "GET") {
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+  }
+
+  const CURLcode result = curl_easy_perform(curl);
+  if (result != CURLE_OK) {
+    if (sink.tooLong || result == CURLE_FILESIZE_EXCEEDED) {
+      response.errorText = "the answer is longer than the limit";
+    } else {
+      response.errorText = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result);
+    }
+    return response;
+  }
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  response.transferred = true;
+  response.status = status;
+  response.body = std::move(sink.body);
+  return response;
+}

@@ -1,0 +1,205 @@
+#include "platform/linux/libmount_volume_monitor.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include <libmount/libmount.h>
+#include <libudev.h>
+
+namespace {
+
+struct MonitorDeleter {
+  void operator()(libmnt_monitor* monitor) const { mnt_unref_monitor(monitor); }
+};
+struct UdevDeleter {
+  void operator()(udev* context) const { udev_unref(context); }
+};
+struct UdevMonitorDeleter {
+  void operator()(udev_monitor* monitor) const { udev_monitor_unref(monitor); }
+};
+struct DeviceDeleter {
+  void operator()(udev_device* device) const { udev_device_unref(device); }
+};
+struct TableDeleter {
+  void operator()(libmnt_table* table) const { mnt_unref_table(table); }
+};
+struct IterDeleter {
+  void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
+};
+
+std::optional<std::string> labelOf(udev_device* device) {
+  if (const char* encoded = udev_device_get_property_value(device, "ID_FS_LABEL_ENC")) {
+    return std::string(encoded);
+  }
+  if (const char* label = udev_device_get_property_value(device, "ID_FS_LABEL")) {
+    return std::string(label);
+  }
+  return std::nullopt;
+}
+
+// The udev labels of the block devices mounted right now, by kernel name.
+class MountedLabels {
+ public:
+  explicit MountedLabels(udev* context) : udev_(context) {}
+
+  void reload() {
+    labels_.clear();
+    std::unique_ptr<libmnt_table, TableDeleter> table(
+        mnt_new_table_from_file("/proc/self/mountinfo"));
+    std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
+    if (!table || !iter) {
+      return;
+    }
+    libmnt_fs* fs = nullptr;
+    while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+      const char* source = mnt_fs_get_srcpath(fs);
+      if (source == nullptr || std::string_view(source).rfind("/dev/", 0) != 0) {
+        continue;
+      }
+      std::error_code error;
+      auto node = std::filesystem::canonical(source, error);
+      const std::string name = (error ? std::filesystem::path(source) : node).filename().string();
+      std::unique_ptr<udev_device, DeviceDeleter> device(
+          udev_device_new_from_subsystem_sysname(udev_, "block", name.c_str()));
+      labels_[name] = device ? labelOf(device.get()) : std::nullopt;
+    }
+  }
+
+  // True when the event gives a mounted device a label other than the one it had.
+  bool isRename(udev_device* device) {
+    const char* action = udev_device_get_action(device);
+    const char* name = udev_device_get_sysname(device);
+    if (action == nullptr || name == nullptr || std::string_view(action) != "change") {
+      return false;
+    }
+    auto found = labels_.find(name);
+    if (found == labels_.end()) {
+      return false;
+    }
+    auto label = labelOf(device);
+    if (label == found->second) {
+      return false;
+    }
+    found->second = std::move(label);
+    return true;
+  }
+
+ private:
+  udev* udev_;
+  std::map<std::string, std::optional<std::string>> labels_;
+};
+
+// The descriptors are opened before start() returns, so that no change made right after it is
+// missed.
+class Watcher {
+ public:
+  Watcher() {
+    mounts_.reset(mnt_new_monitor());
+    if (mounts_ && mnt_monitor_enable_kernel(mounts_.get(), 1) == 0) {
+      mountFd_ = mnt_monitor_get_fd(mounts_.get());
+    }
+    context_.reset(udev_new());
+    if (context_) {
+      renames_.reset(udev_monitor_new_from_netlink(context_.get(), "udev"));
+      if (renames_ &&
+          udev_monitor_filter_add_match_subsystem_devtype(renames_.get(), "block", nullptr) == 0 &&
+          udev_monitor_enable_receiving(renames_.get()) == 0) {
+        udevFd_ = udev_monitor_get_fd(renames_.get());
+      }
+    }
+    if (udevFd_ >= 0) {
+      labels_.emplace(context_.get());
+      labels_->reload();
+    }
+  }
+
+  void run(const std::function<void()>& onVolumesChanged, int stopFd) {
+    for (;;) {
+      // A descriptor of -1 is ignored by poll.
+      pollfd fds[3] = {{stopFd, POLLIN, 0}, {mountFd_, POLLIN, 0}, {udevFd_, POLLIN, 0}};
+      if (poll(fds, 3, -1) < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        return;
+      }
+      if (fds[0].revents != 0) {
+        return;
+      }
+      if (fds[1].revents != 0 && drainMountChanges()) {
+        if (labels_) {
+          labels_->reload();
+        }
+        onVolumesChanged();
+      }
+      if (fds[2].revents != 0) {
+        std::unique_ptr<udev_device, DeviceDeleter> device(
+            udev_monitor_receive_device(renames_.get()));
+        if (device && labels_ && labels_->isRename(device.get())) {
+          onVolumesChanged();
+        }
+      }
+    }
+  }
+
+ private:
+  // Everything that changed since the last wake-up counts as one change.
+  bool drainMountChanges() {
+    bool changed = false;
+    const char* file = nullptr;
+    int type = 0;
+    while (mnt_monitor_next_change(mounts_.get(), &file, &type) == 0) {
+      changed = true;
+    }
+    return changed;
+  }
+
+  std::unique_ptr<libmnt_monitor, MonitorDeleter> mounts_;
+  std::unique_ptr<udev, UdevDeleter> context_;
+  std::unique_ptr<udev_monitor, UdevMonitorDeleter> renames_;
+  std::optional<MountedLabels> labels_;
+  int mountFd_ = -1;
+  int udevFd_ = -1;
+};
+
+} // namespace
+
+LibmountVolumeMonitor::~LibmountVolumeMonitor() {
+  stop();
+}
+
+void LibmountVolumeMonitor::start(std::function<void()> onVolumesChanged) {
+  stop();
+  std::lock_guard lock(mutex_);
+  stopFd_ = eventfd(0, EFD_CLOEXEC);
+  if (stopFd_ < 0) {
+    return;
+  }
+  auto watcher = std::make_shared<Watcher>();
+  thread_ = std::thread([watcher, callback = std::move(onVolumesChanged), stopFd = stopFd_] {
+    watcher->run(callback, stopFd);
+  });
+}
+
+void LibmountVolumeMonitor::stop() {
+  std::lock_guard lock(mutex_);
+  if (thread_.joinable()) {
+    const std::uint64_t one = 1;
+    while (write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+    thread_.join();
+  }
+  if (stopFd_ >= 0) {
+    close(stopFd_);
+    stopFd_ = -1;
+  }
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "platform/volume_monitor.h"
+
+// Hears of mounts and unmounts through libmount's watch on /proc/self/mountinfo, and of renames
+// through udev "change" events that give a mounted device a new label. One background thread
+// sleeps in poll() until something happens; nothing is polled periodically. Without udevd the
+// rename half simply hears nothing.
+class LibmountVolumeMonitor : public VolumeMonitor {
+ public:
+  LibmountVolumeMonitor() = default;
+  ~LibmountVolumeMonitor() override;
+  LibmountVolumeMonitor(const LibmountVolumeMonitor&) = delete;
+  LibmountVolumeMonitor& operator=(const LibmountVolumeMonitor&) = delete;
+
+  // Calls back once per change of the mount table (however many entries it touched) and once
+  // per rename, on the monitor's own thread. Starting again replaces the earlier callback.
+  void start(std::function<void()> onVolumesChanged) override;
+  void stop() override;
+
+ private:
+  std::mutex mutex_;
+  std::thread thread_;
+  int stopFd_ = -1;
+};

@@ -1,0 +1,338 @@
+#include "platform/linux/libmount_volume_source.h"
+
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <memory>
+#include <string_view>
+#include <system_error>
+#include <unordered_set>
+
+#include <blkid/blkid.h>
+#include <libmount/libmount.h>
+#include <libudev.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TableDeleter {
+  void operator()(libmnt_table* table) const { mnt_unref_table(table); }
+};
+struct IterDeleter {
+  void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
+};
+struct DeviceDeleter {
+  void operator()(udev_device* device) const { udev_device_unref(device); }
+};
+struct ProbeDeleter {
+  void operator()(blkid_struct_probe* probe) const { blkid_free_probe(probe); }
+};
+using Table = std::unique_ptr<libmnt_table, TableDeleter>;
+
+std::string text(const char* value) {
+  return value ? value : "";
+}
+
+// A damaged line is skipped rather than failing the whole table.
+int skipBadLine(libmnt_table*, const char*, int) {
+  return 1;
+}
+
+Table parseTable(const fs::path& path) {
+  Table table(mnt_new_table());
+  if (!table) {
+    return nullptr;
+  }
+  mnt_table_set_parser_errcb(table.get(), skipBadLine);
+  if (mnt_table_parse_file(table.get(), path.c_str()) != 0) {
+    return nullptr;
+  }
+  return table;
+}
+
+bool hasOption(const char* options, const char* name) {
+  return options && mnt_optstr_get_option(options, name, nullptr, nullptr) == 0;
+}
+
+bool hasHideOption(const char* options) {
+  return hasOption(options, "x-gdu.hide") || hasOption(options, "x-udisks-hide");
+}
+
+// udev writes unsafe label bytes as \xNN in ID_FS_LABEL_ENC.
+std::string decodeUdevText(const std::string& encoded) {
+  std::string decoded;
+  decoded.reserve(encoded.size());
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    if (encoded[i] == '\\' && i + 3 < encoded.size() && encoded[i + 1] == 'x' &&
+        std::isxdigit(static_cast<unsigned char>(encoded[i + 2])) &&
+        std::isxdigit(static_cast<unsigned char>(encoded[i + 3]))) {
+      decoded.push_back(static_cast<char>(std::stoi(encoded.substr(i + 2, 2), nullptr, 16)));
+      i += 3;
+    } else {
+      decoded.push_back(encoded[i]);
+    }
+  }
+  return decoded;
+}
+
+std::optional<std::string> nonEmpty(const char* value) {
+  if (value == nullptr || *value == '\0') {
+    return std::nullopt;
+  }
+  return std::string(value);
+}
+
+// utab lines are "SRC=… TARGET=… ROOT=… OPTS=…" with escaped values; libmount reads them only
+// for its own mount context, so we read the two fields we need ourselves.
+std::map<std::string, std::string> readUserOptions(const fs::path& utabPath) {
+  std::map<std::string, std::string> userOptions;
+  if (utabPath.empty()) {
+    return userOptions;
+  }
+  std::ifstream in(utabPath);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::optional<std::string> target;
+    std::optional<std::string> options;
+    std::istringstream fields(line);
+    std::string field;
+    while (fields >> field) {
+      const auto separator = field.find('=');
+      if (separator == std::string::npos) {
+        continue;
+      }
+      std::unique_ptr<char, decltype(&free)> value(mnt_unmangle(field.c_str() + separator + 1),
+                                                   &free);
+      if (!value) {
+        continue;
+      }
+      const std::string key = field.substr(0, separator);
+      if (key == "TARGET") {
+        target = value.get();
+      } else if (key == "OPTS") {
+        options = value.get();
+      }
+    }
+    if (target && options) {
+      userOptions[*target] = *options;
+    }
+  }
+  return userOptions;
+}
+
+} // namespace
+
+LibmountVolumeSource::LibmountVolumeSource() : LibmountVolumeSource(Options{}) {}
+
+LibmountVolumeSource::LibmountVolumeSource(Options options)
+    : options_(std::move(options)), sysfs_(options_.sysfsRoot) {
+  if (options_.useUdev) {
+    udev_ = udev_new();
+  }
+}
+
+LibmountVolumeSource::~LibmountVolumeSource() {
+  if (udev_ != nullptr) {
+    udev_unref(udev_);
+  }
+}
+
+std::optional<std::pair<LibmountVolumeSource::MountMap, std::vector<std::string>>>
+LibmountVolumeSource::readTable() {
+  const Table table = parseTable(options_.mountInfoPath);
+  if (!table) {
+    return std::nullopt;
+  }
+  // Options such as x-gdu.hide never reach the kernel; mount(8) keeps them in utab.
+  const auto userOptions = readUserOptions(options_.utabPath);
+
+  std::vector<libmnt_fs*> entries;
+  entries.reserve(static_cast<std::size_t>(mnt_table_get_nents(table.get())));
+  {
+    std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
+    libmnt_fs* fs = nullptr;
+    while (iter && mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+      entries.push_back(fs);
+    }
+  }
+  // A mount covered by a later mount on the same path cannot be seen.
+  std::vector<bool> covered(entries.size(), false);
+  {
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(entries.size());
+    for (std::size_t i = entries.size(); i-- > 0;) {
+      const char* target = mnt_fs_get_target(entries[i]);
+      covered[i] = target == nullptr || !seen.insert(target).second;
+    }
+  }
+
+  MountMap mounts;
+  std::vector<std::string> visible;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    libmnt_fs* fs = entries[i];
+    const char* source = mnt_fs_get_srcpath(fs);
+    if (covered[i] || mnt_fs_is_pseudofs(fs) || mnt_fs_is_netfs(fs) || source == nullptr ||
+        std::string_view(source).rfind("/dev/", 0) != 0) {
+      continue;
+    }
+    Mount mount;
+    mount.target = text(mnt_fs_get_target(fs));
+    mount.source = source;
+    mount.fsType = text(mnt_fs_get_fstype(fs));
+    const dev_t devno = mnt_fs_get_devno(fs);
+    mount.deviceName = sysfs_.nameOf(mount.source, major(devno), minor(devno));
+
+    bool hidden =
+        hasHideOption(mnt_fs_get_options(fs)) || hasHideOption(mnt_fs_get_user_options(fs));
+    if (const auto found = userOptions.find(mount.target); found != userOptions.end()) {
+      hidden = hidden || hasHideOption(found->second.c_str());
+    }
+    // A bind mount of a folder inside a volume is not the volume (btrfs subvolumes are).
+    const std::string root = text(mnt_fs_get_root(fs));
+    if (!root.empty() && root != "/" && mount.fsType != "btrfs") {
+      hidden = true;
+    }
+    // Snaps: read-only squashfs images on loop devices.
+    if (mount.fsType == "squashfs" && mount.deviceName && mount.deviceName->rfind("loop", 0) == 0 &&
+        hasOption(mnt_fs_get_vfs_options(fs), "ro")) {
+      hidden = true;
+    }
+    if (!hidden && udevFor(mount).ignore) {
+      hidden = true;
+    }
+    if (!hidden) {
+      visible.push_back(mount.target);
+    }
+    auto key = mount.target;
+    mounts.insert_or_assign(std::move(key), std::move(mount));
+  }
+  return std::make_pair(std::move(mounts), std::move(visible));
+}
+
+std::optional<std::vector<std::string>> LibmountVolumeSource::mountedVolumePaths() {
+  std::lock_guard lock(mutex_);
+  auto table = readTable();
+  if (!table) {
+    mounts_.clear();
+    return std::nullopt;
+  }
+  mounts_ = std::move(table->first);
+  return std::move(table->second);
+}
+
+LibmountVolumeSource::Mount* LibmountVolumeSource::findMount(const std::string& mountPath) {
+  if (auto found = mounts_.find(mountPath); found != mounts_.end()) {
+    return &found->second;
+  }
+  // Not seen in the last reading (or none yet): the table may have changed since.
+  auto table = readTable();
+  if (!table) {
+    return nullptr;
+  }
+  mounts_ = std::move(table->first);
+  auto found = mounts_.find(mountPath);
+  return found == mounts_.end() ? nullptr : &found->second;
+}
+
+const SysfsDiskInfo* LibmountVolumeSource::diskFor(Mount& mount) {
+  if (!mount.diskLoaded) {
+    mount.diskLoaded = true;
+    if (mount.deviceName) {
+      mount.disk = sysfs_.inspect(*mount.deviceName);
+    }
+  }
+  return mount.disk ? &*mount.disk : nullptr;
+}
+
+const LibmountVolumeSource::UdevFacts& LibmountVolumeSource::udevFor(Mount& mount) {
+  UdevFacts& facts = mount.udev;
+  if (facts.loaded) {
+    return facts;
+  }
+  facts.loaded = true;
+  if (udev_ == nullptr || !mount.deviceName) {
+    return facts;
+  }
+  std::unique_ptr<udev_device, DeviceDeleter> device(
+      udev_device_new_from_subsystem_sysname(udev_, "block", mount.deviceName->c_str()));
+  if (!device) {
+    return facts;
+  }
+  auto property = [&](const char* name) {
+    return nonEmpty(udev_device_get_property_value(device.get(), name));
+  };
+  facts.probed = property("ID_FS_TYPE").has_value();
+  if (const auto encoded = property("ID_FS_LABEL_ENC")) {
+    facts.label = decodeUdevText(*encoded);
+  } else {
+    facts.label = property("ID_FS_LABEL");
+  }
+  facts.isCdrom = property("ID_CDROM") == "1";
+  facts.ignore = property("UDISKS_IGNORE") == "1";
+  facts.bus = property("ID_BUS");
+  return facts;
+}
+
+std::optional<std::string> LibmountVolumeSource::probeLabel(const Mount& mount) const {
+  if (!options_.probeLabels || !mount.deviceName) {
+    return std::nullopt;
+  }
+  const std::string node = "/dev/" + *mount.deviceName;
+  std::unique_ptr<blkid_struct_probe, ProbeDeleter> probe(
+      blkid_new_probe_from_filename(node.c_str()));
+  if (!probe) {
+    return std::nullopt;
+  }
+  blkid_probe_enable_superblocks(probe.get(), 1);
+  blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL);
+  if (blkid_do_safeprobe(probe.get()) != 0) {
+    return std::nullopt;
+  }
+  const char* label = nullptr;
+  if (blkid_probe_lookup_value(probe.get(), "LABEL", &label, nullptr) != 0) {
+    return std::nullopt;
+  }
+  return nonEmpty(label);
+}
+
+std::optional<VolumeResources> LibmountVolumeSource::resourceValues(const std::string& mountPath) {
+  std::lock_guard lock(mutex_);
+  Mount* mount = findMount(mountPath);
+  if (mount == nullptr) {
+    return std::nullopt;
+  }
+  VolumeResources values;
+  const UdevFacts& udev = udevFor(*mount);
+  values.volumeName = udev.probed ? udev.label : probeLabel(*mount);
+  if (const SysfsDiskInfo* disk = diskFor(*mount)) {
+    const bool hotPluggable = disk->isHotPluggable() || udev.bus == "usb" || udev.bus == "ieee1394";
+    const bool removable = disk->isRemovable.value_or(false);
+    const bool optical = disk->isOptical || udev.isCdrom;
+    values.isRemovable = removable;
+    values.isInternal = !removable && !hotPluggable && !disk->isLoop && !optical;
+    // External disks on a hot-pluggable bus often claim not to be removable, yet the user
+    // ejects them all the same.
+    values.isEjectable = optical || removable || disk->isLoop || hotPluggable;
+  }
+  struct statvfs stats {};
+  if (statvfs(mount->target.c_str(), &stats) == 0) {
+    values.totalCapacity =
+        static_cast<std::int64_t>(stats.f_blocks) * static_cast<std::int64_t>(stats.f_frsize);
+  }
+  return values;
+}
+
+std::optional<SysfsDiskInfo> LibmountVolumeSource::diskOf(const std::string& mountPath) {
+  std::lock_guard lock(mutex_);
+  Mount* mount = findMount(mountPath);
+  if (mount == nullptr) {
+    return std::nullopt;
+  }
+  const SysfsDiskInfo* disk = diskFor(*mount);
+  return disk ? std::optional<SysfsDiskInfo>(*disk) : std::nullopt;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/sysfs_block_device.h"
+#include "platform/volume_source.h"
+
+struct udev;
+
+// The mount table read through libmount, with sysfs, udev, libblkid and statvfs for the
+// resource values. Pseudo and network file systems, mounts marked hidden ("x-gdu.hide",
+// "x-udisks-hide"), devices udev tells to ignore and read-only squashfs loop mounts (snaps)
+// are hidden.
+class LibmountVolumeSource : public VolumeSource {
+ public:
+  struct Options {
+    std::filesystem::path sysfsRoot = "/sys";
+    std::filesystem::path mountInfoPath = "/proc/self/mountinfo";
+    // Where mount(8) keeps the options only user space knows ("x-gdu.hide").
+    std::filesystem::path utabPath = "/run/mount/utab";
+    // udev describes the real machine only: off for a prepared sysfs tree.
+    bool useUdev = true;
+    // Ask libblkid for the label when udev has not probed the device (no udevd running).
+    bool probeLabels = true;
+  };
+
+  LibmountVolumeSource();
+  explicit LibmountVolumeSource(Options options);
+  ~LibmountVolumeSource() override;
+  LibmountVolumeSource(const LibmountVolumeSource&) = delete;
+  LibmountVolumeSource& operator=(const LibmountVolumeSource&) = delete;
+
+  // Reads the mount table once; resourceValues() and diskOf() reuse that reading until the next
+  // call.
+  std::optional<std::vector<std::string>> mountedVolumePaths() override;
+  std::optional<VolumeResources> resourceValues(const std::string& mountPath) override;
+
+  // The disk behind a mounted path; nothing when the path is not mounted from a block device
+  // known to sysfs.
+  std::optional<SysfsDiskInfo> diskOf(const std::string& mountPath);
+
+ private:
+  struct UdevFacts {
+    bool loaded = false;
+    bool probed = false; // udev has looked at the file system (ID_FS_TYPE present)
+    std::optional<std::string> label;
+    bool isCdrom = false;
+    bool ignore = false;
+    std::optional<std::string> bus;
+  };
+  struct Mount {
+    std::string target;
+    std::string source;
+    std::string fsType;
+    std::optional<std::string> deviceName; // under class/block
+    std::optional<SysfsDiskInfo> disk;
+    bool diskLoaded = false;
+    UdevFacts udev;
+  };
+  using MountMap = std::map<std::string, Mount>;
+
+  // Every mount from a block device, keyed by path, and the visible paths in table order.
+  std::optional<std::pair<MountMap, std::vector<std::string>>> readTable();
+  Mount* findMount(const std::string& mountPath);
+  const SysfsDiskInfo* diskFor(Mount& mount);
+  const UdevFacts& udevFor(Mount& mount);
+  std::optional<std::string> probeLabel(const Mount& mount) const;
+
+  Options options_;
+  SysfsBlockDevice sysfs_;
+  struct udev* udev_ = nullptr;
+  std::mutex mutex_;
+  MountMap mounts_;
+};

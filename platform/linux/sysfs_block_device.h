@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+// What sysfs tells about the whole disk behind a block device (a partition maps to its disk).
+struct SysfsDiskInfo {
+  std::string device; // the name under class/block, "sdb1"
+  std::string disk;   // its whole disk, "sdb"
+  bool isLoop = false;
+  bool isOptical = false;
+  std::optional<bool> isRemovable;
+  // "usb", "mmc", "ieee1394", "thunderbolt", "nvme", "ata", "virtio", "scsi"; none when unknown.
+  std::optional<std::string> bus;
+  std::optional<std::string> model;
+
+  bool isHotPluggable() const;
+};
+
+// Reads block devices from a sysfs tree ("/sys", or a prepared copy in tests).
+class SysfsBlockDevice {
+ public:
+  explicit SysfsBlockDevice(std::filesystem::path root = "/sys");
+
+  const std::filesystem::path& root() const { return root_; }
+
+  // The name under class/block of a device node path or a major:minor number.
+  std::optional<std::string> nameOf(const std::string& devicePath, unsigned major,
+                                    unsigned minor) const;
+
+  // Nothing when the device is not in the tree.
+  std::optional<SysfsDiskInfo> inspect(const std::string& name) const;
+
+ private:
+  std::filesystem::path root_;
+};

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "app/cli/linux_platform.h"
+#include "app/cli/volume_listing.h"
 #include "build_config.h"
 
 namespace {
@@ -19,7 +21,44 @@ void printUsage(std::ostream& out) {
          "  --version                  show the version\n";
 }
 
-}  // namespace
+int usageError(const std::string& message) {
+  std::cerr << "varnelo-eject: " << message << "\n";
+  printUsage(std::cerr);
+  return 2;
+}
+
+// list [--json]: one discovery pass, then the volumes in display order and the summary line.
+int listCommand(const std::vector<std::string>& options) {
+  bool json = false;
+  for (const auto& option : options) {
+    if (option == "--json") {
+      json = true;
+    } else {
+      return usageError("list: unknown option '" + printableText(option) + "'");
+    }
+  }
+  LinuxPlatform platform;
+  const auto& volumes = platform.engine().volumes();
+  if (json) {
+    std::cout << volumesJsonText(volumes) << "\n";
+  } else {
+    printVolumeLines(volumes, std::cout);
+    std::cout << printableText(EjectEngine::resume(volumes)) << "\n";
+  }
+  return std::cout.good() ? 0 : 1;
+}
+
+struct Command {
+  const char* name;
+  int (*run)(const std::vector<std::string>& options);
+};
+
+// Every command, by the name typed after the program's.
+constexpr Command commands[] = {
+    {"list", listCommand},
+};
+
+} // namespace
 
 std::optional<int> runCommandLine(const std::vector<std::string>& arguments) {
   if (arguments.empty()) {
@@ -34,7 +73,10 @@ std::optional<int> runCommandLine(const std::vector<std::string>& arguments) {
     std::cout << "varnelo-eject " << build_config::version << "\n";
     return 0;
   }
-  std::cerr << "varnelo-eject: unknown command '" << command << "'\n";
-  printUsage(std::cerr);
-  return 2;
+  for (const auto& candidate : commands) {
+    if (command == candidate.name) {
+      return candidate.run({arguments.begin() + 1, arguments.end()});
+    }
+  }
+  return usageError("unknown command '" + printableText(command) + "'");
 }

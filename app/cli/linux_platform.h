@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+
+#include "core/eject_engine.h"
+#include "platform/linux/libmount_volume_monitor.h"
+#include "platform/linux/libmount_volume_source.h"
+#include "platform/linux/linux_disk_describer.h"
+#include "platform/linux/loop_dispatcher.h"
+#include "platform/linux/posix_process_runner.h"
+
+// The real Linux pieces for a program without a Qt event loop, and the one engine over them.
+class LinuxPlatform {
+ public:
+  LinuxPlatform();
+  ~LinuxPlatform();
+  LinuxPlatform(const LinuxPlatform&) = delete;
+  LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+  // Replaces the ejector the engine will use; only before engine() is first called.
+  void setEjector(std::unique_ptr<Ejector> ejector);
+
+  // Creates the engine on first use, which runs the first discovery pass. With watchVolumes
+  // the engine hears of mounts and unmounts through the volume monitor; its onChange then
+  // runs on whichever thread drives dispatcher().runUntil.
+  EjectEngine& engine(bool watchVolumes = false);
+
+  LibmountVolumeSource& volumeSource() { return volumeSource_; }
+  LinuxDiskDescriber& diskDescriber() { return diskDescriber_; }
+  PosixProcessRunner& processRunner() { return processRunner_; }
+  LibmountVolumeMonitor& volumeMonitor() { return volumeMonitor_; }
+  LoopDispatcher& dispatcher() { return dispatcher_; }
+
+ private:
+  LibmountVolumeSource volumeSource_;
+  LinuxDiskDescriber diskDescriber_{volumeSource_};
+  PosixProcessRunner processRunner_;
+  LibmountVolumeMonitor volumeMonitor_;
+  LoopDispatcher dispatcher_;
+  std::unique_ptr<Ejector> ejector_;
+  // Last: it goes first, while everything it works through still exists.
+  std::unique_ptr<EjectEngine> engine_;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/ejectable_volume.h"
+
+// A name or path made safe for a terminal line: valid UTF-8 stays, control characters and
+// bytes that are not UTF-8 become escapes ("\n", "\t", "\x1b", "\xff"), a backslash doubles.
+std::string printableText(std::string_view text);
+
+// One line per volume, in the list's order: name, size, flags, mount path, separated by tabs.
+void printVolumeLines(const std::vector<EjectableVolume>& volumes, std::ostream& out);
+
+// The volumes as a JSON array of {id, name, sizeText, isDiskImage, isTimeMachine, mountPath}.
+nlohmann::json volumesJson(const std::vector<EjectableVolume>& volumes);
+
+// The JSON text; bytes that are not UTF-8 come out as U+FFFD rather than failing.
+std::string volumesJsonText(const std::vector<EjectableVolume>& volumes);

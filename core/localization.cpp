@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <system_error>
@@ -17,12 +17,21 @@ namespace {
 using Table = std::map<std::string, std::string, std::less<>>;
 
 std::optional<Table> readTable(const std::filesystem::path& file) {
-  std::ifstream stream(file, std::ios::binary);
+  // Plain stdio: a read error (a folder in the table's place) is a result here, not an exception.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(file.c_str(), "rb"),
+                                                         &std::fclose);
   if (!stream) {
     return std::nullopt;
   }
-  const std::string contents((std::istreambuf_iterator<char>(stream)),
-                             std::istreambuf_iterator<char>());
+  std::string contents;
+  char buffer[8192];
+  std::size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, stream.get())) > 0) {
+    contents.append(buffer, count);
+  }
+  if (std::ferror(stream.get()) != 0) {
+    return std::nullopt;
+  }
   const auto json = nlohmann::json::parse(contents, nullptr, /*allow_exceptions=*/false);
   if (json.is_discarded() || !json.is_object()) {
     return std::nullopt;

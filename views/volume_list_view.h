@@ -24,9 +24,9 @@ class VolumeListView : public QWidget {
   explicit VolumeListView(QWidget* parent = nullptr);
   VolumeListView(const QRect& frame, QWidget* parent = nullptr);
 
-  // Replaces all rows with one row per volume, in the given order.
+  // Replaces all rows with one row per volume, in the given order. It hides QWidget's repaint
+  // overloads on purpose, so that update({}) means "no volumes"; use QWidget::update() to repaint.
   void update(const std::vector<EjectableVolume>& volumes);
-  using QWidget::update;
 
   // Run with a copy of a row's volume when that row's eject button is pressed.
   std::function<void(const EjectableVolume&)> onEjectRow;

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
-// Widgets need the application object; the test environment picks the offscreen platform.
+// Widgets need the application object. The tests never need a real display: the offscreen
+// platform is used unless one is chosen explicitly (test discovery runs without the test
+// environment).
 int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   QApplication application(argc, argv);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/byte_count_format.h"
+#include "platform/linux/posix_process_runner.h"
 #include "tests/core/eject_engine_rig.h"
 
 using ::testing::ElementsAre;
@@ -181,6 +182,19 @@ TEST_F(EjectEngineDiscovery, TimeMachine_ReadsEveryMountedDestinationOfTheRecord
               UnorderedElementsAre("/Volumes/Sauvegarde Mac", "/Volumes/Archive 2019"));
 }
 
+TEST_F(EjectEngineDiscovery, TimeMachine_RealToolsRecordedOutputMarksTheDestination) {
+  PosixProcessRunner posix;
+  rig.processRunner = &posix;
+  rig.writeTool("#!/bin/sh\n[ \"$*\" = 'destinationinfo -X' ] || exit 2\necho noise >&2\ncat '" +
+                std::string(VARNELO_TEST_FIXTURES) + "/tmutil/destinationinfo.xml'\n");
+  rig.source.setVolumes({{"/Volumes/Archive 2019", FakeVolumeSource::external("Archive")},
+                         {"/Volumes/Other", FakeVolumeSource::external("Other")}});
+  const auto volumes = rig.makeEngine()->volumes();
+  ASSERT_THAT(idsOf(volumes), ElementsAre("/Volumes/Archive 2019", "/Volumes/Other"));
+  EXPECT_TRUE(volumes[0].isTimeMachine);
+  EXPECT_FALSE(volumes[1].isTimeMachine);
+}
+
 TEST_F(EjectEngineDiscovery, TimeMachine_RunsTheConfiguredToolWithDestinationArguments) {
   rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
   rig.makeEngine();
@@ -242,6 +256,7 @@ TEST_F(EjectEngineDiscovery, TimeMachine_ToolThatCannotStartGivesNoMountPoints) 
 struct ToolOutput {
   std::string label;
   std::string bytes;
+  friend void PrintTo(const ToolOutput& output, std::ostream* stream) { *stream << output.label; }
 };
 
 class EjectEngineToolOutput : public ::testing::TestWithParam<ToolOutput> {

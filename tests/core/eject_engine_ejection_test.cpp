@@ -8,6 +8,7 @@
 
 #include "core/eject_settings.h"
 #include "core/localization.h"
+#include "platform/linux/posix_process_runner.h"
 #include "tests/core/eject_engine_rig.h"
 
 using ::testing::ElementsAre;
@@ -378,6 +379,46 @@ TEST_F(EjectEngineEjection, BackupIsRunning_UnknownWhenTheToolCannotTell) {
   EXPECT_EQ(engine->backupIsRunning(), std::nullopt);
   rig.runner.setFailsToStart(false);
   rig.toolPath = rig.tools / "absent";
+  EXPECT_EQ(rig.makeEngine()->backupIsRunning(), std::nullopt);
+}
+
+// A real tool run as a child process: only "status" as the sole argument gets an answer.
+class EjectEngineBackupTool : public EjectEngineEjection {
+ protected:
+  void SetUp() override {
+    EjectEngineEjection::SetUp();
+    rig.processRunner = &runner;
+  }
+
+  std::optional<bool> askTool(const std::string& statusScript) {
+    rig.writeTool("#!/bin/sh\n[ $# -eq 1 ] && [ \"$1\" = status ] || exit 2\n" + statusScript);
+    return rig.makeEngine()->backupIsRunning();
+  }
+
+  PosixProcessRunner runner;
+};
+
+TEST_F(EjectEngineBackupTool, RunningBackupIsSeenInTheRealToolsOutput) {
+  EXPECT_EQ(askTool("cat '" + std::string(VARNELO_TEST_FIXTURES) + "/tmutil/status-running.txt'\n"),
+            true);
+}
+
+TEST_F(EjectEngineBackupTool, IdleOrSilentToolMeansNoBackupWhateverItsExitStatus) {
+  EXPECT_EQ(askTool("echo 'Backup session status:'; echo '    Running = 0;'\n"), false);
+  EXPECT_EQ(askTool("exit 0\n"), false);
+  EXPECT_EQ(askTool("exit 1\n"), false);
+  EXPECT_EQ(askTool("echo 'Running = 1' >&2\n"), false); // standard error is not read
+  EXPECT_EQ(askTool("printf 'Running = 1'; exit 5\n"), true);
+}
+
+TEST_F(EjectEngineBackupTool, MissingOrUnusableToolMeansUnknown) {
+  rig.toolPath = rig.tools / "absent";
+  EXPECT_EQ(rig.makeEngine()->backupIsRunning(), std::nullopt);
+  rig.toolPath = rig.tools / "tmutil";
+  EXPECT_EQ(askTool("printf 'Running = 1\\377\\n'\n"), std::nullopt); // not UTF-8
+  rig.writeTool("#!/bin/sh\necho 'Running = 1'\n", 0644);
+  EXPECT_EQ(rig.makeEngine()->backupIsRunning(), std::nullopt);
+  rig.writeTool("#!/no/such/interpreter\n");
   EXPECT_EQ(rig.makeEngine()->backupIsRunning(), std::nullopt);
 }
 

@@ -1,0 +1,93 @@
+// A program that installs the crash reporter and then fails in the way its arguments ask:
+//   crash_child FOLDER MODE [CRASH_URL]
+// FOLDER holds the pending record and the settings file; CRASH_URL receives the start-up
+// uploads (nothing listens when it is absent).
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "core/crash/crash_reporter.h"
+#include "core/settings_store.h"
+#include "core/support/shared_http_transport.h"
+#include "platform/linux/curl_http_transport.h"
+
+// Not static, not inlined: their names must show in the recorded stack.
+extern "C" __attribute__((noinline)) void varneloChildThrowsDeepInside(int depth) {
+  if (depth > 0) {
+    varneloChildThrowsDeepInside(depth - 1);
+    asm volatile("");
+    return;
+  }
+  throw std::runtime_error("disk on fire");
+}
+
+extern "C" __attribute__((noinline)) void varneloChildBoundary() noexcept {
+  varneloChildThrowsDeepInside(3);
+}
+
+extern "C" __attribute__((noinline)) void varneloChildFaults(int depth) {
+  if (depth > 0) {
+    varneloChildFaults(depth - 1);
+    asm volatile("");
+    return;
+  }
+  // A page nobody may touch: a real fault, and not one a sanitizer reports first.
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  *static_cast<volatile int*>(page) = 1;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::cerr << "usage: crash_child FOLDER MODE [CRASH_URL]\n";
+    return 2;
+  }
+  const std::filesystem::path folder = argv[1];
+  const std::string mode = argv[2];
+  const std::string url = argc > 3 ? argv[3] : "http://127.0.0.1:1/crash";
+
+  static CurlHttpTransport transport;
+  SharedHttpTransport::instance().install(transport);
+  static SettingsStore store(folder.parent_path() / "child-defaults.plist");
+  CrashReporter::configure(CrashReporter::Setup{.folder = folder,
+                                                .transport = SharedHttpTransport::instance(),
+                                                .defaults = store,
+                                                .endpoint = url,
+                                                .systemReports = nullptr,
+                                                .dispatcher = nullptr,
+                                                .version = "9.8.7",
+                                                .osString = [] { return "Test OS 1.2"; }});
+  CrashReporter::install();
+
+  if (mode == "throw") {
+    varneloChildThrowsDeepInside(3);
+  } else if (mode == "throw-through-noexcept") {
+    varneloChildBoundary();
+  } else if (mode == "throw-int") {
+    throw 42;
+  } else if (mode == "throw-in-thread") {
+    std::thread([] { varneloChildThrowsDeepInside(1); }).join();
+  } else if (mode == "segfault") {
+    varneloChildFaults(0);
+  } else if (mode == "segfault-deep") {
+    varneloChildFaults(60);
+  } else if (mode == "segfault-after-removing-folder") {
+    std::filesystem::remove_all(folder);
+    varneloChildFaults(0);
+  } else if (mode == "abort") {
+    std::abort();
+  } else if (mode == "start-and-wait") {
+    // The start-up uploads run on their own threads; give them time, then end normally.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    return 0;
+  }
+  std::cerr << "crash_child: unknown mode " << mode << "\n";
+  return 3;
+}

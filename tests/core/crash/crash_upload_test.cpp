@@ -1,0 +1,449 @@
+#include "core/crash/crash_reporter.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <thread>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/settings_store.h"
+#include "platform/fake/fake_system_crash_reports.h"
+#include "platform/fake/manual_dispatcher.h"
+#include "platform/linux/curl_http_transport.h"
+#include "tests/support/loopback_http_server.h"
+#include "tests/support/temporary_folder.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Date = SettingsValue::Date;
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+Date at(std::chrono::seconds sinceEpoch) {
+  return Date(sinceEpoch);
+}
+
+void setModified(const std::filesystem::path& path, Date date) {
+  std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(date));
+}
+
+std::set<std::string> keysOf(const nlohmann::json& object) {
+  std::set<std::string> keys;
+  for (const auto& [key, value] : object.items()) {
+    keys.insert(key);
+  }
+  return keys;
+}
+
+class CrashUploadTest : public ::testing::Test {
+ protected:
+  CrashUploadTest() { configure(); }
+  ~CrashUploadTest() override {
+    dispatcher.drainAll();
+    CrashReporter::configure(CrashReporter::standardSetup(nullptr, nullptr));
+  }
+
+  void configure() { CrashReporter::configure(testSetup()); }
+
+  CrashReporter::Setup testSetup() {
+    return CrashReporter::Setup{.folder = folder / "VarneloEject",
+                                .transport = transport,
+                                .defaults = store,
+                                .endpoint = server.url("/eject/v1/crash"),
+                                .systemReports = &systemReports,
+                                .dispatcher = &dispatcher,
+                                .version = "2.0.1",
+                                .osString = [] { return "Ubuntu 24.04"; },
+                                .timeout = 5s};
+  }
+
+  std::filesystem::path pendingFile() const {
+    return folder / "VarneloEject" / "pending-crash.txt";
+  }
+  std::filesystem::path reports() const { return folder / "Reports"; }
+
+  // The bodies of every upload so far, after the queued ones have run.
+  std::vector<nlohmann::json> uploads() {
+    dispatcher.drainBackground();
+    std::vector<nlohmann::json> bodies;
+    for (const auto& request : server.received()) {
+      bodies.push_back(nlohmann::json::parse(request.body));
+    }
+    return bodies;
+  }
+
+  std::optional<Date> lastScan() const {
+    const auto stored = store.object("VELastCrashScan");
+    if (!stored || !stored->is<Date>()) {
+      return std::nullopt;
+    }
+    return *stored->as<Date>();
+  }
+
+  TemporaryFolder folder;
+  SettingsStore store{folder / "defaults.plist"};
+  LoopbackHttpServer server;
+  CurlHttpTransport transport;
+  ManualDispatcher dispatcher;
+  FakeSystemCrashReports systemReports{folder / "Reports"};
+};
+
+// ---- The pending record ----
+
+TEST_F(CrashUploadTest, PendingRecord_IsSplitSentOnceAndDeletedBeforeTheUpload) {
+  writeFile(pendingFile(), "Signal 11\n---\nframe 0\nframe 1");
+
+  CrashReporter::sendPendingCrash();
+  EXPECT_FALSE(std::filesystem::exists(pendingFile())) << "deleted before anything is sent";
+  EXPECT_EQ(server.received().size(), 0u);
+  CrashReporter::sendPendingCrash();
+
+  const auto bodies = uploads();
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(keysOf(bodies[0]), (std::set<std::string>{"d", "kind", "message", "stack", "v", "os"}));
+  EXPECT_EQ(bodies[0]["kind"], "crash");
+  EXPECT_EQ(bodies[0]["message"], "Signal 11");
+  EXPECT_EQ(bodies[0]["stack"], "frame 0\nframe 1");
+  EXPECT_EQ(bodies[0]["v"], "2.0.1");
+  EXPECT_EQ(bodies[0]["os"], "Ubuntu 24.04");
+}
+
+TEST_F(CrashUploadTest, PendingRecord_GoesToTheCrashEndpointWithoutContentType) {
+  writeFile(pendingFile(), "Signal 6\n---\nx");
+
+  CrashReporter::sendPendingCrash();
+  uploads();
+
+  ASSERT_EQ(server.received().size(), 1u);
+  const auto request = server.received().front();
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "/eject/v1/crash");
+  EXPECT_FALSE(request.hasHeader("Content-Type"));
+  EXPECT_EQ(request.body.find_first_of(" \n"), request.body.find("Signal 6") + 6)
+      << "the only space is inside a string: " << request.body;
+}
+
+TEST_F(CrashUploadTest, PendingRecord_WithoutSeparatorIsAllMessage) {
+  writeFile(pendingFile(), "just a message\nover two lines");
+
+  CrashReporter::sendPendingCrash();
+
+  const auto bodies = uploads();
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(bodies[0]["message"], "just a message\nover two lines");
+  EXPECT_EQ(bodies[0]["stack"], "");
+}
+
+TEST_F(CrashUploadTest, PendingRecord_WithTwoSeparatorsSendsOnlyTheMiddleAsStack) {
+  writeFile(pendingFile(), "M\n---\nS\n---\ndropped");
+
+  CrashReporter::sendPendingCrash();
+
+  const auto bodies = uploads();
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(bodies[0]["message"], "M");
+  EXPECT_EQ(bodies[0]["stack"], "S");
+}
+
+TEST_F(CrashUploadTest, PendingRecord_ThatIsNotUtf8StaysAndIsNotSent) {
+  writeFile(pendingFile(), "Signal 11\n---\n\xff\xfe");
+
+  CrashReporter::sendPendingCrash();
+
+  EXPECT_TRUE(std::filesystem::exists(pendingFile()));
+  EXPECT_TRUE(uploads().empty());
+}
+
+TEST_F(CrashUploadTest, PendingRecord_AbsentSendsNothing) {
+  CrashReporter::sendPendingCrash();
+
+  EXPECT_TRUE(uploads().empty());
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "VarneloEject")) << "created on use";
+}
+
+TEST_F(CrashUploadTest, Record_CarriesTheStoredDeviceIdentifierOrAQuestionMark) {
+  CrashReporter::send("crash", "a", "b");
+  EXPECT_FALSE(store.string("VEDeviceId")) << "the crash reporter never creates one";
+  store.set("VEDeviceId", "1B4E28BA-2FA1-11D2-883F-0016D3CCA427");
+  CrashReporter::send("crash", "a", "b");
+
+  const auto bodies = uploads();
+  ASSERT_EQ(bodies.size(), 2u);
+  EXPECT_EQ(bodies[0]["d"], "?");
+  EXPECT_EQ(bodies[1]["d"], "1B4E28BA-2FA1-11D2-883F-0016D3CCA427");
+}
+
+TEST_F(CrashUploadTest, Record_SaysQuestionMarkForTheVersionWhenTheBuildHasNone) {
+  CrashReporter::Setup setup = testSetup();
+  setup.version = "";
+  CrashReporter::configure(setup);
+  CrashReporter::send("crash", "a", "b");
+
+  const auto bodies = uploads();
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(bodies[0]["v"], "?");
+  EXPECT_FALSE(bodies[0]["os"].get<std::string>().empty());
+}
+
+TEST_F(CrashUploadTest, ReportError_SendsAnErrorWithAtMost15StackLines) {
+  CrashReporter::reportError("settings could not be written");
+
+  const auto bodies = uploads();
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(bodies[0]["kind"], "error");
+  EXPECT_EQ(bodies[0]["message"], "settings could not be written");
+  const std::string stack = bodies[0]["stack"];
+  EXPECT_FALSE(stack.empty());
+  EXPECT_LE(std::count(stack.begin(), stack.end(), '\n'), 14);
+  EXPECT_FALSE(stack.ends_with("\n"));
+  EXPECT_FALSE(std::filesystem::exists(pendingFile()));
+}
+
+TEST_F(CrashUploadTest, Send_DoesNotWaitForAServerThatNeverAnswers) {
+  server.setSilent(true);
+  CrashReporter::Setup setup = testSetup();
+  setup.dispatcher = nullptr;
+  setup.timeout = 200ms;
+  CrashReporter::configure(setup);
+
+  const auto started = std::chrono::steady_clock::now();
+  CrashReporter::send("crash", "a", "b");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+
+  EXPECT_TRUE(server.waitForRequests(1));
+  std::this_thread::sleep_for(400ms); // let the detached upload time out before teardown
+  server.setSilent(false);
+}
+
+// ---- The system's reports ----
+
+TEST_F(CrashUploadTest, SystemReports_SendsOnlyNewerReportsOfThisProgram) {
+  store.set("VELastCrashScan", at(1'700'000'000s));
+  const std::vector<std::pair<std::string, Date>> files{
+      {"VarneloEject-2026-01-02-101010.ips", at(1'700'000'100s)},
+      {"Varnelo Eject_2026-01-03.crash", at(1'700'000'200s)},
+      {"VarneloEject-same-date.ips", at(1'700'000'000s)},
+      {"VarneloEject-older.crash", at(1'600'000'000s)},
+      {"VarneloEject-2026.diag", at(1'700'000'300s)},
+      {"OtherApp-2026-01-02.ips", at(1'700'000'300s)},
+      {"varneloeject-lower.ips", at(1'700'000'300s)}};
+  for (const auto& [name, date] : files) {
+    writeFile(reports() / name, "Exception Type: EXC_BAD_ACCESS in " + name);
+    setModified(reports() / name, date);
+  }
+
+  CrashReporter::sendSystemCrashReports();
+
+  std::set<std::string> sent;
+  for (const auto& body : uploads()) {
+    EXPECT_EQ(body["kind"], "crash");
+    sent.insert(body["stack"].get<std::string>());
+  }
+  EXPECT_EQ(sent, (std::set<std::string>{
+                      "Exception Type: EXC_BAD_ACCESS in VarneloEject-2026-01-02-101010.ips",
+                      "Exception Type: EXC_BAD_ACCESS in Varnelo Eject_2026-01-03.crash"}));
+  EXPECT_EQ(lastScan(), at(1'700'000'200s));
+}
+
+TEST_F(CrashUploadTest, SystemReports_AreSentOnceAcrossStarts) {
+  writeFile(reports() / "VarneloEject-1.ips", "Termination Reason: SIGNAL 11");
+  setModified(reports() / "VarneloEject-1.ips", at(1'700'000'000s));
+
+  CrashReporter::sendSystemCrashReports();
+  CrashReporter::sendSystemCrashReports();
+
+  EXPECT_EQ(uploads().size(), 1u);
+}
+
+TEST_F(CrashUploadTest, SystemReports_MessageIsTheFirstLineNamingExceptionOrTermination) {
+  writeFile(reports() / "VarneloEject-a.ips",
+            "Process: VarneloEject\n\n  Termination Reason: Namespace SIGNAL\n"
+            "Exception Type: EXC_CRASH\n");
+  writeFile(reports() / "VarneloEject-b.ips",
+            "Header\nException and Termination on one line  \nTermination later\n");
+  writeFile(reports() / "VarneloEject-c.ips", "Process: VarneloEject\nnothing here\n");
+
+  CrashReporter::sendSystemCrashReports();
+
+  std::map<std::string, std::string> messageOf;
+  for (const auto& body : uploads()) {
+    messageOf[body["stack"]] = body["message"];
+  }
+  ASSERT_EQ(messageOf.size(), 3u);
+  EXPECT_EQ(messageOf["Process: VarneloEject\n\n  Termination Reason: Namespace SIGNAL\n"
+                      "Exception Type: EXC_CRASH\n"],
+            "  Termination Reason: Namespace SIGNAL");
+  EXPECT_EQ(messageOf["Header\nException and Termination on one line  \nTermination later\n"],
+            "Exception and Termination on one line  ");
+  EXPECT_EQ(messageOf["Process: VarneloEject\nnothing here\n"], "Rapport système macOS");
+}
+
+TEST_F(CrashUploadTest, SystemReports_TextIsCutToItsFirst18000Characters) {
+  std::string text;
+  for (int count = 0; count < 50000; ++count) {
+    text += count % 10 == 9 ? "\n" : "\xC3\xA9";
+  }
+  writeFile(reports() / "VarneloEject-long.crash", text);
+
+  CrashReporter::sendSystemCrashReports();
+
+  const auto bodies = uploads();
+  ASSERT_EQ(bodies.size(), 1u);
+  const std::string stack = bodies[0]["stack"];
+  EXPECT_EQ(stack, text.substr(0, 16200 * 2 + 1800));
+}
+
+TEST_F(CrashUploadTest, SystemReports_OfSeveralMegabytesAndOfNoBytesAreSent) {
+  writeFile(reports() / "VarneloEject-huge.crash",
+            "Exception Type: EXC_BAD_ACCESS\n" + std::string(6 * 1024 * 1024, 'x'));
+  writeFile(reports() / "VarneloEject-empty.crash", "");
+
+  CrashReporter::sendSystemCrashReports();
+
+  std::map<std::size_t, std::string> messageBySize;
+  for (const auto& body : uploads()) {
+    messageBySize[body["stack"].get<std::string>().size()] = body["message"];
+  }
+  EXPECT_EQ(messageBySize,
+            (std::map<std::size_t, std::string>{{0, "Rapport système macOS"},
+                                                {18000, "Exception Type: EXC_BAD_ACCESS"}}));
+}
+
+TEST_F(CrashUploadTest, SystemReports_ThatAreNotUtf8AreSkippedAndDoNotAdvanceTheScan) {
+  writeFile(reports() / "VarneloEject-bad.ips", "Exception \xff\xfe");
+  setModified(reports() / "VarneloEject-bad.ips", at(1'700'000'500s));
+  writeFile(reports() / "VarneloEject-good.ips", "Exception fine");
+  setModified(reports() / "VarneloEject-good.ips", at(1'700'000'100s));
+
+  CrashReporter::sendSystemCrashReports();
+
+  const auto bodies = uploads();
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(bodies[0]["message"], "Exception fine");
+  EXPECT_EQ(lastScan(), at(1'700'000'100s));
+}
+
+TEST_F(CrashUploadTest, SystemReports_ThatAreNotRegularFilesAreSkippedWithoutBlocking) {
+  std::filesystem::create_directories(reports());
+  ASSERT_EQ(mkfifo((reports() / "VarneloEject-pipe.ips").c_str(), 0600), 0);
+  std::filesystem::create_directories(reports() / "VarneloEject-folder.crash");
+
+  CrashReporter::sendSystemCrashReports();
+
+  EXPECT_TRUE(uploads().empty());
+}
+
+TEST_F(CrashUploadTest, SystemReports_MissingFolderChangesNothing) {
+  CrashReporter::sendSystemCrashReports();
+
+  EXPECT_TRUE(uploads().empty());
+  EXPECT_FALSE(store.object("VELastCrashScan"));
+}
+
+TEST_F(CrashUploadTest, SystemReports_FolderThatCannotBeListedChangesNothing) {
+  writeFile(folder / "Reports", "a file where the folder should be");
+
+  CrashReporter::sendSystemCrashReports();
+
+  EXPECT_TRUE(uploads().empty());
+  EXPECT_FALSE(store.object("VELastCrashScan"));
+}
+
+TEST_F(CrashUploadTest, SystemReports_UnreadableFolderChangesNothing) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "root reads every folder; the not-a-folder case covers a failed listing";
+  }
+  writeFile(reports() / "VarneloEject-1.ips", "Exception");
+  std::filesystem::permissions(reports(), std::filesystem::perms::none);
+
+  CrashReporter::sendSystemCrashReports();
+
+  EXPECT_TRUE(uploads().empty());
+  EXPECT_FALSE(store.object("VELastCrashScan"));
+}
+
+TEST_F(CrashUploadTest, SystemReports_NothingNewKeepsTheScanDate) {
+  std::filesystem::create_directories(reports());
+  store.set("VELastCrashScan", at(1'700'000'000s));
+
+  CrashReporter::sendSystemCrashReports();
+
+  EXPECT_EQ(lastScan(), at(1'700'000'000s));
+}
+
+TEST_F(CrashUploadTest, SystemReports_NoScanDateAndNothingNewStoresTheDistantPast) {
+  std::filesystem::create_directories(reports());
+  store.set("VELastCrashScan", "not a date");
+
+  CrashReporter::sendSystemCrashReports();
+
+  ASSERT_TRUE(lastScan());
+  EXPECT_LT(*lastScan(), at(0s));
+}
+
+TEST_F(CrashUploadTest, SystemReports_NoneWhenTheSystemHasNoFolder) {
+  FakeSystemCrashReports none{std::nullopt};
+  CrashReporter::Setup setup = testSetup();
+  setup.systemReports = &none;
+  CrashReporter::configure(setup);
+
+  CrashReporter::sendSystemCrashReports();
+
+  EXPECT_TRUE(uploads().empty());
+  EXPECT_FALSE(store.object("VELastCrashScan"));
+}
+
+// ---- Across a real crash and the next start ----
+
+int runChild(const std::vector<std::string>& arguments) {
+  std::vector<std::string> all{VARNELO_CRASH_CHILD};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& argument : all) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    return -1;
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return status;
+}
+
+TEST_F(CrashUploadTest, NextStartUploadsTheRecordTheCrashLeft) {
+  const std::string childFolder = (folder / "Child").string();
+  const int crashed = runChild({childFolder, "segfault"});
+  ASSERT_TRUE(WIFSIGNALED(crashed) && WTERMSIG(crashed) == SIGSEGV) << crashed;
+
+  const int started = runChild({childFolder, "start-and-wait", server.url("/eject/v1/crash")});
+
+  EXPECT_TRUE(WIFEXITED(started) && WEXITSTATUS(started) == 0) << started;
+  ASSERT_EQ(server.received().size(), 1u);
+  const auto body = nlohmann::json::parse(server.received().front().body);
+  EXPECT_EQ(body["message"], "Signal 11");
+  EXPECT_EQ(body["kind"], "crash");
+  EXPECT_EQ(body["v"], "9.8.7");
+  EXPECT_EQ(body["os"], "Test OS 1.2");
+  EXPECT_FALSE(body["stack"].get<std::string>().empty());
+  EXPECT_FALSE(std::filesystem::exists(folder / "Child" / "pending-crash.txt"));
+}
+
+} // namespace

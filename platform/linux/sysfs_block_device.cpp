@@ -34,6 +34,17 @@ fs::path resolved(const fs::path& path) {
   return error ? path : canonical;
 }
 
+// Where a sysfs link points, worked out from the one link rather than resolving every
+// component of the deep device path.
+fs::path linkTarget(const fs::path& link) {
+  std::error_code error;
+  const auto target = fs::read_symlink(link, error);
+  if (error) {
+    return resolved(link);
+  }
+  return (link.parent_path() / target).lexically_normal();
+}
+
 // The bus a disk hangs on, read from the chain of devices in its sysfs path. Hot-pluggable
 // buses are looked for first: a USB-to-SATA bridge still makes a USB disk.
 std::optional<std::string> busOf(const fs::path& devicePath) {
@@ -83,20 +94,21 @@ SysfsBlockDevice::SysfsBlockDevice(fs::path root) : root_(std::move(root)) {}
 std::optional<std::string> SysfsBlockDevice::nameOf(const std::string& devicePath, unsigned major,
                                                     unsigned minor) const {
   std::error_code error;
-  const auto classBlock = root_ / "class" / "block";
-  if (devicePath.rfind("/dev/", 0) == 0) {
-    // Device-mapper and by-label paths are links to the real node.
-    auto name = resolved(devicePath).filename().string();
-    if (!name.empty() && fs::exists(classBlock / name, error)) {
-      return name;
-    }
-  }
+  // The device number is one readlink away; file systems with anonymous numbers (btrfs, FUSE)
+  // fall back to the source path.
   if (major != 0) {
     const auto link =
         root_ / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor));
     const auto target = fs::read_symlink(link, error);
     if (!error && !target.filename().empty()) {
       return target.filename().string();
+    }
+  }
+  if (devicePath.rfind("/dev/", 0) == 0) {
+    // Device-mapper and by-label paths are links to the real node.
+    auto name = resolved(devicePath).filename().string();
+    if (!name.empty() && fs::exists(root_ / "class" / "block" / name, error)) {
+      return name;
     }
   }
   return std::nullopt;
@@ -110,7 +122,7 @@ std::optional<SysfsDiskInfo> SysfsBlockDevice::inspect(const std::string& name) 
   }
   SysfsDiskInfo info;
   info.device = name;
-  fs::path diskPath = resolved(root_ / "class" / "block" / name);
+  fs::path diskPath = linkTarget(root_ / "class" / "block" / name);
   if (fs::exists(diskPath / "partition", error)) {
     diskPath = diskPath.parent_path();
   }
@@ -120,7 +132,7 @@ std::optional<SysfsDiskInfo> SysfsBlockDevice::inspect(const std::string& name) 
     if (error || slaves == fs::directory_iterator()) {
       break;
     }
-    diskPath = resolved(slaves->path());
+    diskPath = linkTarget(slaves->path());
     if (fs::exists(diskPath / "partition", error)) {
       diskPath = diskPath.parent_path();
     }
@@ -132,7 +144,7 @@ std::optional<SysfsDiskInfo> SysfsBlockDevice::inspect(const std::string& name) 
     info.isRemovable = *removable == "1";
   }
   if (!info.isLoop) {
-    info.bus = busOf(diskPath.lexically_relative(resolved(root_)));
+    info.bus = busOf(diskPath.lexically_relative(root_.lexically_normal()));
     info.model = readTrimmed(diskPath / "device" / "model");
     if (!info.model && info.bus == "mmc") {
       info.model = readTrimmed(diskPath / "device" / "name");

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -188,6 +189,31 @@ struct BooleanCase {
   SettingsValue stored;
   bool expected;
 };
+
+// Short names for the ctest entries.
+void PrintTo(const BooleanCase& value, std::ostream* out) {
+  std::visit(
+      [out](const auto& content) {
+        using T = std::decay_t<decltype(content)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          *out << (content ? "Boolean true" : "Boolean false");
+        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+          *out << "integer " << content;
+        } else if constexpr (std::is_same_v<T, double>) {
+          *out << "real " << content;
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          *out << "text '" << content << "'";
+        } else if constexpr (std::is_same_v<T, SettingsValue::Date>) {
+          *out << "date";
+        } else if constexpr (std::is_same_v<T, SettingsValue::Array>) {
+          *out << "array";
+        } else {
+          *out << "dictionary";
+        }
+      },
+      value.stored.storage());
+  *out << " reads " << (value.expected ? "true" : "false");
+}
 
 class SettingsStoreBooleanTest : public SettingsStoreTest,
                                  public ::testing::WithParamInterface<BooleanCase> {};

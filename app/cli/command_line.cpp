@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/cli/eject_commands.h"
 #include "app/cli/linux_platform.h"
 #include "app/cli/volume_listing.h"
 #include "build_config.h"
@@ -56,6 +57,8 @@ struct Command {
 // Every command, by the name typed after the program's.
 constexpr Command commands[] = {
     {"list", listCommand},
+    {"eject", ejectCommand},
+    {"eject-all", ejectAllCommand},
 };
 
 } // namespace

@@ -2,12 +2,10 @@
 
 #include <filesystem>
 #include <iostream>
-#include <memory>
 #include <optional>
 
 #include "app/cli/linux_platform.h"
 #include "app/cli/volume_listing.h"
-#include "platform/linux/system_ejector.h"
 
 namespace {
 
@@ -119,7 +117,6 @@ int ejectCommand(const std::vector<std::string>& options) {
     return usageError("eject takes one volume name or mount path", "eject NAME-OR-MOUNT-PATH");
   }
   LinuxPlatform platform;
-  platform.setEjector(std::make_unique<SystemEjector>());
   return ejectVolume(platform.engine(), platform.dispatcher(), options.front(), std::cout,
                      std::cerr);
 }
@@ -129,6 +126,5 @@ int ejectAllCommand(const std::vector<std::string>& options) {
     return usageError("eject-all takes no arguments", "eject-all");
   }
   LinuxPlatform platform;
-  platform.setEjector(std::make_unique<SystemEjector>());
   return ejectAllVolumes(platform.engine(), platform.dispatcher(), std::cout);
 }

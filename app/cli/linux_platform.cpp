@@ -1,18 +1,9 @@
 #include "app/cli/linux_platform.h"
 
-namespace {
+#include "platform/linux/system_ejector.h"
 
-// Stands in until a real ejector is set: listing needs none.
-class NoEjector : public Ejector {
- public:
-  EjectOutcome unmountAndEject(const std::string&) override {
-    return {false, "this program was built without an ejector"};
-  }
-};
-
-} // namespace
-
-LinuxPlatform::LinuxPlatform() : ejector_(std::make_unique<NoEjector>()) {}
+// udisks2 on the system bus, or for root the direct unmount; chosen at each ejection.
+LinuxPlatform::LinuxPlatform() : ejector_(std::make_unique<SystemEjector>()) {}
 
 LinuxPlatform::~LinuxPlatform() {
   engine_.reset();

@@ -102,8 +102,10 @@ Localizer::Localizer(std::vector<std::filesystem::path> searchFolders,
 }
 
 Localizer& Localizer::shared() {
-  static Localizer localizer(defaultSearchFolders(), languagesFromEnvironment());
-  return localizer;
+  // Never destroyed: texts may still be looked up while the process exits.
+  static Localizer* const localizer =
+      new Localizer(defaultSearchFolders(), languagesFromEnvironment());
+  return *localizer;
 }
 
 std::vector<std::filesystem::path> Localizer::defaultSearchFolders() {

@@ -293,8 +293,9 @@ struct SettingsStore::Document {
 };
 
 SettingsStore& SettingsStore::shared() {
-  static SettingsStore store(defaultFile());
-  return store;
+  // Never destroyed: code running at exit (crash handlers, other statics) may still read it.
+  static SettingsStore* const store = new SettingsStore(defaultFile());
+  return *store;
 }
 
 std::filesystem::path SettingsStore::defaultFile() {
@@ -421,9 +422,11 @@ void SettingsStore::reloadIfChangedLocked() const {
   std::string contents;
   if (descriptor.get() < 0 || ::fstat(descriptor.get(), &status) != 0 ||
       !readAll(descriptor.get(), contents)) {
-    // Unreadable (a folder in its place, no permission): nothing to show, nothing to keep aside.
+    // Unreadable (no permission, a folder in its place): reads as empty, and is kept aside
+    // rather than overwritten by the next write.
     document_->replace(plist_new_dict());
     loadedStamp_ = current;
+    corrupt_ = true;
     return;
   }
   // The stamp of what was actually read, in case the file was replaced after the stat above.

@@ -283,6 +283,26 @@ TEST_F(SettingsStoreTest, TopLevelThatIsNotADictionaryReadsEmptyAndIsKeptAside) 
   EXPECT_EQ(filesStartingWith(file().parent_path(), "defaults.plist.corrupt-").size(), 1u);
 }
 
+TEST_F(SettingsStoreTest, FileThatCannotBeReadIsKeptAsideNotOverwritten) {
+  // A folder in the file's place cannot be read, by root either.
+  writeFile(file() / "inside", "precious");
+  SettingsStore store(file());
+  EXPECT_FALSE(store.object("inside").has_value());
+  ASSERT_TRUE(store.set("fresh", 1));
+  const auto kept = filesStartingWith(file().parent_path(), "defaults.plist.corrupt-");
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(readFile(kept.front() / "inside"), "precious");
+  EXPECT_EQ(SettingsStore(file()).object("fresh"), SettingsValue(1));
+}
+
+TEST_F(SettingsStoreTest, EmptyFileReadsEmptyAndIsSimplyReplaced) {
+  writeFile(file(), "");
+  SettingsStore store(file());
+  EXPECT_FALSE(store.object("a").has_value());
+  ASSERT_TRUE(store.set("a", 1));
+  EXPECT_TRUE(filesStartingWith(file().parent_path(), "defaults.plist.corrupt-").empty());
+}
+
 TEST_F(SettingsStoreTest, EachCorruptFileIsKeptUnderItsOwnName) {
   SettingsStore store(file());
   writeFile(file(), "first damage");

@@ -145,6 +145,17 @@ TEST_F(DiscoveryIntegrationTest, SourceAndDescriberSeeTheLoopDeviceAsAnEjectable
   EXPECT_EQ(description->deviceProtocol, "Virtual Interface");
 }
 
+TEST_F(DiscoveryIntegrationTest, LabelComesFromLibblkidWhenUdevKnowsNothing) {
+  MOUNT_OR_SKIP(image, "NoUdev 1%");
+  LibmountVolumeSource::Options options;
+  options.useUdev = false;
+  LibmountVolumeSource source(options);
+  source.mountedVolumePaths();
+  const auto values = source.resourceValues(image->mountPath().string());
+  ASSERT_TRUE(values.has_value());
+  EXPECT_EQ(values->volumeName, "NoUdev 1%");
+}
+
 TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerMount) {
   // Attached but not yet mounted: attaching changes no mount table.
   auto image = std::make_unique<LoopImage>(folder_.path(), "Watched");

@@ -1,0 +1,156 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QTimer>
+
+#include "app/alert_presenter.h"
+#include "app/display_environment.h"
+#include "app/updater.h"
+#include "core/eject_engine.h"
+#include "platform/code_signature.h"
+#include "views/status_item_controller.h"
+
+class BadgeImageView;
+class QAbstractButton;
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QMenu;
+class QMenuBar;
+class QWidget;
+class RoundEjectButton;
+class VolumeListView;
+
+// The application shell: start-up and display mode, the main window, the eject commands, the
+// menus and the settings view. One instance lives for the whole run. Its operations are split
+// over app_delegate_*.cpp by concern.
+class AppDelegate : public QObject {
+  Q_OBJECT
+
+ public:
+  // Everything the shell works through, handed in so that tests can give fakes.
+  struct Collaborators {
+    EjectEngine& engine;
+    AlertPresenter& alerts;
+    DisplayEnvironment& display;
+    CodeSignature& codeSignature;
+    Updater& updater;
+    // Uploads the last crash and installs the crash handlers.
+    std::function<void()> installCrashReporter;
+    // Ends the process at once; std::exit when empty.
+    std::function<void(int status)> exitProcess;
+    // Reads the process environment; getenv when empty.
+    std::function<std::optional<std::string>(const std::string&)> environment;
+  };
+
+  static constexpr const char* menuBarModeKey = "VEMenuBarMode";
+  static constexpr const char* onboardedKey = "VEOnboarded";
+  static constexpr const char* debugSettingsVariable = "VARNELO_DEBUG_SETTINGS";
+  static constexpr int serverSyncIntervalMs = 3600 * 1000;
+  static constexpr double updateCheckIntervalSeconds = 3600;
+
+  explicit AppDelegate(Collaborators collaborators, QObject* parent = nullptr);
+  ~AppDelegate() override;
+
+  // Start-up and display mode (app_delegate_startup.cpp).
+  void applicationDidFinishLaunching();
+  bool applicationShouldTerminateAfterLastWindowClosed() const;
+  bool applicationShouldHandleReopen(bool hasVisibleWindows);
+  bool windowShouldClose(QWidget* window);
+  void applyDisplayMode();
+  void toggleMenuBarMode(QAbstractButton* sender);
+  void showOnboardingIfNeeded();
+  void enableStatusItem();
+  void refreshVolumesUI();
+  void showMainWindow();
+  // Whether the tray-only mode is actually in force: chosen, and the desktop has a tray.
+  bool menuBarModeInEffect() const;
+  // Sets the process up for the stored mode before any window exists.
+  static void applyActivationPolicyAtStart();
+
+  // Main window and main view (app_delegate_main_window.cpp).
+  void buildMainWindow();
+  QWidget* buildMainView();
+  void showSettings();
+  void showMain();
+  void closeOrBack();
+
+  // Eject commands and alerts (app_delegate_eject.cpp).
+  void performEjectAll();
+  void ejectAllPressed();
+  void ejectOnePressed(QAction* item);
+  void ejectRow(const EjectableVolume& volume);
+  bool confirmeSiTimeMachine(const EjectableVolume& volume);
+  void handleEjectFailure(const EjectEngine::EjectResult& result);
+
+  // Menus (app_delegate_menus.cpp).
+  void buildMenu();
+  QMenu* buildStatusMenu();
+
+  // Settings view (app_delegate_settings.cpp).
+  QWidget* buildSettingsView();
+
+  // Messages (app_delegate_messages.cpp).
+  void refreshMessageBadges();
+  void syncWithServer();
+  void showMessages();
+
+  // The delegate's fields, in the order the rest of the program knows them.
+  EjectEngine& engine;
+  StatusItemController statusController;
+  QPointer<QMainWindow> mainWindow;
+  QPointer<RoundEjectButton> ejectButton;
+  QPointer<QLabel> statusLabel;
+  QPointer<VolumeListView> volumeList;
+  QPointer<QCheckBox> loginCheckbox;
+  QPointer<QCheckBox> dmgCheckbox;
+  QPointer<QCheckBox> tmCheckbox;
+  QPointer<QCheckBox> menuBarCheckbox;
+  Updater& updaterController;
+  QPointer<QAbstractButton> messagesButton;
+  QPointer<BadgeImageView> messagesBadge;
+  QPointer<QAction> appMessagesItem;
+  QPointer<QWidget> messagesWindow;
+  QPointer<QLineEdit> replyField;
+  QPointer<QWidget> mainView;
+  QPointer<QWidget> settingsView;
+  QSize winSize{430, 589};
+
+  // The main menu built by buildMenu(); the main window takes it over when it has items.
+  QPointer<QMenuBar> mainMenu;
+  // The hourly server sync.
+  QTimer serverSyncTimer;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Brings the main window (if any) on screen, raised and focused.
+  void bringMainWindowToFront();
+  void activateIgnoringOtherApps();
+  // Window flags and quit behaviour for the mode in effect: a taskbar window in Dock mode, a
+  // window kept out of the taskbar in tray-only mode.
+  void applyActivationPolicy();
+  void applyDisplayMode(bool bringWindowForward);
+  // Tells the user, once per run, why the window stays in the taskbar.
+  void explainMissingTray();
+  static bool menuBarMode();
+  static void setMenuBarMode(bool value);
+
+  AlertPresenter& alerts_;
+  DisplayEnvironment& display_;
+  CodeSignature& codeSignature_;
+  std::function<void()> installCrashReporter_;
+  std::function<void(int)> exitProcess_;
+  std::function<std::optional<std::string>(const std::string&)> environment_;
+  bool missingTrayExplained_ = false;
+};

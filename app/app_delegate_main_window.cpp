@@ -1,0 +1,201 @@
+#include <QApplication>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QScreen>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/app_delegate.h"
+#include "core/localization.h"
+#include "views/badge_image_view.h"
+#include "views/palette.h"
+#include "views/round_eject_button.h"
+#include "views/symbols.h"
+#include "views/volume_list_view.h"
+
+namespace {
+
+constexpr int iconSide = 92;
+
+QToolButton* makeCornerButton(const QString& symbol, qreal pointSize, const QString& description,
+                              QWidget* parent) {
+  auto* button = new QToolButton(parent);
+  button->setAutoRaise(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  button->setFixedSize(30, 30);
+  button->setIcon(QIcon(Symbols::pixmap(symbol, pointSize, QFont::Normal, secondaryLabelColor())));
+  button->setIconSize(QSize(qRound(Symbols::side(pointSize)), qRound(Symbols::side(pointSize))));
+  button->setToolTip(description);
+  button->setAccessibleName(description);
+  return button;
+}
+
+QPixmap applicationIcon() {
+  const QIcon icon = QApplication::windowIcon();
+  if (!icon.isNull()) {
+    return icon.pixmap(iconSide, iconSide);
+  }
+  if (const auto mark = varneloMark()) {
+    return QPixmap::fromImage(*mark).scaled(iconSide, iconSide, Qt::KeepAspectRatio,
+                                            Qt::SmoothTransformation);
+  }
+  return {};
+}
+
+} // namespace
+
+void AppDelegate::buildMainWindow() {
+  auto* window = new QMainWindow();
+  window->setAttribute(Qt::WA_DeleteOnClose, false);
+  window->setWindowTitle(QString::fromStdString(L("app.name")));
+  window->installEventFilter(this);
+
+  QWidget* main = buildMainView();
+  QWidget* settings = buildSettingsView();
+  settings->hide();
+  mainView = main;
+  settingsView = settings;
+
+  // Both views fill the window, one on top of the other; only one is ever visible.
+  auto* content = new QWidget(window);
+  auto* stack = new QGridLayout(content);
+  stack->setContentsMargins(0, 0, 0, 0);
+  stack->addWidget(main, 0, 0);
+  stack->addWidget(settings, 0, 0);
+  window->setCentralWidget(content);
+
+  if (mainMenu && !mainMenu->actions().isEmpty()) {
+    window->setMenuBar(mainMenu);
+  }
+
+  // Not resizable; the title bar's minimise and close buttons stay.
+  content->setFixedSize(winSize);
+  window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+  window->adjustSize();
+  if (QScreen* screen = QApplication::primaryScreen()) {
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+  }
+  mainWindow = window;
+  applyActivationPolicy();
+
+  if (!menuBarModeInEffect()) {
+    bringMainWindowToFront();
+  }
+}
+
+QWidget* AppDelegate::buildMainView() {
+  auto* root = new QWidget();
+  root->setFixedSize(winSize);
+
+  auto* icon = new QLabel();
+  icon->setFixedSize(iconSide, iconSide);
+  icon->setAlignment(Qt::AlignCenter);
+  icon->setPixmap(applicationIcon());
+
+  QLabel* title = makeLabel(QString::fromStdString(L("app.name")), 24, QFont::Bold, labelColor());
+  QLabel* subtitle = makeLabel(QString::fromStdString(L("home.subtitle")), 13, QFont::Normal,
+                               secondaryLabelColor());
+
+  auto* button = new RoundEjectButton();
+  button->setTitle(QString::fromStdString(L("eject.all_menu_item")));
+  button->setToolTip(QString::fromStdString(L("eject.all_button_tooltip")));
+  button->setFixedSize(230, 46);
+  connect(button, &RoundEjectButton::clicked, this, &AppDelegate::ejectAllPressed);
+  ejectButton = button;
+
+  QLabel* summary = makeLabel(QString::fromStdString(L("eject.no_volumes")), 15, QFont::DemiBold,
+                              tertiaryLabelColor());
+  statusLabel = summary;
+
+  auto* list = new VolumeListView(QRect(0, 0, 366, 120));
+  list->setFixedSize(366, 120);
+  QPointer<AppDelegate> self(this);
+  list->onEjectRow = [self](const EjectableVolume& volume) {
+    if (self) {
+      self->ejectRow(volume);
+    }
+  };
+  volumeList = list;
+
+  // The stack of six, centred, with the spacing after each element.
+  auto* stack = new QWidget();
+  auto* column = new QVBoxLayout(stack);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  const std::pair<QWidget*, int> elements[] = {{icon, 12},   {title, 10},  {subtitle, 16},
+                                               {button, 10}, {summary, 8}, {list, 0}};
+  for (const auto& [element, spacingAfter] : elements) {
+    column->addWidget(element, 0, Qt::AlignHCenter);
+    if (spacingAfter > 0) {
+      column->addSpacing(spacingAfter);
+    }
+  }
+
+  // Settings and messages buttons in the bottom-right corner, the badge over the envelope.
+  auto* corner = new QWidget();
+  corner->setFixedSize(64, 30);
+  QToolButton* messages =
+      makeCornerButton(QStringLiteral("envelope.fill"), 15,
+                       QString::fromStdString(L("accessibility.messages")), corner);
+  messages->move(0, 0);
+  connect(messages, &QToolButton::clicked, this, &AppDelegate::showMessages);
+  QToolButton* gear = makeCornerButton(QStringLiteral("gearshape.fill"), 16,
+                                       QString::fromStdString(L("settings.title")), corner);
+  gear->move(34, 0);
+  connect(gear, &QToolButton::clicked, this, &AppDelegate::showSettings);
+  auto* badge = new BadgeImageView(corner);
+  badge->setGeometry(30 - 7 - 7, 7 - 7, 14, 14);
+  badge->setScaledContents(true);
+  badge->hide();
+  messagesButton = messages;
+  messagesBadge = badge;
+
+  // Centre of the stack 4 above the view's centre: 8 extra at the bottom of its cell.
+  auto* grid = new QGridLayout(root);
+  grid->setContentsMargins(0, 0, 0, 0);
+  auto* stackCell = new QWidget();
+  auto* stackCellLayout = new QVBoxLayout(stackCell);
+  stackCellLayout->setContentsMargins(0, 0, 0, 8);
+  stackCellLayout->addWidget(stack, 0, Qt::AlignCenter);
+  grid->addWidget(stackCell, 0, 0);
+  auto* cornerCell = new QWidget();
+  auto* cornerCellLayout = new QVBoxLayout(cornerCell);
+  cornerCellLayout->setContentsMargins(0, 0, 14, 14);
+  cornerCellLayout->addWidget(corner, 0, Qt::AlignRight | Qt::AlignBottom);
+  cornerCell->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+  grid->addWidget(cornerCell, 0, 0, Qt::AlignRight | Qt::AlignBottom);
+  return root;
+}
+
+void AppDelegate::showSettings() {
+  if (mainView) {
+    mainView->hide();
+  }
+  if (settingsView) {
+    settingsView->show();
+  }
+}
+
+void AppDelegate::showMain() {
+  if (settingsView) {
+    settingsView->hide();
+  }
+  if (mainView) {
+    mainView->show();
+  }
+}
+
+void AppDelegate::closeOrBack() {
+  if (settingsView && settingsView->isVisible()) {
+    showMain();
+    return;
+  }
+  if (mainWindow) {
+    mainWindow->close();
+  }
+}

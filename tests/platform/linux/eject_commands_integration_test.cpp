@@ -3,7 +3,11 @@
 
 #include "app/cli/eject_commands.h"
 
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -160,6 +164,7 @@ class EjectCommandsEndToEnd : public ::testing::TestWithParam<Route> {
       // No bus at all: root unmounts by itself.
       options.udisks.busAddress = "unix:path=" + (folder_ / "no-bus").string();
     }
+    busAddress_ = options.udisks.busAddress;
     bravo_ = LoopVolume::create(folder_.path(), "VEBRAVO", whyNot);
     alpha_ = bravo_ ? LoopVolume::create(folder_.path(), "VEALPHA", whyNot) : nullptr;
     if (!alpha_) {
@@ -218,7 +223,61 @@ class EjectCommandsEndToEnd : public ::testing::TestWithParam<Route> {
 
   int ejectAll() { return ejectAllVolumes(platform_.engine(), platform_.dispatcher(), out_); }
 
+  struct ProgramRun {
+    int status = -1;
+    std::string output;
+  };
+
+  // The built program, on the same system bus and settings as this test, as root or nobody.
+  ProgramRun runProgram(const std::vector<std::string>& arguments, bool asNobody = false) {
+    std::vector<std::string> argv{VARNELO_CLI_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environment{"DBUS_SYSTEM_BUS_ADDRESS=" + busAddress_};
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      if (std::string(*entry).rfind("DBUS_SYSTEM_BUS_ADDRESS=", 0) != 0) {
+        environment.emplace_back(*entry);
+      }
+    }
+    int ends[2];
+    ProgramRun run;
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+      return run;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(ends[1], STDOUT_FILENO);
+      if (asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+        _exit(126);
+      }
+      std::vector<char*> args;
+      std::vector<char*> envs;
+      for (auto& text : argv) {
+        args.push_back(text.data());
+      }
+      for (auto& text : environment) {
+        envs.push_back(text.data());
+      }
+      args.push_back(nullptr);
+      envs.push_back(nullptr);
+      execve(args[0], args.data(), envs.data());
+      _exit(127);
+    }
+    close(ends[1]);
+    char buffer[1024];
+    ssize_t count = 0;
+    while ((count = read(ends[0], buffer, sizeof buffer)) > 0) {
+      run.output.append(buffer, static_cast<std::size_t>(count));
+    }
+    close(ends[0]);
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+      run.status = WEXITSTATUS(status);
+    }
+    return run;
+  }
+
   TemporaryFolder folder_;
+  std::string busAddress_;
   std::unique_ptr<test_bus::UdisksTestServices> services_;
   std::unique_ptr<LoopVolume> bravo_;
   std::unique_ptr<LoopVolume> alpha_;
@@ -271,6 +330,36 @@ TEST_P(EjectCommandsEndToEnd, Eject_ByName_EjectsOnlyThatVolume) {
   EXPECT_EQ(out_.str(), "ejected VEBRAVO\n");
   EXPECT_TRUE(bravo_->waitUntilDetached());
   EXPECT_TRUE(alpha_->mounted());
+}
+
+TEST_P(EjectCommandsEndToEnd, TheProgram_EjectAll_FollowsTheSavedSettings) {
+  EjectSettings::setEjectDiskImages(false);
+  const ProgramRun excluded = runProgram({"eject-all"});
+  EXPECT_EQ(excluded.status, 0);
+  EXPECT_EQ(excluded.output, "nothing to eject\n");
+  EXPECT_TRUE(alpha_->mounted());
+
+  EjectSettings::setEjectDiskImages(true);
+  const ProgramRun included = runProgram({"eject-all"});
+  EXPECT_EQ(included.status, 0);
+  EXPECT_EQ(included.output, "ejected VEALPHA\nejected VEBRAVO\n");
+  EXPECT_TRUE(alpha_->waitUntilDetached());
+  EXPECT_TRUE(bravo_->waitUntilDetached());
+  EXPECT_TRUE(alpha_->imageIntact());
+  EXPECT_TRUE(bravo_->imageIntact());
+}
+
+TEST_P(EjectCommandsEndToEnd, TheProgram_AsUnprivilegedUser_FailsAndTouchesNothing) {
+  // The volume must be visible to nobody, or the program would not even find it.
+  ASSERT_EQ(chmod(folder_.path().c_str(), 0755), 0);
+
+  const ProgramRun run = runProgram({"eject", alpha_->mountPath().string()}, true);
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "failed VEALPHA: " + L("eject.retained_message") + "\n");
+  EXPECT_TRUE(alpha_->mounted());
+  EXPECT_TRUE(alpha_->attached());
+  EXPECT_TRUE(alpha_->fileReadable());
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, EjectCommandsEndToEnd,

@@ -77,7 +77,6 @@ void boxBlurPass(QImage& image, int radius, bool horizontal) {
 
 RoundEjectButton::RoundEjectButton(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::NoFocus);
-  setAttribute(Qt::WA_Hover, false);
   scheduler_ = [](int delayMs, std::function<void()> task) {
     QTimer::singleShot(delayMs, std::move(task));
   };

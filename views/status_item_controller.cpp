@@ -140,7 +140,6 @@ void StatusItemController::showMenu() {
   // Never attached to the tray icon: every click keeps reaching us, and the menu is rebuilt on
   // each opening. Deleted once the event loop is back after it closes (its action has run).
   openMenu_ = menu;
-  menu->setAttribute(Qt::WA_DeleteOnClose, false);
   connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
   menu->popup(QCursor::pos());
 }

@@ -87,6 +87,19 @@ TEST_F(VolumeListViewTest, EightRowsLeaveRoomForTheScroller) {
     EXPECT_EQ(row->width(), 400 - scrollerWidth());
   }
   EXPECT_EQ(list->content()->size(), QSize(400 - scrollerWidth(), 320));
+
+  // The scroller really takes that room: the rows fill what is left, no more.
+  list->show();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(list->scrollArea()->verticalScrollBar()->isVisible());
+  EXPECT_EQ(list->scrollArea()->viewport()->width(), rows[0]->width());
+}
+
+TEST_F(VolumeListViewTest, RowsFillingTheHeightExactlyNeedNoScroller) {
+  list->resize(400, 320);
+  list->update(volumes(8));
+  EXPECT_EQ(list->rows()[0]->width(), 400);
+  EXPECT_EQ(list->content()->size(), QSize(400, 320));
 }
 
 TEST_F(VolumeListViewTest, FewRowsSitAtTheTopOfAFullHeightContent) {

@@ -97,13 +97,6 @@ TEST_F(EjectEngineDiscovery, Naming_PrefersLocalizedNameThenVolumeNameThenLastPa
   EXPECT_EQ(nameById["/"], "/");
 }
 
-TEST_F(EjectEngineDiscovery, Naming_EmptyLocalizedNameIsStillUsed) {
-  auto values = resources(false, true, true);
-  values.localizedName = "";
-  rig.source.addVolume("/media/me/stick", values);
-  EXPECT_THAT(namesOf(rig.makeEngine()->volumes()), ElementsAre(""));
-}
-
 TEST_F(EjectEngineDiscovery, Size_IsEmptyForZeroNegativeOrMissingCapacity) {
   auto zero = resources(false, true, true);
   zero.totalCapacity = 0;
@@ -448,14 +441,6 @@ TEST_F(EjectEngineDiscovery, Change_QueuedRebuildDoesNothingOnceTheEngineIsGone)
   rig.dispatcher.drainMain();
   EXPECT_FALSE(called);
   EXPECT_EQ(rig.source.listCalls(), passes);
-}
-
-TEST_F(EjectEngineDiscovery, Change_EngineWithoutMonitorOnlyRebuildsOnRequest) {
-  auto engine = rig.makeEngine(false);
-  EXPECT_EQ(rig.monitor.startCount(), 0);
-  rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
-  engine->refresh();
-  EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a"));
 }
 
 // --- Names that are awkward to carry around ---

@@ -5,6 +5,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 #include <QScreen>
+#include <QtMath>
 
 #include "views/varnelo_mark_data.h"
 

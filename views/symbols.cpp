@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QSvgRenderer>
+#include <QtMath>
 
 // The icons live in this static library; without a reference from code the linker would drop
 // them. Must stay outside any namespace.

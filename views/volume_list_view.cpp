@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QScrollArea>
@@ -84,4 +85,14 @@ void VolumeListView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   scrollArea_->setGeometry(rect());
   emptyLabel_->setGeometry(rect());
+}
+
+void VolumeListView::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // The empty text's colour is derived from the theme's text colour; rows are rebuilt anyway.
+  if (event->type() == QEvent::PaletteChange) {
+    QPalette labelPalette = emptyLabel_->palette();
+    labelPalette.setColor(QPalette::WindowText, tertiaryLabelColor(palette()));
+    emptyLabel_->setPalette(labelPalette);
+  }
 }

@@ -38,6 +38,7 @@ class VolumeListView : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   QScrollArea* scrollArea_ = nullptr;

@@ -98,7 +98,6 @@ VolumeRowView::VolumeRowView(const QRect& frame, const EjectableVolume& volume, 
                  badgePadding;
     timeMachineBadge_ = new TimeMachineBadge(this);
     badgeLabel = makeLabel(text, 9.5, QFont::DemiBold, badgeGreen, timeMachineBadge_);
-    badgeLabel->setFont(badgeFont);
   }
 
   const QString sizeText = QString::fromStdString(volume.sizeText);

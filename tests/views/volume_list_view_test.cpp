@@ -62,6 +62,15 @@ TEST_F(VolumeListViewTest, EmptyListShowsTheNoVolumesText) {
   EXPECT_EQ(list->emptyLabel()->alignment(), Qt::AlignCenter);
 }
 
+TEST_F(VolumeListViewTest, EmptyTextFollowsAThemeChange) {
+  QPalette dark = list->palette();
+  dark.setColor(QPalette::WindowText, QColor(240, 240, 240));
+  list->setPalette(dark);
+  const QColor shown = list->emptyLabel()->palette().color(QPalette::WindowText);
+  EXPECT_EQ(shown.rgb(), QColor(240, 240, 240).rgb());
+  EXPECT_LT(shown.alpha(), 255);
+}
+
 TEST_F(VolumeListViewTest, VolumesHideTheEmptyText) {
   list->update(volumes(1));
   EXPECT_FALSE(list->emptyLabel()->isVisibleTo(list.get()));

@@ -1,7 +1,12 @@
 #include "core/eject_settings.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
 
 #include <gtest/gtest.h>
 
@@ -9,10 +14,33 @@
 
 namespace {
 
-// The settings live in the shared store under the test environment's configuration folder;
-// every test starts and ends with the three keys absent.
+// The settings live in the shared store; every test starts and ends with the three keys absent.
+// ctest runs each case in its own process, possibly beside other test processes that use the
+// same keys: before the shared store is first opened, this suite points the configuration folder
+// at one of its own, so parallel runs never see each other's values.
 class EjectSettingsTest : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    if (configHome != nullptr && *configHome != '\0') {
+      originalConfigHome_ = configHome;
+    }
+    ownConfigHome_ = std::filesystem::path(originalConfigHome_.value_or(
+                         std::filesystem::temp_directory_path().string())) /
+                     ("eject-settings-" + std::to_string(::getpid()));
+    ::setenv("XDG_CONFIG_HOME", ownConfigHome_.c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    if (originalConfigHome_) {
+      ::setenv("XDG_CONFIG_HOME", originalConfigHome_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_CONFIG_HOME");
+    }
+    // Should a later test write through the shared store, the folder simply comes back.
+    std::error_code ignored;
+    std::filesystem::remove_all(ownConfigHome_, ignored);
+  }
+
   void SetUp() override { clear(); }
   void TearDown() override { clear(); }
 
@@ -24,14 +52,15 @@ class EjectSettingsTest : public ::testing::Test {
   }
 
   static SettingsStore& store() { return EjectSettings::defaults(); }
+
+  static inline std::optional<std::string> originalConfigHome_;
+  static inline std::filesystem::path ownConfigHome_;
 };
 
-TEST_F(EjectSettingsTest, DefaultsAreTheSharedStoreInTheConfigurationFolder) {
+TEST_F(EjectSettingsTest, DefaultsAreTheProcessSharedStore) {
   EXPECT_EQ(&EjectSettings::defaults(), &SettingsStore::shared());
-  const char* configHome = std::getenv("XDG_CONFIG_HOME");
-  ASSERT_NE(configHome, nullptr) << "tests run with their own configuration folder";
-  EXPECT_EQ(EjectSettings::defaults().file(),
-            std::filesystem::path(configHome) / "VarneloEject" / "defaults.plist");
+  EXPECT_EQ(EjectSettings::defaults().file().filename(), "defaults.plist");
+  EXPECT_EQ(EjectSettings::defaults().file().parent_path().filename(), "VarneloEject");
 }
 
 TEST_F(EjectSettingsTest, WithNothingStoredTheDefaultsApply) {

@@ -459,7 +459,8 @@ void SettingsStore::reloadIfChangedLocked() const {
 bool SettingsStore::keepCorruptFileAsideLocked() {
   const std::string base = file_.string() + ".corrupt-" + timestampForName();
   std::string target = base;
-  for (int attempt = 1; std::filesystem::exists(target); ++attempt) {
+  std::error_code error;
+  for (int attempt = 1; std::filesystem::exists(target, error); ++attempt) {
     target = fmt::format("{}-{}", base, attempt);
   }
   if (::rename(file_.c_str(), target.c_str()) != 0) {

@@ -18,7 +18,7 @@
 // name before the next write replaces it. Other processes' writes are picked up on the
 // next read; writers take a lock file beside the settings file so none loses another's change.
 //
-// Dates are kept to the whole second, as the file stores them.
+// Dates are kept to the whole second, as the file stores them, between 1933 and 2069.
 class SettingsStore {
  public:
   // The process's store: $XDG_CONFIG_HOME/VarneloEject/defaults.plist (~/.config when unset),

@@ -126,6 +126,17 @@ TEST_F(SettingsStoreTest, DatesAreKeptToTheWholeSecondAlsoInMemory) {
             SettingsValue(dateFromUnixSeconds(1'600'000'000)));
 }
 
+TEST_F(SettingsStoreTest, DatesBeforeTheEpochSurviveAndFarDatesAreHeldAtTheLimit) {
+  SettingsStore store(file());
+  store.set("old", dateFromUnixSeconds(-631'152'000));  // 1950
+  store.set("far", dateFromUnixSeconds(5'000'000'000)); // 2128
+  SettingsStore reopened(file());
+  EXPECT_EQ(reopened.object("old"), SettingsValue(dateFromUnixSeconds(-631'152'000)));
+  const std::int64_t latest = std::int64_t{978'307'200} + std::numeric_limits<std::int32_t>::max();
+  EXPECT_EQ(reopened.object("far"), SettingsValue(dateFromUnixSeconds(latest)));
+  EXPECT_EQ(store.object("far"), reopened.object("far"));
+}
+
 TEST_F(SettingsStoreTest, MissingKeyReadsAsNothing) {
   SettingsStore store(file());
   EXPECT_FALSE(store.object("absent").has_value());

@@ -161,12 +161,6 @@ TEST(EjectSettingsColors, SixRowsInOrderWithLocalisedTitles) {
   EXPECT_EQ(colors[1].hex, EjectSettings::defaultStatusColor);
 }
 
-TEST(EjectSettingsColors, TableIsBuiltOnce) {
-  EXPECT_EQ(&EjectSettings::statusColors(), &EjectSettings::statusColors());
-  EXPECT_EQ(EjectSettings::statusColors()[2].titre.data(),
-            EjectSettings::statusColors()[2].titre.data());
-}
-
 TEST(EjectSettingsColors, EveryRowButTheFirstIsAValidColour) {
   const auto& colors = EjectSettings::statusColors();
   EXPECT_FALSE(EjectSettings::color(colors[0].hex).has_value());

@@ -107,15 +107,6 @@ TEST_F(SettingsStoreTest, EveryValueTypeSurvivesARoundTripThroughTheFile) {
   EXPECT_EQ(reopened.object("nested"), SettingsValue(nested));
 }
 
-TEST_F(SettingsStoreTest, IntegersStayIntegersAndBooleansStayBooleans) {
-  SettingsStore store(file());
-  store.set("one", 1);
-  store.set("yes", true);
-  SettingsStore reopened(file());
-  EXPECT_TRUE(reopened.object("one")->is<std::int64_t>());
-  EXPECT_TRUE(reopened.object("yes")->is<bool>());
-}
-
 TEST_F(SettingsStoreTest, DatesAreKeptToTheWholeSecondAlsoInMemory) {
   SettingsStore store(file());
   const auto precise = dateFromUnixSeconds(1'600'000'000) + 750ms;

@@ -44,7 +44,7 @@ struct State {
 };
 
 State& state() {
-  // Never destroyed: uploads on detached threads may read it while the process exits.
+  // Never destroyed: a crash during the process's exit still finds it.
   static auto* shared = new State;
   return *shared;
 }
@@ -69,10 +69,10 @@ std::terminate_handler previousTerminate = nullptr;
 alignas(16) char alternateStack[256 * 1024];
 
 // The stack of the latest throw on each thread, so an uncaught exception reports where it
-// was thrown rather than where it ended.
+// was thrown rather than where it ended. Plain data, so a thread needs no initialiser for it.
 struct ThrowStack {
-  const void* object = nullptr;
-  int count = 0;
+  const void* object;
+  int count;
   void* frames[CrashReporter::maxCapturedFrames];
 };
 thread_local ThrowStack latestThrow;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -154,6 +155,34 @@ TEST_F(DiscoveryIntegrationTest, LabelComesFromLibblkidWhenUdevKnowsNothing) {
   const auto values = source.resourceValues(image->mountPath().string());
   ASSERT_TRUE(values.has_value());
   EXPECT_EQ(values->volumeName, "NoUdev 1%");
+}
+
+TEST_F(DiscoveryIntegrationTest, DeviceThatUdevTellsToIgnoreIsHidden) {
+  if (!std::filesystem::exists("/run/udev/control")) {
+    GTEST_SKIP() << "udevd is not running";
+  }
+  MOUNT_OR_SKIP(image, "Ignored");
+  const std::string name = std::filesystem::path(image->device()).filename().string();
+  const std::filesystem::path rule = "/run/udev/rules.d/99-varnelo-test-" + name + ".rules";
+  const auto udevadm = discovery_test::findTool("udevadm");
+  auto applyRules = [&] {
+    discovery_test::runCommand({udevadm, "control", "--reload"});
+    discovery_test::runCommand(
+        {udevadm, "trigger", "--action=change", "--settle", image->device()});
+  };
+  std::filesystem::create_directories(rule.parent_path());
+  std::ofstream(rule) << "KERNEL==\"" << name << "\", ENV{UDISKS_IGNORE}=\"1\"\n";
+  applyRules();
+  LibmountVolumeSource source;
+  const auto hidden = source.mountedVolumePaths();
+  std::filesystem::remove(rule);
+  applyRules();
+
+  ASSERT_TRUE(hidden.has_value());
+  EXPECT_EQ(std::find(hidden->begin(), hidden->end(), image->mountPath().string()), hidden->end());
+  const auto shown = source.mountedVolumePaths();
+  ASSERT_TRUE(shown.has_value());
+  EXPECT_NE(std::find(shown->begin(), shown->end(), image->mountPath().string()), shown->end());
 }
 
 TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerMount) {

@@ -20,6 +20,7 @@ class LibmountVolumeMonitor : public VolumeMonitor {
   // Calls back once per change of the mount table (however many entries it touched) and once
   // per rename, on the monitor's own thread. Starting again replaces the earlier callback.
   void start(std::function<void()> onVolumesChanged) override;
+  // Waits for the monitor's thread to end, so it must not be called from the callback.
   void stop() override;
 
  private:

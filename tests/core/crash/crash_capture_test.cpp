@@ -159,6 +159,15 @@ TEST_F(CrashCaptureTest, DeepStackIsCutToItsFirst30Lines) {
   EXPECT_EQ(record.stack.size(), 30u);
 }
 
+TEST_F(CrashCaptureTest, StackOverflowIsCapturedOnTheSpareStack) {
+  const int status = runChild(folder / "VarneloEject", "stack-overflow");
+
+  EXPECT_TRUE(endsBySignal(status, SIGSEGV)) << status;
+  const Record record = recordLeft();
+  EXPECT_EQ(record.message, "Signal 11");
+  EXPECT_EQ(record.stack.size(), 30u);
+}
+
 TEST_F(CrashCaptureTest, AbortLeavesSignal6) {
   const int status = runChild(folder / "VarneloEject", "abort");
 

@@ -44,6 +44,20 @@ extern "C" __attribute__((noinline)) void varneloChildFaults(int depth) {
   *static_cast<volatile int*>(page) = 1;
 }
 
+// Never reached; it keeps the compiler from calling the recursion infinite.
+volatile int varneloChildStopDepth = -1;
+
+extern "C" __attribute__((noinline)) int varneloChildRecursesForever(int depth) {
+  if (depth == varneloChildStopDepth) {
+    return 0;
+  }
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  const int deeper = varneloChildRecursesForever(depth + 1);
+  asm volatile("" : : "r"(frame) : "memory");
+  return deeper + frame[0];
+}
+
 int main(int argc, char** argv) {
   if (argc < 3) {
     std::cerr << "usage: crash_child FOLDER MODE [CRASH_URL]\n";
@@ -81,6 +95,8 @@ int main(int argc, char** argv) {
   } else if (mode == "segfault-after-removing-folder") {
     std::filesystem::remove_all(folder);
     varneloChildFaults(0);
+  } else if (mode == "stack-overflow") {
+    return varneloChildRecursesForever(0);
   } else if (mode == "abort") {
     std::abort();
   } else if (mode == "start-and-wait") {

@@ -15,17 +15,20 @@
 #include "app/updater.h"
 #include "core/eject_engine.h"
 #include "platform/code_signature.h"
+#include "platform/login_item.h"
 #include "views/status_item_controller.h"
 
 class BadgeImageView;
 class QAbstractButton;
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMenu;
 class QMenuBar;
+class QUrl;
 class QWidget;
 class RoundEjectButton;
 class VolumeListView;
@@ -94,10 +97,29 @@ class AppDelegate : public QObject {
 
   // Menus (app_delegate_menus.cpp).
   void buildMenu();
+  static QMenu* editMenuItem(QWidget* parent = nullptr);
   QMenu* buildStatusMenu();
 
   // Settings view (app_delegate_settings.cpp).
   QWidget* buildSettingsView();
+  void toggleDiskImages(QAbstractButton* sender);
+  void toggleProtectTimeMachine(QAbstractButton* sender);
+  void statusColorChanged(QComboBox* sender);
+  void toggleAutoUpdates(QAbstractButton* sender);
+  void toggleLoginItem(QAbstractButton* sender);
+  void openVarneloLabs();
+  // Opens the address in the browser when it is a valid absolute URL; false otherwise.
+  bool openWebsite(const std::string& address);
+  // The application's own login item: the user's autostart entry unless one is set.
+  LoginItem& loginItem();
+  LoginItem* loginItemService = nullptr;
+  // Where the one system log line goes; syslog(3) when empty.
+  std::function<void(const std::string&)> systemLog;
+  // Opens a web address; the desktop's browser when empty.
+  std::function<void(const QUrl&)> urlOpener;
+
+  // Problem reports (the form comes later).
+  void reportProblemPressed();
 
   // Messages (app_delegate_messages.cpp).
   void refreshMessageBadges();

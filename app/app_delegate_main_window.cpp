@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -33,10 +34,20 @@ QToolButton* makeCornerButton(const QString& symbol, qreal pointSize, const QStr
   return button;
 }
 
-QPixmap applicationIcon() {
-  const QIcon icon = QApplication::windowIcon();
+// Our own artwork, compiled into the program and installed for the desktop under the same name.
+QIcon applicationIcon() {
+  // Looking a symbol up makes sure the icon resources are loaded.
+  if (!Symbols::exists(QStringLiteral("eject.fill"))) {
+    return {};
+  }
+  return QIcon(QStringLiteral(":/icons/varnelo-eject.svg"));
+}
+
+QPixmap applicationIconPixmap() {
+  const QIcon icon = applicationIcon();
+  const qreal ratio = qApp != nullptr ? qApp->devicePixelRatio() : 1.0;
   if (!icon.isNull()) {
-    return icon.pixmap(iconSide, iconSide);
+    return icon.pixmap(QSize(iconSide, iconSide), ratio);
   }
   if (const auto mark = varneloMark()) {
     return QPixmap::fromImage(*mark).scaled(iconSide, iconSide, Qt::KeepAspectRatio,
@@ -51,6 +62,7 @@ void AppDelegate::buildMainWindow() {
   auto* window = new QMainWindow();
   window->setAttribute(Qt::WA_DeleteOnClose, false);
   window->setWindowTitle(QString::fromStdString(L("app.name")));
+  window->setWindowIcon(applicationIcon());
   window->installEventFilter(this);
 
   QWidget* main = buildMainView();
@@ -93,13 +105,16 @@ QWidget* AppDelegate::buildMainView() {
   root->setFixedSize(winSize);
 
   auto* icon = new QLabel();
+  icon->setObjectName(QStringLiteral("applicationIcon"));
   icon->setFixedSize(iconSide, iconSide);
   icon->setAlignment(Qt::AlignCenter);
-  icon->setPixmap(applicationIcon());
+  icon->setPixmap(applicationIconPixmap());
 
   QLabel* title = makeLabel(QString::fromStdString(L("app.name")), 24, QFont::Bold, labelColor());
+  title->setObjectName(QStringLiteral("titleLabel"));
   QLabel* subtitle = makeLabel(QString::fromStdString(L("home.subtitle")), 13, QFont::Normal,
                                secondaryLabelColor());
+  subtitle->setObjectName(QStringLiteral("subtitleLabel"));
 
   auto* button = new RoundEjectButton();
   button->setTitle(QString::fromStdString(L("eject.all_menu_item")));
@@ -110,6 +125,9 @@ QWidget* AppDelegate::buildMainView() {
 
   QLabel* summary = makeLabel(QString::fromStdString(L("eject.no_volumes")), 15, QFont::DemiBold,
                               tertiaryLabelColor());
+  // The space after the summary goes with it when it is hidden, as a stack leaves out hidden
+  // views together with their spacing.
+  summary->setContentsMargins(0, 0, 0, 8);
   statusLabel = summary;
 
   auto* list = new VolumeListView(QRect(0, 0, 366, 120));
@@ -128,7 +146,7 @@ QWidget* AppDelegate::buildMainView() {
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
   const std::pair<QWidget*, int> elements[] = {{icon, 12},   {title, 10},  {subtitle, 16},
-                                               {button, 10}, {summary, 8}, {list, 0}};
+                                               {button, 10}, {summary, 0}, {list, 0}};
   for (const auto& [element, spacingAfter] : elements) {
     column->addWidget(element, 0, Qt::AlignHCenter);
     if (spacingAfter > 0) {
@@ -147,6 +165,8 @@ QWidget* AppDelegate::buildMainView() {
   QToolButton* gear = makeCornerButton(QStringLiteral("gearshape.fill"), 16,
                                        QString::fromStdString(L("settings.title")), corner);
   gear->move(34, 0);
+  gear->setObjectName(QStringLiteral("settingsButton"));
+  messages->setObjectName(QStringLiteral("messagesButton"));
   connect(gear, &QToolButton::clicked, this, &AppDelegate::showSettings);
   auto* badge = new BadgeImageView(corner);
   badge->setGeometry(30 - 7 - 7, 7 - 7, 14, 14);
@@ -178,6 +198,10 @@ void AppDelegate::showSettings() {
   }
   if (settingsView) {
     settingsView->show();
+  }
+  // The desktop's own settings may have changed the entry since the last opening.
+  if (loginCheckbox) {
+    loginCheckbox->setChecked(loginItem().status() == LoginItemStatus::enabled);
   }
 }
 

@@ -1,9 +1,14 @@
 #include "platform/linux/udisks_ejector.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -27,9 +32,36 @@ using Interfaces = std::map<std::string, Properties>;
 using ManagedObjects = std::map<sdbus::ObjectPath, Interfaces>;
 using CallOptions = std::map<std::string, sdbus::Variant>;
 
-std::unique_ptr<sdbus::IConnection> connect(const std::string& address) {
+// sdbus-c++ 1.2 leaks its half-made bus when a connection to an address fails, so a unix
+// socket nobody listens on is turned away before it is asked.
+bool nobodyListensAt(const std::string& address) {
+  constexpr std::string_view prefix = "unix:path=";
+  if (address.rfind(prefix, 0) != 0 || address.find_first_of(",;") != std::string::npos) {
+    return false;
+  }
+  const std::string path = address.substr(prefix.size());
+  sockaddr_un socketAddress{};
+  if (path.size() >= sizeof socketAddress.sun_path) {
+    return false;
+  }
+  socketAddress.sun_family = AF_UNIX;
+  path.copy(socketAddress.sun_path, path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return false;
+  }
+  const bool refused =
+      connect(fd, reinterpret_cast<const sockaddr*>(&socketAddress), sizeof socketAddress) != 0;
+  close(fd);
+  return refused;
+}
+
+std::unique_ptr<sdbus::IConnection> connectToBus(const std::string& address) {
   if (address.empty()) {
     return sdbus::createSystemBusConnection();
+  }
+  if (nobodyListensAt(address)) {
+    throw sdbus::Error("org.freedesktop.DBus.Error.NoServer", "no bus listens at " + address);
   }
   // Only the address differs from the system bus; sd-bus treats both alike as a client.
   return sdbus::createSessionBusConnectionWithAddress(address);
@@ -108,7 +140,7 @@ Holder holderOf(const ManagedObjects& objects, const Interfaces& block,
 class UdisksSession {
  public:
   UdisksSession(const UdisksEjector::Options& options)
-      : connection_(connect(options.busAddress)), timeout_(options.callTimeout) {}
+      : connection_(connectToBus(options.busAddress)), timeout_(options.callTimeout) {}
 
   sdbus::MethodReply call(const std::string& path, const std::string& interface,
                           const std::string& method,
@@ -214,7 +246,7 @@ UdisksEjector::Attempt UdisksEjector::attempt(const std::string& mountPath) {
 
 bool UdisksEjector::serviceAvailable() {
   try {
-    auto connection = connect(options_.busAddress);
+    auto connection = connectToBus(options_.busAddress);
     auto bus = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
     auto ask = [&](const char* method) {
       auto message = bus->createMethodCall("org.freedesktop.DBus", method);

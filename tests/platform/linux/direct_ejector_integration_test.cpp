@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/platform/linux/discovery_test_volumes.h"
 #include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/support/temporary_folder.h"
 
@@ -17,6 +18,9 @@ using ::testing::HasSubstr;
 class DirectEjectorIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!privateMounts_.error().empty()) {
+      GTEST_SKIP() << privateMounts_.error();
+    }
     std::string whyNot;
     volume_ = LoopVolume::create(folder_.path(), "DIRECTVOL", whyNot);
     if (!volume_) {
@@ -24,6 +28,8 @@ class DirectEjectorIntegration : public ::testing::Test {
     }
   }
 
+  // Our mounts stay out of sight of tests running beside us, and theirs out of ours.
+  discovery_test::PrivateMountNamespace privateMounts_;
   TemporaryFolder folder_;
   std::unique_ptr<LoopVolume> volume_;
   DirectEjector ejector_;

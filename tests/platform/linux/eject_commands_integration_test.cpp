@@ -23,6 +23,7 @@
 #include "platform/fake/fake_process_runner.h"
 #include "platform/fake/fake_volume_source.h"
 #include "platform/linux/system_ejector.h"
+#include "tests/platform/linux/discovery_test_volumes.h"
 #include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/platform/linux/udisks_test_bus.h"
 #include "tests/support/temporary_folder.h"
@@ -146,10 +147,21 @@ TEST_F(EjectCommands, EjectAll_OneFailure_GoesOnAndExitsNonZero) {
 // End to end: two images, mounted in the opposite order of their names.
 enum class Route { udisks, direct };
 
+void PrintTo(Route route, std::ostream* out) {
+  *out << (route == Route::udisks ? "udisks2" : "direct");
+}
+
 class EjectCommandsEndToEnd : public ::testing::TestWithParam<Route> {
  protected:
   void SetUp() override {
     useOwnSettingsFolder();
+    if (geteuid() != 0) {
+      GTEST_SKIP() << "loop devices and mounts need root";
+    }
+    if (!privateMounts_.error().empty()) {
+      GTEST_SKIP() << privateMounts_.error();
+    }
+    hideOtherVolumes();
     std::string whyNot;
     SystemEjector::Options options;
     if (GetParam() == Route::udisks) {
@@ -189,6 +201,16 @@ class EjectCommandsEndToEnd : public ::testing::TestWithParam<Route> {
       ASSERT_TRUE(test_bus::waitUntil([&] {
         return knownToUdisks(alpha_->mountPath()) && knownToUdisks(bravo_->mountPath());
       })) << "udisksd never listed the two images";
+    }
+  }
+
+  // eject-all takes every external volume it sees. Volumes mounted before this test (another
+  // test's, the developer's own disks) are taken away in our private copy of the mount table
+  // only; with private propagation their real mounts stay as they are.
+  void hideOtherVolumes() {
+    LinuxPlatform lister;
+    for (const auto& volume : lister.engine().volumes()) {
+      umount2(volume.id.c_str(), MNT_DETACH);
     }
   }
 
@@ -276,6 +298,7 @@ class EjectCommandsEndToEnd : public ::testing::TestWithParam<Route> {
     return run;
   }
 
+  discovery_test::PrivateMountNamespace privateMounts_;
   TemporaryFolder folder_;
   std::string busAddress_;
   std::unique_ptr<test_bus::UdisksTestServices> services_;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/platform/linux/discovery_test_volumes.h"
 #include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/platform/linux/udisks_test_bus.h"
 #include "tests/support/temporary_folder.h"
@@ -20,6 +21,9 @@ using test_volumes::LoopVolume;
 class UdisksEjectorIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!privateMounts_.error().empty()) {
+      GTEST_SKIP() << privateMounts_.error();
+    }
     std::string whyNot;
     services_ = test_bus::UdisksTestServices::start(whyNot);
     if (!services_) {
@@ -77,6 +81,8 @@ class UdisksEjectorIntegration : public ::testing::Test {
     return UdisksEjector(options);
   }
 
+  // Our mounts stay out of sight of tests running beside us, and theirs out of ours.
+  discovery_test::PrivateMountNamespace privateMounts_;
   TemporaryFolder folder_;
   std::unique_ptr<test_bus::UdisksTestServices> services_;
   std::unique_ptr<LoopVolume> volume_;

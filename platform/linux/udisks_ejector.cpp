@@ -139,7 +139,7 @@ Holder holderOf(const ManagedObjects& objects, const Interfaces& block,
 
 class UdisksSession {
  public:
-  UdisksSession(const UdisksEjector::Options& options)
+  explicit UdisksSession(const UdisksEjector::Options& options)
       : connection_(connectToBus(options.busAddress)), timeout_(options.callTimeout) {}
 
   sdbus::MethodReply call(const std::string& path, const std::string& interface,

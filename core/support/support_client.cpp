@@ -1,11 +1,13 @@
 #include "core/support/support_client.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "build_config.h"
 #include "core/settings_store.h"
 #include "core/support/endpoints.h"
 #include "core/support/identity.h"
+#include "core/support/server_check.h"
 #include "core/support/shared_http_transport.h"
 
 namespace {
@@ -29,7 +31,8 @@ SupportClient::Setup SupportClient::standardSetup() {
                .osString = {}};
 }
 
-SupportClient::SupportClient(Setup setup) : setup_(std::move(setup)), checkURL_(setup_.checkURL) {}
+SupportClient::SupportClient(Setup setup)
+    : setup_(std::move(setup)), checkURL_(setup_.checkURL), dispatcher_(setup_.dispatcher) {}
 
 std::string SupportClient::deviceId() {
   // Shared by every client: they may share one store.
@@ -85,4 +88,137 @@ std::optional<nlohmann::json> SupportClient::answerObject(std::string_view body)
     return std::nullopt;
   }
   return parsed;
+}
+
+SettingsValue::Date SupportClient::now() const {
+  return setup_.now ? setup_.now() : std::chrono::system_clock::now();
+}
+
+void SupportClient::runInBackground(std::function<void()> work) {
+  if (Dispatcher* dispatcher = dispatcher_.load()) {
+    dispatcher->runInBackground(std::move(work));
+  } else {
+    work();
+  }
+}
+
+void SupportClient::runOnMain(std::function<void()> work) {
+  if (Dispatcher* dispatcher = dispatcher_.load()) {
+    dispatcher->runOnMain(std::move(work));
+  } else {
+    work();
+  }
+}
+
+nlohmann::json SupportClient::checkBody() {
+  nlohmann::json body = identityFields();
+  body["n"] = newRequestNonce();
+  body["c"] = "direct";
+  if (const auto acknowledged = ShownMessages::acknowledged(setup_.defaults)) {
+    body["m"] = *acknowledged;
+  }
+  return body;
+}
+
+void SupportClient::checkWithServer(std::function<void()> completion) {
+  runInBackground([this, completion = std::move(completion)]() mutable {
+    SupportAnswer answer = send(checkURL_, checkBody(), setup_.checkTimeout);
+    // The main thread reads the ticket state and the pending message at any time, so they
+    // change only there.
+    runOnMain([this, answer = std::move(answer), completion = std::move(completion)]() {
+      applyCheckAnswer(answer);
+      if (completion) {
+        completion();
+      }
+    });
+  });
+}
+
+void SupportClient::applyCheckAnswer(const SupportAnswer& answer) {
+  // The status code is not looked at: a usable body is applied whatever it came with.
+  if (!answer.transferred || !answer.object) {
+    return;
+  }
+  const auto check = CheckAnswer::from(*answer.object);
+  if (!check) {
+    return;
+  }
+  ticketState = check->ticketState;
+  if (!check->offersMessage()) {
+    return;
+  }
+  const std::vector<std::int64_t> shown = ShownMessages::read(setup_.defaults);
+  if (std::find(shown.begin(), shown.end(), check->messageId) != shown.end()) {
+    return;
+  }
+  pendingMessage = PendingMessage{check->messageId, check->message};
+}
+
+void SupportClient::markMessageShown() {
+  if (!pendingMessage) {
+    return;
+  }
+  const PendingMessage shown = *pendingMessage;
+  ShownMessages::record(setup_.defaults, shown.id);
+  archive(shown.id, shown.body);
+  pendingMessage.reset();
+}
+
+std::vector<ArchivedMessage> SupportClient::messageHistory() const {
+  return MessageHistory(setup_.defaults).entries(now());
+}
+
+void SupportClient::archive(std::int64_t id, const std::string& body) {
+  MessageHistory(setup_.defaults).archive(id, body, now());
+}
+
+void SupportClient::archiveOwn(const std::string& text) {
+  MessageHistory(setup_.defaults).archiveOwn(text, now());
+}
+
+nlohmann::json SupportClient::reportBody(const std::string& text,
+                                         const std::optional<std::string>& email) {
+  nlohmann::json body = identityFields();
+  body["text"] = text;
+  // Sent as typed: the server decides what an address is.
+  if (email && !email->empty()) {
+    body["email"] = *email;
+  }
+  return body;
+}
+
+bool SupportClient::reportAccepted(const SupportAnswer& answer) {
+  if (!answer.transferred || answer.status != 200 || !answer.object) {
+    return false;
+  }
+  const auto ok = answer.object->find("ok");
+  if (ok == answer.object->end()) {
+    return false;
+  }
+  if (ok->is_boolean()) {
+    return ok->get<bool>();
+  }
+  // The numbers 1 and 0 read as Booleans too; other numbers and texts do not.
+  if (ok->is_number()) {
+    const double value = ok->get<double>();
+    return value == 1.0;
+  }
+  return false;
+}
+
+bool SupportClient::reportProblem(const std::string& text,
+                                  const std::optional<std::string>& email) {
+  return reportAccepted(send(setup_.reportURL, reportBody(text, email), setup_.reportTimeout));
+}
+
+void SupportClient::reportProblem(const std::string& text, const std::optional<std::string>& email,
+                                  std::function<void(bool accepted)> completion) {
+  runInBackground([this, text, email, completion = std::move(completion)]() mutable {
+    const bool accepted = reportProblem(text, email);
+    runOnMain([accepted, completion = std::move(completion)]() {
+      if (completion) {
+        completion(accepted);
+      }
+    });
+  });
 }

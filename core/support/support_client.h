@@ -1,14 +1,19 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "core/settings_value.h"
+#include "core/support/message_history.h"
+#include "platform/dispatcher.h"
 #include "platform/http_transport.h"
 
 class SettingsStore;
@@ -43,6 +48,10 @@ class SupportClient {
     std::function<std::string()> osString;
     std::chrono::milliseconds checkTimeout{8000};
     std::chrono::milliseconds reportTimeout{10000};
+    // Where checks and reports run and hand their results back; see setDispatcher().
+    Dispatcher* dispatcher = nullptr;
+    // The time entries are archived at; the system clock when empty.
+    std::function<SettingsValue::Date()> now = {};
   };
 
   // The program's client, created on first use from any thread: the shared transport the
@@ -78,12 +87,50 @@ class SupportClient {
   // The answer when it is a top-level JSON object, else nothing; never throws.
   static std::optional<nlohmann::json> answerObject(std::string_view body);
 
+  // The application hands its dispatcher over at start. Without one, checks and reports run
+  // on the calling thread and call back from there.
+  void setDispatcher(Dispatcher* dispatcher) { dispatcher_.store(dispatcher); }
+
+  // The server check: sent from the background queue; its answer is applied on the main queue,
+  // where `completion` then runs, whether or not anything changed. Never fails to its caller.
+  void checkWithServer(std::function<void()> completion = {});
+  // "n", "d", "v", "os", "c", and "m" when a message has been acknowledged.
+  nlohmann::json checkBody();
+  // Ticket state and offered message from one check's answer; main thread only.
+  void applyCheckAnswer(const SupportAnswer& answer);
+  // Records the pending message as shown and acknowledged, archives it and clears it; nothing
+  // without a pending message. Main thread only.
+  void markMessageShown();
+
+  // The conversation, newest first, and its two ways to grow. Main thread only.
+  std::vector<ArchivedMessage> messageHistory() const;
+  void archive(std::int64_t id, const std::string& body);
+  void archiveOwn(const std::string& text);
+
+  // One problem report or reply; true only when the server answered 200 with "ok" true.
+  // Blocks until the answer: never call it on the main thread.
+  bool reportProblem(const std::string& text, const std::optional<std::string>& email);
+  // The same from the background queue, with the result handed to `completion` on the main
+  // queue. Each call is a task of its own.
+  void reportProblem(const std::string& text, const std::optional<std::string>& email,
+                     std::function<void(bool accepted)> completion);
+  // "d", "v", "os", "text", and "email" when one is given and not empty.
+  nlohmann::json reportBody(const std::string& text, const std::optional<std::string>& email);
+  // Whether a report's answer counts as accepted.
+  static bool reportAccepted(const SupportAnswer& answer);
+
   // In memory only: a message from the server not yet shown, and the last reported ticket
   // state. Read and written on the main thread.
   std::optional<PendingMessage> pendingMessage;
   std::string ticketState = "none";
 
  private:
+  SettingsValue::Date now() const;
+  // The dispatcher's queues; the calling thread, at once, without a dispatcher.
+  void runInBackground(std::function<void()> work);
+  void runOnMain(std::function<void()> work);
+
   Setup setup_;
   const std::string checkURL_;
+  std::atomic<Dispatcher*> dispatcher_;
 };

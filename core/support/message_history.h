@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/settings_value.h"
+
+class SettingsStore;
+
+// One entry of the conversation kept on this machine.
+struct ArchivedMessage {
+  // The server's id (> 0) for a message from the maker; minus the whole seconds since 1970 at
+  // the time of writing for the user's own reply.
+  std::int64_t id = 0;
+  std::string body;
+  SettingsValue::Date date;
+  bool mine = false;
+};
+
+// The conversation under "VEMessageHistory": dictionaries oldest first, at most 50, read and
+// written whole on every access. Main thread only.
+class MessageHistory {
+ public:
+  static constexpr const char* key = "VEMessageHistory";
+  static constexpr std::size_t maxEntries = 50;
+
+  explicit MessageHistory(SettingsStore& defaults) : defaults_(defaults) {}
+
+  // Newest first. Entries without an integer id or a text body are left out (they stay
+  // stored); a missing or non-date date reads as `now`, a missing or non-Boolean mine as false.
+  std::vector<ArchivedMessage> entries(SettingsValue::Date now) const;
+  // A maker's message, once per id: a second call for a stored id writes nothing.
+  void archive(std::int64_t id, const std::string& body, SettingsValue::Date now);
+  // The user's reply; replies in the same second share their id and are all kept.
+  void archiveOwn(const std::string& text, SettingsValue::Date now);
+
+ private:
+  SettingsValue::Array stored() const;
+  void append(SettingsValue::Array list, SettingsValue::Dictionary entry);
+
+  SettingsStore& defaults_;
+};

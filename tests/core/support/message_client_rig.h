@@ -1,0 +1,60 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "core/settings_store.h"
+#include "core/support/support_client.h"
+#include "platform/fake/manual_dispatcher.h"
+#include "platform/linux/curl_http_transport.h"
+#include "tests/support/loopback_http_server.h"
+#include "tests/support/temporary_folder.h"
+
+// A client over its own settings file, a real loopback server, the real transport, a manual
+// dispatcher and a clock the test sets.
+struct MessageClientRig {
+  TemporaryFolder folder;
+  std::unique_ptr<SettingsStore> store = std::make_unique<SettingsStore>(folder / "defaults.plist");
+  LoopbackHttpServer server;
+  CurlHttpTransport transport;
+  ManualDispatcher dispatcher;
+  SettingsValue::Date clock =
+      std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + std::chrono::hours{9};
+
+  std::unique_ptr<SupportClient> makeClient(std::string checkURL = {}) {
+    using namespace std::chrono_literals;
+    return std::make_unique<SupportClient>(SupportClient::Setup{
+        .transport = transport,
+        .defaults = *store,
+        .checkURL = checkURL.empty() ? server.url("/eject/v1/check") : std::move(checkURL),
+        .reportURL = server.url("/eject/v1/report"),
+        .version = "1.4.2",
+        .osString = [] { return "Debian GNU/Linux 12"; },
+        .checkTimeout = 2s,
+        .reportTimeout = 2s,
+        .dispatcher = &dispatcher,
+        .now = [this] { return clock; }});
+  }
+
+  // A new store over the same file, as the next launch opens it.
+  void relaunch() {
+    store.reset();
+    store = std::make_unique<SettingsStore>(folder / "defaults.plist");
+  }
+
+  // One check with the server answering `status` and `body`, run to its end.
+  void check(SupportClient& client, const std::string& body, int status = 200) {
+    server.answer(status, body);
+    client.checkWithServer();
+    dispatcher.drainAll();
+  }
+
+  nlohmann::json lastBody() const { return nlohmann::json::parse(server.received().back().body); }
+
+  static std::string offer(const std::string& ticket, std::int64_t id, const std::string& text) {
+    return nlohmann::json{{"tk", ticket}, {"mid", id}, {"msg", text}}.dump();
+  }
+};

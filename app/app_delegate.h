@@ -19,6 +19,7 @@
 #include "views/status_item_controller.h"
 
 class BadgeImageView;
+class LauncherBadge;
 class QAbstractButton;
 class QAction;
 class QCheckBox;
@@ -31,6 +32,7 @@ class QMenuBar;
 class QUrl;
 class QWidget;
 class RoundEjectButton;
+class SupportClient;
 class VolumeListView;
 
 // The application shell: start-up and display mode, the main window, the eject commands, the
@@ -118,13 +120,22 @@ class AppDelegate : public QObject {
   // Opens a web address; the desktop's browser when empty.
   std::function<void(const QUrl&)> urlOpener;
 
-  // Problem reports (the form comes later).
+  // Problem reports (app_delegate_problem_report.cpp).
   void reportProblemPressed();
 
   // Messages (app_delegate_messages.cpp).
   void refreshMessageBadges();
   void syncWithServer();
+  void showPendingMessage();
   void showMessages();
+  void sendReply();
+  // The server client the messages and reports go through: SupportClient::shared() unless
+  // one is set.
+  SupportClient& supportClient();
+  SupportClient* supportService = nullptr;
+  // The taskbar entry's unread badge: the launcher-entry signal unless one is set.
+  LauncherBadge& launcherBadge();
+  LauncherBadge* launcherBadgeService = nullptr;
 
   // The delegate's fields, in the order the rest of the program knows them.
   EjectEngine& engine;

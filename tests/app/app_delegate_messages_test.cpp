@@ -1,0 +1,429 @@
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include "app/support/messages_window.h"
+#include "core/localization.h"
+#include "core/support/message_history.h"
+#include "core/support/server_check.h"
+#include "tests/app/messages_rig.h"
+#include "views/badge_image_view.h"
+#include "views/flipped_view.h"
+#include "views/palette.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QColor tintOf(const QAbstractButton* button) {
+  return button->property("tint").value<QColor>();
+}
+
+QColor accentColor() {
+  return QApplication::palette().color(QPalette::Highlight);
+}
+
+std::set<std::string> keysOf(const std::string& body) {
+  std::set<std::string> keys;
+  const nlohmann::json object = nlohmann::json::parse(body);
+  for (const auto& [key, value] : object.items()) {
+    keys.insert(key);
+  }
+  return keys;
+}
+
+class Messages : public testing::Test {
+ protected:
+  AppDelegate& delegate() { return *rig.app.delegate; }
+
+  MessagesWindow* window() { return qobject_cast<MessagesWindow*>(delegate().messagesWindow); }
+
+  template <typename T = QWidget> T* windowChild(const char* name) {
+    return window()->findChild<T*>(QString::fromLatin1(name));
+  }
+
+  QWidget* conversation() { return windowChild<QScrollArea>("conversationScroll")->widget(); }
+
+  template <typename T = QLabel> std::vector<T*> conversationChildren(const char* name) {
+    std::vector<T*> result;
+    for (T* child : conversation()->findChildren<T*>(QString::fromLatin1(name))) {
+      result.push_back(child);
+    }
+    std::sort(result.begin(), result.end(), [](T* a, T* b) { return a->y() < b->y(); });
+    return result;
+  }
+
+  void seedHistory(int entries, const std::string& body = "A short note") {
+    SettingsValue::Array list;
+    const SettingsValue::Date start = std::chrono::system_clock::now() - 30 * 24h;
+    for (int index = 1; index <= entries; ++index) {
+      list.push_back(
+          SettingsValue::Dictionary{{"id", std::int64_t{index % 2 == 0 ? -index : index}},
+                                    {"body", body + " " + std::to_string(index)},
+                                    {"date", start + index * 1h},
+                                    {"mine", index % 2 == 0}});
+    }
+    rig.store.set(MessageHistory::key, std::move(list));
+  }
+
+  MessagesRig rig;
+};
+
+// --- sync and badges ---
+
+TEST_F(Messages, Sync_AnOfferWithTheMainWindowShownAlertsAtOnceThenClearsEveryBadge) {
+  rig.launch(MessagesRig::offer("open", 7, "Version 2 fixes your disk"));
+  bool unreadWhileShown = false;
+  rig.app.alerts.setOnPresent([&](const Alert&) {
+    unreadWhileShown = rig.badge.unread() && !delegate().messagesBadge->isHidden() &&
+                       !delegate().messagesBadge->pixmap().isNull() &&
+                       !delegate().messagesButton->isHidden() &&
+                       tintOf(delegate().messagesButton) == accentColor() &&
+                       delegate().appMessagesItem->isVisible();
+  });
+
+  rig.settle();
+
+  ASSERT_EQ(rig.app.alerts.shown.size(), 1u);
+  const Alert& alert = rig.app.alerts.shown[0];
+  EXPECT_EQ(alert.title, L("messages.banner_title"));
+  EXPECT_EQ(alert.message, "Version 2 fixes your disk");
+  EXPECT_EQ(alert.buttons, std::vector<std::string>{L("messages.acknowledge_button")});
+  EXPECT_TRUE(alert.icon.has_value());
+  EXPECT_TRUE(unreadWhileShown);
+
+  EXPECT_FALSE(rig.badge.unread());
+  EXPECT_TRUE(delegate().messagesBadge->isHidden());
+  EXPECT_FALSE(delegate().messagesButton->isHidden());
+  EXPECT_EQ(tintOf(delegate().messagesButton), secondaryLabelColor());
+  EXPECT_FALSE(rig.client->pendingMessage);
+  EXPECT_EQ(rig.store.object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{7}));
+  ASSERT_EQ(rig.client->messageHistory().size(), 1u);
+}
+
+TEST_F(Messages, Sync_WithTheMainWindowClosedTheMessageWaitsBehindTheBadges) {
+  rig.launch(MessagesRig::offer("open", 8, "Waiting"));
+  rig.hideMainWindow();
+
+  rig.settle();
+
+  EXPECT_TRUE(rig.app.alerts.shown.empty());
+  EXPECT_TRUE(rig.client->pendingMessage);
+  EXPECT_TRUE(rig.badge.unread());
+  EXPECT_FALSE(delegate().messagesBadge->isHidden());
+  EXPECT_EQ(tintOf(delegate().messagesButton), accentColor());
+  EXPECT_TRUE(delegate().appMessagesItem->isVisible());
+}
+
+TEST_F(Messages, Badges_AnyTicketStateButOpenHidesTheControlsEvenWithAMessagePending) {
+  rig.launch();
+  rig.hideMainWindow();
+  rig.settle();
+  for (const char* state : {"closed", "none", "OPEN", "", "open "}) {
+    rig.server.answer(200, MessagesRig::offer(state, 9, "Pending"));
+    delegate().syncWithServer();
+    rig.settle();
+
+    EXPECT_TRUE(rig.client->pendingMessage) << state;
+    EXPECT_TRUE(delegate().messagesButton->isHidden()) << state;
+    EXPECT_FALSE(delegate().appMessagesItem->isVisible()) << state;
+    EXPECT_TRUE(delegate().messagesBadge->isHidden()) << state;
+    EXPECT_FALSE(rig.badge.unread()) << state;
+  }
+}
+
+TEST_F(Messages, Badges_AnOpenTicketWithNothingPendingShowsThePlainEnvelope) {
+  rig.launch(MessagesRig::offer("open", 0, ""));
+  rig.settle();
+
+  EXPECT_FALSE(delegate().messagesButton->isHidden());
+  EXPECT_TRUE(delegate().appMessagesItem->isVisible());
+  EXPECT_TRUE(delegate().messagesBadge->isHidden());
+  EXPECT_EQ(tintOf(delegate().messagesButton), secondaryLabelColor());
+  EXPECT_FALSE(rig.badge.unread());
+}
+
+TEST_F(Messages, Sync_TheHourlyTimerChecksAgainAndReportsTheShownMessage) {
+  rig.launch(MessagesRig::offer("open", 12, "First"));
+  rig.settle();
+  ASSERT_EQ(rig.requestsTo("/eject/v1/check").size(), 1u);
+  EXPECT_EQ(delegate().serverSyncTimer.interval(), 3600 * 1000);
+
+  delegate().serverSyncTimer.setInterval(1);
+  QTest::qWait(20);
+  delegate().serverSyncTimer.stop();
+  rig.settle();
+
+  const auto checks = rig.requestsTo("/eject/v1/check");
+  ASSERT_GE(checks.size(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(checks.back().body)["m"], 12);
+}
+
+TEST_F(Messages, ShowPendingMessage_WithNothingPendingShowsNothing) {
+  rig.launch();
+  rig.settle();
+
+  delegate().showPendingMessage();
+
+  EXPECT_TRUE(rig.app.alerts.shown.empty());
+}
+
+// --- the window ---
+
+TEST_F(Messages, ShowMessages_OpeningMarksThePendingMessageShownAndDrawsItFirst) {
+  seedHistory(2);
+  rig.launch(MessagesRig::offer("open", 31, "Fresh from the team"));
+  rig.hideMainWindow();
+  rig.settle();
+  ASSERT_TRUE(rig.badge.unread());
+
+  delegate().showMessages();
+
+  EXPECT_FALSE(rig.client->pendingMessage);
+  EXPECT_EQ(rig.store.object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{31}));
+  EXPECT_FALSE(rig.badge.unread());
+  EXPECT_TRUE(delegate().messagesBadge->isHidden());
+  const auto headers = conversationChildren("messageHeader");
+  const auto bodies = conversationChildren("messageBody");
+  ASSERT_EQ(bodies.size(), 3u);
+  EXPECT_EQ(bodies[0]->text(), "Fresh from the team");
+  EXPECT_TRUE(
+      headers[0]->text().startsWith(QString::fromStdString(L("messages.varnelo_labs_prefix"))));
+  EXPECT_TRUE(headers[1]->text().startsWith(QString::fromStdString(L("messages.you_prefix"))));
+  EXPECT_TRUE(rig.app.alerts.shown.empty());
+}
+
+TEST_F(Messages, ShowMessages_WindowHasItsFixedFramesAndControls) {
+  rig.launch();
+  rig.settle();
+
+  delegate().showMessages();
+
+  MessagesWindow* messages = window();
+  ASSERT_NE(messages, nullptr);
+  EXPECT_TRUE(messages->isVisible());
+  EXPECT_EQ(messages->size(), QSize(460, 520));
+  EXPECT_EQ(messages->minimumSize(), messages->maximumSize());
+  EXPECT_EQ(messages->windowTitle().toStdString(), L("messages.window_title"));
+  EXPECT_EQ(windowChild<QScrollArea>("conversationScroll")->geometry(), QRect(0, 0, 460, 416));
+  QLineEdit* field = delegate().replyField;
+  ASSERT_NE(field, nullptr);
+  EXPECT_EQ(field->geometry(), QRect(22, 428, 416, 40));
+  EXPECT_EQ(field->placeholderText().toStdString(), L("messages.reply_placeholder"));
+  EXPECT_EQ(messages->focusWidget(), field);
+  auto* send = windowChild<QPushButton>("sendButton");
+  EXPECT_EQ(send->text().toStdString(), L("common.send"));
+  EXPECT_EQ(send->geometry().right() + 1, 438);
+  EXPECT_EQ(send->geometry().bottom() + 1, 520 - 14);
+  auto* hint = windowChild<QLabel>("hintLabel");
+  EXPECT_EQ(hint->text().toStdString(), L("messages.hint"));
+  EXPECT_EQ(hint->x(), 22);
+  EXPECT_EQ(hint->geometry().bottom() + 1, 520 - 20);
+}
+
+TEST_F(Messages, ShowMessages_AnEmptyHistoryCentresItsTextSixtyBelowTheTop) {
+  rig.launch();
+  rig.settle();
+
+  delegate().showMessages();
+
+  auto* empty = conversation()->findChild<QLabel*>(QStringLiteral("emptyLabel"));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->text().toStdString(), L("messages.empty"));
+  EXPECT_EQ(empty->y(), 60);
+  EXPECT_NEAR(empty->x() + empty->width() / 2.0, 230, 1);
+  EXPECT_EQ(conversation()->size(), QSize(460, 416));
+}
+
+TEST_F(Messages, ShowMessages_EntriesStackFromTheTopWithHeaderBodyAndSeparator) {
+  seedHistory(2);
+  rig.launch();
+  rig.settle();
+
+  delegate().showMessages();
+
+  const auto headers = conversationChildren("messageHeader");
+  const auto bodies = conversationChildren("messageBody");
+  ASSERT_EQ(headers.size(), 2u);
+  EXPECT_EQ(headers[0]->pos(), QPoint(22, 20));
+  EXPECT_EQ(bodies[0]->geometry().top(), 20 + headers[0]->height() + 5);
+  EXPECT_EQ(bodies[0]->x(), 22);
+  EXPECT_EQ(bodies[0]->width(), 416);
+  const int separatorY = bodies[0]->geometry().bottom() + 1 + 16;
+  EXPECT_EQ(headers[1]->y(), separatorY + 18);
+  // The newest (a reply of the user's) first, the maker's after it.
+  EXPECT_EQ(bodies[0]->text(), "A short note 2");
+  EXPECT_TRUE(bodies[0]->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+  EXPECT_EQ(conversation()->height(), 416);
+}
+
+TEST_F(Messages, ShowMessages_ALongConversationGrowsPastTheVisibleArea) {
+  seedHistory(40, std::string(300, 'x') + " long words that wrap over several lines of the label");
+  rig.launch();
+  rig.settle();
+
+  delegate().showMessages();
+
+  const auto bodies = conversationChildren("messageBody");
+  ASSERT_EQ(bodies.size(), 40u);
+  EXPECT_GT(bodies.back()->height(), bodies.back()->fontMetrics().height());
+  const int lastSeparator = bodies.back()->geometry().bottom() + 1 + 16;
+  EXPECT_EQ(conversation()->height(), lastSeparator + 18 + 10);
+  EXPECT_GT(windowChild<QScrollArea>("conversationScroll")->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(windowChild<QScrollArea>("conversationScroll")->verticalScrollBar()->value(), 0);
+}
+
+TEST_F(Messages, ShowMessages_ShowsTheServersTextAsPlainTextNotMarkup) {
+  rig.launch(MessagesRig::offer("open", 3, "<b>bold</b> & <i>more</i>"));
+  rig.hideMainWindow();
+  rig.settle();
+
+  delegate().showMessages();
+
+  const auto bodies = conversationChildren("messageBody");
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(bodies[0]->textFormat(), Qt::PlainText);
+  EXPECT_EQ(bodies[0]->text(), "<b>bold</b> & <i>more</i>");
+}
+
+TEST_F(Messages, ShowMessages_ReopeningAfterAMoveCentresAgainWithFreshContent) {
+  rig.launch();
+  rig.settle();
+  delegate().showMessages();
+  QPointer<QLineEdit> firstField = delegate().replyField;
+  const QPoint centred = window()->pos();
+  window()->move(centred + QPoint(-40, -30));
+
+  delegate().showMessages();
+  AppRig::flushEvents();
+
+  EXPECT_EQ(window()->pos(), centred);
+  EXPECT_TRUE(firstField.isNull());
+  EXPECT_NE(delegate().replyField, nullptr);
+  EXPECT_EQ(window()->findChildren<QLineEdit*>().size(), 1u);
+}
+
+TEST_F(Messages, ShowMessages_ClosingOnlyHidesTheWindow) {
+  rig.launch();
+  rig.settle();
+  delegate().showMessages();
+  QPointer<QWidget> messages = delegate().messagesWindow;
+
+  messages->close();
+  AppRig::flushEvents();
+
+  ASSERT_FALSE(messages.isNull());
+  EXPECT_FALSE(messages->isVisible());
+  delegate().showMessages();
+  EXPECT_EQ(delegate().messagesWindow, messages);
+  EXPECT_TRUE(messages->isVisible());
+}
+
+// --- replies ---
+
+TEST_F(Messages, SendReply_BlankTextDoesNothingAndLeavesTheField) {
+  rig.launch();
+  rig.settle();
+  delegate().showMessages();
+  delegate().replyField->setText(QStringLiteral("  \t  "));
+
+  delegate().sendReply();
+  rig.settle();
+
+  EXPECT_EQ(delegate().replyField->text(), QStringLiteral("  \t  "));
+  EXPECT_TRUE(rig.client->messageHistory().empty());
+  EXPECT_TRUE(rig.requestsTo("/eject/v1/report").empty());
+}
+
+TEST_F(Messages, SendReply_ReturnSendsTheTrimmedReplyAsAReportWithoutAddress) {
+  rig.launch();
+  rig.settle();
+  delegate().showMessages();
+  rig.server.answer(200, R"({"ok":true})");
+  QTest::keyClicks(delegate().replyField, QStringLiteral("  Thanks, that worked  "));
+
+  QTest::keyClick(delegate().replyField, Qt::Key_Return);
+
+  EXPECT_TRUE(delegate().replyField->text().isEmpty());
+  const auto history = rig.client->messageHistory();
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_TRUE(history[0].mine);
+  EXPECT_EQ(history[0].body, "Thanks, that worked");
+  const auto bodies = conversationChildren("messageBody");
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(bodies[0]->text(), "Thanks, that worked");
+
+  rig.settle();
+  const auto reports = rig.requestsTo("/eject/v1/report");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(keysOf(reports[0].body), (std::set<std::string>{"d", "v", "os", "text"}));
+  EXPECT_EQ(nlohmann::json::parse(reports[0].body)["text"], "Thanks, that worked");
+  EXPECT_TRUE(rig.app.alerts.shown.empty());
+}
+
+TEST_F(Messages, SendReply_TheSendButtonSendsToo) {
+  rig.launch();
+  rig.settle();
+  delegate().showMessages();
+  rig.server.answer(200, R"({"ok":true})");
+  delegate().replyField->setText(QStringLiteral("Clicked"));
+
+  QTest::mouseClick(windowChild<QPushButton>("sendButton"), Qt::LeftButton);
+  rig.settle();
+
+  EXPECT_EQ(rig.requestsTo("/eject/v1/report").size(), 1u);
+}
+
+TEST_F(Messages, SendReply_AFailedReplyShowsItsAlertAndStaysInTheHistory) {
+  rig.launch();
+  rig.settle();
+  delegate().showMessages();
+  rig.server.answer(500, R"({"ok":true})");
+  delegate().replyField->setText(QStringLiteral("Will this arrive?"));
+
+  delegate().sendReply();
+  EXPECT_TRUE(rig.app.alerts.shown.empty());
+  rig.settle();
+
+  ASSERT_EQ(rig.app.alerts.shown.size(), 1u);
+  EXPECT_EQ(rig.app.alerts.shown[0].style, Alert::Style::warning);
+  EXPECT_EQ(rig.app.alerts.shown[0].title, L("common.send_failed_title"));
+  EXPECT_EQ(rig.app.alerts.shown[0].message, L("messages.send_failed_message"));
+  const auto history = rig.client->messageHistory();
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_TRUE(history[0].mine);
+  EXPECT_TRUE(delegate().replyField->text().isEmpty());
+}
+
+TEST_F(Messages, SendReply_EachOfTwoFailedRepliesShowsItsOwnAlert) {
+  rig.launch();
+  rig.settle();
+  delegate().showMessages();
+  rig.server.answer(200, R"({"ok":"true"})");
+
+  delegate().replyField->setText(QStringLiteral("one"));
+  delegate().sendReply();
+  delegate().replyField->setText(QStringLiteral("two"));
+  delegate().sendReply();
+  EXPECT_EQ(rig.app.engineRig.dispatcher.pendingBackground(), 2u);
+  rig.settle();
+
+  EXPECT_EQ(rig.app.alertsTitled(L("common.send_failed_title")), 2);
+  EXPECT_EQ(rig.client->messageHistory().size(), 2u);
+}
+
+} // namespace

@@ -169,6 +169,8 @@ class AppDelegate : public QObject {
  private:
   // Brings the main window (if any) on screen, raised and focused.
   void bringMainWindowToFront();
+  // Brings the main view's hand-set colours in line with the current theme.
+  void applyMainViewColours();
   void activateIgnoringOtherApps();
   // Window flags and quit behaviour for the mode in effect: a taskbar window in Dock mode, a
   // window kept out of the taskbar in tray-only mode.
@@ -176,6 +178,7 @@ class AppDelegate : public QObject {
   void applyDisplayMode(bool bringWindowForward);
   // Tells the user, once per run, why the window stays in the taskbar.
   void explainMissingTray();
+  std::optional<std::string> environmentValue(const std::string& name) const;
   static bool menuBarMode();
   static void setMenuBarMode(bool value);
 

@@ -1,3 +1,6 @@
+#include <functional>
+#include <utility>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
@@ -42,6 +45,26 @@ QIcon applicationIcon() {
   }
   return QIcon(QStringLiteral(":/icons/varnelo-eject.svg"));
 }
+
+// Calls back when the application's palette changes: the desktop switched between light and
+// dark. Only the application object hears of it reliably.
+class PaletteWatcher : public QObject {
+ public:
+  PaletteWatcher(std::function<void()> changed, QObject* parent)
+      : QObject(parent), changed_(std::move(changed)) {
+    qApp->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
+      changed_();
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> changed_;
+};
 
 QPixmap applicationIconPixmap() {
   const QIcon icon = applicationIcon();
@@ -189,7 +212,32 @@ QWidget* AppDelegate::buildMainView() {
   cornerCellLayout->addWidget(corner, 0, Qt::AlignRight | Qt::AlignBottom);
   cornerCell->setAttribute(Qt::WA_TransparentForMouseEvents, false);
   grid->addWidget(cornerCell, 0, 0, Qt::AlignRight | Qt::AlignBottom);
+  // Colours set by hand do not follow a theme change by themselves.
+  new PaletteWatcher([this]() { applyMainViewColours(); }, root);
   return root;
+}
+
+void AppDelegate::applyMainViewColours() {
+  if (!mainView) {
+    return;
+  }
+  const auto recolour = [](QLabel* label, const QColor& colour) {
+    if (label != nullptr) {
+      QPalette palette = label->palette();
+      palette.setColor(QPalette::WindowText, colour);
+      palette.setColor(QPalette::Text, colour);
+      label->setPalette(palette);
+    }
+  };
+  recolour(mainView->findChild<QLabel*>(QStringLiteral("titleLabel")), labelColor());
+  recolour(mainView->findChild<QLabel*>(QStringLiteral("subtitleLabel")), secondaryLabelColor());
+  if (auto* gear = mainView->findChild<QToolButton*>(QStringLiteral("settingsButton"))) {
+    gear->setIcon(QIcon(Symbols::pixmap(QStringLiteral("gearshape.fill"), 16, QFont::Normal,
+                                        secondaryLabelColor())));
+  }
+  // The summary, the rows and the envelope take their colours when they are refreshed.
+  refreshVolumesUI();
+  refreshMessageBadges();
 }
 
 void AppDelegate::showSettings() {

@@ -103,14 +103,18 @@ void AppDelegate::applicationDidFinishLaunching() {
 
   updaterController.setUpdateCheckInterval(updateCheckIntervalSeconds);
 
-  const auto debugSettings =
-      environment_ ? environment_(debugSettingsVariable)
-                   : (std::getenv(debugSettingsVariable) != nullptr
-                          ? std::optional<std::string>(std::getenv(debugSettingsVariable))
-                          : std::nullopt);
+  const auto debugSettings = environmentValue(debugSettingsVariable);
   if (debugSettings && *debugSettings == "1") {
     showSettings();
   }
+}
+
+std::optional<std::string> AppDelegate::environmentValue(const std::string& name) const {
+  if (environment_) {
+    return environment_(name);
+  }
+  const char* value = std::getenv(name.c_str());
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
 }
 
 bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const {
@@ -136,6 +140,9 @@ bool AppDelegate::windowShouldClose(QWidget* window) {
     }
     // The user closed the window: it stays closed, the tray icon is the way back.
     applyDisplayMode(false);
+  } else if (window != nullptr && window == mainWindow.data() && menuBarMode()) {
+    // A tray may have appeared since the window was put in the taskbar for want of one.
+    QTimer::singleShot(0, this, [this]() { applyActivationPolicy(); });
   }
   // Without a tray, closing ends a Dock-mode application as usual rather than strand it.
   QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
@@ -211,6 +218,7 @@ void AppDelegate::applyActivationPolicy() {
   if (mainWindow->windowFlags() != wanted) {
     const bool wasVisible = mainWindow->isVisible();
     mainWindow->setWindowFlags(wanted);
+    display_.keepOutOfTaskbar(mainWindow, toolWindow);
     if (wasVisible) {
       mainWindow->show();
     }

@@ -15,4 +15,8 @@ class DisplayEnvironment {
   // Brings the application forward and gives it the keyboard focus, whatever else was
   // active: the modal dialog when one is open, else the window when it is on screen.
   virtual void activateApplication(QWidget* window) = 0;
+
+  // Asks the taskbar and pager to leave the window out (or list it again). Called while the
+  // window is hidden, just before it may be shown.
+  virtual void keepOutOfTaskbar(QWidget* window, bool keepOut) = 0;
 };

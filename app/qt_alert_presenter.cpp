@@ -37,8 +37,16 @@ int QtAlertPresenter::present(const Alert& alert) {
 
   // A hidden window would take the box off screen with it; then the box stands alone.
   QWidget* parent = (window != nullptr && window->isVisible()) ? window : nullptr;
-  QMessageBox box(iconFor(alert.style), QString::fromStdString(alert.title),
-                  QString::fromStdString(alert.message), QMessageBox::NoButton, parent);
+  // The title is the alert's heading, in bold above the message, as desktop alerts show it;
+  // the window title names the application, since window managers often hide it anyway.
+  QMessageBox box(parent);
+  box.setIcon(iconFor(alert.style));
+  box.setWindowTitle(QString::fromStdString(L("app.name")));
+  box.setTextFormat(Qt::RichText);
+  box.setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(alert.title).toHtmlEscaped()));
+  box.setInformativeText(QString::fromStdString(alert.message)
+                             .toHtmlEscaped()
+                             .replace(QLatin1Char('\n'), QStringLiteral("<br>")));
   box.setWindowModality(Qt::ApplicationModal);
   if (alert.icon) {
     const QIcon icon = QIcon::fromTheme(QString::fromStdString(*alert.icon),

@@ -6,4 +6,5 @@ class QtDisplayEnvironment : public DisplayEnvironment {
  public:
   bool systemTrayAvailable() const override;
   void activateApplication(QWidget* window) override;
+  void keepOutOfTaskbar(QWidget* window, bool keepOut) override;
 };

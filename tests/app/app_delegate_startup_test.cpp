@@ -18,6 +18,11 @@ bool isToolWindow(QWidget* window) {
   return window->windowType() == Qt::Tool;
 }
 
+// The tray-only window: a utility window the taskbar is asked to leave out.
+bool isOutOfTaskbar(const AppRig& rig) {
+  return isToolWindow(rig.delegate->mainWindow) && rig.display.keptOutOfTaskbar;
+}
+
 } // namespace
 
 // --- launch order ---
@@ -42,7 +47,7 @@ TEST(AppLaunch, FirstLaunch_AsksOnceWithOnboardedAlreadyWritten) {
   // The second button picks the tray: status item, window out of the taskbar but in front.
   EXPECT_TRUE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
   EXPECT_TRUE(rig.delegate->statusController.isEnabled());
-  EXPECT_TRUE(isToolWindow(rig.delegate->mainWindow));
+  EXPECT_TRUE(isOutOfTaskbar(rig));
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
   EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
 
@@ -60,6 +65,7 @@ TEST(AppLaunch, FirstLaunch_DockAnswerLeavesNoStatusItem) {
   EXPECT_FALSE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
   EXPECT_FALSE(rig.delegate->statusController.isEnabled());
   EXPECT_FALSE(isToolWindow(rig.delegate->mainWindow));
+  EXPECT_FALSE(rig.display.keptOutOfTaskbar);
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
   EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
 }
@@ -92,7 +98,8 @@ TEST(AppLaunch, DockMode_WindowShownActivatedAndNoStatusItem) {
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
   EXPECT_FALSE(rig.delegate->statusController.isEnabled());
   EXPECT_GE(rig.display.activations, 1);
-  EXPECT_EQ(rig.delegate->mainWindow->size(), QSize(430, 589));
+  // The content; a menu bar, when there is one, comes on top.
+  EXPECT_EQ(rig.delegate->mainWindow->centralWidget()->size(), QSize(430, 589));
 }
 
 TEST(AppLaunch, FailingSignature_ExitsBeforeAnythingElse) {
@@ -224,6 +231,7 @@ TEST(DisplayMode, TogglingOffAndOnKeepsExactlyOneStatusItem) {
   AppRig::flushEvents();
   EXPECT_FALSE(rig.delegate->statusController.isEnabled());
   EXPECT_FALSE(isToolWindow(rig.delegate->mainWindow));
+  EXPECT_FALSE(rig.display.keptOutOfTaskbar);
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
 
   SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
@@ -234,7 +242,7 @@ TEST(DisplayMode, TogglingOffAndOnKeepsExactlyOneStatusItem) {
   EXPECT_EQ(rig.delegate->statusController.findChildren<QSystemTrayIcon*>().size(), 1);
   // Switching modes always leaves the window in front.
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
-  EXPECT_TRUE(isToolWindow(rig.delegate->mainWindow));
+  EXPECT_TRUE(isOutOfTaskbar(rig));
 }
 
 TEST(DisplayMode, WithoutATrayTheWindowStaysInTheTaskbarAndTheUserIsToldOnce) {
@@ -326,4 +334,20 @@ TEST(Tray, UnreadableStatusColourLeavesTheIconMonochrome) {
   rig.mount(true, false, false, false);
   rig.launch();
   EXPECT_TRUE(rig.delegate->statusController.isTemplateIcon());
+}
+
+TEST(DisplayMode, ATrayThatAppearsLaterTakesOverWhenTheWindowCloses) {
+  AppRig rig;
+  rig.display.trayAvailable = false;
+  SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
+  rig.launch();
+  ASSERT_TRUE(rig.delegate->mainWindow->isVisible());
+
+  rig.display.trayAvailable = true;
+  rig.delegate->mainWindow->close();
+  AppRig::flushEvents();
+  EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+  EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
+  EXPECT_TRUE(isOutOfTaskbar(rig));
+  EXPECT_TRUE(rig.delegate->statusController.isEnabled());
 }

@@ -13,7 +13,10 @@ class FakeDisplayEnvironment : public DisplayEnvironment {
     lastActivated = window;
   }
 
+  void keepOutOfTaskbar(QWidget*, bool keepOut) override { keptOutOfTaskbar = keepOut; }
+
   bool trayAvailable = true;
+  bool keptOutOfTaskbar = false;
   int activations = 0;
   QWidget* lastActivated = nullptr;
 };

@@ -1,0 +1,58 @@
+#include "app/qt_dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace {
+
+// Spins the event loop until the condition holds or five seconds pass.
+bool processUntil(const std::function<bool()>& condition) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition() && timer.elapsed() < 5000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return condition();
+}
+
+} // namespace
+
+TEST(QtDispatcher, MainTasksRunLaterOnTheEventLoopInOrder) {
+  QtDispatcher dispatcher;
+  std::vector<int> order;
+  dispatcher.runOnMain([&]() { order.push_back(1); });
+  dispatcher.runOnMain([&]() { order.push_back(2); });
+  EXPECT_TRUE(order.empty());
+  ASSERT_TRUE(processUntil([&]() { return order.size() == 2; }));
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST(QtDispatcher, BackgroundTasksLeaveTheMainThreadAndReportBackOnIt) {
+  QtDispatcher dispatcher;
+  const std::thread::id mainThread = std::this_thread::get_id();
+  std::atomic<bool> ranElsewhere = false;
+  std::thread::id reportedOn;
+  dispatcher.runInBackground([&]() {
+    ranElsewhere = std::this_thread::get_id() != mainThread;
+    dispatcher.runOnMain([&]() { reportedOn = std::this_thread::get_id(); });
+  });
+  ASSERT_TRUE(processUntil([&]() { return reportedOn != std::thread::id(); }));
+  EXPECT_TRUE(ranElsewhere);
+  EXPECT_EQ(reportedOn, mainThread);
+}
+
+TEST(QtDispatcher, TasksQueuedForAGoneDispatcherNeverRun) {
+  bool ran = false;
+  {
+    QtDispatcher dispatcher;
+    dispatcher.runOnMain([&]() { ran = true; });
+  }
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(ran);
+}

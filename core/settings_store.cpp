@@ -108,11 +108,12 @@ std::optional<SettingsValue> valueFromNode(plist_t node) {
     return SettingsValue(value);
   }
   case PLIST_STRING: {
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    SettingsValue result(std::string(value != nullptr ? value : ""));
-    std::free(value);
-    return result;
+    // By pointer and length: the copying getter asserts (and aborts) on a text that holds a
+    // NUL byte, which a damaged or hand-edited file can.
+    std::uint64_t length = 0;
+    const char* value = plist_get_string_ptr(node, &length);
+    return SettingsValue(value != nullptr ? std::string(value, static_cast<std::size_t>(length))
+                                          : std::string());
   }
   case PLIST_DATE: {
     std::int32_t seconds = 0;

@@ -1,0 +1,152 @@
+// A writer killed at any moment leaves a settings file that parses and holds either the value
+// it held before the interrupted write or the value being written; never a broken file.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/settings_store.h"
+#include "core/support/message_history.h"
+#include "tests/support/temporary_folder.h"
+
+namespace {
+
+constexpr int kills = 200;
+constexpr const char* counterKey = "VEDurabilityCounter";
+
+// Runs write(n) for n = first, first + 1, ... in a child process, which reports each finished
+// write on a pipe, and kills it with SIGKILL after a random delay. Returns the last value the
+// child reported as written, or nothing when it reported none.
+struct KilledWriter {
+  std::optional<std::int64_t> lastConfirmed;
+  int status = 0;
+};
+
+KilledWriter runAndKill(std::int64_t first, std::chrono::microseconds delay,
+                        const std::function<bool(std::int64_t)>& write) {
+  int channel[2];
+  if (::pipe2(channel, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    return {};
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    for (std::int64_t value = first;; ++value) {
+      if (!write(value)) {
+        ::_exit(3);
+      }
+      if (::write(channel[1], &value, sizeof value) != sizeof value) {
+        ::_exit(4);
+      }
+    }
+  }
+  ::close(channel[1]);
+  std::this_thread::sleep_for(delay);
+  ::kill(child, SIGKILL);
+  KilledWriter result;
+  ::waitpid(child, &result.status, 0);
+  std::int64_t value = 0;
+  while (::read(channel[0], &value, sizeof value) == sizeof value) {
+    result.lastConfirmed = value;
+  }
+  ::close(channel[0]);
+  return result;
+}
+
+bool corruptFileKeptAside(const std::filesystem::path& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().filename().string().find(".corrupt-") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+class SettingsDurability : public ::testing::Test {
+ protected:
+  TemporaryFolder folder;
+  std::filesystem::path file = folder / "defaults.plist";
+  unsigned seed = std::random_device{}();
+  std::mt19937 random{seed};
+  // Up to 30 ms: from before the first write (process start-up) to several writes in.
+  std::chrono::microseconds nextDelay() {
+    return std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random));
+  }
+};
+
+} // namespace
+
+TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
+  SCOPED_TRACE("random seed " + std::to_string(seed));
+  std::int64_t stored = 0; // what the file held before this round; 0: nothing yet
+  for (int round = 0; round < kills; ++round) {
+    const auto writer = runAndKill(stored + 1, nextDelay(), [this](std::int64_t value) {
+      SettingsStore store(file);
+      return store.set(counterKey, value);
+    });
+    ASSERT_TRUE(WIFSIGNALED(writer.status) && WTERMSIG(writer.status) == SIGKILL)
+        << "the writer ended by itself in round " << round;
+
+    const std::int64_t old = writer.lastConfirmed.value_or(stored);
+    SettingsStore reader(file);
+    const auto value = reader.object(counterKey);
+    if (old == 0 && !value) {
+      continue; // killed before its first write finished
+    }
+    ASSERT_TRUE(value && value->is<std::int64_t>())
+        << "round " << round << ": the file lost the value";
+    const std::int64_t found = *value->as<std::int64_t>();
+    ASSERT_TRUE(found == old || found == old + 1)
+        << "round " << round << ": found " << found << ", expected " << old << " or " << old + 1;
+    ASSERT_FALSE(corruptFileKeptAside(folder.path())) << "round " << round;
+    stored = found;
+  }
+  // The writers got far enough to be killed amid writes, not only while starting.
+  EXPECT_GE(stored, kills / 10);
+}
+
+TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewMessageHistory) {
+  SCOPED_TRACE("random seed " + std::to_string(seed));
+  const auto now = std::chrono::system_clock::now();
+  std::int64_t newest = 0; // the newest archived message id before this round
+  for (int round = 0; round < kills; ++round) {
+    const auto writer = runAndKill(newest + 1, nextDelay(), [this, now](std::int64_t id) {
+      SettingsStore store(file);
+      MessageHistory(store).archive(id, "message " + std::to_string(id), now);
+      return true;
+    });
+    ASSERT_TRUE(WIFSIGNALED(writer.status) && WTERMSIG(writer.status) == SIGKILL)
+        << "the writer ended by itself in round " << round;
+
+    const std::int64_t old = writer.lastConfirmed.value_or(newest);
+    SettingsStore reader(file);
+    const auto entries = MessageHistory(reader).entries(now);
+    if (old == 0 && entries.empty()) {
+      continue;
+    }
+    ASSERT_FALSE(entries.empty()) << "round " << round << ": the history was lost";
+    const std::int64_t found = entries.front().id;
+    ASSERT_TRUE(found == old || found == old + 1)
+        << "round " << round << ": newest message " << found << ", expected " << old << " or "
+        << old + 1;
+    EXPECT_EQ(entries.front().body, "message " + std::to_string(found));
+    ASSERT_LE(entries.size(), MessageHistory::maxEntries);
+    ASSERT_FALSE(corruptFileKeptAside(folder.path())) << "round " << round;
+    newest = found;
+  }
+  EXPECT_GE(newest, kills / 10);
+}

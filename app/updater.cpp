@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <fstream>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -12,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include <QCryptographicHash>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QDesktopServices>
 #include <QFile>
 #include <QString>
@@ -22,7 +23,10 @@
 namespace {
 
 constexpr std::chrono::seconds feedTimeout{15};
-constexpr std::chrono::seconds packageTimeout{300};
+// Without any data for this long the download is given up.
+constexpr std::chrono::seconds packageTimeout{60};
+// No release of a small utility comes near this; a larger answer is not ours.
+constexpr qint64 maxPackageBytes = qint64{512} * 1024 * 1024;
 
 std::optional<std::vector<unsigned long>> versionParts(const std::string& version) {
   std::vector<unsigned long> parts;
@@ -254,53 +258,58 @@ void Updater::startDownload(const ReleaseAnnouncement& release) {
     return;
   }
   downloading_ = true;
-  auto self = self_;
-  HttpTransport& transport = transport_;
-  Dispatcher& dispatcher = dispatcher_;
-  const std::filesystem::path folder = configuration_.downloadFolder;
-  dispatcher_.runInBackground([self, release, folder, &transport, &dispatcher]() {
-    Download download = fetchAndVerify(transport, release, folder);
-    dispatcher.runOnMain([self, release, download = std::move(download)]() {
-      if (Updater* updater = *self) {
-        updater->downloadEnded(release, download);
-      }
-    });
-  });
-}
-
-Updater::Download Updater::fetchAndVerify(HttpTransport& transport,
-                                          const ReleaseAnnouncement& release,
-                                          const std::filesystem::path& folder) {
-  Download download;
-  HttpRequest request;
-  request.url = release.url;
-  request.method = "GET";
-  request.timeout = packageTimeout;
-  const HttpResponse response = transport.send(request);
-  if (!response.transferred || response.status != 200) {
-    return download;
-  }
-
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  const std::filesystem::path target = folder / packageFileName(release);
+  std::filesystem::create_directories(configuration_.downloadFolder, error);
+  const std::filesystem::path target = configuration_.downloadFolder / packageFileName(release);
   std::filesystem::path partial = target;
   partial += ".part";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out.write(response.body.data(), static_cast<std::streamsize>(response.body.size()));
-    if (!out) {
-      std::filesystem::remove(partial, error);
-      return download;
-    }
+  auto file = std::make_shared<QFile>(QString::fromStdString(partial.string()));
+  if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    downloadEnded(release, {});
+    return;
   }
 
+  QNetworkRequest request(QUrl(QString::fromStdString(release.url)));
+  request.setTransferTimeout(static_cast<int>(packageTimeout.count() * 1000));
+  QNetworkReply* reply = network_.get(request);
+  auto failed = std::make_shared<bool>(false);
+  connect(reply, &QNetworkReply::readyRead, this, [reply, file, failed]() {
+    const QByteArray chunk = reply->readAll();
+    if (*failed) {
+      return;
+    }
+    if (file->write(chunk) != chunk.size() || file->size() > maxPackageBytes) {
+      *failed = true;
+      reply->abort();
+    }
+  });
+  connect(reply, &QNetworkReply::finished, this,
+          [this, reply, file, failed, release, partial, target]() {
+            reply->deleteLater();
+            const QByteArray rest = reply->readAll();
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            const bool written = !*failed && file->write(rest) == rest.size() && file->flush();
+            file->close();
+            if (!written || reply->error() != QNetworkReply::NoError || status != 200) {
+              std::error_code ignored;
+              std::filesystem::remove(partial, ignored);
+              downloadEnded(release, {});
+              return;
+            }
+            downloadEnded(release, verify(partial, target, release.sha256));
+          });
+}
+
+Updater::Download Updater::verify(const std::filesystem::path& partial,
+                                  const std::filesystem::path& target, const std::string& sha256) {
+  Download download;
+  std::error_code error;
   // The hash is taken of what landed on disk, not of what arrived, so a short write shows too.
   QFile file(QString::fromStdString(partial.string()));
   QCryptographicHash hash(QCryptographicHash::Sha256);
   const bool read = file.open(QIODevice::ReadOnly) && hash.addData(&file);
   file.close();
-  if (!read || hash.result().toHex().toStdString() != release.sha256) {
+  if (!read || hash.result().toHex().toStdString() != sha256) {
     std::filesystem::remove(partial, error);
     return download;
   }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QTimer>
 
@@ -33,7 +34,8 @@ struct UpdaterConfiguration {
 
 // The program's own small updater. It checks a release feed on a schedule of its own (never
 // more often than hourly), tells the user about a newer release, and when allowed downloads
-// it into the download folder, checking its SHA-256 first.
+// it into the download folder, checking its SHA-256 first. The feed is read through the
+// HTTP transport on a background thread; the package is streamed to disk asynchronously.
 class Updater : public QObject {
   Q_OBJECT
 
@@ -96,8 +98,9 @@ class Updater : public QObject {
   void downloadEnded(const ReleaseAnnouncement& release, const Download& download);
   void checkFailed();
   void schedule();
-  static Download fetchAndVerify(HttpTransport& transport, const ReleaseAnnouncement& release,
-                                 const std::filesystem::path& folder);
+  // Keeps the file when its SHA-256 is the announced one, else deletes it.
+  static Download verify(const std::filesystem::path& partial, const std::filesystem::path& target,
+                         const std::string& sha256);
 
   HttpTransport& transport_;
   Dispatcher& dispatcher_;
@@ -113,6 +116,9 @@ class Updater : public QObject {
   // Scheduled checks tell about one release once per run, not every hour.
   std::string announcedVersion_;
   QTimer timer_;
+  // Packages are larger than the answers the shared transport takes and often sit behind a
+  // redirect; they come through Qt's own networking, streamed to disk.
+  QNetworkAccessManager network_;
   // Answers from the background find out through this whether the updater still exists.
   std::shared_ptr<Updater*> self_;
 };

@@ -41,9 +41,12 @@ class ReleaseServer {
       response.set_content(feed, "application/json");
     });
     server_.Get("/VarneloEject-1.3.0.run",
-                [](const httplib::Request&, httplib::Response& response) {
-                  response.set_content(package, "application/octet-stream");
+                [this](const httplib::Request&, httplib::Response& response) {
+                  response.set_content(packageBytes, "application/octet-stream");
                 });
+    server_.Get("/latest", [](const httplib::Request&, httplib::Response& response) {
+      response.set_redirect("/VarneloEject-1.3.0.run");
+    });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this]() { server_.listen_after_bind(); });
     while (!server_.is_running()) {
@@ -59,12 +62,14 @@ class ReleaseServer {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
 
-  std::string announce(const std::string& version, const std::string& sha256) const {
+  std::string announce(const std::string& version, const std::string& sha256,
+                       const std::string& path = "/VarneloEject-1.3.0.run") const {
     return R"({"version": ")" + version + R"(", "notes": "Faster ejection.", "url": ")" +
-           url("/VarneloEject-1.3.0.run") + R"(", "sha256": ")" + sha256 + R"("})";
+           url(path) + R"(", "sha256": ")" + sha256 + R"("})";
   }
 
   std::string feed;
+  std::string packageBytes = package;
 
  private:
   httplib::Server server_;
@@ -180,6 +185,20 @@ TEST_F(UpdaterTest, ScheduledCheck_DownloadsAndVerifiesBeforeTellingTheUser) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), package);
   ASSERT_EQ(alerts_.shown.size(), 1u);
   EXPECT_EQ(alerts_.shown[0].title, L("update.downloaded_title", "1.3.0"));
+}
+
+TEST_F(UpdaterTest, ScheduledCheck_DownloadsALargePackageBehindARedirect) {
+  settings_.set(Updater::automaticDownloadsKey, true);
+  server_.packageBytes.clear();
+  for (int index = 0; server_.packageBytes.size() < 3 * 1024 * 1024; ++index) {
+    server_.packageBytes += std::to_string(index) + "\n";
+  }
+  server_.feed = server_.announce("1.3.0", sha256Of(server_.packageBytes), "/latest");
+  QSignalSpy downloaded(&updater_, &Updater::downloadFinished);
+  checkAndWait(false);
+  ASSERT_TRUE(downloaded.count() > 0 || downloaded.wait(20000));
+  EXPECT_TRUE(downloaded.at(0).at(0).toBool());
+  EXPECT_EQ(std::filesystem::file_size(downloads_ / "latest"), server_.packageBytes.size());
 }
 
 TEST_F(UpdaterTest, ScheduledCheck_ChecksumMismatchDeletesTheFileQuietly) {

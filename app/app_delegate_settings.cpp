@@ -1,7 +1,10 @@
 #include <syslog.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,6 +14,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
@@ -77,6 +81,44 @@ class LinkButton : public QAbstractButton {
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());
   }
+};
+
+// Keeps the labels and the back button in step with the desktop's light or dark theme: their
+// colours are set once at creation, so a switch has to set them again.
+class ThemeFollower : public QObject {
+ public:
+  explicit ThemeFollower(QWidget* root) : QObject(root) { qApp->installEventFilter(this); }
+
+  void follow(QLabel* label, std::function<QColor()> colour) {
+    labels_.push_back({label, std::move(colour)});
+  }
+  void followBackButton(QToolButton* button) { back_ = button; }
+
+  void apply() {
+    for (const auto& [label, colour] : labels_) {
+      if (label) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, colour());
+        palette.setColor(QPalette::Text, colour());
+        label->setPalette(palette);
+      }
+    }
+    if (back_) {
+      back_->setIcon(QIcon(Symbols::pixmap(QStringLiteral("chevron.left"), 15, QFont::DemiBold,
+                                           secondaryLabelColor())));
+    }
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
+      apply();
+    }
+    return false;
+  }
+
+ private:
+  std::vector<std::pair<QPointer<QLabel>, std::function<QColor()>>> labels_;
+  QPointer<QToolButton> back_;
 };
 
 // Adds a card with that frame to the root, below everything added after it.
@@ -151,7 +193,12 @@ QWidget* AppDelegate::buildSettingsView() {
   auto* root = new FlippedView();
   root->setFixedSize(winSize);
 
+  auto* theme = new ThemeFollower(root);
+  const auto label = []() { return labelColor(); };
+  const auto secondary = []() { return secondaryLabelColor(); };
+
   auto* back = new QToolButton(root);
+  theme->followBackButton(back);
   back->setObjectName(QStringLiteral("backButton"));
   back->setAutoRaise(true);
   back->setFocusPolicy(Qt::NoFocus);
@@ -165,6 +212,8 @@ QWidget* AppDelegate::buildSettingsView() {
 
   QLabel* title =
       makeLabel(QString::fromStdString(L("settings.title")), 20, QFont::Bold, labelColor(), root);
+  title->setObjectName(QStringLiteral("settingsTitle"));
+  theme->follow(title, label);
   title->adjustSize();
   title->move(54, 60 - title->height() / 2);
 
@@ -185,7 +234,15 @@ QWidget* AppDelegate::buildSettingsView() {
   QLabel* colourLabel = makeLabel(QString::fromStdString(L("settings.color_when_mounted")), 13,
                                   QFont::Normal, labelColor(), root);
   colourLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  theme->follow(colourLabel, label);
+  // Longer than the room beside the pop-up in some languages: it then takes two lines.
+  constexpr int colourLabelRoom = 280 - 40 - 8;
   colourLabel->adjustSize();
+  if (colourLabel->width() > colourLabelRoom) {
+    colourLabel->setWordWrap(true);
+    colourLabel->setFixedWidth(colourLabelRoom);
+    colourLabel->setFixedHeight(colourLabel->heightForWidth(colourLabelRoom));
+  }
   colourLabel->move(40, 181 - colourLabel->height() / 2);
 
   auto* popup = new QComboBox(root);
@@ -244,11 +301,13 @@ QWidget* AppDelegate::buildSettingsView() {
   QLabel* versionLine = makeLabel(QString::fromStdString(L("about.version_label", version)), 12,
                                   QFont::DemiBold, labelColor(), root);
   versionLine->setObjectName(QStringLiteral("versionLine"));
+  theme->follow(versionLine, label);
   centreAt(versionLine, 520);
 
   QLabel* maker = makeLabel(QString::fromStdString(L("about.developed_by")), 11, QFont::Normal,
                             secondaryLabelColor(), root);
   maker->setObjectName(QStringLiteral("makerLine"));
+  theme->follow(maker, secondary);
   centreAt(maker, 535);
 
   auto* link = new LinkButton(QString::fromUtf8(build_config::websiteName), root);

@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -23,6 +24,7 @@
 #include "platform/linux/xdg_autostart_login_item.h"
 #include "tests/app/app_rig.h"
 #include "tests/support/temporary_folder.h"
+#include "views/palette.h"
 #include "views/volume_list_view.h"
 
 using testing::StartsWith;
@@ -103,6 +105,7 @@ TEST_F(SettingsView, ControlsSitAtTheirPlaces) {
   EXPECT_EQ(colourLabel->x(), 40);
   EXPECT_NEAR(colourLabel->y() + colourLabel->height() / 2.0, 181, 1);
   EXPECT_EQ(popup()->geometry(), QRect(280, 168, 110, 26));
+  EXPECT_LE(colourLabel->geometry().right(), popup()->x() - 1);
 
   auto* updates = child<QPushButton>("checkUpdatesButton");
   auto* problem = child<QPushButton>("reportProblemButton");
@@ -396,4 +399,29 @@ TEST_F(SettingsView, InvalidSiteAddressOpensNothing) {
   EXPECT_TRUE(openedUrls.empty());
   EXPECT_TRUE(rig.delegate->openWebsite("https://example.com/"));
   EXPECT_EQ(openedUrls.size(), 1u);
+}
+
+// --- theme ---
+
+TEST_F(SettingsView, TextFollowsASwitchBetweenLightAndDark) {
+  const QPalette original = QApplication::palette();
+  launch();
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(40, 40, 44));
+  dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+  dark.setColor(QPalette::Base, QColor(30, 30, 33));
+  dark.setColor(QPalette::Text, QColor(235, 235, 240));
+  QApplication::setPalette(dark);
+  AppRig::flushEvents();
+  const auto colourOf = [this](const char* name) {
+    return child<QLabel>(name)->palette().color(QPalette::WindowText);
+  };
+  EXPECT_GT(colourOf("settingsTitle").lightness(), 128);
+  EXPECT_EQ(colourOf("versionLine"), labelColor());
+  EXPECT_EQ(colourOf("makerLine"), secondaryLabelColor());
+
+  QApplication::setPalette(original);
+  AppRig::flushEvents();
+  EXPECT_LT(colourOf("settingsTitle").lightness(), 128);
+  EXPECT_EQ(colourOf("makerLine"), secondaryLabelColor());
 }

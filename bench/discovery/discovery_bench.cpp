@@ -71,6 +71,7 @@ int quietly(const std::vector<std::string>& argv) {
     std::freopen("/dev/null", "w", stdout);
     std::freopen("/dev/null", "w", stderr);
     std::vector<char*> arguments;
+    arguments.reserve(argv.size() + 1);
     for (const auto& argument : argv) {
       arguments.push_back(const_cast<char*>(argument.c_str()));
     }

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The desktop application on a virtual X display (Xvfb, with trayer as the tray host):
+#  - start-up: from exec to the main window mapped and visible (polled with xdotool every few
+#    milliseconds), 10 runs in window mode, median; and the peak resident memory (VmHWM) then;
+#  - idle: in menu-bar mode with the tray icon shown, the CPU time all threads use over
+#    60 seconds of nothing happening (from /proc/PID/task/*/schedstat, nanoseconds), and how
+#    often they woke up (context switches).
+#
+# Usage: bench/desktop.sh PATH-TO-varnelo-eject [IDLE-SECONDS]
+set -euo pipefail
+
+program=$(realpath "$1")
+idle_seconds=${2:-60}
+runs=${RUNS:-10}
+for tool in Xvfb trayer xdotool dbus-run-session; do
+  command -v "$tool" >/dev/null || { echo "desktop: skipped, $tool is missing"; exit 0; }
+done
+
+if [ -z "${VARNELO_BENCH_SESSION:-}" ]; then
+  export VARNELO_BENCH_SESSION=1
+  # Qt's D-Bus calls want a session bus; this one ends with the benchmark.
+  exec dbus-run-session -- "$0" "$@"
+fi
+
+work=$(mktemp -d /tmp/varnelo-desktop-bench-XXXXXX)
+display=:$((90 + RANDOM % 9))
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 1 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
+trayer --edge top --align right --widthtype pixel --width 200 --height 24 >/dev/null 2>&1 &
+pids+=($!)
+sleep 0.5
+
+unset QT_QPA_PLATFORM
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" LANGUAGE=en LC_ALL=C.UTF-8
+mkdir -p "$XDG_CONFIG_HOME/VarneloEject"
+settings() {
+  cat >"$XDG_CONFIG_HOME/VarneloEject/defaults.plist" <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>VEOnboarded</key><true/>
+<key>VEMenuBarMode</key><$1/>
+<key>VEUpdaterAutomaticChecks</key><false/>
+</dict></plist>
+PLIST
+}
+
+now() { date +%s%N; }
+median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+# Start-up, window mode: the main window is shown at once.
+settings false
+startup=()
+peak=()
+for _ in $(seq 1 "$runs"); do
+  start=$(now)
+  "$program" >/dev/null 2>&1 &
+  pid=$!
+  until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
+    kill -0 "$pid" 2>/dev/null || { echo "desktop: the program ended before showing a window"; exit 1; }
+    sleep 0.002
+  done
+  startup+=($(( ($(now) - start) / 1000 )))
+  sleep 1
+  peak+=($(awk '/^VmHWM/ {print $2}' "/proc/$pid/status"))
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+done
+
+# Idle, menu-bar mode: the tray icon is shown and nothing changes.
+settings true
+"$program" >/dev/null 2>&1 &
+pid=$!
+pids+=($pid)
+sleep 5
+cpu_ns() { cat /proc/"$pid"/task/*/schedstat | awk '{s += $1} END {printf "%d", s}'; }
+switches() {
+  cat /proc/"$pid"/task/*/status | awk '/ctxt_switches/ {s += $2} END {print s}'
+}
+cpu_before=$(cpu_ns)
+switches_before=$(switches)
+threads=$(ls /proc/"$pid"/task | wc -l)
+sleep "$idle_seconds"
+cpu_after=$(cpu_ns)
+switches_after=$(switches)
+
+awk -v s="$(median "${startup[@]}")" -v m="$(median "${peak[@]}")" -v n="$runs" \
+    -v cpu=$((cpu_after - cpu_before)) -v w=$((switches_after - switches_before)) \
+    -v secs="$idle_seconds" -v t="$threads" 'BEGIN {
+  printf "%-34s %12s %14s\n", "desktop application", "figure", "target";
+  printf "%-34s %9.1f ms %14s\n", "start-up to window shown (median)", s / 1000, "< 400 ms";
+  printf "%-34s %9.1f MB %14s\n", "peak resident memory (median)", m / 1024, "< 60 MB";
+  printf "%-34s %9.2f ms %14s\n", "idle CPU over " secs " s (" t " threads)", cpu / 1e6, "< 10 ms";
+  printf "%-34s %12d %14s\n", "idle wake-ups over " secs " s", w, "";
+}'

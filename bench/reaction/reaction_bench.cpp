@@ -1,0 +1,127 @@
+// Times the reaction to a mount: from the mount(2) call to the engine's onChange with the new
+// volume in its list (the application refreshes every view inside that callback), and the same
+// for the unmount. 20 rounds on one loop-attached ext4 image; prints the median and the spread.
+//
+// Runs as root only, in a private mount namespace of its own, so nothing it mounts is seen
+// outside. Asserts nothing.
+
+#include <sched.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/cli/linux_platform.h"
+#include "core/eject_engine.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int rounds = 20;
+
+std::string commandOutput(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+      output += buffer;
+    }
+    pclose(pipe);
+  }
+  while (!output.empty() && output.back() == '\n') {
+    output.pop_back();
+  }
+  return output;
+}
+
+double milliseconds(Clock::duration duration) {
+  return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double percentile(std::vector<double> values, double fraction) {
+  std::sort(values.begin(), values.end());
+  return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
+}
+
+bool listed(const EjectEngine& engine, const std::string& path) {
+  const auto& volumes = engine.volumes();
+  return std::any_of(volumes.begin(), volumes.end(),
+                     [&](const EjectableVolume& volume) { return volume.id == path; });
+}
+
+} // namespace
+
+int main() {
+  if (geteuid() != 0) {
+    std::puts("reaction_bench: skipped, needs root (loop devices and mounts)");
+    return 0;
+  }
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    std::printf("reaction_bench: skipped, no private mount namespace: %s\n", std::strerror(errno));
+    return 0;
+  }
+  // A round that never sees its change would wait for ever.
+  alarm(120);
+
+  char pattern[] = "/tmp/varnelo-reaction-XXXXXX";
+  const fs::path folder = mkdtemp(pattern);
+  const fs::path image = folder / "image.ext4";
+  const fs::path mountPath = folder / "Reaction";
+  fs::create_directories(mountPath);
+  const std::string quiet = " >/dev/null 2>&1";
+  if (std::system(("truncate -s 16M " + image.string() + " && mkfs.ext4 -q -F -L Reaction " +
+                   image.string() + quiet)
+                      .c_str()) != 0) {
+    std::puts("reaction_bench: skipped, mkfs.ext4 failed");
+    return 0;
+  }
+  const std::string device = commandOutput("losetup -f --show " + image.string());
+  if (device.empty()) {
+    std::puts("reaction_bench: skipped, no loop device");
+    return 0;
+  }
+
+  LinuxPlatform platform;
+  EjectEngine& engine = platform.engine(/*watchVolumes=*/true);
+  Clock::time_point changed;
+  engine.setOnChange([&] { changed = Clock::now(); });
+
+  std::vector<double> mounts;
+  std::vector<double> unmounts;
+  for (int round = 0; round < rounds; ++round) {
+    const auto start = Clock::now();
+    if (mount(device.c_str(), mountPath.c_str(), "ext4", 0, nullptr) != 0) {
+      std::printf("reaction_bench: mount failed: %s\n", std::strerror(errno));
+      break;
+    }
+    platform.dispatcher().runUntil([&] { return listed(engine, mountPath.string()); });
+    mounts.push_back(milliseconds(changed - start));
+
+    const auto unmountStart = Clock::now();
+    umount2(mountPath.c_str(), 0);
+    platform.dispatcher().runUntil([&] { return !listed(engine, mountPath.string()); });
+    unmounts.push_back(milliseconds(changed - unmountStart));
+  }
+  std::system(("losetup -d " + device + quiet).c_str());
+  fs::remove_all(folder);
+
+  if (mounts.empty()) {
+    return 1;
+  }
+  std::printf("%-10s %8s %8s %8s %8s\n", "change", "rounds", "median", "p90", "max");
+  std::printf("%-10s %8zu %8.2f %8.2f %8.2f   ms\n", "mount", mounts.size(),
+              percentile(mounts, 0.5), percentile(mounts, 0.9), percentile(mounts, 1.0));
+  std::printf("%-10s %8zu %8.2f %8.2f %8.2f   ms\n", "unmount", unmounts.size(),
+              percentile(unmounts, 0.5), percentile(unmounts, 0.9), percentile(unmounts, 1.0));
+  return 0;
+}

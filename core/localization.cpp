@@ -79,7 +79,7 @@ std::string environmentValue(const char* name) {
 
 } // namespace
 
-Localizer::Localizer(std::vector<std::filesystem::path> searchFolders,
+Localizer::Localizer(const std::vector<std::filesystem::path>& searchFolders,
                      std::vector<std::string> languages) {
   if (std::find(languages.begin(), languages.end(), "en") == languages.end()) {
     languages.emplace_back("en");

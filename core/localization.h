@@ -17,7 +17,8 @@ class Localizer {
   // Tables are read from the first search folder that holds a table for one of the languages
   // or for English. Languages are tried in order, then English, then the key itself.
   // A missing or malformed table is skipped, and so is any entry whose value is not a text.
-  Localizer(std::vector<std::filesystem::path> searchFolders, std::vector<std::string> languages);
+  Localizer(const std::vector<std::filesystem::path>& searchFolders,
+            std::vector<std::string> languages);
 
   // The process's localizer: tables next to the executable (build tree) or in the installed
   // data folder; languages from LANGUAGE, LC_ALL, LC_MESSAGES, LANG. Loaded once.

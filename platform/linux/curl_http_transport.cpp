@@ -55,7 +55,8 @@ HttpResponse CurlHttpTransport::send(const HttpRequest& request) {
       response.errorText = "out of memory";
       return response;
     }
-    headers.release();
+    // The old head is part of the appended list: hand it over without freeing it.
+    static_cast<void>(headers.release());
     headers.reset(appended);
   }
 

@@ -20,7 +20,8 @@
 namespace fuzz_support {
 
 inline const std::filesystem::path& scratchFolder() {
-  static const std::filesystem::path folder = [] {
+  // Never destroyed: the exit-time removal below runs after static objects are gone.
+  static const std::filesystem::path* const folder = [] {
     std::filesystem::path base = std::filesystem::temp_directory_path();
     if (const char* chosen = std::getenv("VARNELO_FUZZ_SCRATCH"); chosen != nullptr && *chosen) {
       base = chosen;
@@ -37,9 +38,9 @@ inline const std::filesystem::path& scratchFolder() {
       std::error_code ignored;
       std::filesystem::remove_all(scratchFolder(), ignored);
     });
-    return std::filesystem::path(pattern);
+    return new std::filesystem::path(pattern);
   }();
-  return folder;
+  return *folder;
 }
 
 // A folder inside the scratch folder, emptied first.

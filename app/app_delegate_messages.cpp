@@ -41,6 +41,8 @@ LauncherBadge& AppDelegate::launcherBadge() {
 }
 
 void AppDelegate::syncWithServer() {
+  // Until the first answer the controls show the launch state: no open ticket, nothing unread.
+  refreshMessageBadges();
   QPointer<AppDelegate> self(this);
   supportClient().checkWithServer([self]() {
     if (!self) {

@@ -129,6 +129,15 @@ TEST_F(Messages, Sync_WithTheMainWindowClosedTheMessageWaitsBehindTheBadges) {
   EXPECT_TRUE(delegate().appMessagesItem->isVisible());
 }
 
+TEST_F(Messages, Sync_UntilTheFirstAnswerTheEnvelopeAndMenuItemStayHidden) {
+  rig.launch(MessagesRig::offer("open", 0, ""));
+
+  EXPECT_TRUE(delegate().messagesButton->isHidden());
+  EXPECT_FALSE(delegate().appMessagesItem->isVisible());
+  rig.settle();
+  EXPECT_FALSE(delegate().messagesButton->isHidden());
+}
+
 TEST_F(Messages, Badges_AnyTicketStateButOpenHidesTheControlsEvenWithAMessagePending) {
   rig.launch();
   rig.hideMainWindow();
@@ -164,7 +173,8 @@ TEST_F(Messages, Sync_TheHourlyTimerChecksAgainAndReportsTheShownMessage) {
   EXPECT_EQ(delegate().serverSyncTimer.interval(), 3600 * 1000);
 
   delegate().serverSyncTimer.setInterval(1);
-  QTest::qWait(20);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return rig.app.engineRig.dispatcher.pendingBackground() > 0; }, 5000));
   delegate().serverSyncTimer.stop();
   rig.settle();
 

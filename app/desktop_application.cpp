@@ -17,6 +17,7 @@
 #include "core/eject_engine.h"
 #include "core/settings_store.h"
 #include "core/support/shared_http_transport.h"
+#include "core/support/support_client.h"
 #include "platform/linux/apport_crash_reports.h"
 #include "platform/linux/curl_http_transport.h"
 #include "platform/linux/libmount_volume_monitor.h"
@@ -49,6 +50,8 @@ int runDesktopApplication(int argc, char** argv) {
   SharedHttpTransport::instance().install(transport);
 
   QtDispatcher dispatcher;
+  // Server checks, replies and reports run on its pool and come back through the event loop.
+  SupportClient::shared().setDispatcher(&dispatcher);
   static ApportCrashReports systemReports;
   CrashReporter::configure(CrashReporter::standardSetup(&systemReports, &dispatcher));
 
@@ -102,5 +105,6 @@ int runDesktopApplication(int argc, char** argv) {
   // Nothing may reach the shell while the rest goes away.
   volumeMonitor.stop();
   dispatcher.waitForBackground();
+  SupportClient::shared().setDispatcher(nullptr);
   return status;
 }

@@ -90,7 +90,7 @@ class ThemeFollower : public QObject {
   explicit ThemeFollower(QWidget* root) : QObject(root) { qApp->installEventFilter(this); }
 
   void follow(QLabel* label, std::function<QColor()> colour) {
-    labels_.push_back({label, std::move(colour)});
+    labels_.emplace_back(label, std::move(colour));
   }
   void followBackButton(QToolButton* button) { back_ = button; }
 

@@ -26,7 +26,7 @@ void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path) << text;
 }
 
-XdgAutostartLoginItem::Environment environmentOf(std::map<std::string, std::string> values) {
+XdgAutostartLoginItem::Environment environmentOf(const std::map<std::string, std::string>& values) {
   return [values](const std::string& name) -> std::optional<std::string> {
     const auto found = values.find(name);
     if (found == values.end())

@@ -108,7 +108,7 @@ QMenu* AppDelegate::buildStatusMenu() {
     connect(item, &QAction::triggered, this, [this, item]() { ejectOnePressed(item); });
   }
   menu->addSeparator();
-  if (SupportClient::shared().pendingMessage) {
+  if (supportClient().pendingMessage) {
     QAction* message = menu->addAction(text("messages.banner_title"));
     message->setIcon(QIcon(QPixmap::fromImage(quotaBadgeImage(1, 13))));
     connect(message, &QAction::triggered, this, &AppDelegate::showMessages);

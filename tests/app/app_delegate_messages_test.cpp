@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -152,6 +153,30 @@ TEST_F(Messages, Badges_AnyTicketStateButOpenHidesTheControlsEvenWithAMessagePen
     EXPECT_FALSE(delegate().appMessagesItem->isVisible()) << state;
     EXPECT_TRUE(delegate().messagesBadge->isHidden()) << state;
     EXPECT_FALSE(rig.badge.unread()) << state;
+  }
+}
+
+TEST_F(Messages, StatusMenu_OffersThePendingMessageWhateverTheTicketStateAndOpensTheWindow) {
+  rig.launch(MessagesRig::offer("closed", 14, "Offered"));
+  rig.hideMainWindow();
+  rig.settle();
+
+  std::unique_ptr<QMenu> menu(delegate().buildStatusMenu());
+  QAction* item = nullptr;
+  for (QAction* action : menu->actions()) {
+    if (action->text().toStdString() == L("messages.banner_title")) {
+      item = action;
+    }
+  }
+  ASSERT_NE(item, nullptr);
+  item->trigger();
+
+  EXPECT_FALSE(rig.client->pendingMessage);
+  ASSERT_NE(window(), nullptr);
+  EXPECT_TRUE(window()->isVisible());
+  std::unique_ptr<QMenu> after(delegate().buildStatusMenu());
+  for (QAction* action : after->actions()) {
+    EXPECT_NE(action->text().toStdString(), L("messages.banner_title"));
   }
 }
 

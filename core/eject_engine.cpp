@@ -370,7 +370,8 @@ void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completio
   std::weak_ptr<EjectEngine*> weakSelf = self_;
   Ejector& ejector = platform_.ejector;
   Dispatcher& dispatcher = platform_.dispatcher;
-  dispatcher.runInBackground([weakSelf, &ejector, &dispatcher, volume,
+  // An init-capture, so the copy is not const and can be moved on to the main queue.
+  dispatcher.runInBackground([weakSelf, &ejector, &dispatcher, volume = volume,
                               completion = std::move(completion)]() mutable {
     if (weakSelf.expired()) {
       return;

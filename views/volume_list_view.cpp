@@ -72,7 +72,7 @@ void VolumeListView::update(const std::vector<EjectableVolume>& volumes) {
       if (list && list->onEjectRow) {
         // Copies: the handler may rebuild or delete the list, and this row with it.
         const auto handler = list->onEjectRow;
-        const EjectableVolume copy = volume;
+        const EjectableVolume copy = volume; // NOLINT(performance-unnecessary-copy-initialization)
         handler(copy);
       }
     };

@@ -207,7 +207,7 @@ std::string reasonOf(const std::exception_ptr& exception) {
     // libstdc++'s exception_ptr holds nothing but the thrown object's address.
     static_assert(sizeof(std::exception_ptr) == sizeof(void*));
     const void* object = nullptr;
-    std::memcpy(&object, &current, sizeof object);
+    std::memcpy(&object, &current, sizeof object); // NOLINT(bugprone-undefined-memory-manipulation)
 
     std::string message;
     try {

@@ -81,17 +81,30 @@ settings true
 "$program" >/dev/null 2>&1 &
 pid=$!
 pids+=($pid)
-sleep 5
-cpu_ns() { cat /proc/"$pid"/task/*/schedstat | awk '{s += $1} END {printf "%d", s}'; }
-switches() {
-  cat /proc/"$pid"/task/*/status | awk '/ctxt_switches/ {s += $2} END {print s}'
+sleep 10
+# Per thread, so that a thread ending meanwhile (a finished start-up task) takes no CPU time
+# away from the sum: "tid cpu-ns switches" lines, compared by thread id.
+snapshot() {
+  for task in /proc/"$pid"/task/*; do
+    [ -r "$task/schedstat" ] || continue
+    printf '%s %s %s\n' "${task##*/}" "$(cut -d' ' -f1 "$task/schedstat")" \
+      "$(awk '/ctxt_switches/ {s += $2} END {print s}' "$task/status")"
+  done
 }
-cpu_before=$(cpu_ns)
-switches_before=$(switches)
-threads=$(ls /proc/"$pid"/task | wc -l)
+snapshot >"$work/before"
 sleep "$idle_seconds"
-cpu_after=$(cpu_ns)
-switches_after=$(switches)
+snapshot >"$work/after"
+threads=$(wc -l <"$work/after")
+read -r cpu wakeups ended < <(awk '
+  NR == FNR { cpu[$1] = $2; switches[$1] = $3; next }
+  { seen[$1] = 1; total += $2 - cpu[$1]; woken += $3 - switches[$1] }
+  END { for (t in cpu) if (!(t in seen)) gone++; printf "%d %d %d\n", total, woken, gone }
+' "$work/before" "$work/after")
+cpu_before=0
+cpu_after=$cpu
+switches_before=0
+switches_after=$wakeups
+[ "$ended" -eq 0 ] || echo "note: $ended thread(s) ended during the idle period; their time is not counted"
 
 awk -v s="$(median "${startup[@]}")" -v m="$(median "${peak[@]}")" -v n="$runs" \
     -v cpu=$((cpu_after - cpu_before)) -v w=$((switches_after - switches_before)) \

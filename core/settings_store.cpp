@@ -87,6 +87,32 @@ bool syncFolder(const std::filesystem::path& folder) {
   return descriptor.get() >= 0 && ::fsync(descriptor.get()) == 0;
 }
 
+// A dictionary key's text. The library's key getters assert (and abort) on a key that holds a
+// NUL byte, which a damaged file can; a key node written out alone and read back is a plain
+// string node, whose text can be had by pointer and length.
+std::optional<std::string> keyText(plist_t keyNode) {
+  if (keyNode == nullptr) {
+    return std::nullopt;
+  }
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(keyNode, &bytes, &length);
+  plist_t copy = nullptr;
+  if (bytes != nullptr) {
+    plist_from_bin(bytes, length, &copy);
+  }
+  std::free(bytes);
+  std::optional<std::string> text;
+  std::uint64_t textLength = 0;
+  if (copy != nullptr && plist_get_node_type(copy) == PLIST_STRING) {
+    if (const char* pointer = plist_get_string_ptr(copy, &textLength)) {
+      text = std::string(pointer, static_cast<std::size_t>(textLength));
+    }
+  }
+  plist_free(copy);
+  return text;
+}
+
 std::optional<SettingsValue> valueFromNode(plist_t node);
 
 std::optional<SettingsValue> valueFromNode(plist_t node) {
@@ -140,17 +166,15 @@ std::optional<SettingsValue> valueFromNode(plist_t node) {
     plist_dict_iter iterator = nullptr;
     plist_dict_new_iter(node, &iterator);
     for (;;) {
-      char* key = nullptr;
       plist_t item = nullptr;
-      plist_dict_next_item(node, iterator, &key, &item);
+      plist_dict_next_item(node, iterator, nullptr, &item);
       if (item == nullptr) {
-        std::free(key);
         break;
       }
-      if (auto value = valueFromNode(item); value && key != nullptr) {
-        dictionary.emplace(key, std::move(*value));
+      const std::optional<std::string> key = keyText(plist_dict_item_get_key(item));
+      if (auto value = valueFromNode(item); value && key) {
+        dictionary.emplace(*key, std::move(*value));
       }
-      std::free(key);
     }
     std::free(iterator);
     return SettingsValue(std::move(dictionary));

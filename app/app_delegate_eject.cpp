@@ -75,7 +75,7 @@ void AppDelegate::ejectOnePressed(QAction* item) {
     return;
   }
   QPointer<AppDelegate> self(this);
-  engine.eject(*found, [self](EjectEngine::EjectResult result) {
+  engine.eject(*found, [self](const EjectEngine::EjectResult& result) {
     if (self) {
       self->handleEjectFailure(result);
     }
@@ -87,7 +87,7 @@ void AppDelegate::ejectRow(const EjectableVolume& volume) {
     return;
   }
   QPointer<AppDelegate> self(this);
-  engine.eject(volume, [self](EjectEngine::EjectResult result) {
+  engine.eject(volume, [self](const EjectEngine::EjectResult& result) {
     if (self) {
       self->handleEjectFailure(result);
     }

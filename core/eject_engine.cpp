@@ -21,6 +21,7 @@
 #include "core/byte_count_format.h"
 #include "core/eject_settings.h"
 #include "core/localization.h"
+#include "core/utf8_text.h"
 
 namespace {
 
@@ -30,53 +31,6 @@ constexpr std::string_view backupBundleSuffix = ".backupbundle";
 constexpr const char* diskImageModel = "Disk Image";
 constexpr const char* diskImageProtocol = "Virtual Interface";
 constexpr std::string_view runningMarker = "Running = 1";
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view bytes) {
-  std::size_t index = 0;
-  while (index < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[index]);
-    if (lead < 0x80) {
-      ++index;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) {
-        low = 0xA0;
-      } else if (lead == 0xED) {
-        high = 0x9F;
-      }
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) {
-        low = 0x90;
-      } else if (lead == 0xF4) {
-        high = 0x8F;
-      }
-    } else {
-      return false;
-    }
-    if (bytes.size() - index < length) {
-      return false;
-    }
-    for (std::size_t offset = 1; offset < length; ++offset) {
-      const auto next = static_cast<unsigned char>(bytes[index + offset]);
-      const unsigned char min = offset == 1 ? low : 0x80;
-      const unsigned char max = offset == 1 ? high : 0xBF;
-      if (next < min || next > max) {
-        return false;
-      }
-    }
-    index += length;
-  }
-  return true;
-}
 
 // "/media/me/USB/" names "USB"; the root names itself.
 std::string lastPathComponent(const std::string& path) {

@@ -27,7 +27,7 @@
 #include "core/support/identity.h"
 #include "core/support/shared_http_transport.h"
 #include "core/support/support_client.h"
-#include "core/support/utf8_text.h"
+#include "core/utf8_text.h"
 
 namespace {
 

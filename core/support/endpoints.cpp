@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "build_config.h"
-#include "core/support/utf8_text.h"
+#include "core/utf8_text.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/support/utf8_text.h"
+#include "core/utf8_text.h"
 #include "tests/support/temporary_folder.h"
 
 extern char** environ;

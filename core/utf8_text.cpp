@@ -1,4 +1,4 @@
-#include "core/support/utf8_text.h"
+#include "core/utf8_text.h"
 
 #include <memory>
 

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/temporary_folder.h"
+#include "tests/support/environment_variable.h"
 
 namespace {
 
@@ -21,33 +22,6 @@ void writeFile(const std::filesystem::path& path, const std::string& contents) {
   std::ofstream stream(path, std::ios::binary | std::ios::trunc);
   stream << contents;
 }
-
-class EnvironmentVariable {
- public:
-  EnvironmentVariable(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      old_ = old;
-    }
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~EnvironmentVariable() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  EnvironmentVariable(const EnvironmentVariable&) = delete;
-  EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class LocalizerTest : public ::testing::Test {
  protected:

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/temporary_folder.h"
+#include "tests/support/environment_variable.h"
 
 namespace {
 
@@ -453,31 +454,6 @@ TEST_F(SettingsStoreTest, ConcurrentWritesFromThreadsLoseNothing) {
 }
 
 // --- Location --------------------------------------------------------------------------------
-
-class EnvironmentVariable {
- public:
-  EnvironmentVariable(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      old_ = old;
-    }
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~EnvironmentVariable() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(SettingsStoreLocation, FollowsXdgConfigHome) {
   EnvironmentVariable config("XDG_CONFIG_HOME", "/somewhere/config");

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <stdlib.h>
+
+#include <optional>
+#include <string>
+
+// Sets (or, with a null value, removes) one environment variable for the life of the object,
+// then puts back what was there before.
+class EnvironmentVariable {
+ public:
+  EnvironmentVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = ::getenv(name)) {
+      old_ = old;
+    }
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~EnvironmentVariable() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  EnvironmentVariable(const EnvironmentVariable&) = delete;
+  EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};

@@ -5,10 +5,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/utext.h>
 
-namespace {
-
-// Length of the well-formed sequence starting at `position`, or 0 when it is ill-formed.
-std::size_t sequenceLength(std::string_view bytes, std::size_t position) {
+std::size_t utf8SequenceLength(std::string_view bytes, std::size_t position) {
   const auto byte = [&](std::size_t index) {
     return static_cast<unsigned char>(bytes[position + index]);
   };
@@ -50,12 +47,10 @@ std::size_t sequenceLength(std::string_view bytes, std::size_t position) {
   return length;
 }
 
-} // namespace
-
 bool isValidUtf8(std::string_view bytes) {
   std::size_t position = 0;
   while (position < bytes.size()) {
-    const std::size_t length = sequenceLength(bytes, position);
+    const std::size_t length = utf8SequenceLength(bytes, position);
     if (length == 0) {
       return false;
     }
@@ -69,7 +64,7 @@ std::string replacingInvalidUtf8(std::string_view bytes) {
   text.reserve(bytes.size());
   std::size_t position = 0;
   while (position < bytes.size()) {
-    const std::size_t length = sequenceLength(bytes, position);
+    const std::size_t length = utf8SequenceLength(bytes, position);
     if (length == 0) {
       text += "\xEF\xBF\xBD";
       ++position;

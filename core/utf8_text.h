@@ -9,6 +9,9 @@
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUtf8(std::string_view bytes);
 
+// Length of the well-formed sequence starting at `position`, or 0 when it is ill-formed.
+std::size_t utf8SequenceLength(std::string_view bytes, std::size_t position);
+
 // The bytes read as UTF-8, each ill-formed sequence replaced by U+FFFD.
 std::string replacingInvalidUtf8(std::string_view bytes);
 

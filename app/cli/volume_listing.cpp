@@ -2,38 +2,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "core/utf8_text.h"
 
-// Length of the valid UTF-8 sequence starting at index, 0 when there is none.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t index) {
-  const auto lead = static_cast<unsigned char>(text[index]);
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    low = lead == 0xE0 ? 0xA0 : 0x80;
-    high = lead == 0xED ? 0x9F : 0xBF;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    low = lead == 0xF0 ? 0x90 : 0x80;
-    high = lead == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (text.size() - index < length) {
-    return 0;
-  }
-  for (std::size_t offset = 1; offset < length; ++offset) {
-    const auto next = static_cast<unsigned char>(text[index + offset]);
-    if (next < (offset == 1 ? low : 0x80) || next > (offset == 1 ? high : 0xBF)) {
-      return 0;
-    }
-  }
-  return length;
-}
+namespace {
 
 void appendHexEscape(std::string& out, unsigned char byte) {
   char escape[5];

@@ -18,6 +18,7 @@
 #include "platform/linux/libmount_volume_source.h"
 #include "platform/linux/linux_disk_describer.h"
 #include "tests/platform/linux/discovery_test_volumes.h"
+#include "tests/platform/linux/udev_daemon.h"
 #include "tests/support/temporary_folder.h"
 
 using namespace std::chrono_literals;
@@ -158,17 +159,15 @@ TEST_F(DiscoveryIntegrationTest, LabelComesFromLibblkidWhenUdevKnowsNothing) {
 }
 
 TEST_F(DiscoveryIntegrationTest, DeviceThatUdevTellsToIgnoreIsHidden) {
-  if (!std::filesystem::exists("/run/udev/control")) {
-    GTEST_SKIP() << "udevd is not running";
+  if (!udev_daemon::ensureRunning()) {
+    GTEST_SKIP() << "udevd is not running and cannot be started here";
   }
   MOUNT_OR_SKIP(image, "Ignored");
   const std::string name = std::filesystem::path(image->device()).filename().string();
   const std::filesystem::path rule = "/run/udev/rules.d/99-varnelo-test-" + name + ".rules";
-  const auto udevadm = discovery_test::findTool("udevadm");
   auto applyRules = [&] {
-    discovery_test::runCommand({udevadm, "control", "--reload"});
-    discovery_test::runCommand(
-        {udevadm, "trigger", "--action=change", "--settle", image->device()});
+    udev_daemon::reloadRules();
+    udev_daemon::triggerChange(image->device());
   };
   std::filesystem::create_directories(rule.parent_path());
   std::ofstream(rule) << "KERNEL==\"" << name << "\", ENV{UDISKS_IGNORE}=\"1\"\n";

@@ -16,59 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_command.h"
+
 namespace discovery_test {
 
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-
-// Runs a program (no shell) and returns its exit status and standard output.
-inline CommandResult runCommand(const std::vector<std::string>& argv) {
-  CommandResult result;
-  int ends[2];
-  if (argv.empty() || pipe2(ends, O_CLOEXEC) != 0) {
-    return result;
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(ends[1], STDOUT_FILENO);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, STDIN_FILENO);
-    dup2(null, STDERR_FILENO);
-    std::vector<char*> arguments;
-    for (const auto& argument : argv) {
-      arguments.push_back(const_cast<char*>(argument.c_str()));
-    }
-    arguments.push_back(nullptr);
-    execv(arguments[0], arguments.data());
-    _exit(127);
-  }
-  close(ends[1]);
-  char buffer[4096];
-  ssize_t count = 0;
-  while ((count = read(ends[0], buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-    if (count > 0) {
-      result.output.append(buffer, static_cast<std::size_t>(count));
-    }
-  }
-  close(ends[0]);
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
-  }
-  return result;
-}
-
-inline std::string findTool(const std::string& name) {
-  for (const char* folder : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
-    const auto path = std::filesystem::path(folder) / name;
-    if (access(path.c_str(), X_OK) == 0) {
-      return path.string();
-    }
-  }
-  return name;
-}
+using test_support::CommandResult;
+using test_support::findTool;
+using test_support::runCommand;
 
 // Moves the calling thread into a private copy of the mount namespace, so that mounts made by
 // other programs meanwhile neither show up here nor disturb the counts, and back at the end.

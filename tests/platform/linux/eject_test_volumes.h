@@ -24,37 +24,11 @@ namespace test_volumes {
 
 // Standard output of a command that exited with status 0; nothing otherwise.
 inline std::optional<std::string> commandOutput(const std::vector<std::string>& argv) {
-  int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+  auto result = test_support::runCommand(argv);
+  if (result.status != 0) {
     return std::nullopt;
   }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeEnds[1], 1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    std::vector<char*> arguments;
-    for (const auto& argument : argv) {
-      arguments.push_back(const_cast<char*>(argument.c_str()));
-    }
-    arguments.push_back(nullptr);
-    execv(arguments[0], arguments.data());
-    _exit(127);
-  }
-  close(pipeEnds[1]);
-  std::string output;
-  std::array<char, 4096> buffer;
-  ssize_t count = 0;
-  while ((count = read(pipeEnds[0], buffer.data(), buffer.size())) > 0) {
-    output.append(buffer.data(), static_cast<std::size_t>(count));
-  }
-  close(pipeEnds[0]);
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
-    return std::nullopt;
-  }
-  return output;
+  return std::move(result.output);
 }
 
 inline bool isMountPoint(const std::filesystem::path& path) {
@@ -144,7 +118,7 @@ class LoopVolume {
 
   // udevd may hold a freshly let-go loop device for a moment while it probes it.
   bool waitUntilDetached() const {
-    test_bus::runCommand({"/usr/bin/udevadm", "settle", "--timeout=10"});
+    udev_daemon::settle();
     return test_bus::waitUntil([&] { return !attached(); }, std::chrono::seconds(5));
   }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/platform/linux/discovery_test_volumes.h"
+#include "tests/platform/linux/udev_daemon.h"
 #include "tests/support/temporary_folder.h"
 
 using namespace std::chrono_literals;
@@ -110,19 +111,18 @@ TEST_F(LibmountVolumeMonitorTest, StartingAgainReplacesTheCallback) {
 }
 
 TEST_F(LibmountVolumeMonitorTest, UdevChangeThatRelabelsAMountedVolumeIsOneCall) {
-  if (!std::filesystem::exists("/run/udev/control")) {
-    GTEST_SKIP() << "renames are heard through udevd, which is not running";
+  if (!udev_daemon::ensureRunning()) {
+    GTEST_SKIP() << "renames are heard through udevd, which cannot be started here";
   }
   discovery_test::LoopImage image(folder_.path(), "Before");
   if (!image.error().empty()) {
     GTEST_SKIP() << "cannot attach and mount a loop image: " << image.error();
   }
-  const auto udevadm = discovery_test::findTool("udevadm");
-  discovery_test::runCommand({udevadm, "settle", "--timeout=10"});
+  udev_daemon::settle();
   monitor_.start([this] { ++calls_; });
 
   // A change event that leaves the label alone is no rename.
-  discovery_test::runCommand({udevadm, "trigger", "--action=change", "--settle", image.device()});
+  udev_daemon::triggerChange(image.device());
   EXPECT_EQ(settledCount(0), 0);
 
   // e2label renames a mounted ext4 through an ioctl, which udevd's watch on the device does not
@@ -131,6 +131,6 @@ TEST_F(LibmountVolumeMonitorTest, UdevChangeThatRelabelsAMountedVolumeIsOneCall)
       discovery_test::runCommand({discovery_test::findTool("e2label"), image.device(), "After"})
           .status,
       0);
-  discovery_test::runCommand({udevadm, "trigger", "--action=change", "--settle", image.device()});
+  udev_daemon::triggerChange(image.device());
   EXPECT_EQ(settledCount(1), 1);
 }

@@ -74,7 +74,7 @@ class OddNames : public ::testing::Test {
       }
       volumes_.push_back(std::move(volume));
     }
-    test_bus::runCommand({"/usr/bin/udevadm", "settle", "--timeout=10"});
+    udev_daemon::settle();
   }
 
   // The built program, with no system bus: as root it unmounts by itself.

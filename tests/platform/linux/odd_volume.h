@@ -100,7 +100,7 @@ class OddVolume {
   }
 
   bool waitUntilDetached() const {
-    test_bus::runCommand({"/usr/bin/udevadm", "settle", "--timeout=10"});
+    udev_daemon::settle();
     return test_bus::waitUntil([&] { return !attached(); }, std::chrono::seconds(5));
   }
 

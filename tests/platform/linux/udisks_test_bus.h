@@ -22,6 +22,8 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include "tests/platform/linux/udev_daemon.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temporary_folder.h"
 
 extern char** environ;
@@ -114,13 +116,9 @@ class ChildProcess {
   pid_t pid_ = -1;
 };
 
-// Runs a command to its end; its exit status, or -1 when it could not be started.
+// Runs a command to its end; its exit status, or -1 when it could not start or ran out of time.
 inline int runCommand(const std::vector<std::string>& argv) {
-  auto child = ChildProcess::start(argv);
-  if (!child) {
-    return -1;
-  }
-  return child->wait();
+  return test_support::runCommand(argv).status;
 }
 
 inline bool waitUntil(const std::function<bool()>& condition,
@@ -229,7 +227,7 @@ class UdisksTestServices {
       whyNot = "this machine has no loop devices";
       return nullptr;
     }
-    if (!startUdevd()) {
+    if (!udev_daemon::ensureRunning()) {
       whyNot = "systemd-udevd is not running and cannot be started";
       return nullptr;
     }
@@ -271,26 +269,12 @@ class UdisksTestServices {
   std::string environmentEntry() const { return bus_->environmentEntry(); }
 
   // Lets udisksd see devices attached or mounted since: udev first, then its own poll.
-  static void settle() { runCommand({"/usr/bin/udevadm", "settle", "--timeout=10"}); }
+  static void settle() { udev_daemon::settle(); }
 
  private:
   static constexpr const char* udisksd = "/usr/libexec/udisks2/udisksd";
 
   UdisksTestServices() = default;
-
-  // udevd is the machine's own device manager: once started it is left running for every
-  // later test, since tests running beside this one may rely on it.
-  static bool startUdevd() {
-    if (runCommand({"/usr/bin/udevadm", "control", "--ping"}) == 0) {
-      return true;
-    }
-    if (runCommand({"/lib/systemd/systemd-udevd", "--daemon"}) != 0) {
-      return false;
-    }
-    runCommand({"/usr/bin/udevadm", "trigger", "--action=change", "--subsystem-match=block"});
-    settle();
-    return runCommand({"/usr/bin/udevadm", "control", "--ping"}) == 0;
-  }
 
   // Members stop in reverse order: udisksd, polkitd, then the bus.
   std::unique_ptr<PrivateSystemBus> bus_;

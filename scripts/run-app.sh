@@ -4,6 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-dependencies.sh
-cmake --preset default -DVARNELO_BUILD_TESTS=OFF -DVARNELO_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --preset default >/dev/null
 cmake --build build --target varnelo-eject >/dev/null
 exec build/bin/varnelo-eject "$@"

@@ -1,51 +1,42 @@
 #include "core/support/identity.h"
 
-#include <fstream>
 #include <set>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-std::optional<std::string> fixture(const std::string& name) {
-  return readOsRelease({std::filesystem::path(VARNELO_TEST_FIXTURES) / "os-release" / name});
+const std::filesystem::path osReleases =
+    std::filesystem::path(VARNELO_TEST_FIXTURES) / "os-release";
+
+TEST(OsString, NamesTheDistributionAndItsVersionWithoutThePatchNumber) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"debian-12", "6.1.0-18-amd64", "Debian GNU/Linux 12"},
+      {"ubuntu-24.04", "6.8.0", "Ubuntu 24.04"},
+      {"alpine-3.19.1", "6.6.7", "Alpine Linux 3.19"},
+      {"arch", "6.7.1-arch1-1", "Arch Linux"}}; // rolling: the name alone
+  for (const auto& [file, kernel, expected] : cases) {
+    EXPECT_EQ(osStringFrom(readOsRelease({osReleases / file}), kernel), expected) << file;
+  }
 }
 
-TEST(OsString, NamesTheDistributionAndItsVersion) {
-  EXPECT_EQ(osStringFrom(fixture("debian-12"), "6.1.0-18-amd64"), "Debian GNU/Linux 12");
-  EXPECT_EQ(osStringFrom(fixture("ubuntu-24.04"), "6.8.0"), "Ubuntu 24.04");
-}
-
-TEST(OsString, DropsThePatchNumber) {
-  EXPECT_EQ(osStringFrom(fixture("alpine-3.19.1"), "6.6.7"), "Alpine Linux 3.19");
-}
-
-TEST(OsString, IsTheNameAloneForARollingDistributionWithoutVersion) {
-  EXPECT_EQ(osStringFrom(fixture("arch"), "6.7.1-arch1-1"), "Arch Linux");
-}
-
-TEST(OsString, ReadsQuotedEscapedAndUnquotedValues) {
-  EXPECT_EQ(osStringFrom("NAME='Odd \"OS\"'\nVERSION_ID=7\n", "6.1"), "Odd \"OS\" 7");
-  EXPECT_EQ(osStringFrom("NAME=\"Back\\\\slash\"\nVERSION_ID=\"1.2.3\"\n", "6.1"),
-            "Back\\slash 1.2");
-  EXPECT_EQ(osStringFrom("# comment\nNAME=Plain\nVERSION_ID=2\n", "6.1"), "Plain 2");
-}
-
-TEST(OsString, SaysLinuxWhenOsReleaseHasNoName) {
-  EXPECT_EQ(osStringFrom("VERSION_ID=5\n", "6.1"), "Linux 5");
-}
-
-TEST(OsString, FallsBackToTheKernelVersionWithoutOsRelease) {
-  EXPECT_EQ(osStringFrom(std::nullopt, "6.1.0-18-amd64"), "Linux 6.1");
-  EXPECT_EQ(osStringFrom(std::nullopt, "6.18.44-fc-v1272"), "Linux 6.18");
-  EXPECT_EQ(osStringFrom(std::nullopt, "5"), "Linux 5");
-  EXPECT_EQ(osStringFrom(std::nullopt, ""), "Linux");
+TEST(OsString, ReadsOddValuesOrFallsBackToLinuxAndTheKernelVersion) {
+  const std::tuple<std::optional<std::string>, const char*, const char*> cases[] = {
+      {"NAME='Odd \"OS\"'\nVERSION_ID=7\n", "6.1", "Odd \"OS\" 7"},
+      {"NAME=\"Back\\\\slash\"\nVERSION_ID=\"1.2.3\"\n", "6.1", "Back\\slash 1.2"},
+      {"# comment\nNAME=Plain\nVERSION_ID=2\n", "6.1", "Plain 2"},
+      {"VERSION_ID=5\n", "6.1", "Linux 5"},
+      {std::nullopt, "6.1.0-18-amd64", "Linux 6.1"},
+      {std::nullopt, "6.18.44-fc-v1272", "Linux 6.18"},
+      {std::nullopt, "5", "Linux 5"},
+      {std::nullopt, "", "Linux"}};
+  for (const auto& [text, kernel, expected] : cases) {
+    EXPECT_EQ(osStringFrom(text, kernel), expected) << text.value_or("no os-release") << kernel;
+  }
 }
 
 TEST(OsString, ReadsTheFirstOsReleaseThatExists) {
-  const auto text =
-      readOsRelease({"/nonexistent/os-release",
-                     std::filesystem::path(VARNELO_TEST_FIXTURES) / "os-release" / "ubuntu-24.04"});
+  const auto text = readOsRelease({"/nonexistent/os-release", osReleases / "ubuntu-24.04"});
   ASSERT_TRUE(text);
   EXPECT_EQ(osStringFrom(text, "6.1"), "Ubuntu 24.04");
   EXPECT_FALSE(readOsRelease({"/nonexistent/os-release"}));

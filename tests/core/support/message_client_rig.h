@@ -10,6 +10,7 @@
 #include "core/support/support_client.h"
 #include "platform/fake/manual_dispatcher.h"
 #include "platform/linux/curl_http_transport.h"
+#include "tests/core/test_files.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/temporary_folder.h"
 
@@ -24,14 +25,17 @@ struct MessageClientRig {
   SettingsValue::Date clock =
       std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + std::chrono::hours{9};
 
-  std::unique_ptr<SupportClient> makeClient(std::string checkURL = {}) {
+  std::string version = "1.4.2";
+
+  // Addresses left empty are the loopback server's.
+  std::unique_ptr<SupportClient> makeClient(std::string checkURL = {}, std::string reportURL = {}) {
     using namespace std::chrono_literals;
     return std::make_unique<SupportClient>(SupportClient::Setup{
         .transport = transport,
         .defaults = *store,
         .checkURL = checkURL.empty() ? server.url("/eject/v1/check") : std::move(checkURL),
-        .reportURL = server.url("/eject/v1/report"),
-        .version = "1.4.2",
+        .reportURL = reportURL.empty() ? server.url("/eject/v1/report") : std::move(reportURL),
+        .version = version,
         .osString = [] { return "Debian GNU/Linux 12"; },
         .checkTimeout = 2s,
         .reportTimeout = 2s,

@@ -35,32 +35,28 @@ class EjectEngineDiscovery : public ::testing::Test {
 
 // --- Which volumes are listed ---
 
-TEST_F(EjectEngineDiscovery, Filter_ListsEjectableVolumeWhoseInternalFlagIsMissing) {
-  rig.source.addVolume("/media/a", resources(std::nullopt, std::nullopt, true));
-  EXPECT_THAT(idsOf(rig.makeEngine()->volumes()), ElementsAre("/media/a"));
-}
-
-TEST_F(EjectEngineDiscovery, Filter_ListsRemovableVolumeThatIsNotEjectable) {
-  rig.source.addVolume("/media/a", resources(false, true, false));
-  EXPECT_THAT(idsOf(rig.makeEngine()->volumes()), ElementsAre("/media/a"));
-}
-
-TEST_F(EjectEngineDiscovery, Filter_SkipsInternalVolumeEvenWhenEjectable) {
-  rig.source.addVolume("/media/a", resources(true, true, true));
-  EXPECT_THAT(rig.makeEngine()->volumes(), IsEmpty());
-}
-
-TEST_F(EjectEngineDiscovery, Filter_SkipsVolumeNeitherRemovableNorEjectable) {
-  rig.source.addVolume("/media/both-false", resources(false, false, false));
-  rig.source.addVolume("/media/both-missing", resources(false, std::nullopt, std::nullopt));
-  rig.source.addVolume("/media/nothing-known", resources(std::nullopt, std::nullopt, std::nullopt));
-  EXPECT_THAT(rig.makeEngine()->volumes(), IsEmpty());
-}
-
-TEST_F(EjectEngineDiscovery, Filter_SkipsVolumeWhoseResourcesCannotBeRead) {
-  rig.source.addVolume("/media/unreadable", std::nullopt);
-  rig.source.addVolume("/media/b", FakeVolumeSource::external("B"));
-  EXPECT_THAT(idsOf(rig.makeEngine()->volumes()), ElementsAre("/media/b"));
+TEST_F(EjectEngineDiscovery, Filter_ListsVolumesThatAreNotInternalAndAreRemovableOrEjectable) {
+  struct Row {
+    std::string id;
+    std::optional<VolumeResources> values;
+    bool listed;
+  };
+  const Row rows[] = {
+      {"/media/ejectable-internal-missing", resources(std::nullopt, std::nullopt, true), true},
+      {"/media/removable-not-ejectable", resources(false, true, false), true},
+      {"/media/internal-but-ejectable", resources(true, true, true), false},
+      {"/media/both-false", resources(false, false, false), false},
+      {"/media/both-missing", resources(false, std::nullopt, std::nullopt), false},
+      {"/media/nothing-known", resources(std::nullopt, std::nullopt, std::nullopt), false},
+      {"/media/unreadable", std::nullopt, false}};
+  std::vector<std::string> expected;
+  for (const Row& row : rows) {
+    rig.source.addVolume(row.id, row.values);
+    if (row.listed) {
+      expected.push_back(row.id);
+    }
+  }
+  EXPECT_EQ(idsOf(rig.makeEngine()->volumes()), expected);
 }
 
 TEST_F(EjectEngineDiscovery, Filter_UnreadableMountTableGivesEmptyListWithoutRunningTheTool) {
@@ -85,39 +81,35 @@ TEST_F(EjectEngineDiscovery, Naming_PrefersLocalizedNameThenVolumeNameThenLastPa
                          {"/media/me/NO NAME", none},
                          {"/media/me/trailing///", none},
                          {"/", none}});
-  const auto volumes = rig.makeEngine()->listExternalVolumes();
   std::map<std::string, std::string> nameById;
-  for (const auto& volume : volumes) {
+  for (const auto& volume : rig.makeEngine()->listExternalVolumes()) {
     nameById[volume.id] = volume.name;
   }
-  EXPECT_EQ(nameById["/media/me/one"], "Localised");
-  EXPECT_EQ(nameById["/media/me/two"], "Raw only");
-  EXPECT_EQ(nameById["/media/me/NO NAME"], "NO NAME");
-  EXPECT_EQ(nameById["/media/me/trailing///"], "trailing");
-  EXPECT_EQ(nameById["/"], "/");
+  EXPECT_EQ(nameById, (std::map<std::string, std::string>{{"/media/me/one", "Localised"},
+                                                          {"/media/me/two", "Raw only"},
+                                                          {"/media/me/NO NAME", "NO NAME"},
+                                                          {"/media/me/trailing///", "trailing"},
+                                                          {"/", "/"}}));
 }
 
-TEST_F(EjectEngineDiscovery, Size_IsEmptyForZeroNegativeOrMissingCapacity) {
+TEST_F(EjectEngineDiscovery, Size_FormatsPositiveCapacityAndIsEmptyForZeroNegativeOrMissing) {
   auto zero = resources(false, true, true);
   zero.totalCapacity = 0;
   auto negative = resources(false, true, true);
   negative.totalCapacity = -5;
   auto missing = resources(false, true, true);
   missing.totalCapacity.reset();
-  rig.source.setVolumes({{"/media/a", zero}, {"/media/b", negative}, {"/media/c", missing}});
+  rig.source.setVolumes({{"/media/a", zero},
+                         {"/media/b", negative},
+                         {"/media/c", missing},
+                         {"/media/d", FakeVolumeSource::external("Volume", 15'980'000'000)}});
   const auto volumes = rig.makeEngine()->volumes();
-  ASSERT_EQ(volumes.size(), 3u);
-  for (const auto& volume : volumes) {
-    EXPECT_EQ(volume.sizeText, "") << volume.id;
+  ASSERT_EQ(volumes.size(), 4u);
+  for (std::size_t index = 0; index < 3; ++index) {
+    EXPECT_EQ(volumes[index].sizeText, "") << volumes[index].id;
   }
-}
-
-TEST_F(EjectEngineDiscovery, Size_FormatsPositiveCapacity) {
-  rig.source.addVolume("/media/a", FakeVolumeSource::external("A", 15'980'000'000));
-  const auto volumes = rig.makeEngine()->volumes();
-  ASSERT_EQ(volumes.size(), 1u);
-  EXPECT_EQ(volumes[0].sizeText, formatByteCount(15'980'000'000));
-  EXPECT_FALSE(volumes[0].sizeText.empty());
+  EXPECT_EQ(volumes[3].sizeText, formatByteCount(15'980'000'000));
+  EXPECT_FALSE(volumes[3].sizeText.empty());
 }
 
 TEST_F(EjectEngineDiscovery, Identity_IdAndUrlAreTheMountPathAsEnumerated) {
@@ -133,15 +125,14 @@ TEST_F(EjectEngineDiscovery, Identity_IdAndUrlAreTheMountPathAsEnumerated) {
 TEST_F(EjectEngineDiscovery, Sorting_IgnoresCaseAndKeepsEnumerationOrderForEqualNames) {
   rig.source.setVolumes({{"/media/1", FakeVolumeSource::external("beta")},
                          {"/media/2", FakeVolumeSource::external("Alpha")},
-                         {"/media/3", FakeVolumeSource::external("alpha")}});
+                         {"/media/3", FakeVolumeSource::external("alpha")},
+                         {"/media/4", FakeVolumeSource::external("ALPHA")}});
   for (const char* locale : {"", "C.UTF-8", "en_US.UTF-8", "fr_FR.UTF-8@euro", "xx_INVALID"}) {
     rig.environment["LC_ALL"] = locale;
-    EXPECT_THAT(idsOf(rig.makeEngine()->volumes()), ElementsAre("/media/2", "/media/3", "/media/1"))
+    EXPECT_THAT(idsOf(rig.makeEngine()->volumes()),
+                ElementsAre("/media/2", "/media/3", "/media/4", "/media/1"))
         << "locale " << locale;
   }
-}
-
-TEST_F(EjectEngineDiscovery, Sorting_EqualNamesInTheOtherEnumerationOrderStayThere) {
   rig.source.setVolumes({{"/media/1", FakeVolumeSource::external("alpha")},
                          {"/media/2", FakeVolumeSource::external("Alpha")},
                          {"/media/3", FakeVolumeSource::external("ALPHA")}});
@@ -159,19 +150,16 @@ TEST_F(EjectEngineDiscovery, Sorting_PlacesAccentedLettersWithTheirBaseLetter) {
 
 // --- Time Machine ---
 
-TEST_F(EjectEngineDiscovery, TimeMachine_MarksMountPointsTheToolReports) {
+TEST_F(EjectEngineDiscovery, TimeMachine_MarksEveryMountPointTheRecordedOutputReports) {
   rig.runner.setOutput(destinationInfo, readFixture("tmutil/destinationinfo.xml"));
   rig.source.setVolumes({{"/Volumes/Sauvegarde Mac", FakeVolumeSource::external("Sauvegarde")},
                          {"/Volumes/Sauvegarde", FakeVolumeSource::external("Other")}});
-  const auto volumes = rig.makeEngine()->volumes();
+  auto engine = rig.makeEngine();
+  const auto volumes = engine->volumes();
   ASSERT_THAT(idsOf(volumes), ElementsAre("/Volumes/Sauvegarde", "/Volumes/Sauvegarde Mac"));
   EXPECT_FALSE(volumes[0].isTimeMachine);
   EXPECT_TRUE(volumes[1].isTimeMachine);
-}
-
-TEST_F(EjectEngineDiscovery, TimeMachine_ReadsEveryMountedDestinationOfTheRecordedOutput) {
-  rig.runner.setOutput(destinationInfo, readFixture("tmutil/destinationinfo.xml"));
-  EXPECT_THAT(rig.makeEngine()->timeMachineMountPoints(),
+  EXPECT_THAT(engine->timeMachineMountPoints(),
               UnorderedElementsAre("/Volumes/Sauvegarde Mac", "/Volumes/Archive 2019"));
 }
 
@@ -188,32 +176,25 @@ TEST_F(EjectEngineDiscovery, TimeMachine_RealToolsRecordedOutputMarksTheDestinat
   EXPECT_FALSE(volumes[1].isTimeMachine);
 }
 
-TEST_F(EjectEngineDiscovery, TimeMachine_RunsTheConfiguredToolWithDestinationArguments) {
-  rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
-  rig.makeEngine();
-  const auto runs = rig.runner.runs();
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_EQ(runs[0].executable, rig.toolPath.string());
-  EXPECT_EQ(runs[0].arguments, destinationInfo);
-}
-
-TEST_F(EjectEngineDiscovery, TimeMachine_ToolRunsOncePerPassWhateverTheNumberOfVolumes) {
-  for (int index = 0; index < 4; ++index) {
-    rig.source.addVolume("/media/" + std::to_string(index), FakeVolumeSource::external("V"));
-  }
-  auto engine = rig.makeEngine();
-  EXPECT_EQ(rig.runner.runCount(), 1);
-  engine->refresh();
-  EXPECT_EQ(rig.runner.runCount(), 2);
-}
-
-TEST_F(EjectEngineDiscovery, TimeMachine_ToolIsNotRunForAnEmptyOrUnreadableMountTable) {
+TEST_F(EjectEngineDiscovery, TimeMachine_ConfiguredToolRunsOncePerPassOnlyWhenVolumesAreListed) {
   auto engine = rig.makeEngine();
   engine->refresh();
   rig.source.setListFails(true);
   engine->refresh();
   EXPECT_EQ(rig.source.listCalls(), 3);
-  EXPECT_EQ(rig.runner.runCount(), 0);
+  EXPECT_EQ(rig.runner.runCount(), 0) << "empty or unreadable mount table";
+
+  rig.source.setListFails(false);
+  for (int index = 0; index < 4; ++index) {
+    rig.source.addVolume("/media/" + std::to_string(index), FakeVolumeSource::external("V"));
+  }
+  engine->refresh();
+  EXPECT_EQ(rig.runner.runCount(), 1);
+  engine->refresh();
+  EXPECT_EQ(rig.runner.runCount(), 2);
+  const auto runs = rig.runner.runs();
+  EXPECT_EQ(runs[0].executable, rig.toolPath.string());
+  EXPECT_EQ(runs[0].arguments, destinationInfo);
 }
 
 TEST_F(EjectEngineDiscovery, TimeMachine_SandboxedProcessNeverRunsTheTool) {
@@ -240,100 +221,67 @@ TEST_F(EjectEngineDiscovery, TimeMachine_ToolThatIsMissingNotExecutableOrAFolder
   EXPECT_EQ(rig.runner.runCount(), 0);
 }
 
-TEST_F(EjectEngineDiscovery, TimeMachine_ToolThatCannotStartGivesNoMountPoints) {
+TEST_F(EjectEngineDiscovery, TimeMachine_UnusableOrAbsentToolOutputGivesNoMountPoints) {
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n";
+  const std::string destinations = head + "<dict><key>Destinations</key><array>";
+  const std::pair<const char*, std::string> outputs[] = {
+      {"empty", ""},
+      {"plain text", "garbage that is no property list"},
+      {"truncated XML", "<plist version=\"1.0\"><dict><key>"},
+      {"UTF-16 bytes", std::string("\xff\xfe\x00<\x00p\x00l", 8)},
+      // One mount point that is not UTF-8 makes the whole output unusable.
+      {"not UTF-8", destinations + "<dict><key>MountPoint</key><string>/Volumes/\xc3\x28</string>"
+                                   "</dict></array></dict></plist>"},
+      {"binary header only", std::string("bplist00\xd1\x01\x02", 11)},
+      {"top-level array",
+       head + "<array><dict><key>MountPoint</key><string>/V</string></dict></array></plist>"},
+      {"destinations not a list", head + "<dict><key>Destinations</key><dict/></dict></plist>"},
+      {"no destinations", head + "<dict><key>Other</key><array/></dict></plist>"},
+      {"destination not a dictionary",
+       destinations + "<dict><key>MountPoint</key><string>/V</string></dict><string>odd</string>"
+                      "</array></dict></plist>"},
+      {"mount point not text or empty",
+       destinations + "<dict><key>MountPoint</key><integer>7</integer></dict><dict>"
+                      "<key>MountPoint</key><string></string></dict></array></dict></plist>"},
+      {"recorded with no destination", readFixture("tmutil/destinationinfo-none.xml")}};
+  for (const auto& [label, bytes] : outputs) {
+    rig.runner.setOutput(destinationInfo, bytes);
+    EXPECT_THAT(rig.makeEngine()->timeMachineMountPoints(), IsEmpty()) << label;
+  }
   rig.runner.setOutput(destinationInfo, readFixture("tmutil/destinationinfo.xml"));
   rig.runner.setFailsToStart(true);
-  EXPECT_THAT(rig.makeEngine()->timeMachineMountPoints(), IsEmpty());
+  EXPECT_THAT(rig.makeEngine()->timeMachineMountPoints(), IsEmpty()) << "tool cannot start";
 }
 
-struct ToolOutput {
-  std::string label;
-  std::string bytes;
-  friend void PrintTo(const ToolOutput& output, std::ostream* stream) { *stream << output.label; }
-};
-
-class EjectEngineToolOutput : public ::testing::TestWithParam<ToolOutput> {
- protected:
-  EngineRig rig;
-};
-
-TEST_P(EjectEngineToolOutput, UnusableDestinationOutputGivesNoMountPoints) {
-  rig.runner.setOutput(destinationInfo, GetParam().bytes);
-  auto engine = rig.makeEngine();
-  EXPECT_THAT(engine->timeMachineMountPoints(), IsEmpty());
-}
-
-const std::string plistHead =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Garbage, EjectEngineToolOutput,
-    ::testing::Values(
-        ToolOutput{"Empty", ""}, ToolOutput{"PlainText", "garbage that is no property list"},
-        ToolOutput{"TruncatedXml", "<plist version=\"1.0\"><dict><key>"},
-        ToolOutput{"Utf16Bytes", std::string("\xff\xfe\x00<\x00p\x00l", 8)},
-        // One mount point that is not UTF-8 makes the whole output unusable.
-        ToolOutput{"NotUtf8",
-                   plistHead + "<dict><key>Destinations</key><array><dict><key>MountPoint</key>"
-                               "<string>/Volumes/\xc3\x28</string></dict></array></dict></plist>"},
-        ToolOutput{"BinaryHeaderOnly", std::string("bplist00\xd1\x01\x02", 11)},
-        ToolOutput{
-            "TopLevelArray",
-            plistHead +
-                "<array><dict><key>MountPoint</key><string>/V</string></dict></array></plist>"},
-        ToolOutput{"DestinationsNotAList",
-                   plistHead + "<dict><key>Destinations</key><dict/></dict></plist>"},
-        ToolOutput{"NoDestinations", plistHead + "<dict><key>Other</key><array/></dict></plist>"},
-        ToolOutput{"DestinationNotADictionary",
-                   plistHead +
-                       "<dict><key>Destinations</key><array><dict><key>MountPoint</key>"
-                       "<string>/V</string></dict><string>odd</string></array></dict></plist>"},
-        ToolOutput{"MountPointNotTextOrEmpty",
-                   plistHead +
-                       "<dict><key>Destinations</key><array><dict><key>MountPoint</key>"
-                       "<integer>7</integer></dict><dict><key>MountPoint</key><string></string>"
-                       "</dict></array></dict></plist>"},
-        ToolOutput{"RecordedWithNoDestination", readFixture("tmutil/destinationinfo-none.xml")}),
-    [](const ::testing::TestParamInfo<ToolOutput>& info) { return info.param.label; });
-
-TEST_F(EjectEngineDiscovery, TimeMachine_BackupDatabaseAtRootMarksVolumeWithoutTheTool) {
-  TemporaryFolder root;
-  std::filesystem::create_directory(root / "Backups.backupdb");
+TEST_F(EjectEngineDiscovery, TimeMachine_BackupFolderAtTheRootMarksVolumeWithoutTheTool) {
+  TemporaryFolder database;
+  std::filesystem::create_directory(database / "Backups.backupdb");
+  TemporaryFolder bundle;
+  std::ofstream(bundle / "notes.txt") << "x";
+  std::filesystem::create_directory(bundle / "My Mac.backupbundle");
   rig.toolPath = rig.tools / "absent";
-  rig.source.addVolume(root.path().string(), FakeVolumeSource::external("Backup"));
+  rig.environment["APP_SANDBOX_CONTAINER_ID"] = "container"; // the bundle counts even then
+  rig.source.setVolumes({{database.path().string(), FakeVolumeSource::external("Backup")},
+                         {bundle.path().string(), FakeVolumeSource::external("Bundle")}});
   const auto volumes = rig.makeEngine()->volumes();
-  ASSERT_EQ(volumes.size(), 1u);
+  ASSERT_EQ(volumes.size(), 2u);
   EXPECT_TRUE(volumes[0].isTimeMachine);
+  EXPECT_TRUE(volumes[1].isTimeMachine);
 }
 
-TEST_F(EjectEngineDiscovery, TimeMachine_AnythingNamedLikeTheBackupDatabaseCounts) {
-  TemporaryFolder root;
-  std::ofstream(root / "Backups.backupdb") << "a plain file";
-  EXPECT_TRUE(rig.makeEngine()->isTimeMachine(root.path().string(), {}));
-}
+TEST_F(EjectEngineDiscovery, TimeMachine_OnlyExactNamesAtTheRootOfAListableFolderCount) {
+  auto engine = rig.makeEngine();
+  TemporaryFolder plainFile;
+  std::ofstream(plainFile / "Backups.backupdb") << "anything named like the database counts";
+  EXPECT_TRUE(engine->isTimeMachine(plainFile.path().string(), {}));
 
-TEST_F(EjectEngineDiscovery, TimeMachine_BackupBundleSuffixMarksVolumeEvenWhenSandboxed) {
-  TemporaryFolder root;
-  std::ofstream(root / "notes.txt") << "x";
-  std::filesystem::create_directory(root / "My Mac.backupbundle");
-  rig.environment["APP_SANDBOX_CONTAINER_ID"] = "container";
-  rig.source.addVolume(root.path().string(), FakeVolumeSource::external("Bundle"));
-  const auto volumes = rig.makeEngine()->volumes();
-  ASSERT_EQ(volumes.size(), 1u);
-  EXPECT_TRUE(volumes[0].isTimeMachine);
-}
-
-TEST_F(EjectEngineDiscovery, TimeMachine_SuffixInCapitalsOrInsideASubfolderDoesNotMark) {
   TemporaryFolder root;
   std::filesystem::create_directory(root / "My Mac.BACKUPBUNDLE");
   std::filesystem::create_directories(root / "deeper" / "Old.backupbundle");
   std::filesystem::create_directories(root / "deeper" / "Backups.backupdb");
   std::ofstream(root / "Backups.backupdb.txt") << "x";
-  EXPECT_FALSE(rig.makeEngine()->isTimeMachine(root.path().string(), {}));
-}
+  EXPECT_FALSE(engine->isTimeMachine(root.path().string(), {}));
 
-TEST_F(EjectEngineDiscovery, TimeMachine_UnlistableRootIsNotABackup) {
-  auto engine = rig.makeEngine();
   EXPECT_FALSE(engine->isTimeMachine((rig.tools / "no such volume").string(), {}));
   EXPECT_FALSE(engine->isTimeMachine(rig.toolPath.string(), {})); // a file, not a folder
   EXPECT_TRUE(engine->isTimeMachine("/no/such/volume", {"/no/such/volume"}));
@@ -342,12 +290,14 @@ TEST_F(EjectEngineDiscovery, TimeMachine_UnlistableRootIsNotABackup) {
 
 // --- Disk images ---
 
-TEST_F(EjectEngineDiscovery, DiskImage_RecognisedByModelOrByProtocolExactly) {
+TEST_F(EjectEngineDiscovery, DiskImage_RecognisedByModelOrByProtocolExactlyAndListedSo) {
   rig.describer.setDescription("/media/model", {"Disk Image", "USB"});
   rig.describer.setDescription("/media/protocol", {"Some Model", "Virtual Interface"});
   rig.describer.setDescription("/media/lower", {"disk image", "virtual interface"});
   rig.describer.setDescription("/media/usb", {"SanDisk Ultra", "USB"});
   rig.describer.setDescription("/media/empty", {std::nullopt, std::nullopt});
+  rig.source.setVolumes({{"/media/model", FakeVolumeSource::external("Image")},
+                         {"/media/usb", FakeVolumeSource::external("Stick")}});
   auto engine = rig.makeEngine();
   EXPECT_TRUE(engine->isDiskImage("/media/model"));
   EXPECT_TRUE(engine->isDiskImage("/media/protocol"));
@@ -355,13 +305,7 @@ TEST_F(EjectEngineDiscovery, DiskImage_RecognisedByModelOrByProtocolExactly) {
   EXPECT_FALSE(engine->isDiskImage("/media/usb"));
   EXPECT_FALSE(engine->isDiskImage("/media/empty"));
   EXPECT_FALSE(engine->isDiskImage("/media/undescribed"));
-}
-
-TEST_F(EjectEngineDiscovery, DiskImage_FlagReachesTheListedVolume) {
-  rig.describer.setDiskImage("/media/image");
-  rig.source.setVolumes({{"/media/image", FakeVolumeSource::external("Image")},
-                         {"/media/stick", FakeVolumeSource::external("Stick")}});
-  const auto volumes = rig.makeEngine()->volumes();
+  const auto volumes = engine->volumes();
   ASSERT_EQ(volumes.size(), 2u);
   EXPECT_TRUE(volumes[0].isDiskImage);
   EXPECT_FALSE(volumes[1].isDiskImage);
@@ -369,11 +313,28 @@ TEST_F(EjectEngineDiscovery, DiskImage_FlagReachesTheListedVolume) {
 
 // --- Rebuilding on change ---
 
+TEST_F(EjectEngineDiscovery, Change_ConstructionAndRefreshRebuildWithoutCallingOnChange) {
+  rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
+  auto engine = rig.makeEngine();
+  EXPECT_EQ(rig.source.listCalls(), 1);
+  EXPECT_EQ(rig.monitor.startCount(), 1);
+  EXPECT_TRUE(rig.monitor.isRunning());
+  EXPECT_EQ(rig.dispatcher.pendingMain(), 0u);
+  EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a"));
+
+  int changes = 0;
+  engine->setOnChange([&] { ++changes; });
+  rig.source.addVolume("/media/new", FakeVolumeSource::external("New"));
+  engine->refresh();
+  rig.dispatcher.drainAll();
+  EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a", "/media/new"));
+  EXPECT_EQ(changes, 0);
+}
+
 TEST_F(EjectEngineDiscovery, Change_EachNotificationRunsOnePassAndOneCallOnTheMainQueue) {
   auto engine = rig.makeEngine();
   int changes = 0;
   engine->setOnChange([&] { ++changes; });
-  EXPECT_TRUE(rig.monitor.isRunning());
   const int passes = rig.source.listCalls();
 
   rig.source.addVolume("/media/new", FakeVolumeSource::external("New"));
@@ -384,20 +345,14 @@ TEST_F(EjectEngineDiscovery, Change_EachNotificationRunsOnePassAndOneCallOnTheMa
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(rig.source.listCalls(), passes + 1);
   EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/new"));
-}
 
-TEST_F(EjectEngineDiscovery, Change_NotificationsAreNotCoalescedAndCallEvenWhenNothingChanged) {
-  auto engine = rig.makeEngine();
-  int changes = 0;
-  engine->setOnChange([&] { ++changes; });
-  const int passes = rig.source.listCalls();
+  // Not coalesced, and called even when nothing changed.
   rig.monitor.fire();
   rig.monitor.fire();
   rig.monitor.fire();
   rig.dispatcher.drainMain();
-  EXPECT_EQ(changes, 3);
-  EXPECT_EQ(rig.source.listCalls(), passes + 3);
-  EXPECT_THAT(engine->volumes(), IsEmpty());
+  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(rig.source.listCalls(), passes + 4);
 }
 
 TEST_F(EjectEngineDiscovery, Change_NotificationFromAnotherThreadIsHandledOnTheMainQueue) {
@@ -407,26 +362,6 @@ TEST_F(EjectEngineDiscovery, Change_NotificationFromAnotherThreadIsHandledOnTheM
   std::thread([this] { rig.monitor.fire(); }).join();
   EXPECT_EQ(rig.dispatcher.drainMain(), 1);
   EXPECT_EQ(changedOn, std::this_thread::get_id());
-}
-
-TEST_F(EjectEngineDiscovery, Change_RefreshRebuildsWithoutCallingOnChange) {
-  auto engine = rig.makeEngine();
-  int changes = 0;
-  engine->setOnChange([&] { ++changes; });
-  rig.source.addVolume("/media/new", FakeVolumeSource::external("New"));
-  engine->refresh();
-  rig.dispatcher.drainAll();
-  EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/new"));
-  EXPECT_EQ(changes, 0);
-}
-
-TEST_F(EjectEngineDiscovery, Change_ConstructionRunsOnePassAndNoCallback) {
-  rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
-  auto engine = rig.makeEngine();
-  EXPECT_EQ(rig.source.listCalls(), 1);
-  EXPECT_EQ(rig.monitor.startCount(), 1);
-  EXPECT_EQ(rig.dispatcher.pendingMain(), 0u);
-  EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a"));
 }
 
 TEST_F(EjectEngineDiscovery, Change_QueuedRebuildDoesNothingOnceTheEngineIsGone) {
@@ -445,7 +380,7 @@ TEST_F(EjectEngineDiscovery, Change_QueuedRebuildDoesNothingOnceTheEngineIsGone)
 
 // --- Names that are awkward to carry around ---
 
-TEST_F(EjectEngineDiscovery, OddNames_AreKeptByteForByte) {
+TEST_F(EjectEngineDiscovery, OddNames_AreKeptByteForByteAndNonUtf8OnesSortWithoutHarm) {
   const std::vector<std::string> names{"with  spaces ",
                                        "quote \"double\" 'single'",
                                        "100% %s %n",
@@ -453,7 +388,10 @@ TEST_F(EjectEngineDiscovery, OddNames_AreKeptByteForByte) {
                                        "line\nbreak",
                                        std::string("bad\xff\xfe utf8"),
                                        std::string("nul\0inside", 10),
-                                       "ünïcödé 🙂"};
+                                       "ünïcödé 🙂",
+                                       std::string("\xc3\x28"),
+                                       "zulu",
+                                       "alpha"};
   std::vector<FakeVolumeSource::Entry> entries;
   for (std::size_t index = 0; index < names.size(); ++index) {
     entries.push_back(
@@ -462,17 +400,10 @@ TEST_F(EjectEngineDiscovery, OddNames_AreKeptByteForByte) {
   rig.source.setVolumes(entries);
   const auto listed = namesOf(rig.makeEngine()->volumes());
   EXPECT_THAT(listed, ::testing::UnorderedElementsAreArray(names));
-}
-
-TEST_F(EjectEngineDiscovery, OddNames_NonUtf8NamesSortWithoutDisturbingTheOthers) {
-  rig.source.setVolumes({{"/media/1", FakeVolumeSource::external("zulu")},
-                         {"/media/2", FakeVolumeSource::external(std::string("\xc3\x28"))},
-                         {"/media/3", FakeVolumeSource::external("alpha")}});
-  const auto names = namesOf(rig.makeEngine()->volumes());
-  ASSERT_EQ(names.size(), 3u);
-  const auto alpha = std::find(names.begin(), names.end(), "alpha");
-  const auto zulu = std::find(names.begin(), names.end(), "zulu");
-  EXPECT_LT(alpha, zulu);
+  // Names that are not UTF-8 sort without disturbing the others.
+  const auto alpha = std::find(listed.begin(), listed.end(), "alpha");
+  EXPECT_LT(alpha, std::find(listed.begin(), listed.end(), "zulu"));
+  EXPECT_NE(alpha, listed.end());
 }
 
 TEST_F(EjectEngineDiscovery, OddNames_MountPathsWithOddCharactersAreNamedAndSearched) {

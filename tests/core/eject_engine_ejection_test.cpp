@@ -48,38 +48,38 @@ class EjectEngineEjection : public ::testing::Test {
         [this](const std::string& mountPath) { rig.source.removeVolume(mountPath); });
   }
 
+  // Ejects everything the settings allow and runs the queues until the batch is done.
+  std::vector<EjectResult> ejectAllNow(EjectEngine& engine) {
+    std::optional<std::vector<EjectResult>> results;
+    engine.ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
+    rig.dispatcher.drainAll();
+    EXPECT_TRUE(results.has_value());
+    return results.value_or(std::vector<EjectResult>{});
+  }
+
   EngineRig rig;
 };
 
 // --- Which volumes eject-all takes ---
 
-TEST_F(EjectEngineEjection, EjectAll_WithDefaultsEjectsOnlyTheExternalDisk) {
+TEST_F(EjectEngineEjection, EjectAll_TakesWhatTheSwitchesAllowReadingThemAtEachCall) {
   mountDiskImageAndBackup();
   auto engine = rig.makeEngine();
   ASSERT_EQ(engine->volumes().size(), 3u);
-  std::optional<std::vector<EjectResult>> results;
-  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
-  rig.dispatcher.drainAll();
-  ASSERT_TRUE(results.has_value());
-  EXPECT_THAT(idsOf(*results), ElementsAre("/media/a-disk"));
-  EXPECT_TRUE((*results)[0].success);
-  EXPECT_EQ((*results)[0].message, std::nullopt);
+  const auto results = ejectAllNow(*engine);
+  ASSERT_THAT(idsOf(results), ElementsAre("/media/a-disk"));
+  EXPECT_TRUE(results[0].success);
+  EXPECT_EQ(results[0].message, std::nullopt);
   EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/a-disk"));
-}
 
-TEST_F(EjectEngineEjection, EjectAll_WithBothSwitchesFlippedEjectsAllInListOrder) {
-  EjectSettings::setProtectTimeMachine(false);
   EjectSettings::setEjectDiskImages(true);
-  mountDiskImageAndBackup();
-  auto engine = rig.makeEngine();
-  std::optional<std::vector<EjectResult>> results;
-  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
-  rig.dispatcher.drainAll();
-  ASSERT_TRUE(results.has_value());
-  EXPECT_THAT(idsOf(*results),
+  EXPECT_THAT(idsOf(ejectAllNow(*engine)), ElementsAre("/media/a-disk", "/media/b-image"));
+  EjectSettings::setProtectTimeMachine(false);
+  EXPECT_THAT(idsOf(ejectAllNow(*engine)),
               ElementsAre("/media/a-disk", "/media/b-image", "/Volumes/Sauvegarde Mac"));
   EXPECT_THAT(rig.ejector.ejectedPaths(),
-              ElementsAre("/media/a-disk", "/media/b-image", "/Volumes/Sauvegarde Mac"));
+              ElementsAre("/media/a-disk", "/media/a-disk", "/media/b-image", "/media/a-disk",
+                          "/media/b-image", "/Volumes/Sauvegarde Mac"));
 }
 
 TEST_F(EjectEngineEjection, EjectAll_BackupThatIsAlsoAnImageIsKeptOutByEitherRule) {
@@ -89,34 +89,14 @@ TEST_F(EjectEngineEjection, EjectAll_BackupThatIsAlsoAnImageIsKeptOutByEitherRul
   auto engine = rig.makeEngine();
   ASSERT_TRUE(engine->volumes()[0].isTimeMachine);
   ASSERT_TRUE(engine->volumes()[0].isDiskImage);
-
-  struct Case {
-    bool protect;
-    bool images;
-    std::size_t ejected;
-  };
-  for (const Case& setting :
-       {Case{true, true, 0}, Case{false, false, 0}, Case{true, false, 0}, Case{false, true, 1}}) {
-    EjectSettings::setProtectTimeMachine(setting.protect);
-    EjectSettings::setEjectDiskImages(setting.images);
-    std::optional<std::vector<EjectResult>> results;
-    engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
-    rig.dispatcher.drainAll();
-    ASSERT_TRUE(results.has_value());
-    EXPECT_EQ(results->size(), setting.ejected)
-        << "protect " << setting.protect << ", images " << setting.images;
+  const std::tuple<bool, bool, std::size_t> cases[] = {
+      {true, true, 0}, {false, false, 0}, {true, false, 0}, {false, true, 1}};
+  for (const auto& [protect, images, ejected] : cases) {
+    EjectSettings::setProtectTimeMachine(protect);
+    EjectSettings::setEjectDiskImages(images);
+    EXPECT_EQ(ejectAllNow(*engine).size(), ejected)
+        << "protect " << protect << ", images " << images;
   }
-}
-
-TEST_F(EjectEngineEjection, EjectAll_ReadsTheSettingsWhenCalledNotWhenTheEngineWasMade) {
-  mountDiskImageAndBackup();
-  auto engine = rig.makeEngine();
-  EjectSettings::setEjectDiskImages(true);
-  std::optional<std::vector<EjectResult>> results;
-  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
-  rig.dispatcher.drainAll();
-  ASSERT_TRUE(results.has_value());
-  EXPECT_THAT(idsOf(*results), ElementsAre("/media/a-disk", "/media/b-image"));
 }
 
 // --- Failures ---
@@ -127,44 +107,35 @@ TEST_F(EjectEngineEjection, EjectAll_FailureOfTheFirstDoesNotStopTheBatch) {
                          {"/media/3", FakeVolumeSource::external("zzz")}});
   rig.ejector.setFailure("/media/1", "Device or resource busy");
   auto engine = rig.makeEngine();
-  std::optional<std::vector<EjectResult>> results;
-  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
-  rig.dispatcher.drainAll();
-  ASSERT_TRUE(results.has_value());
-  ASSERT_THAT(idsOf(*results), ElementsAre("/media/1", "/media/2", "/media/3"));
-  EXPECT_FALSE((*results)[0].success);
-  EXPECT_EQ((*results)[0].message, L("eject.retained_message"));
-  EXPECT_NE((*results)[0].message, "Device or resource busy");
+  const auto results = ejectAllNow(*engine);
+  ASSERT_THAT(idsOf(results), ElementsAre("/media/1", "/media/2", "/media/3"));
+  EXPECT_FALSE(results[0].success);
+  EXPECT_EQ(results[0].message, L("eject.retained_message"));
+  EXPECT_NE(results[0].message, "Device or resource busy");
   for (std::size_t index = 1; index < 3; ++index) {
-    EXPECT_TRUE((*results)[index].success);
-    EXPECT_EQ((*results)[index].message, std::nullopt);
+    EXPECT_TRUE(results[index].success);
+    EXPECT_EQ(results[index].message, std::nullopt);
   }
   EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/1", "/media/2", "/media/3"));
 }
 
 // --- When completions run ---
 
-TEST_F(EjectEngineEjection, EjectAll_WithNothingToEjectCompletesInsideTheCall) {
-  auto engine = rig.makeEngine();
-  bool completed = false;
-  engine->ejectAll([&](std::vector<EjectResult> all) {
-    completed = true;
-    EXPECT_THAT(all, IsEmpty());
-  });
-  EXPECT_TRUE(completed);
-  EXPECT_EQ(rig.dispatcher.pendingBackground() + rig.dispatcher.pendingMain(), 0u);
-}
-
-TEST_F(EjectEngineEjection, EjectAll_WithEverythingExcludedCompletesInsideTheCall) {
-  rig.describer.setDiskImage("/media/image");
-  rig.source.addVolume("/media/image", FakeVolumeSource::external("Image"));
-  auto engine = rig.makeEngine();
-  bool completed = false;
-  engine->ejectAll([&](std::vector<EjectResult> all) {
-    completed = true;
-    EXPECT_THAT(all, IsEmpty());
-  });
-  EXPECT_TRUE(completed);
+TEST_F(EjectEngineEjection, EjectAll_WithNothingOrOnlyExcludedVolumesCompletesInsideTheCall) {
+  for (const bool withImage : {false, true}) {
+    if (withImage) {
+      rig.describer.setDiskImage("/media/image");
+      rig.source.addVolume("/media/image", FakeVolumeSource::external("Image"));
+    }
+    auto engine = rig.makeEngine();
+    bool completed = false;
+    engine->ejectAll([&](std::vector<EjectResult> all) {
+      completed = true;
+      EXPECT_THAT(all, IsEmpty());
+    });
+    EXPECT_TRUE(completed) << "with image " << withImage;
+    EXPECT_EQ(rig.dispatcher.pendingBackground() + rig.dispatcher.pendingMain(), 0u);
+  }
   EXPECT_THAT(rig.ejector.calls(), IsEmpty());
 }
 
@@ -247,7 +218,7 @@ TEST_F(EjectEngineEjection, EjectAll_StartsTheNextOnlyAfterThePreviousResultReac
   EXPECT_TRUE(completed);
 }
 
-TEST_F(EjectEngineEjection, EjectAll_WorksFromTheListTakenAtTheStart) {
+TEST_F(EjectEngineEjection, EjectAll_WorksFromTheListTakenAtTheStartAndCompletesAfterTheRebuild) {
   rig.source.setVolumes({{"/media/b", FakeVolumeSource::external("B")},
                          {"/media/c", FakeVolumeSource::external("C")}});
   // While b is ejected, a disk named A is plugged in and c disappears on its own.
@@ -257,20 +228,14 @@ TEST_F(EjectEngineEjection, EjectAll_WorksFromTheListTakenAtTheStart) {
     }
   });
   auto engine = rig.makeEngine();
-  std::optional<std::vector<EjectResult>> results;
-  engine->ejectAll([&](std::vector<EjectResult> all) { results = std::move(all); });
-  rig.dispatcher.drainAll();
-  ASSERT_TRUE(results.has_value());
-  EXPECT_THAT(idsOf(*results), ElementsAre("/media/b", "/media/c"));
+  EXPECT_THAT(idsOf(ejectAllNow(*engine)), ElementsAre("/media/b", "/media/c"));
   EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/b", "/media/c"));
   EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a"));
-}
 
-TEST_F(EjectEngineEjection, EjectAll_CompletionSeesTheListRebuiltAfterTheLastEjection) {
-  rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")},
-                         {"/media/b", FakeVolumeSource::external("B")}});
+  // The completion sees the list rebuilt after the last ejection.
   unmountOnEject();
-  auto engine = rig.makeEngine();
+  rig.source.addVolume("/media/b", FakeVolumeSource::external("B"));
+  engine->refresh();
   std::optional<std::size_t> left;
   engine->ejectAll([&](std::vector<EjectResult>) { left = engine->volumes().size(); });
   rig.dispatcher.drainAll();
@@ -381,12 +346,9 @@ class EjectEngineBackupTool : public EjectEngineEjection {
   PosixProcessRunner runner;
 };
 
-TEST_F(EjectEngineBackupTool, RunningBackupIsSeenInTheRealToolsOutput) {
+TEST_F(EjectEngineBackupTool, OnlyTheMarkerOnStandardOutputMeansRunningWhateverTheExitStatus) {
   EXPECT_EQ(askTool("cat '" + std::string(VARNELO_TEST_FIXTURES) + "/tmutil/status-running.txt'\n"),
             true);
-}
-
-TEST_F(EjectEngineBackupTool, IdleOrSilentToolMeansNoBackupWhateverItsExitStatus) {
   EXPECT_EQ(askTool("echo 'Backup session status:'; echo '    Running = 0;'\n"), false);
   EXPECT_EQ(askTool("exit 0\n"), false);
   EXPECT_EQ(askTool("exit 1\n"), false);

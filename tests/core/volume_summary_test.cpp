@@ -17,48 +17,34 @@ EjectableVolume image(const std::string& name) {
   return EjectableVolume{"/media/" + name, name, "/media/" + name, "1 GB", true, false};
 }
 
-std::string summaryOf(const std::vector<EjectableVolume>& volumes) {
-  return EjectEngine::resume(volumes);
+std::string mixed(const char* disks, std::int64_t diskCount, const char* images,
+                  std::int64_t imageCount) {
+  return L("eject.mixed_connected", L(disks, diskCount), L(images, imageCount));
 }
 
-TEST(VolumeSummary, NoVolumes) {
-  EXPECT_EQ(summaryOf({}), L("eject.no_volumes"));
-}
-
-TEST(VolumeSummary, DisksOnlyUseTheConnectedKeys) {
-  EXPECT_EQ(summaryOf({disk("A")}), L("eject.volumes_connected_one", std::int64_t{1}));
-  EXPECT_EQ(summaryOf({disk("A"), disk("B")}), L("eject.volumes_connected_other", std::int64_t{2}));
-  EXPECT_EQ(summaryOf({disk("A"), disk("B"), disk("C"), disk("D"), disk("E")}),
-            L("eject.volumes_connected_other", std::int64_t{5}));
-}
-
-TEST(VolumeSummary, ImagesOnlyUseTheMountedKeys) {
-  EXPECT_EQ(summaryOf({image("A")}), L("eject.images_mounted_one", std::int64_t{1}));
-  EXPECT_EQ(summaryOf({image("A"), image("B")}), L("eject.images_mounted_other", std::int64_t{2}));
-  EXPECT_EQ(summaryOf({image("A"), image("B"), image("C")}),
-            L("eject.images_mounted_other", std::int64_t{3}));
-}
-
-TEST(VolumeSummary, BothKindsPutTheDisksPhraseFirst) {
-  EXPECT_EQ(summaryOf({disk("A"), image("B")}),
-            L("eject.mixed_connected", L("eject.count_disks_one", std::int64_t{1}),
-              L("eject.count_images_one", std::int64_t{1})));
-  EXPECT_EQ(summaryOf({image("I1"), disk("D1"), image("I2"), disk("D2"), disk("D3")}),
-            L("eject.mixed_connected", L("eject.count_disks_other", std::int64_t{3}),
-              L("eject.count_images_other", std::int64_t{2})));
-  EXPECT_EQ(summaryOf({disk("A"), image("B"), image("C")}),
-            L("eject.mixed_connected", L("eject.count_disks_one", std::int64_t{1}),
-              L("eject.count_images_other", std::int64_t{2})));
-  EXPECT_EQ(summaryOf({disk("A"), disk("B"), image("C")}),
-            L("eject.mixed_connected", L("eject.count_disks_other", std::int64_t{2}),
-              L("eject.count_images_one", std::int64_t{1})));
-}
-
-TEST(VolumeSummary, TimeMachineVolumesCountAsDisks) {
-  EXPECT_EQ(summaryOf({disk("Backup", true)}), L("eject.volumes_connected_one", std::int64_t{1}));
-  EXPECT_EQ(summaryOf({disk("Backup", true), image("B")}),
-            L("eject.mixed_connected", L("eject.count_disks_one", std::int64_t{1}),
-              L("eject.count_images_one", std::int64_t{1})));
+TEST(VolumeSummary, CountsDisksAndImagesWithTheDisksPhraseFirstAndBackupsAsDisks) {
+  const std::pair<std::vector<EjectableVolume>, std::string> cases[] = {
+      {{}, L("eject.no_volumes")},
+      {{disk("A")}, L("eject.volumes_connected_one", std::int64_t{1})},
+      {{disk("A"), disk("B")}, L("eject.volumes_connected_other", std::int64_t{2})},
+      {{disk("A"), disk("B"), disk("C"), disk("D"), disk("E")},
+       L("eject.volumes_connected_other", std::int64_t{5})},
+      {{image("A")}, L("eject.images_mounted_one", std::int64_t{1})},
+      {{image("A"), image("B")}, L("eject.images_mounted_other", std::int64_t{2})},
+      {{image("A"), image("B"), image("C")}, L("eject.images_mounted_other", std::int64_t{3})},
+      {{disk("A"), image("B")}, mixed("eject.count_disks_one", 1, "eject.count_images_one", 1)},
+      {{image("I1"), disk("D1"), image("I2"), disk("D2"), disk("D3")},
+       mixed("eject.count_disks_other", 3, "eject.count_images_other", 2)},
+      {{disk("A"), image("B"), image("C")},
+       mixed("eject.count_disks_one", 1, "eject.count_images_other", 2)},
+      {{disk("A"), disk("B"), image("C")},
+       mixed("eject.count_disks_other", 2, "eject.count_images_one", 1)},
+      {{disk("Backup", true)}, L("eject.volumes_connected_one", std::int64_t{1})},
+      {{disk("Backup", true), image("B")},
+       mixed("eject.count_disks_one", 1, "eject.count_images_one", 1)}};
+  for (std::size_t row = 0; row < std::size(cases); ++row) {
+    EXPECT_EQ(EjectEngine::resume(cases[row].first), cases[row].second) << "row " << row;
+  }
 }
 
 TEST(VolumeSummary, EnglishTextsReadNaturally) {
@@ -69,10 +55,10 @@ TEST(VolumeSummary, EnglishTextsReadNaturally) {
       Localizer::languagesFromEnvironment().front() != "en") {
     GTEST_SKIP() << "the test environment asks for another language";
   }
-  EXPECT_EQ(summaryOf({disk("A")}), "1 volume connected");
-  EXPECT_EQ(summaryOf({disk("A"), disk("B")}), "2 volumes connected");
-  EXPECT_EQ(summaryOf({image("A")}), "1 disk image mounted");
-  EXPECT_EQ(summaryOf({disk("A"), disk("B"), disk("C"), image("D"), image("E")}),
+  EXPECT_EQ(EjectEngine::resume({disk("A")}), "1 volume connected");
+  EXPECT_EQ(EjectEngine::resume({disk("A"), disk("B")}), "2 volumes connected");
+  EXPECT_EQ(EjectEngine::resume({image("A")}), "1 disk image mounted");
+  EXPECT_EQ(EjectEngine::resume({disk("A"), disk("B"), disk("C"), image("D"), image("E")}),
             "3 disks and 2 disk images connected");
 }
 

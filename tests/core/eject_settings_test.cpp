@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/localization.h"
+#include "tests/support/environment_variable.h"
 
 namespace {
 
@@ -22,20 +23,14 @@ class EjectSettingsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    if (configHome != nullptr && *configHome != '\0') {
-      originalConfigHome_ = configHome;
-    }
-    ownConfigHome_ = std::filesystem::path(originalConfigHome_.value_or(
-                         std::filesystem::temp_directory_path().string())) /
+    ownConfigHome_ = std::filesystem::path(configHome != nullptr && *configHome != '\0'
+                                               ? configHome
+                                               : std::filesystem::temp_directory_path().c_str()) /
                      ("eject-settings-" + std::to_string(::getpid()));
-    ::setenv("XDG_CONFIG_HOME", ownConfigHome_.c_str(), 1);
+    configHome_.emplace("XDG_CONFIG_HOME", ownConfigHome_.c_str());
   }
   static void TearDownTestSuite() {
-    if (originalConfigHome_) {
-      ::setenv("XDG_CONFIG_HOME", originalConfigHome_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_CONFIG_HOME");
-    }
+    configHome_.reset();
     // Should a later test write through the shared store, the folder simply comes back.
     std::error_code ignored;
     std::filesystem::remove_all(ownConfigHome_, ignored);
@@ -53,15 +48,9 @@ class EjectSettingsTest : public ::testing::Test {
 
   static SettingsStore& store() { return EjectSettings::defaults(); }
 
-  static inline std::optional<std::string> originalConfigHome_;
   static inline std::filesystem::path ownConfigHome_;
+  static inline std::optional<EnvironmentVariable> configHome_;
 };
-
-TEST_F(EjectSettingsTest, DefaultsAreTheProcessSharedStore) {
-  EXPECT_EQ(&EjectSettings::defaults(), &SettingsStore::shared());
-  EXPECT_EQ(EjectSettings::defaults().file().filename(), "defaults.plist");
-  EXPECT_EQ(EjectSettings::defaults().file().parent_path().filename(), "VarneloEject");
-}
 
 TEST_F(EjectSettingsTest, WithNothingStoredTheDefaultsApply) {
   EXPECT_TRUE(EjectSettings::protectTimeMachine());
@@ -69,84 +58,61 @@ TEST_F(EjectSettingsTest, WithNothingStoredTheDefaultsApply) {
   EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED");
 }
 
-// --- VEProtectTimeMachine --------------------------------------------------------------------
-
-TEST_F(EjectSettingsTest, ProtectTimeMachineReadsAStoredBoolean) {
+TEST_F(EjectSettingsTest, ProtectTimeMachineIsOffOnlyForAStoredFalse) {
   EjectSettings::setProtectTimeMachine(false);
   EXPECT_FALSE(EjectSettings::protectTimeMachine());
   EXPECT_EQ(store().object("VEProtectTimeMachine"), SettingsValue(false));
   EjectSettings::setProtectTimeMachine(true);
   EXPECT_TRUE(EjectSettings::protectTimeMachine());
-}
-
-TEST_F(EjectSettingsTest, ProtectTimeMachineIsOnWhenTheKeyHoldsSomethingElse) {
   // Unlike the ordinary Boolean reading, "NO" or 0 do not turn protection off.
-  store().set("VEProtectTimeMachine", "NO");
-  EXPECT_TRUE(EjectSettings::protectTimeMachine());
-  store().set("VEProtectTimeMachine", 0);
-  EXPECT_TRUE(EjectSettings::protectTimeMachine());
-  store().set("VEProtectTimeMachine", SettingsValue::Array{false});
-  EXPECT_TRUE(EjectSettings::protectTimeMachine());
+  for (const SettingsValue& other :
+       {SettingsValue("NO"), SettingsValue(0), SettingsValue(SettingsValue::Array{false})}) {
+    store().set("VEProtectTimeMachine", other);
+    EXPECT_TRUE(EjectSettings::protectTimeMachine());
+  }
 }
 
-// --- VEEjectDiskImages -----------------------------------------------------------------------
-
-TEST_F(EjectSettingsTest, EjectDiskImagesStoresABoolean) {
+TEST_F(EjectSettingsTest, EjectDiskImagesStoresABooleanAndUsesTheOrdinaryBooleanReading) {
   EjectSettings::setEjectDiskImages(true);
   EXPECT_TRUE(EjectSettings::ejectDiskImages());
   EXPECT_EQ(store().object("VEEjectDiskImages"), SettingsValue(true));
   EjectSettings::setEjectDiskImages(false);
   EXPECT_FALSE(EjectSettings::ejectDiskImages());
+  const std::pair<SettingsValue, bool> stored[] = {
+      {"YES", true}, {1, true}, {"0", false}, {SettingsValue::Dictionary{}, false}};
+  for (const auto& [value, expected] : stored) {
+    store().set("VEEjectDiskImages", value);
+    EXPECT_EQ(EjectSettings::ejectDiskImages(), expected);
+  }
 }
 
-TEST_F(EjectSettingsTest, EjectDiskImagesUsesTheOrdinaryBooleanReading) {
-  store().set("VEEjectDiskImages", "YES");
-  EXPECT_TRUE(EjectSettings::ejectDiskImages());
-  store().set("VEEjectDiskImages", 1);
-  EXPECT_TRUE(EjectSettings::ejectDiskImages());
-  store().set("VEEjectDiskImages", "0");
-  EXPECT_FALSE(EjectSettings::ejectDiskImages());
-  store().set("VEEjectDiskImages", SettingsValue::Dictionary{});
-  EXPECT_FALSE(EjectSettings::ejectDiskImages());
-}
-
-// --- VEStatusColor ---------------------------------------------------------------------------
-
-TEST_F(EjectSettingsTest, EmptyStatusColorIsKeptAndMeansNoColour) {
-  EjectSettings::setStatusColorHex("");
-  EXPECT_EQ(EjectSettings::statusColorHex(), "");
-  EXPECT_FALSE(EjectSettings::color(EjectSettings::statusColorHex()).has_value());
-}
-
-TEST_F(EjectSettingsTest, StatusColorIsStoredUncheckedAsText) {
+TEST_F(EjectSettingsTest, StatusColorIsStoredUncheckedAsTextAndANonTextReadsAsTheDefault) {
   EjectSettings::setStatusColorHex("not a colour");
   EXPECT_EQ(store().object("VEStatusColor"), SettingsValue("not a colour"));
   EXPECT_EQ(EjectSettings::statusColorHex(), "not a colour");
-}
-
-TEST_F(EjectSettingsTest, StatusColorThatIsNotATextReadsAsTheDefault) {
+  EjectSettings::setStatusColorHex(""); // kept, and means no colour
+  EXPECT_EQ(EjectSettings::statusColorHex(), "");
+  EXPECT_FALSE(EjectSettings::color(EjectSettings::statusColorHex()).has_value());
   store().set("VEStatusColor", 0x7C3AED);
   EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED");
 }
 
-TEST_F(EjectSettingsTest, WritesReachTheFileForOtherProcesses) {
+TEST_F(EjectSettingsTest, TheSharedStoreIsTheFileOtherProcessesReadAndWrite) {
+  EXPECT_EQ(&EjectSettings::defaults(), &SettingsStore::shared());
+  EXPECT_EQ(EjectSettings::defaults().file().filename(), "defaults.plist");
+  EXPECT_EQ(EjectSettings::defaults().file().parent_path().filename(), "VarneloEject");
   EjectSettings::setProtectTimeMachine(false);
   EjectSettings::setStatusColorHex("#22C55E");
-  SettingsStore reader(EjectSettings::defaults().file());
-  EXPECT_EQ(reader.object("VEProtectTimeMachine"), SettingsValue(false));
-  EXPECT_EQ(reader.string("VEStatusColor"), "#22C55E");
-}
-
-TEST_F(EjectSettingsTest, ReadsSeeChangesMadeThroughAnotherStoreObject) {
-  SettingsStore writer(EjectSettings::defaults().file());
-  writer.set("VEEjectDiskImages", true);
+  SettingsStore other(EjectSettings::defaults().file());
+  EXPECT_EQ(other.object("VEProtectTimeMachine"), SettingsValue(false));
+  EXPECT_EQ(other.string("VEStatusColor"), "#22C55E");
+  other.set("VEEjectDiskImages", true);
   EXPECT_TRUE(EjectSettings::ejectDiskImages());
-  writer.remove("VEEjectDiskImages");
 }
 
-// --- Colour table ----------------------------------------------------------------------------
+// --- Colours ---------------------------------------------------------------------------------
 
-TEST(EjectSettingsColors, SixRowsInOrderWithLocalisedTitles) {
+TEST(EjectSettingsColors, SixRowsInOrderWithLocalisedTitlesAllButTheFirstValid) {
   const auto& colors = EjectSettings::statusColors();
   ASSERT_EQ(colors.size(), 6u);
   const std::pair<const char*, const char*> expected[] = {
@@ -157,59 +123,60 @@ TEST(EjectSettingsColors, SixRowsInOrderWithLocalisedTitles) {
   for (std::size_t index = 0; index < colors.size(); ++index) {
     EXPECT_EQ(colors[index].titre, L(expected[index].first)) << index;
     EXPECT_EQ(colors[index].hex, expected[index].second) << index;
+    EXPECT_EQ(EjectSettings::color(colors[index].hex).has_value(), index > 0) << index;
   }
   EXPECT_EQ(colors[1].hex, EjectSettings::defaultStatusColor);
 }
 
-TEST(EjectSettingsColors, EveryRowButTheFirstIsAValidColour) {
-  const auto& colors = EjectSettings::statusColors();
-  EXPECT_FALSE(EjectSettings::color(colors[0].hex).has_value());
-  for (std::size_t index = 1; index < colors.size(); ++index) {
-    EXPECT_TRUE(EjectSettings::color(colors[index].hex).has_value()) << colors[index].hex;
+TEST(EjectSettingsColorFromHex, ReadsSixDigitsInAnyCaseWithOptionalSignAndHorizontalSpace) {
+  const RgbColor mauve{124 / 255.0, 58 / 255.0, 237 / 255.0};
+  const std::pair<const char*, RgbColor> cases[] = {
+      {"#7C3AED", mauve},
+      {"#000000", {0, 0, 0}},
+      {"#FFFFFF", {1, 1, 1}},
+      {"#FF0000", {1, 0, 0}},
+      {"#00FF00", {0, 1, 0}},
+      {"#0000FF", {0, 0, 1}},
+      {"7c3aed", mauve},
+      {"7C3AED", mauve},
+      {"#7c3AeD", mauve},
+      {"  #7C3AED  ", mauve},
+      {"\t#7C3AED\t", mauve},
+      {"\u00A0#7C3AED\u00A0", mauve},       // no-break space
+      {"\u3000\u2009#7C3AED\u202F", mauve}, // ideographic, thin
+      {"\u1680\u2000#7C3AED\u200A\u205F", mauve}};
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(EjectSettings::color(text), expected) << "\"" << text << "\"";
   }
 }
 
-// --- color(fromHex:) -------------------------------------------------------------------------
-
-const RgbColor mauve{124 / 255.0, 58 / 255.0, 237 / 255.0};
-
-TEST(EjectSettingsColorFromHex, ReadsTheSixDigitsAsRedGreenBlue) {
-  EXPECT_EQ(EjectSettings::color("#7C3AED"), mauve);
-  EXPECT_EQ(EjectSettings::color("#000000"), (RgbColor{0, 0, 0}));
-  EXPECT_EQ(EjectSettings::color("#FFFFFF"), (RgbColor{1, 1, 1}));
-  EXPECT_EQ(EjectSettings::color("#FF0000"), (RgbColor{1, 0, 0}));
-  EXPECT_EQ(EjectSettings::color("#00FF00"), (RgbColor{0, 1, 0}));
-  EXPECT_EQ(EjectSettings::color("#0000FF"), (RgbColor{0, 0, 1}));
-}
-
-TEST(EjectSettingsColorFromHex, NumberSignIsOptionalAndCaseDoesNotMatter) {
-  EXPECT_EQ(EjectSettings::color("7c3aed"), mauve);
-  EXPECT_EQ(EjectSettings::color("7C3AED"), mauve);
-  EXPECT_EQ(EjectSettings::color("#7c3AeD"), mauve);
-}
-
-TEST(EjectSettingsColorFromHex, HorizontalWhiteSpaceAroundIsIgnored) {
-  EXPECT_EQ(EjectSettings::color("  #7C3AED  "), mauve);
-  EXPECT_EQ(EjectSettings::color("\t#7C3AED\t"), mauve);
-  EXPECT_EQ(EjectSettings::color("\u00A0#7C3AED\u00A0"), mauve);       // no-break space
-  EXPECT_EQ(EjectSettings::color("\u3000\u2009#7C3AED\u202F"), mauve); // ideographic, thin
-  EXPECT_EQ(EjectSettings::color("\u1680\u2000#7C3AED\u200A\u205F"), mauve);
-}
-
-TEST(EjectSettingsColorFromHex, LineBreaksAndOtherCharactersAreNotTrimmed) {
-  EXPECT_FALSE(EjectSettings::color("#7C3AED\n").has_value());
-  EXPECT_FALSE(EjectSettings::color("\n#7C3AED").has_value());
-  EXPECT_FALSE(EjectSettings::color("#7C3AED\r").has_value());
-  EXPECT_FALSE(EjectSettings::color("#7C3AED\u2028").has_value()); // line separator
-  EXPECT_FALSE(EjectSettings::color("#7C3AED\u0085").has_value()); // next line
-  EXPECT_FALSE(EjectSettings::color("\u200B#7C3AED").has_value()); // zero-width space
-  EXPECT_FALSE(EjectSettings::color("#7C3AED\v").has_value());
-}
-
-TEST(EjectSettingsColorFromHex, RejectsEverythingButSixHexDigits) {
-  for (const char* text : {"", "   ", "\t", "#", "##7C3AED", "#7C3AED80", "7C3AED80", "#7C3", "7C3",
-                           "#7C3AE", "#7C3AEDD", "#7C3AEG", "#7C 3AE", "+7C3AE", "-7C3AE",
-                           "0x7C3AED", "#7C3AÉD", "# 7C3AED", "#7C3AED#"}) {
+TEST(EjectSettingsColorFromHex, RejectsLineBreaksOtherCharactersAndAnythingButSixHexDigits) {
+  for (const char* text : {"#7C3AED\n",
+                           "\n#7C3AED",
+                           "#7C3AED\r",
+                           "#7C3AED\u2028",
+                           "#7C3AED\u0085",
+                           "\u200B#7C3AED",
+                           "#7C3AED\v",
+                           "",
+                           "   ",
+                           "\t",
+                           "#",
+                           "##7C3AED",
+                           "#7C3AED80",
+                           "7C3AED80",
+                           "#7C3",
+                           "7C3",
+                           "#7C3AE",
+                           "#7C3AEDD",
+                           "#7C3AEG",
+                           "#7C 3AE",
+                           "+7C3AE",
+                           "-7C3AE",
+                           "0x7C3AED",
+                           "#7C3AÉD",
+                           "# 7C3AED",
+                           "#7C3AED#"}) {
     EXPECT_FALSE(EjectSettings::color(text).has_value()) << "\"" << text << "\"";
   }
 }

@@ -78,75 +78,74 @@ bool corruptFileKeptAside(const std::filesystem::path& folder) {
 
 class SettingsDurability : public ::testing::Test {
  protected:
+  // Kills writers of 1, 2, 3... in turn; after each, the newest value read back must be the one
+  // stored before that writer's unfinished write or the one it was writing.
+  void killWritersAndCheck(const std::function<bool(std::int64_t)>& write,
+                           const std::function<std::optional<std::int64_t>()>& readNewest) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("random seed " + std::to_string(seed));
+    std::mt19937 random{seed};
+    std::int64_t stored = 0; // what the file held before this round; 0: nothing yet
+    for (int round = 0; round < kills; ++round) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      // Up to 30 ms: from before the first write (process start-up) to several writes in.
+      const auto delay =
+          std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random));
+      const auto writer = runAndKill(stored + 1, delay, write);
+      ASSERT_TRUE(WIFSIGNALED(writer.status) && WTERMSIG(writer.status) == SIGKILL)
+          << "the writer ended by itself";
+
+      const std::int64_t old = writer.lastConfirmed.value_or(stored);
+      const auto found = readNewest();
+      if (old == 0 && !found) {
+        continue; // killed before its first write finished
+      }
+      ASSERT_TRUE(found) << "the file lost the value";
+      ASSERT_TRUE(*found == old || *found == old + 1)
+          << "found " << *found << ", expected " << old << " or " << old + 1;
+      ASSERT_FALSE(corruptFileKeptAside(folder.path()));
+      stored = *found;
+    }
+    // The writers got far enough to be killed amid writes, not only while starting.
+    EXPECT_GE(stored, kills / 10);
+  }
+
   TemporaryFolder folder;
   std::filesystem::path file = folder / "defaults.plist";
-  unsigned seed = std::random_device{}();
-  std::mt19937 random{seed};
-  // Up to 30 ms: from before the first write (process start-up) to several writes in.
-  std::chrono::microseconds nextDelay() {
-    return std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random));
-  }
 };
 
 } // namespace
 
 TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
-  SCOPED_TRACE("random seed " + std::to_string(seed));
-  std::int64_t stored = 0; // what the file held before this round; 0: nothing yet
-  for (int round = 0; round < kills; ++round) {
-    const auto writer = runAndKill(stored + 1, nextDelay(), [this](std::int64_t value) {
-      SettingsStore store(file);
-      return store.set(counterKey, value);
-    });
-    ASSERT_TRUE(WIFSIGNALED(writer.status) && WTERMSIG(writer.status) == SIGKILL)
-        << "the writer ended by itself in round " << round;
-
-    const std::int64_t old = writer.lastConfirmed.value_or(stored);
-    SettingsStore reader(file);
-    const auto value = reader.object(counterKey);
-    if (old == 0 && !value) {
-      continue; // killed before its first write finished
-    }
-    ASSERT_TRUE(value && value->is<std::int64_t>())
-        << "round " << round << ": the file lost the value";
-    const std::int64_t found = *value->as<std::int64_t>();
-    ASSERT_TRUE(found == old || found == old + 1)
-        << "round " << round << ": found " << found << ", expected " << old << " or " << old + 1;
-    ASSERT_FALSE(corruptFileKeptAside(folder.path())) << "round " << round;
-    stored = found;
-  }
-  // The writers got far enough to be killed amid writes, not only while starting.
-  EXPECT_GE(stored, kills / 10);
+  killWritersAndCheck(
+      [this](std::int64_t value) { return SettingsStore(file).set(counterKey, value); },
+      [this]() -> std::optional<std::int64_t> {
+        const auto value = SettingsStore(file).object(counterKey);
+        if (!value) {
+          return std::nullopt;
+        }
+        const auto* number = value->as<std::int64_t>();
+        EXPECT_NE(number, nullptr) << "the value is no longer an integer";
+        return number != nullptr ? *number : -1;
+      });
 }
 
 TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewMessageHistory) {
-  SCOPED_TRACE("random seed " + std::to_string(seed));
   const auto now = std::chrono::system_clock::now();
-  std::int64_t newest = 0; // the newest archived message id before this round
-  for (int round = 0; round < kills; ++round) {
-    const auto writer = runAndKill(newest + 1, nextDelay(), [this, now](std::int64_t id) {
-      SettingsStore store(file);
-      MessageHistory(store).archive(id, "message " + std::to_string(id), now);
-      return true;
-    });
-    ASSERT_TRUE(WIFSIGNALED(writer.status) && WTERMSIG(writer.status) == SIGKILL)
-        << "the writer ended by itself in round " << round;
-
-    const std::int64_t old = writer.lastConfirmed.value_or(newest);
-    SettingsStore reader(file);
-    const auto entries = MessageHistory(reader).entries(now);
-    if (old == 0 && entries.empty()) {
-      continue;
-    }
-    ASSERT_FALSE(entries.empty()) << "round " << round << ": the history was lost";
-    const std::int64_t found = entries.front().id;
-    ASSERT_TRUE(found == old || found == old + 1)
-        << "round " << round << ": newest message " << found << ", expected " << old << " or "
-        << old + 1;
-    EXPECT_EQ(entries.front().body, "message " + std::to_string(found));
-    ASSERT_LE(entries.size(), MessageHistory::maxEntries);
-    ASSERT_FALSE(corruptFileKeptAside(folder.path())) << "round " << round;
-    newest = found;
-  }
-  EXPECT_GE(newest, kills / 10);
+  killWritersAndCheck(
+      [this, now](std::int64_t id) {
+        SettingsStore store(file);
+        MessageHistory(store).archive(id, "message " + std::to_string(id), now);
+        return true;
+      },
+      [this, now]() -> std::optional<std::int64_t> {
+        SettingsStore reader(file);
+        const auto entries = MessageHistory(reader).entries(now);
+        if (entries.empty()) {
+          return std::nullopt;
+        }
+        EXPECT_EQ(entries.front().body, "message " + std::to_string(entries.front().id));
+        EXPECT_LE(entries.size(), MessageHistory::maxEntries);
+        return entries.front().id;
+      });
 }

@@ -1,16 +1,12 @@
 #include "core/settings_store.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <optional>
-#include <ostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,25 +14,13 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "tests/support/temporary_folder.h"
+#include "tests/core/test_files.h"
 #include "tests/support/environment_variable.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  std::stringstream contents;
-  contents << stream.rdbuf();
-  return contents.str();
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& contents) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-  stream << contents;
-}
 
 // Files in the folder whose names start with the prefix.
 std::vector<std::filesystem::path> filesStartingWith(const std::filesystem::path& folder,
@@ -68,6 +52,9 @@ template <typename Body> bool runInChildProcess(Body body) {
 class SettingsStoreTest : public ::testing::Test {
  protected:
   std::filesystem::path file() const { return folder_ / "VarneloEject" / "defaults.plist"; }
+  std::vector<std::filesystem::path> corruptCopies() const {
+    return filesStartingWith(file().parent_path(), "defaults.plist.corrupt-");
+  }
 
   TemporaryFolder folder_;
 };
@@ -80,65 +67,50 @@ TEST_F(SettingsStoreTest, EveryValueTypeSurvivesARoundTripThroughTheFile) {
       {"inner", SettingsValue::Dictionary{{"deep", SettingsValue::Array{"x"}}}},
       {"when", dateFromUnixSeconds(1'700'000'000)},
   };
+  const std::pair<std::string, SettingsValue> values[] = {
+      {"flag", true},
+      {"off", false},
+      {"count", std::int64_t{42}},
+      {"negative", std::int64_t{-7}},
+      {"largest", std::numeric_limits<std::int64_t>::max()},
+      {"smallest", std::numeric_limits<std::int64_t>::min()},
+      {"ratio", 0.1},
+      {"text", "Café <b> & \"quotes\" 100% {x}"},
+      {"empty", ""},
+      {"date", dateFromUnixSeconds(1'234'567'890)},
+      {"old", dateFromUnixSeconds(-631'152'000)}, // 1950
+      {"nested", nested}};
   {
     SettingsStore store(file());
-    ASSERT_TRUE(store.set("flag", true));
-    ASSERT_TRUE(store.set("off", false));
-    ASSERT_TRUE(store.set("count", std::int64_t{42}));
-    ASSERT_TRUE(store.set("negative", std::int64_t{-7}));
-    ASSERT_TRUE(store.set("largest", std::numeric_limits<std::int64_t>::max()));
-    ASSERT_TRUE(store.set("smallest", std::numeric_limits<std::int64_t>::min()));
-    ASSERT_TRUE(store.set("ratio", 0.1));
-    ASSERT_TRUE(store.set("text", "Café <b> & \"quotes\" 100% {x}"));
-    ASSERT_TRUE(store.set("empty", ""));
-    ASSERT_TRUE(store.set("date", dateFromUnixSeconds(1'234'567'890)));
-    ASSERT_TRUE(store.set("nested", nested));
+    for (const auto& [key, value] : values) {
+      ASSERT_TRUE(store.set(key, value)) << key;
+    }
   }
   SettingsStore reopened(file());
-  EXPECT_EQ(reopened.object("flag"), SettingsValue(true));
-  EXPECT_EQ(reopened.object("off"), SettingsValue(false));
-  EXPECT_EQ(reopened.object("count"), SettingsValue(std::int64_t{42}));
-  EXPECT_EQ(reopened.object("negative"), SettingsValue(std::int64_t{-7}));
-  EXPECT_EQ(reopened.object("largest"), SettingsValue(std::numeric_limits<std::int64_t>::max()));
-  EXPECT_EQ(reopened.object("smallest"), SettingsValue(std::numeric_limits<std::int64_t>::min()));
-  EXPECT_EQ(reopened.object("ratio"), SettingsValue(0.1));
-  EXPECT_EQ(reopened.object("text"), SettingsValue("Café <b> & \"quotes\" 100% {x}"));
-  EXPECT_EQ(reopened.object("empty"), SettingsValue(""));
-  EXPECT_EQ(reopened.object("date"), SettingsValue(dateFromUnixSeconds(1'234'567'890)));
-  EXPECT_EQ(reopened.object("nested"), SettingsValue(nested));
+  for (const auto& [key, value] : values) {
+    EXPECT_EQ(reopened.object(key), value) << key;
+  }
 }
 
-TEST_F(SettingsStoreTest, DatesAreKeptToTheWholeSecondAlsoInMemory) {
+TEST_F(SettingsStoreTest, DatesAreKeptToTheWholeSecondAndFarOnesHeldAtTheLimitAlsoInMemory) {
   SettingsStore store(file());
-  const auto precise = dateFromUnixSeconds(1'600'000'000) + 750ms;
-  store.set("date", precise);
-  // The same reading before and after the file round trip, so processes agree.
-  EXPECT_EQ(store.object("date"), SettingsValue(dateFromUnixSeconds(1'600'000'000)));
-  EXPECT_EQ(SettingsStore(file()).object("date"),
-            SettingsValue(dateFromUnixSeconds(1'600'000'000)));
-}
-
-TEST_F(SettingsStoreTest, DatesBeforeTheEpochSurviveAndFarDatesAreHeldAtTheLimit) {
-  SettingsStore store(file());
-  store.set("old", dateFromUnixSeconds(-631'152'000));  // 1950
+  store.set("date", dateFromUnixSeconds(1'600'000'000) + 750ms);
   store.set("far", dateFromUnixSeconds(5'000'000'000)); // 2128
-  SettingsStore reopened(file());
-  EXPECT_EQ(reopened.object("old"), SettingsValue(dateFromUnixSeconds(-631'152'000)));
+  // The same reading before and after the file round trip, so processes agree.
   const std::int64_t latest = std::int64_t{978'307'200} + std::numeric_limits<std::int32_t>::max();
-  EXPECT_EQ(reopened.object("far"), SettingsValue(dateFromUnixSeconds(latest)));
-  EXPECT_EQ(store.object("far"), reopened.object("far"));
+  SettingsStore reopened(file());
+  for (SettingsStore* reader : {&store, &reopened}) {
+    EXPECT_EQ(reader->object("date"), SettingsValue(dateFromUnixSeconds(1'600'000'000)));
+    EXPECT_EQ(reader->object("far"), SettingsValue(dateFromUnixSeconds(latest)));
+  }
 }
 
-TEST_F(SettingsStoreTest, MissingKeyReadsAsNothing) {
+TEST_F(SettingsStoreTest, MissingKeysAndNonTextsReadAsNothingWithoutCreatingTheFile) {
   SettingsStore store(file());
   EXPECT_FALSE(store.object("absent").has_value());
   EXPECT_FALSE(store.string("absent").has_value());
   EXPECT_FALSE(store.boolean("absent"));
   EXPECT_FALSE(std::filesystem::exists(file())) << "reading must not create the file";
-}
-
-TEST_F(SettingsStoreTest, StringReadsOnlyTexts) {
-  SettingsStore store(file());
   store.set("text", "hello");
   store.set("number", 12);
   EXPECT_EQ(store.string("text"), "hello");
@@ -156,13 +128,14 @@ TEST_F(SettingsStoreTest, RemoveDeletesTheKeyFromTheFile) {
   EXPECT_EQ(reopened.object("keep"), SettingsValue(1));
 }
 
-TEST_F(SettingsStoreTest, ReadsAPropertyListWrittenByHand) {
+TEST_F(SettingsStoreTest, ReadsAHandWrittenListAndKeepsEntriesOfOtherTypesAcrossWrites) {
   writeFile(file(), R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0">
 <dict>
   <key>VEMenuBarMode</key><true/>
   <key>Count</key><integer>3</integer>
   <key>When</key><date>2001-01-01T00:01:40Z</date>
+  <key>Blob</key><data>aGVsbG8=</data>
 </dict>
 </plist>
 )");
@@ -170,17 +143,6 @@ TEST_F(SettingsStoreTest, ReadsAPropertyListWrittenByHand) {
   EXPECT_EQ(store.object("VEMenuBarMode"), SettingsValue(true));
   EXPECT_EQ(store.object("Count"), SettingsValue(3));
   EXPECT_EQ(store.object("When"), SettingsValue(dateFromUnixSeconds(978'307'200 + 100)));
-}
-
-TEST_F(SettingsStoreTest, EntriesOfOtherTypesSurviveWritesOfOtherKeys) {
-  writeFile(file(), R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0">
-<dict>
-  <key>Blob</key><data>aGVsbG8=</data>
-</dict>
-</plist>
-)");
-  SettingsStore store(file());
   EXPECT_FALSE(store.object("Blob").has_value());
   ASSERT_TRUE(store.set("Other", 1));
   EXPECT_NE(readFile(file()).find("<data>"), std::string::npos);
@@ -188,102 +150,74 @@ TEST_F(SettingsStoreTest, EntriesOfOtherTypesSurviveWritesOfOtherKeys) {
 
 // --- Boolean reading -------------------------------------------------------------------------
 
-struct BooleanCase {
-  SettingsValue stored;
-  bool expected;
-};
-
-// Short names for the ctest entries.
-void PrintTo(const BooleanCase& value, std::ostream* out) {
-  std::visit(
-      [out](const auto& content) {
-        using T = std::decay_t<decltype(content)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          *out << (content ? "Boolean true" : "Boolean false");
-        } else if constexpr (std::is_same_v<T, std::int64_t>) {
-          *out << "integer " << content;
-        } else if constexpr (std::is_same_v<T, double>) {
-          *out << "real " << content;
-        } else if constexpr (std::is_same_v<T, std::string>) {
-          *out << "text '" << content << "'";
-        } else if constexpr (std::is_same_v<T, SettingsValue::Date>) {
-          *out << "date";
-        } else if constexpr (std::is_same_v<T, SettingsValue::Array>) {
-          *out << "array";
-        } else {
-          *out << "dictionary";
-        }
-      },
-      value.stored.storage());
-  *out << " reads " << (value.expected ? "true" : "false");
-}
-
-class SettingsStoreBooleanTest : public SettingsStoreTest,
-                                 public ::testing::WithParamInterface<BooleanCase> {};
-
-TEST_P(SettingsStoreBooleanTest, ReadsTheUsualUserDefaultsBoolean) {
+TEST_F(SettingsStoreTest, BooleanReadingFollowsTheUsualUserDefaultsRules) {
+  const std::pair<SettingsValue, bool> cases[] = {{true, true},
+                                                  {false, false},
+                                                  {1, true},
+                                                  {-3, true},
+                                                  {0, false},
+                                                  {0.5, true},
+                                                  {0.0, false},
+                                                  {"YES", true},
+                                                  {"yes", true},
+                                                  {"True", true},
+                                                  {"TRUE", true},
+                                                  {"1", true},
+                                                  {"-2", true},
+                                                  {"007", true},
+                                                  {"99999999999999999999999", true},
+                                                  {"0", false},
+                                                  {"000", false},
+                                                  {"NO", false},
+                                                  {"false", false},
+                                                  {"", false},
+                                                  {"maybe", false},
+                                                  {"1x", false},
+                                                  {dateFromUnixSeconds(1'000'000'000), false},
+                                                  {SettingsValue::Array{true}, false},
+                                                  {SettingsValue::Dictionary{{"a", true}}, false}};
   SettingsStore store(file());
-  store.set("key", GetParam().stored);
-  EXPECT_EQ(store.boolean("key"), GetParam().expected);
+  for (std::size_t row = 0; row < std::size(cases); ++row) {
+    SCOPED_TRACE("row " + std::to_string(row));
+    store.set("key", cases[row].first);
+    EXPECT_EQ(store.boolean("key"), cases[row].second);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    StoredValues, SettingsStoreBooleanTest,
-    ::testing::Values(BooleanCase{true, true}, BooleanCase{false, false}, BooleanCase{1, true},
-                      BooleanCase{-3, true}, BooleanCase{0, false}, BooleanCase{0.5, true},
-                      BooleanCase{0.0, false}, BooleanCase{"YES", true}, BooleanCase{"yes", true},
-                      BooleanCase{"True", true}, BooleanCase{"TRUE", true}, BooleanCase{"1", true},
-                      BooleanCase{"-2", true}, BooleanCase{"007", true},
-                      BooleanCase{"99999999999999999999999", true}, BooleanCase{"0", false},
-                      BooleanCase{"000", false}, BooleanCase{"NO", false},
-                      BooleanCase{"false", false}, BooleanCase{"", false},
-                      BooleanCase{"maybe", false}, BooleanCase{"1x", false},
-                      BooleanCase{dateFromUnixSeconds(1'000'000'000), false},
-                      BooleanCase{SettingsValue::Array{true}, false},
-                      BooleanCase{SettingsValue::Dictionary{{"a", true}}, false}));
 
 // --- Damaged files ---------------------------------------------------------------------------
 
-TEST_F(SettingsStoreTest, UnparsableFileReadsEmptyAndIsKeptAsideBeforeTheNextWrite) {
-  writeFile(file(), "this is not a property list");
-  SettingsStore store(file());
-  EXPECT_FALSE(store.object("anything").has_value());
-  EXPECT_TRUE(filesStartingWith(file().parent_path(), "defaults.plist.corrupt-").empty())
-      << "reading alone must not move the file";
-
-  ASSERT_TRUE(store.set("fresh", true));
-  const auto kept = filesStartingWith(file().parent_path(), "defaults.plist.corrupt-");
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(readFile(kept.front()), "this is not a property list");
-  EXPECT_EQ(SettingsStore(file()).object("fresh"), SettingsValue(true));
-}
-
-TEST_F(SettingsStoreTest, TruncatedFileReadsEmptyAndIsKeptAside) {
+TEST_F(SettingsStoreTest, DamagedFileReadsEmptyAndIsKeptAsideOnlyAtTheNextWrite) {
   {
     SettingsStore store(file());
     store.set("VEDeviceId", "0123456789abcdef");
     store.set("VEMenuBarMode", true);
   }
   const std::string whole = readFile(file());
-  const std::string torn = whole.substr(0, whole.size() / 2);
-  writeFile(file(), torn);
-
+  const std::string damaged[] = {
+      "this is not a property list", whole.substr(0, whole.size() / 2),
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><array>"
+      "<string>x</string></array></plist>\n"};
   SettingsStore store(file());
-  EXPECT_FALSE(store.object("VEDeviceId").has_value());
-  ASSERT_TRUE(store.set("VEMenuBarMode", false));
-  const auto kept = filesStartingWith(file().parent_path(), "defaults.plist.corrupt-");
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(readFile(kept.front()), torn);
-}
+  std::size_t keptBefore = 0;
+  for (const std::string& bytes : damaged) {
+    SCOPED_TRACE(bytes);
+    writeFile(file(), bytes);
+    EXPECT_FALSE(store.object("VEDeviceId").has_value());
+    EXPECT_FALSE(store.object("x").has_value());
+    EXPECT_EQ(corruptCopies().size(), keptBefore) << "reading alone must not move the file";
 
-TEST_F(SettingsStoreTest, TopLevelThatIsNotADictionaryReadsEmptyAndIsKeptAside) {
-  writeFile(file(), R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><array><string>x</string></array></plist>
-)");
-  SettingsStore store(file());
-  EXPECT_FALSE(store.object("x").has_value());
-  ASSERT_TRUE(store.set("x", 1));
-  EXPECT_EQ(filesStartingWith(file().parent_path(), "defaults.plist.corrupt-").size(), 1u);
+    ASSERT_TRUE(store.set("fresh", true));
+    // Each damaged file is kept under its own name.
+    const auto kept = corruptCopies();
+    ASSERT_EQ(kept.size(), ++keptBefore);
+    int holding = 0;
+    for (const auto& copy : kept) {
+      holding += readFile(copy) == bytes ? 1 : 0;
+    }
+    EXPECT_EQ(holding, 1);
+    EXPECT_EQ(SettingsStore(file()).object("fresh"), SettingsValue(true));
+    store.remove("fresh");
+  }
 }
 
 TEST_F(SettingsStoreTest, FileThatCannotBeReadIsKeptAsideNotOverwritten) {
@@ -292,40 +226,28 @@ TEST_F(SettingsStoreTest, FileThatCannotBeReadIsKeptAsideNotOverwritten) {
   SettingsStore store(file());
   EXPECT_FALSE(store.object("inside").has_value());
   ASSERT_TRUE(store.set("fresh", 1));
-  const auto kept = filesStartingWith(file().parent_path(), "defaults.plist.corrupt-");
+  const auto kept = corruptCopies();
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(readFile(kept.front() / "inside"), "precious");
   EXPECT_EQ(SettingsStore(file()).object("fresh"), SettingsValue(1));
 }
 
-TEST_F(SettingsStoreTest, EmptyFileReadsEmptyAndIsSimplyReplaced) {
+TEST_F(SettingsStoreTest, EmptyFileIsSimplyReplacedAndWritesLeaveNoTemporaryFiles) {
   writeFile(file(), "");
   SettingsStore store(file());
   EXPECT_FALSE(store.object("a").has_value());
-  ASSERT_TRUE(store.set("a", 1));
-  EXPECT_TRUE(filesStartingWith(file().parent_path(), "defaults.plist.corrupt-").empty());
-}
-
-TEST_F(SettingsStoreTest, EachCorruptFileIsKeptUnderItsOwnName) {
-  SettingsStore store(file());
-  writeFile(file(), "first damage");
-  store.set("a", 1);
-  writeFile(file(), "second damage");
-  store.set("b", 2);
-  EXPECT_EQ(filesStartingWith(file().parent_path(), "defaults.plist.corrupt-").size(), 2u);
-}
-
-TEST_F(SettingsStoreTest, WritesLeaveNoTemporaryFilesBehind) {
-  SettingsStore store(file());
   for (int index = 0; index < 5; ++index) {
-    store.set(fmt::format("key{}", index), index);
+    ASSERT_TRUE(store.set(fmt::format("key{}", index), index));
   }
+  EXPECT_TRUE(corruptCopies().empty());
   EXPECT_TRUE(filesStartingWith(file().parent_path(), "defaults.plist.tmp").empty());
 }
 
 // --- Unwritable places -----------------------------------------------------------------------
 
-TEST_F(SettingsStoreTest, FolderThatCannotBeCreatedFailsTheWriteButKeepsTheValueInMemory) {
+TEST_F(SettingsStoreTest, MissingFoldersAreCreatedButABlockedOneFailsTheWriteNotTheValue) {
+  EXPECT_TRUE(SettingsStore(folder_ / "a" / "b" / "c" / "defaults.plist").set("x", 1));
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "a" / "b" / "c" / "defaults.plist"));
   // A plain file where the folder should be: fails for root too.
   writeFile(folder_ / "blocked", "");
   SettingsStore store(folder_ / "blocked" / "defaults.plist");
@@ -349,15 +271,9 @@ TEST_F(SettingsStoreTest, ReadOnlyFolderFailsTheWriteAndLeavesTheOldFile) {
   EXPECT_EQ(readFile(file()), before);
 }
 
-TEST_F(SettingsStoreTest, MissingFoldersAreCreated) {
-  SettingsStore store(folder_ / "a" / "b" / "c" / "defaults.plist");
-  EXPECT_TRUE(store.set("x", 1));
-  EXPECT_TRUE(std::filesystem::exists(folder_ / "a" / "b" / "c" / "defaults.plist"));
-}
-
 // --- Sharing ---------------------------------------------------------------------------------
 
-TEST_F(SettingsStoreTest, SecondStoreOnTheSameFileSeesTheOthersWrites) {
+TEST_F(SettingsStoreTest, SecondStoreOnTheSameFileSeesTheOthersWritesAndRemovals) {
   SettingsStore first(file());
   SettingsStore second(file());
   ASSERT_TRUE(first.set("shared", 1));
@@ -370,13 +286,8 @@ TEST_F(SettingsStoreTest, SecondStoreOnTheSameFileSeesTheOthersWrites) {
   ASSERT_TRUE(first.set("other", "x"));
   EXPECT_EQ(second.object("shared"), SettingsValue(5)) << "a write keeps the other's change";
   EXPECT_EQ(second.object("other"), SettingsValue("x"));
-}
-
-TEST_F(SettingsStoreTest, RemovedFileReadsAsEmpty) {
-  SettingsStore first(file());
-  first.set("a", 1);
   std::filesystem::remove(file());
-  EXPECT_FALSE(first.object("a").has_value());
+  EXPECT_FALSE(first.object("shared").has_value()) << "a removed file reads as empty";
 }
 
 TEST_F(SettingsStoreTest, WritesFromAnotherProcessAreSeenAndKept) {
@@ -455,19 +366,16 @@ TEST_F(SettingsStoreTest, ConcurrentWritesFromThreadsLoseNothing) {
 
 // --- Location --------------------------------------------------------------------------------
 
-TEST(SettingsStoreLocation, FollowsXdgConfigHome) {
-  EnvironmentVariable config("XDG_CONFIG_HOME", "/somewhere/config");
-  EXPECT_EQ(SettingsStore::defaultFile(), "/somewhere/config/VarneloEject/defaults.plist");
-}
-
-TEST(SettingsStoreLocation, FallsBackToDotConfigWhenXdgConfigHomeIsUnsetOrEmpty) {
+TEST(SettingsStoreLocation, FollowsXdgConfigHomeOrFallsBackToDotConfigWhenUnsetOrEmpty) {
   EnvironmentVariable home("HOME", "/home/someone");
   {
-    EnvironmentVariable config("XDG_CONFIG_HOME", nullptr);
+    EnvironmentVariable config("XDG_CONFIG_HOME", "/somewhere/config");
+    EXPECT_EQ(SettingsStore::defaultFile(), "/somewhere/config/VarneloEject/defaults.plist");
+  }
+  for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+    EnvironmentVariable config("XDG_CONFIG_HOME", unset);
     EXPECT_EQ(SettingsStore::defaultFile(), "/home/someone/.config/VarneloEject/defaults.plist");
   }
-  EnvironmentVariable config("XDG_CONFIG_HOME", "");
-  EXPECT_EQ(SettingsStore::defaultFile(), "/home/someone/.config/VarneloEject/defaults.plist");
 }
 
 } // namespace

@@ -4,11 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +17,7 @@
 #include "platform/fake/fake_volume_monitor.h"
 #include "platform/fake/fake_volume_source.h"
 #include "platform/fake/manual_dispatcher.h"
+#include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
 
 // Everything an engine needs, faked, plus a small executable standing in for the Time Machine
@@ -63,22 +62,23 @@ struct EngineRig {
 };
 
 inline std::string readFixture(const std::string& relativePath) {
-  std::ifstream file(std::filesystem::path(VARNELO_TEST_FIXTURES) / relativePath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return readFile(std::filesystem::path(VARNELO_TEST_FIXTURES) / relativePath);
+}
+
+// One text field of every volume, in list order.
+inline std::vector<std::string> fieldOf(const std::vector<EjectableVolume>& volumes,
+                                        std::string EjectableVolume::*field) {
+  std::vector<std::string> values;
+  for (const auto& volume : volumes) {
+    values.push_back(volume.*field);
+  }
+  return values;
 }
 
 inline std::vector<std::string> idsOf(const std::vector<EjectableVolume>& volumes) {
-  std::vector<std::string> ids;
-  for (const auto& volume : volumes) {
-    ids.push_back(volume.id);
-  }
-  return ids;
+  return fieldOf(volumes, &EjectableVolume::id);
 }
 
 inline std::vector<std::string> namesOf(const std::vector<EjectableVolume>& volumes) {
-  std::vector<std::string> names;
-  for (const auto& volume : volumes) {
-    names.push_back(volume.name);
-  }
-  return names;
+  return fieldOf(volumes, &EjectableVolume::name);
 }

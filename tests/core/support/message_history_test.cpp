@@ -153,29 +153,28 @@ TEST_F(MessageHistoryTest, Read_SkipsEntriesWithoutAnIntegerIdOrTextBodyButKeeps
   EXPECT_EQ(stored().size(), 7u);
 }
 
-TEST_F(MessageHistoryTest, Read_DateStoredAsTextReadsAsTheTimeOfReading) {
-  rig.store->set(MessageHistory::key,
-                 SettingsValue::Array{SettingsValue::Dictionary{{"id", std::int64_t{4}},
-                                                                {"body", "hello"},
-                                                                {"date", "2026-01-01 10:00"},
-                                                                {"mine", false}}});
-
-  EXPECT_EQ(client->messageHistory().at(0).date, rig.clock);
-  rig.clock += 3h;
-  EXPECT_EQ(client->messageHistory().at(0).date, rig.clock);
-}
-
-TEST_F(MessageHistoryTest, Read_MissingOrNonBooleanMineReadsAsTheMakers) {
+TEST_F(MessageHistoryTest, Read_TextDateIsTheTimeOfReadingAndMissingOrOddMineIsTheMakers) {
   rig.store->set(
       MessageHistory::key,
       SettingsValue::Array{
+          SettingsValue::Dictionary{{"id", std::int64_t{4}},
+                                    {"body", "hello"},
+                                    {"date", "2026-01-01 10:00"},
+                                    {"mine", false}},
           SettingsValue::Dictionary{{"id", std::int64_t{1}}, {"body", "a"}},
           SettingsValue::Dictionary{{"id", std::int64_t{-2}}, {"body", "b"}, {"mine", 1}},
           SettingsValue::Dictionary{{"id", std::int64_t{-3}}, {"body", "c"}, {"mine", "true"}},
       });
-
-  for (const ArchivedMessage& message : client->messageHistory()) {
-    EXPECT_FALSE(message.mine) << message.body;
+  for (const auto later : {0h, 3h}) {
+    rig.clock += later;
+    const std::vector<ArchivedMessage> history = client->messageHistory();
+    ASSERT_EQ(history.size(), 4u);
+    for (const ArchivedMessage& message : history) {
+      EXPECT_FALSE(message.mine) << message.body;
+      if (message.id == 4) {
+        EXPECT_EQ(message.date, rig.clock);
+      }
+    }
   }
 }
 

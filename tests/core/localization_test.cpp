@@ -19,22 +19,13 @@ namespace {
 class LocalizerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    writeFile(folder_ / "en.json", R"({
-      "greeting": "Hello",
-      "only.english": "English only",
-      "volume": "Eject “{}”",
-      "count": "{} volumes",
-      "pair": "{} and {}",
-      "percent": "100% sure about {}",
-      "broken": "Broken {",
-      "too.many": "{} and {} and {}",
-      "wrong.type": "{:d} items"
-    })");
-    writeFile(folder_ / "fr.json", R"({
-      "greeting": "Bonjour",
-      "volume": "Éjecter « {} »",
-      "pair": "{1} puis {0}"
-    })");
+    writeFile(folder_ / "en.json",
+              R"({"greeting": "Hello", "only.english": "English only", "volume": "Eject “{}”",
+                  "count": "{} volumes", "pair": "{} and {}", "percent": "100% sure about {}",
+                  "broken": "Broken {", "too.many": "{} and {} and {}",
+                  "wrong.type": "{:d} items"})");
+    writeFile(folder_ / "fr.json",
+              R"({"greeting": "Bonjour", "volume": "Éjecter « {} »", "pair": "{1} puis {0}"})");
   }
 
   Localizer french() const { return Localizer({folder_.path()}, {"fr"}); }

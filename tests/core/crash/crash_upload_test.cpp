@@ -93,20 +93,27 @@ class CrashUploadTest : public ::testing::Test {
 
 // ---- The pending record ----
 
-TEST_F(CrashUploadTest, PendingRecord_IsSplitDeletedBeforeTheUploadAndPostedOnceBare) {
-  writeFile(pendingFile(), "Signal 11\n---\nframe 0\nframe 1");
-
-  CrashReporter::sendPendingCrash();
-  EXPECT_FALSE(std::filesystem::exists(pendingFile())) << "deleted before anything is sent";
+TEST_F(CrashUploadTest, PendingRecord_IsSplitAtTheFirstSeparatorDeletedFirstAndPostedOnceBare) {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"Signal 11\n---\nframe 0\nframe 1", "Signal 11", "frame 0\nframe 1"},
+      {"just a message\nover two lines", "just a message\nover two lines", ""},
+      {"M\n---\nS\n---\ndropped", "M", "S"}};
+  for (const auto& [record, message, stack] : cases) {
+    writeFile(pendingFile(), record);
+    CrashReporter::sendPendingCrash();
+    EXPECT_FALSE(std::filesystem::exists(pendingFile())) << "deleted before anything is sent";
+  }
   EXPECT_EQ(server.received().size(), 0u);
   CrashReporter::sendPendingCrash();
 
   const auto bodies = uploads();
-  ASSERT_EQ(bodies.size(), 1u);
+  ASSERT_EQ(bodies.size(), 3u);
+  for (std::size_t index = 0; index < 3; ++index) {
+    EXPECT_EQ(bodies[index]["kind"], "crash");
+    EXPECT_EQ(bodies[index]["message"], std::get<1>(cases[index]));
+    EXPECT_EQ(bodies[index]["stack"], std::get<2>(cases[index]));
+  }
   EXPECT_EQ(keysOf(bodies[0]), (std::set<std::string>{"d", "kind", "message", "stack", "v", "os"}));
-  EXPECT_EQ(bodies[0]["kind"], "crash");
-  EXPECT_EQ(bodies[0]["message"], "Signal 11");
-  EXPECT_EQ(bodies[0]["stack"], "frame 0\nframe 1");
   EXPECT_EQ(bodies[0]["v"], "2.0.1");
   EXPECT_EQ(bodies[0]["os"], "Ubuntu 24.04");
   const auto request = server.received().front();
@@ -115,22 +122,6 @@ TEST_F(CrashUploadTest, PendingRecord_IsSplitDeletedBeforeTheUploadAndPostedOnce
   EXPECT_FALSE(request.hasHeader("Content-Type"));
   EXPECT_EQ(request.body.find_first_of(" \n"), request.body.find("Signal 11") + 6)
       << "the only space is inside a string: " << request.body;
-}
-
-TEST_F(CrashUploadTest, PendingRecord_WithoutOrWithTwoSeparatorsIsSplitAtTheFirstOnly) {
-  const std::tuple<std::string, std::string, std::string> cases[] = {
-      {"just a message\nover two lines", "just a message\nover two lines", ""},
-      {"M\n---\nS\n---\ndropped", "M", "S"}};
-  for (const auto& [record, message, stack] : cases) {
-    writeFile(pendingFile(), record);
-    CrashReporter::sendPendingCrash();
-  }
-  const auto bodies = uploads();
-  ASSERT_EQ(bodies.size(), 2u);
-  for (std::size_t index = 0; index < 2; ++index) {
-    EXPECT_EQ(bodies[index]["message"], std::get<1>(cases[index]));
-    EXPECT_EQ(bodies[index]["stack"], std::get<2>(cases[index]));
-  }
 }
 
 TEST_F(CrashUploadTest, PendingRecord_AbsentOrNotUtf8SendsNothingAndTheLatterStays) {
@@ -142,11 +133,12 @@ TEST_F(CrashUploadTest, PendingRecord_AbsentOrNotUtf8SendsNothingAndTheLatterSta
   EXPECT_TRUE(uploads().empty());
 }
 
-TEST_F(CrashUploadTest, Record_CarriesTheStoredDeviceIdOrQuestionMarksForMissingIdAndVersion) {
+TEST_F(CrashUploadTest,
+       Record_CarriesTheStoredDeviceIdOrQuestionMarksAndAnErrorAtMost15StackLines) {
   CrashReporter::send("crash", "a", "b");
   EXPECT_FALSE(store.string("VEDeviceId")) << "the crash reporter never creates one";
   store.set("VEDeviceId", "1B4E28BA-2FA1-11D2-883F-0016D3CCA427");
-  CrashReporter::send("crash", "a", "b");
+  CrashReporter::reportError("settings could not be written");
   CrashReporter::Setup setup = testSetup();
   setup.version = "";
   CrashReporter::configure(setup);
@@ -159,16 +151,10 @@ TEST_F(CrashUploadTest, Record_CarriesTheStoredDeviceIdOrQuestionMarksForMissing
   EXPECT_EQ(bodies[1]["v"], "2.0.1");
   EXPECT_EQ(bodies[2]["v"], "?");
   EXPECT_FALSE(bodies[2]["os"].get<std::string>().empty());
-}
-
-TEST_F(CrashUploadTest, ReportError_SendsAnErrorWithAtMost15StackLines) {
-  CrashReporter::reportError("settings could not be written");
-
-  const auto bodies = uploads();
-  ASSERT_EQ(bodies.size(), 1u);
-  EXPECT_EQ(bodies[0]["kind"], "error");
-  EXPECT_EQ(bodies[0]["message"], "settings could not be written");
-  const std::string stack = bodies[0]["stack"];
+  // An error report carries at most 15 lines of the stack that reported it.
+  EXPECT_EQ(bodies[1]["kind"], "error");
+  EXPECT_EQ(bodies[1]["message"], "settings could not be written");
+  const std::string stack = bodies[1]["stack"];
   EXPECT_FALSE(stack.empty());
   EXPECT_LE(std::count(stack.begin(), stack.end(), '\n'), 14);
   EXPECT_FALSE(stack.ends_with("\n"));

@@ -31,6 +31,20 @@ void sendToFocusedText(const char* method) {
   }
 }
 
+// A menu item shows a volume's name as it is: "&" would otherwise mark a shortcut letter and
+// a tab would split off a shortcut column.
+QString menuItemText(const std::string& title) {
+  QString result = QString::fromStdString(title);
+  result.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  for (QChar& character : result) {
+    if (character == QLatin1Char('\t') || character == QLatin1Char('\n') ||
+        character == QLatin1Char('\r')) {
+      character = QLatin1Char(' ');
+    }
+  }
+  return result;
+}
+
 QAction* editAction(QMenu* menu, const char* titleKey, const char* method,
                     const QKeySequence& shortcut) {
   QAction* action = menu->addAction(text(titleKey));
@@ -103,7 +117,7 @@ QMenu* AppDelegate::buildStatusMenu() {
     menu->addSeparator();
   }
   for (const EjectableVolume& volume : volumes) {
-    QAction* item = menu->addAction(QString::fromStdString(L("eject.volume_action", volume.name)));
+    QAction* item = menu->addAction(menuItemText(L("eject.volume_action", volume.name)));
     item->setData(QString::fromStdString(volume.id));
     connect(item, &QAction::triggered, this, [this, item]() { ejectOnePressed(item); });
   }

@@ -1,6 +1,6 @@
 // Volumes with awkward names, end to end on real loop devices: spaces, quotes, "%@" and braces,
-// right-to-left text, emoji, and a 255-byte name (no label: the name comes from the mount
-// folder). Each is listed as it is, counted in the summary and ejected by its name.
+// an ampersand, right-to-left text, emoji, and a 255-byte name (no label: the name comes from the
+// mount folder). Each is listed as it is, counted in the summary and ejected by its name.
 
 #include <sys/mount.h>
 #include <unistd.h>
@@ -23,33 +23,9 @@
 
 namespace {
 
+using odd_volume::longName;
+using odd_volume::oddNames;
 using odd_volume::OddVolume;
-
-struct OddName {
-  std::string label;  // at most 16 bytes for ext4; empty: none
-  std::string folder; // the mount folder's name
-  std::string shown;  // the name the program must show
-};
-
-std::string longName() {
-  std::string name = "Long ";
-  while (name.size() < 255) {
-    name += "é"; // two bytes each: 5 + 125 * 2 = 255
-  }
-  return name;
-}
-
-std::vector<OddName> oddNames() {
-  return {
-      {"My Disk 2", "My Disk 2", "My Disk 2"},
-      {"Bob's \"USB\"", "Bob's \"USB\"", "Bob's \"USB\""},
-      {"%@ {} {0}", "%@ {} {0}", "%@ {} {0}"},
-      {"גיבוי 2", "גיבוי 2", "גיבוי 2"},
-      {"\u202Egnp.exe", "right-to-left override", "\u202Egnp.exe"},
-      {"👩‍💻 Work", "👩‍💻 Work", "👩‍💻 Work"},
-      {"", longName(), longName()},
-  };
-}
 
 struct ProgramRun {
   int status = -1;
@@ -153,7 +129,8 @@ TEST_F(OddNames, Engine_ListsAndSummarisesThemAll) {
                             [&](const EjectableVolume& v) { return v.name == name.shown; }))
         << "the engine lost " << name.shown;
   }
-  EXPECT_EQ(EjectEngine::resume(ours), L("eject.images_mounted_other", std::int64_t{7}));
+  EXPECT_EQ(EjectEngine::resume(ours),
+            L("eject.images_mounted_other", static_cast<std::int64_t>(names.size())));
 }
 
 TEST_F(OddNames, EjectByName_EjectsEachOneAndOnlyIt) {

@@ -14,11 +14,40 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/platform/linux/udisks_test_bus.h"
 
 namespace odd_volume {
+
+struct OddName {
+  std::string label;  // at most 16 bytes for ext4; empty: none
+  std::string folder; // the mount folder's name
+  std::string shown;  // the name the program must show
+};
+
+inline std::string longName() {
+  std::string name = "Long ";
+  while (name.size() < 255) {
+    name += "é"; // two bytes each: 5 + 125 * 2 = 255
+  }
+  return name;
+}
+
+// Names that trip up formatting, escaping, menus and text direction.
+inline std::vector<OddName> oddNames() {
+  return {
+      {"My Disk 2", "My Disk 2", "My Disk 2"},
+      {"Bob's \"USB\"", "Bob's \"USB\"", "Bob's \"USB\""},
+      {"%@ {} {0}", "%@ {} {0}", "%@ {} {0}"},
+      {"Tom & Jerry", "Tom & Jerry", "Tom & Jerry"},
+      {"גיבוי 2", "גיבוי 2", "גיבוי 2"},
+      {"\u202Egnp.exe", "right-to-left override", "\u202Egnp.exe"},
+      {"👩‍💻 Work", "👩‍💻 Work", "👩‍💻 Work"},
+      {"", longName(), longName()},
+  };
+}
 
 class OddVolume {
  public:

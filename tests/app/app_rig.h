@@ -1,22 +1,26 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPalette>
 
 #include "app/app_delegate.h"
 #include "app/updater.h"
 #include "core/eject_settings.h"
 #include "core/settings_store.h"
 #include "platform/fake/fake_code_signature.h"
+#include "platform/fake/fake_login_item.h"
 #include "tests/app/fake_display_environment.h"
 #include "tests/app/scripted_alert_presenter.h"
 #include "tests/core/eject_engine_rig.h"
@@ -34,11 +38,13 @@ struct AppRig {
   ScriptedAlertPresenter alerts;
   FakeDisplayEnvironment display;
   FakeCodeSignature signature;
+  FakeLoginItem loginItem;
   UnreachableHttpTransport transport;
   std::unique_ptr<Updater> updater;
   std::map<std::string, std::string> environment;
   std::optional<int> exitStatus;
   int crashReporterInstalls = 0;
+  std::function<void()> onCrashReporterInstall; // runs at each install, when set
   std::unique_ptr<AppDelegate> delegate;
 
   static constexpr const char* timeMachineMount = "/media/user/Backups";
@@ -106,7 +112,11 @@ struct AppRig {
         display,
         signature,
         *updater,
-        [this]() { ++crashReporterInstalls; },
+        [this]() {
+          ++crashReporterInstalls;
+          if (onCrashReporterInstall)
+            onCrashReporterInstall();
+        },
         [this](int status) { exitStatus = status; },
         [this](const std::string& name) -> std::optional<std::string> {
           const auto found = environment.find(name);
@@ -115,6 +125,8 @@ struct AppRig {
           return found->second;
         }};
     delegate = std::make_unique<AppDelegate>(std::move(collaborators));
+    // Never the desktop's own autostart folder.
+    delegate->loginItemService = &loginItem;
     return *delegate;
   }
 
@@ -149,3 +161,26 @@ struct AppRig {
     return count;
   }
 };
+
+// A named child of `parent`, or null.
+template <typename T = QWidget> T* childNamed(const QWidget* parent, const char* name) {
+  return parent->findChild<T*>(QString::fromLatin1(name));
+}
+
+// The first item of `menu` with that title, or null.
+inline QAction* actionTitled(const QMenu& menu, const std::string& title) {
+  for (QAction* action : menu.actions()) {
+    if (action->text().toStdString() == title)
+      return action;
+  }
+  return nullptr;
+}
+
+inline QPalette darkPalette() {
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(40, 40, 44));
+  dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+  dark.setColor(QPalette::Base, QColor(30, 30, 33));
+  dark.setColor(QPalette::Text, QColor(235, 235, 240));
+  return dark;
+}

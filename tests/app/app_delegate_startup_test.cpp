@@ -27,59 +27,95 @@ bool isOutOfTaskbar(const AppRig& rig) {
 
 // --- launch order ---
 
-TEST(AppLaunch, FirstLaunch_AsksOnceWithOnboardedAlreadyWritten) {
-  AppRig rig;
-  SettingsStore::shared().remove(AppDelegate::onboardedKey);
-  bool onboardedWhileAsking = false;
-  bool windowExistedWhileAsking = false;
-  rig.alerts.setOnPresent([&](const Alert&) {
-    onboardedWhileAsking = SettingsStore::shared().boolean(AppDelegate::onboardedKey);
-    windowExistedWhileAsking = rig.delegate->mainWindow != nullptr;
-  });
-  rig.alerts.answer(1);
-  rig.launch();
+TEST(AppLaunch, FirstLaunch_AsksOnceWithOnboardedWrittenAndOnlyTheSecondAnswerPicksTheTray) {
+  for (const int answer : {1, 0, -1}) {
+    SCOPED_TRACE(answer);
+    const bool tray = answer == 1;
+    AppRig rig;
+    SettingsStore::shared().remove(AppDelegate::onboardedKey);
+    bool onboardedWhileAsking = false;
+    bool windowExistedWhileAsking = false;
+    rig.alerts.setOnPresent([&](const Alert&) {
+      onboardedWhileAsking = SettingsStore::shared().boolean(AppDelegate::onboardedKey);
+      windowExistedWhileAsking = rig.delegate->mainWindow != nullptr;
+    });
+    rig.alerts.answer(answer);
+    rig.launch();
 
-  ASSERT_THAT(rig.alerts.titles(), ElementsAre(L("onboarding.welcome_title")));
-  EXPECT_THAT(rig.alerts.shown[0].buttons,
-              ElementsAre(L("onboarding.dock_button"), L("onboarding.menubar_button")));
-  EXPECT_TRUE(onboardedWhileAsking);
-  EXPECT_TRUE(windowExistedWhileAsking);
-  // The second button picks the tray: status item, window out of the taskbar but in front.
-  EXPECT_TRUE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
-  EXPECT_TRUE(rig.delegate->statusController.isEnabled());
-  EXPECT_TRUE(isOutOfTaskbar(rig));
-  EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
-  EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
-
+    ASSERT_THAT(rig.alerts.titles(), ElementsAre(L("onboarding.welcome_title")));
+    EXPECT_THAT(rig.alerts.shown[0].buttons,
+                ElementsAre(L("onboarding.dock_button"), L("onboarding.menubar_button")));
+    EXPECT_TRUE(onboardedWhileAsking);
+    EXPECT_TRUE(windowExistedWhileAsking);
+    // The tray: status item, window out of the taskbar but in front.
+    EXPECT_EQ(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey), tray);
+    EXPECT_EQ(rig.delegate->statusController.isEnabled(), tray);
+    EXPECT_EQ(isToolWindow(rig.delegate->mainWindow), tray);
+    EXPECT_EQ(rig.display.keptOutOfTaskbar, tray);
+    EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
+    EXPECT_EQ(QApplication::quitOnLastWindowClosed(), !tray);
+  }
   // Next launch: no question.
-  AppRig second;
-  second.launch();
-  EXPECT_TRUE(second.alerts.shown.empty());
+  AppRig next;
+  next.launch();
+  EXPECT_TRUE(next.alerts.shown.empty());
 }
 
-TEST(AppLaunch, FirstLaunch_DockAnswerLeavesNoStatusItem) {
+TEST(AppLaunch, SignatureThenCrashReporterThenWindowAndAFailingSignatureExitsFirst) {
+  for (const bool valid : {true, false}) {
+    SCOPED_TRACE(valid);
+    AppRig rig;
+    rig.signature.setValid(valid);
+    bool windowExisted = false;
+    int verifiedBefore = 0;
+    rig.onCrashReporterInstall = [&]() {
+      windowExisted = rig.delegate->mainWindow != nullptr;
+      verifiedBefore = rig.signature.verifyCount();
+    };
+    rig.launch();
+    EXPECT_EQ(rig.exitStatus.has_value(), !valid);
+    EXPECT_NE(rig.exitStatus.value_or(1), 0);
+    EXPECT_EQ(rig.crashReporterInstalls, valid ? 1 : 0);
+    EXPECT_FALSE(windowExisted);
+    EXPECT_EQ(verifiedBefore, valid ? 1 : 0);
+    EXPECT_EQ(rig.delegate->mainWindow != nullptr, valid);
+  }
+}
+
+TEST(AppLaunch, DockMode_WindowShownActivatedWithTheEnginesVolumesAndNoStatusItem) {
   AppRig rig;
-  SettingsStore::shared().remove(AppDelegate::onboardedKey);
-  rig.alerts.answer(0);
+  rig.mount(true, true, false, false);
   rig.launch();
-  EXPECT_FALSE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
-  EXPECT_FALSE(rig.delegate->statusController.isEnabled());
-  EXPECT_FALSE(isToolWindow(rig.delegate->mainWindow));
-  EXPECT_FALSE(rig.display.keptOutOfTaskbar);
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
-  EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
-}
-
-TEST(AppLaunch, FirstLaunch_DismissingTheQuestionChoosesDock) {
-  AppRig rig;
-  SettingsStore::shared().remove(AppDelegate::onboardedKey);
-  rig.alerts.answer(-1);
-  rig.launch();
-  EXPECT_FALSE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
   EXPECT_FALSE(rig.delegate->statusController.isEnabled());
+  EXPECT_GE(rig.display.activations, 1);
+  // The content; a menu bar, when there is one, comes on top.
+  EXPECT_EQ(rig.delegate->mainWindow->centralWidget()->size(), QSize(430, 589));
+  EXPECT_TRUE(rig.delegate->ejectButton->isAvailableState());
+  EXPECT_FALSE(rig.delegate->statusLabel->isHidden());
+  EXPECT_EQ(rig.delegate->statusLabel->text().toStdString(),
+            EjectEngine::resume(rig.engine->volumes()));
+  // Hourly update checks and server sync.
+  EXPECT_EQ(rig.updater->updateCheckInterval(), 3600);
+  EXPECT_TRUE(rig.delegate->serverSyncTimer.isActive());
+  EXPECT_EQ(rig.delegate->serverSyncTimer.interval(), 3600 * 1000);
 }
 
-TEST(AppLaunch, MenuBarMode_WindowBuiltButHiddenAndOnlyTheStatusItemShows) {
+TEST(AppLaunch, DebugSettingsOpensTheSettingsViewOnlyForExactlyOne) {
+  for (const auto& [value, opens] : std::vector<std::pair<std::string, bool>>{
+           {"1", true}, {"true", false}, {"01", false}, {"", false}}) {
+    SCOPED_TRACE("value '" + value + "'");
+    AppRig rig;
+    rig.environment[AppDelegate::debugSettingsVariable] = value;
+    rig.launch();
+    EXPECT_EQ(rig.delegate->settingsView->isVisible(), opens);
+    EXPECT_EQ(rig.delegate->mainView->isVisible(), !opens);
+  }
+}
+
+// --- display modes ---
+
+TEST(DisplayMode, TrayMode_WindowHiddenUntilAskedForAndReopenOrClosingChangeNothing) {
   AppRig rig;
   SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
   rig.mount(true, false, false, false);
@@ -90,133 +126,21 @@ TEST(AppLaunch, MenuBarMode_WindowBuiltButHiddenAndOnlyTheStatusItemShows) {
   EXPECT_TRUE(rig.delegate->statusController.isEnabled());
   EXPECT_FALSE(rig.delegate->statusController.isTemplateIcon());
   EXPECT_TRUE(rig.alerts.shown.empty());
-}
-
-TEST(AppLaunch, DockMode_WindowShownActivatedAndNoStatusItem) {
-  AppRig rig;
-  rig.launch();
-  EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
-  EXPECT_FALSE(rig.delegate->statusController.isEnabled());
-  EXPECT_GE(rig.display.activations, 1);
-  // The content; a menu bar, when there is one, comes on top.
-  EXPECT_EQ(rig.delegate->mainWindow->centralWidget()->size(), QSize(430, 589));
-}
-
-TEST(AppLaunch, FailingSignature_ExitsBeforeAnythingElse) {
-  AppRig rig;
-  rig.signature.setValid(false);
-  rig.launch();
-  ASSERT_TRUE(rig.exitStatus.has_value());
-  EXPECT_NE(*rig.exitStatus, 0);
-  EXPECT_EQ(rig.crashReporterInstalls, 0);
-  EXPECT_EQ(rig.delegate->mainWindow, nullptr);
-}
-
-TEST(AppLaunch, CrashReporterComesAfterTheSignatureAndBeforeTheWindow) {
-  AppRig rig;
-  rig.make();
-  bool windowExisted = true;
-  // Installing the reporter is the second step: the signature was checked, no window yet.
-  rig.delegate.reset();
-  AppDelegate::Collaborators collaborators{
-      *rig.engine,
-      rig.alerts,
-      rig.display,
-      rig.signature,
-      *rig.updater,
-      [&]() {
-        windowExisted = rig.delegate->mainWindow != nullptr;
-        EXPECT_EQ(rig.signature.verifyCount(), 1);
-      },
-      [](int) {},
-      [](const std::string&) { return std::optional<std::string>(); }};
-  rig.delegate = std::make_unique<AppDelegate>(std::move(collaborators));
-  rig.delegate->applicationDidFinishLaunching();
-  EXPECT_FALSE(windowExisted);
-}
-
-TEST(AppLaunch, SetsHourlyUpdateChecksAndServerSync) {
-  AppRig rig;
-  rig.launch();
-  EXPECT_EQ(rig.updater->updateCheckInterval(), 3600);
-  EXPECT_TRUE(rig.delegate->serverSyncTimer.isActive());
-  EXPECT_EQ(rig.delegate->serverSyncTimer.interval(), 3600 * 1000);
-}
-
-TEST(AppLaunch, DebugSettingsOpensTheSettingsViewOnlyForExactlyOne) {
-  for (const auto& [value, opens] : std::vector<std::pair<std::string, bool>>{
-           {"1", true}, {"true", false}, {"01", false}, {"", false}}) {
-    AppRig rig;
-    rig.environment[AppDelegate::debugSettingsVariable] = value;
-    rig.launch();
-    EXPECT_EQ(rig.delegate->settingsView->isVisible(), opens) << "value '" << value << "'";
-    EXPECT_EQ(rig.delegate->mainView->isVisible(), !opens) << "value '" << value << "'";
-  }
-}
-
-TEST(AppLaunch, RefreshesTheViewsFromTheEngine) {
-  AppRig rig;
-  rig.mount(true, true, false, false);
-  rig.launch();
-  EXPECT_TRUE(rig.delegate->ejectButton->isAvailableState());
-  EXPECT_FALSE(rig.delegate->statusLabel->isHidden());
-  EXPECT_EQ(rig.delegate->statusLabel->text().toStdString(),
-            EjectEngine::resume(rig.engine->volumes()));
-}
-
-TEST(AppLaunch, NoVolumes_HidesTheSummaryAndGreysTheButton) {
-  AppRig rig;
-  rig.launch();
-  EXPECT_FALSE(rig.delegate->ejectButton->isAvailableState());
-  EXPECT_TRUE(rig.delegate->statusLabel->isHidden());
-}
-
-// --- display modes ---
-
-TEST(DisplayMode, ClosingTheWindowInDockModeSwitchesToTheTray) {
-  AppRig rig;
-  rig.launch();
-  rig.delegate->mainWindow->close();
-  AppRig::flushEvents();
-  EXPECT_TRUE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
-  EXPECT_TRUE(rig.delegate->statusController.isEnabled());
-  EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
-  EXPECT_TRUE(isToolWindow(rig.delegate->mainWindow));
-  EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
-}
-
-TEST(DisplayMode, ClosingTheWindowInTrayModeChangesNothing) {
-  AppRig rig;
-  SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
-  rig.launch();
-  rig.delegate->showMainWindow();
-  rig.delegate->mainWindow->close();
-  AppRig::flushEvents();
-  EXPECT_TRUE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
-  EXPECT_TRUE(rig.delegate->statusController.isEnabled());
-  EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
-}
-
-TEST(DisplayMode, CloseOrBackLeavesSettingsFirstThenClosesTheWindow) {
-  AppRig rig;
-  rig.launch();
-  rig.delegate->showSettings();
-  rig.delegate->closeOrBack();
-  EXPECT_TRUE(rig.delegate->mainView->isVisible());
-  EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
-  rig.delegate->closeOrBack();
-  AppRig::flushEvents();
-  EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
-  EXPECT_TRUE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
-}
-
-TEST(DisplayMode, ReopenBringsTheWindowBackOnlyInDockMode) {
-  AppRig rig;
-  SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
-  rig.launch();
   EXPECT_TRUE(rig.delegate->applicationShouldHandleReopen(false));
   EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
 
+  rig.delegate->showMainWindow();
+  AppRig::flushEvents();
+  EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
+  EXPECT_TRUE(rig.delegate->mainView->isVisible());
+  EXPECT_EQ(rig.delegate->mainWindow->centralWidget()->size(), QSize(430, 589));
+  rig.delegate->mainWindow->close();
+  AppRig::flushEvents();
+  EXPECT_TRUE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
+  EXPECT_TRUE(rig.delegate->statusController.isEnabled());
+  EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
+
+  // Reopen brings the window back in Dock mode.
   SettingsStore::shared().set(AppDelegate::menuBarModeKey, false);
   EXPECT_TRUE(rig.delegate->applicationShouldHandleReopen(false));
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
@@ -245,7 +169,7 @@ TEST(DisplayMode, TogglingOffAndOnKeepsExactlyOneStatusItem) {
   EXPECT_TRUE(isOutOfTaskbar(rig));
 }
 
-TEST(DisplayMode, WithoutATrayTheWindowStaysInTheTaskbarAndTheUserIsToldOnce) {
+TEST(DisplayMode, WithoutATrayTheWindowStaysInTheTaskbarUntilATrayAppears) {
   AppRig rig;
   rig.display.trayAvailable = false;
   SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
@@ -253,6 +177,7 @@ TEST(DisplayMode, WithoutATrayTheWindowStaysInTheTaskbarAndTheUserIsToldOnce) {
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
   EXPECT_FALSE(isToolWindow(rig.delegate->mainWindow));
   EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+  // The user is told once.
   rig.delegate->applyDisplayMode();
   AppRig::flushEvents();
   EXPECT_EQ(rig.alertsTitled(L("tray.unavailable_title")), 1);
@@ -260,6 +185,14 @@ TEST(DisplayMode, WithoutATrayTheWindowStaysInTheTaskbarAndTheUserIsToldOnce) {
   rig.delegate->mainWindow->hide();
   rig.delegate->applicationShouldHandleReopen(false);
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
+
+  rig.display.trayAvailable = true;
+  rig.delegate->mainWindow->close();
+  AppRig::flushEvents();
+  EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+  EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
+  EXPECT_TRUE(isOutOfTaskbar(rig));
+  EXPECT_TRUE(rig.delegate->statusController.isEnabled());
 }
 
 TEST(DisplayMode, WithoutATrayClosingInDockModeDoesNotStrandTheUser) {
@@ -274,29 +207,18 @@ TEST(DisplayMode, WithoutATrayClosingInDockModeDoesNotStrandTheUser) {
 
 // --- the tray ---
 
-TEST(Tray, LeftClickEjectsAll) {
+TEST(Tray, RightAndControlClickOpenAFreshMenuThenALeftClickEjectsAll) {
   AppRig rig;
   SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
   rig.mount(true, true, false, false);
   rig.launch();
-  rig.delegate->statusController.clicked(QSystemTrayIcon::Trigger, Qt::NoModifier);
-  rig.settle();
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(),
-              ElementsAre("/media/user/Photos", "/media/user/USB"));
-  EXPECT_EQ(rig.delegate->statusController.openMenu(), nullptr);
-}
-
-TEST(Tray, RightAndControlClickOpenAFreshMenuAndLeaveNoneAttached) {
-  AppRig rig;
-  SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
-  rig.mount(true, false, false, false);
-  rig.launch();
+  StatusItemController& tray = rig.delegate->statusController;
   for (const auto& [reason, modifiers] :
        std::vector<std::pair<QSystemTrayIcon::ActivationReason, Qt::KeyboardModifiers>>{
            {QSystemTrayIcon::Context, Qt::NoModifier},
            {QSystemTrayIcon::Trigger, Qt::ControlModifier}}) {
-    rig.delegate->statusController.clicked(reason, modifiers);
-    QPointer<QMenu> menu = rig.delegate->statusController.openMenu();
+    tray.clicked(reason, modifiers);
+    QPointer<QMenu> menu = tray.openMenu();
     ASSERT_NE(menu, nullptr);
     ASSERT_FALSE(menu->actions().isEmpty());
     EXPECT_EQ(menu->actions().front()->text().toStdString(), L("eject.all_menu_item"));
@@ -304,12 +226,18 @@ TEST(Tray, RightAndControlClickOpenAFreshMenuAndLeaveNoneAttached) {
     menu->hide();
     AppRig::flushEvents();
     EXPECT_EQ(menu, nullptr);
-    EXPECT_FALSE(rig.delegate->statusController.isMenuAttached());
+    EXPECT_FALSE(tray.isMenuAttached());
   }
   EXPECT_TRUE(rig.engineRig.ejector.ejectedPaths().empty());
+
+  tray.clicked(QSystemTrayIcon::Trigger, Qt::NoModifier);
+  rig.settle();
+  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(),
+              ElementsAre("/media/user/Photos", "/media/user/USB"));
+  EXPECT_EQ(tray.openMenu(), nullptr);
 }
 
-TEST(Tray, IconFollowsTheVolumesColourAndTooltip) {
+TEST(Tray, IconFollowsTheVolumesAndTheColourSettingWithTheSummaryAsTooltip) {
   AppRig rig;
   SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
   rig.mount(true, false, false, false);
@@ -325,29 +253,12 @@ TEST(Tray, IconFollowsTheVolumesColourAndTooltip) {
   EXPECT_TRUE(tray.isTemplateIcon());
   EXPECT_EQ(tray.toolTip().toStdString(), L("eject.no_volumes"));
   EXPECT_FALSE(rig.delegate->ejectButton->isAvailableState());
-}
 
-TEST(Tray, UnreadableStatusColourLeavesTheIconMonochrome) {
-  AppRig rig;
-  SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
+  // An unreadable colour leaves the icon monochrome even with a disk mounted.
   SettingsStore::shared().set(EjectSettings::statusColorKey, "not a colour");
   rig.mount(true, false, false, false);
-  rig.launch();
-  EXPECT_TRUE(rig.delegate->statusController.isTemplateIcon());
-}
-
-TEST(DisplayMode, ATrayThatAppearsLaterTakesOverWhenTheWindowCloses) {
-  AppRig rig;
-  rig.display.trayAvailable = false;
-  SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
-  rig.launch();
-  ASSERT_TRUE(rig.delegate->mainWindow->isVisible());
-
-  rig.display.trayAvailable = true;
-  rig.delegate->mainWindow->close();
-  AppRig::flushEvents();
-  EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
-  EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
-  EXPECT_TRUE(isOutOfTaskbar(rig));
-  EXPECT_TRUE(rig.delegate->statusController.isEnabled());
+  rig.engineRig.monitor.fire();
+  rig.settle();
+  EXPECT_TRUE(tray.isTemplateIcon());
+  EXPECT_TRUE(rig.delegate->ejectButton->isAvailableState());
 }

@@ -1,23 +1,24 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "core/localization.h"
-#include "core/support/support_client.h"
-#include "platform/fake/fake_login_item.h"
 #include "tests/app/app_rig.h"
 
 using testing::ElementsAre;
@@ -27,7 +28,7 @@ namespace {
 
 const std::string separator = "---";
 
-// The menu as its item titles, separators as "---".
+// The menu as its visible item titles, separators as "---".
 std::vector<std::string> titles(const QMenu& menu) {
   std::vector<std::string> result;
   for (QAction* action : menu.actions()) {
@@ -38,15 +39,6 @@ std::vector<std::string> titles(const QMenu& menu) {
     }
   }
   return result;
-}
-
-QAction* actionTitled(const QMenu& menu, const std::string& title) {
-  for (QAction* action : menu.actions()) {
-    if (action->text().toStdString() == title) {
-      return action;
-    }
-  }
-  return nullptr;
 }
 
 QMenu* topMenu(QMenuBar* bar, const std::string& title) {
@@ -60,121 +52,64 @@ QMenu* topMenu(QMenuBar* bar, const std::string& title) {
 
 class Menus : public testing::Test {
  protected:
-  void SetUp() override { SupportClient::shared().pendingMessage.reset(); }
-  void TearDown() override { SupportClient::shared().pendingMessage.reset(); }
-
-  AppDelegate& launch() {
-    rig.make();
-    rig.delegate->loginItemService = &loginItem;
-    rig.delegate->applicationDidFinishLaunching();
-    AppRig::flushEvents();
-    return *rig.delegate;
-  }
-
   std::unique_ptr<QMenu> statusMenu() {
-    return std::unique_ptr<QMenu>(launched().buildStatusMenu());
+    return std::unique_ptr<QMenu>(rig.delegate->buildStatusMenu());
   }
 
-  AppDelegate& launched() { return rig.delegate ? *rig.delegate : launch(); }
-
-  // Everything after the volume section, which never changes.
-  static std::vector<std::string> tail(bool pendingMessage) {
-    std::vector<std::string> items;
-    if (pendingMessage)
-      items.push_back(L("messages.banner_title"));
+  // The volume section between "Eject all" and the items that never change.
+  static std::vector<std::string> statusTitles(const std::vector<std::string>& volumes) {
+    std::vector<std::string> items{L("eject.all_menu_item"), separator};
+    for (const std::string& name : volumes)
+      items.push_back(L("eject.volume_action", name));
+    if (!volumes.empty())
+      items.push_back(separator);
     for (const std::string& item : {L("menu.open_app"), separator, L("menu.check_updates"),
                                     L("menu.report_problem"), separator, L("menu.quit")})
       items.push_back(item);
     return items;
   }
 
-  static std::vector<std::string> joined(std::vector<std::string> head,
-                                         const std::vector<std::string>& rest) {
-    head.insert(head.end(), rest.begin(), rest.end());
-    return head;
-  }
-
   AppRig rig;
-  FakeLoginItem loginItem;
 };
 
 } // namespace
 
 // --- status menu ---
 
-TEST_F(Menus, StatusMenu_NoVolumesHasOneSeparatorAndADisabledEjectAll) {
-  const auto menu = statusMenu();
-  EXPECT_THAT(titles(*menu),
-              ElementsAreArray(joined({L("eject.all_menu_item"), separator}, tail(false))));
-  EXPECT_FALSE(menu->actions().front()->isEnabled());
-}
+TEST_F(Menus, StatusMenu_IsBuiltAfreshWithTheCurrentVolumesInTheEnginesOrder) {
+  // Time Machine disks and disk images are listed whatever the settings.
+  SettingsStore::shared().set(EjectSettings::protectTimeMachineKey, true);
+  SettingsStore::shared().set(EjectSettings::ejectDiskImagesKey, false);
+  rig.launch();
+  const auto empty = statusMenu();
+  EXPECT_THAT(titles(*empty), ElementsAreArray(statusTitles({})));
+  EXPECT_FALSE(empty->actions().front()->isEnabled());
 
-TEST_F(Menus, StatusMenu_OneVolumeIsListedBetweenTwoSeparators) {
   rig.mount(true, false, false, false);
-  const auto menu = statusMenu();
-  EXPECT_THAT(titles(*menu), ElementsAreArray(joined({L("eject.all_menu_item"), separator,
-                                                      L("eject.volume_action", "USB"), separator},
-                                                     tail(false))));
-  EXPECT_TRUE(menu->actions().front()->isEnabled());
-  EXPECT_EQ(menu->actions()[2]->data().toString().toStdString(), "/media/user/USB");
-}
+  rig.engineRig.monitor.fire();
+  rig.settle();
+  const auto one = statusMenu();
+  EXPECT_THAT(titles(*one), ElementsAreArray(statusTitles({"USB"})));
+  EXPECT_TRUE(one->actions().front()->isEnabled());
+  EXPECT_EQ(one->actions()[2]->data().toString().toStdString(), "/media/user/USB");
 
-TEST_F(Menus, StatusMenu_ThreeVolumesInTheEnginesOrderCarryTheirIds) {
-  rig.mount(true, true, true, false);
-  const auto menu = statusMenu();
-  EXPECT_THAT(titles(*menu),
-              ElementsAreArray(joined(
-                  {L("eject.all_menu_item"), separator, L("eject.volume_action", "Image"),
-                   L("eject.volume_action", "Photos"), L("eject.volume_action", "USB"), separator},
-                  tail(false))));
+  rig.mount(true, true, true, true);
+  rig.engineRig.monitor.fire();
+  rig.settle();
+  const auto four = statusMenu();
+  EXPECT_THAT(titles(*four), ElementsAreArray(statusTitles({"Backups", "Image", "Photos", "USB"})));
   std::vector<std::string> ids;
-  for (int index = 2; index < 5; ++index)
-    ids.push_back(menu->actions()[index]->data().toString().toStdString());
+  for (int index = 2; index < 6; ++index)
+    ids.push_back(four->actions()[index]->data().toString().toStdString());
   std::vector<std::string> engineIds;
   for (const EjectableVolume& volume : rig.engine->volumes())
     engineIds.push_back(volume.id);
   EXPECT_EQ(ids, engineIds);
 }
 
-TEST_F(Menus, StatusMenu_TimeMachineAndImagesAreListedWhateverTheSettings) {
-  SettingsStore::shared().set(EjectSettings::protectTimeMachineKey, true);
-  SettingsStore::shared().set(EjectSettings::ejectDiskImagesKey, false);
-  rig.mount(false, false, true, true);
-  const auto menu = statusMenu();
-  EXPECT_NE(actionTitled(*menu, L("eject.volume_action", "Backups")), nullptr);
-  EXPECT_NE(actionTitled(*menu, L("eject.volume_action", "Image")), nullptr);
-}
-
-TEST_F(Menus, StatusMenu_PendingMessageAddsABadgedItemAboveOpen) {
-  launch();
-  SupportClient::shared().pendingMessage = SupportClient::PendingMessage{7, "Hello"};
-  const auto menu = statusMenu();
-  EXPECT_THAT(titles(*menu),
-              ElementsAreArray(joined({L("eject.all_menu_item"), separator}, tail(true))));
-  QAction* message = actionTitled(*menu, L("messages.banner_title"));
-  ASSERT_NE(message, nullptr);
-  EXPECT_FALSE(message->icon().isNull());
-
-  // Without it, the next opening has no such item.
-  SupportClient::shared().pendingMessage.reset();
-  const auto later = statusMenu();
-  EXPECT_EQ(actionTitled(*later, L("messages.banner_title")), nullptr);
-}
-
-TEST_F(Menus, StatusMenu_IsBuiltAfreshFromTheCurrentVolumes) {
-  launch();
-  const auto before = statusMenu();
-  rig.mount(true, true, false, false);
-  rig.engineRig.monitor.fire();
-  rig.settle();
-  const auto after = statusMenu();
-  EXPECT_EQ(titles(*before).size() + 3, titles(*after).size());
-  EXPECT_NE(before.get(), after.get());
-}
-
-TEST_F(Menus, StatusMenu_OpenShowsTheWindowAndQuitEndsTheEventLoop) {
+TEST_F(Menus, StatusMenu_OpenShowsTheWindowAndQuitHasItsShortcut) {
   SettingsStore::shared().set(AppDelegate::menuBarModeKey, true);
-  launch();
+  rig.launch();
   ASSERT_FALSE(rig.delegate->mainWindow->isVisible());
   const auto menu = statusMenu();
   actionTitled(*menu, L("menu.open_app"))->trigger();
@@ -183,21 +118,34 @@ TEST_F(Menus, StatusMenu_OpenShowsTheWindowAndQuitEndsTheEventLoop) {
   EXPECT_EQ(actionTitled(*menu, L("menu.quit"))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
-TEST_F(Menus, StatusMenu_CheckForUpdatesAsksTheUpdaterInteractively) {
-  launch();
-  QSignalSpy finished(rig.updater.get(), &Updater::checkFinished);
-  const auto menu = statusMenu();
-  actionTitled(*menu, L("menu.check_updates"))->trigger();
-  rig.settle();
-  EXPECT_EQ(finished.count(), 1);
-  // A check the user asked for always answers, here with the failure of an unreachable feed.
-  EXPECT_FALSE(rig.alerts.shown.empty());
+TEST_F(Menus, CheckForUpdatesFromEitherMenuOrTheSettingsAsksTheUpdaterInteractively) {
+  rig.launch();
+  const auto status = statusMenu();
+  QMenu* application = topMenu(rig.delegate->mainMenu, L("app.name"));
+  ASSERT_NE(application, nullptr);
+  const std::vector<std::pair<std::string, std::function<void()>>> doors{
+      {"status menu", [&] { actionTitled(*status, L("menu.check_updates"))->trigger(); }},
+      {"main menu", [&] { actionTitled(*application, L("menu.check_updates"))->trigger(); }},
+      {"settings", [&] {
+         rig.delegate->showSettings();
+         childNamed<QPushButton>(rig.delegate->settingsView, "checkUpdatesButton")->click();
+       }}};
+  for (const auto& [door, press] : doors) {
+    SCOPED_TRACE(door);
+    rig.alerts.shown.clear();
+    QSignalSpy finished(rig.updater.get(), &Updater::checkFinished);
+    press();
+    rig.settle();
+    EXPECT_EQ(finished.count(), 1);
+    // A check the user asked for always answers, here with the failure of an unreachable feed.
+    EXPECT_FALSE(rig.alerts.shown.empty());
+  }
 }
 
 // --- main menu ---
 
 TEST_F(Menus, MainMenu_ApplicationFileAndEditInThatOrder) {
-  launch();
+  rig.launch();
   QMenuBar* bar = rig.delegate->mainWindow->menuBar();
   ASSERT_EQ(bar, rig.delegate->mainMenu.data());
   std::vector<std::string> tops;
@@ -220,9 +168,7 @@ TEST_F(Menus, MainMenu_ApplicationFileAndEditInThatOrder) {
   ASSERT_NE(file, nullptr);
   EXPECT_THAT(titles(*file), ElementsAre(L("menu.close")));
   EXPECT_EQ(file->actions().front()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
-}
 
-TEST_F(Menus, MainMenu_EditItemsAndTheirShortcuts) {
   std::unique_ptr<QMenu> edit(AppDelegate::editMenuItem());
   EXPECT_EQ(edit->title().toStdString(), L("menu.edit"));
   EXPECT_THAT(titles(*edit), ElementsAre(L("edit.undo"), L("edit.redo"), separator, L("edit.cut"),
@@ -238,10 +184,15 @@ TEST_F(Menus, MainMenu_EditItemsAndTheirShortcuts) {
                           QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::CTRL | Qt::Key_A)));
 }
 
-TEST_F(Menus, MainMenu_EditActionsWorkOnTheFocusedFieldOfAnyWindow) {
-  launch();
+TEST_F(Menus, MainMenu_EditActionsWorkOnlyOnTheFocusedTextFieldOfAnyWindow) {
+  rig.launch();
   QMenu* edit = topMenu(rig.delegate->mainMenu, L("menu.edit"));
   ASSERT_NE(edit, nullptr);
+  rig.delegate->mainWindow->setFocus();
+  for (QAction* action : edit->actions())
+    action->trigger(); // must not reach anything that is not a text field
+  EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
+
   // A field in a window of its own, as the reply field of the messages window.
   QWidget window;
   auto* field = new QLineEdit(QStringLiteral("hello"), &window);
@@ -265,23 +216,23 @@ TEST_F(Menus, MainMenu_EditActionsWorkOnTheFocusedFieldOfAnyWindow) {
   EXPECT_EQ(field->text(), QStringLiteral("hellohello"));
 }
 
-TEST_F(Menus, MainMenu_EditActionsWithoutATextFieldDoNothing) {
-  launch();
-  QMenu* edit = topMenu(rig.delegate->mainMenu, L("menu.edit"));
-  rig.delegate->mainWindow->setFocus();
-  for (QAction* action : edit->actions())
-    action->trigger(); // must not reach anything that is not a text field
-  EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
-}
-
-TEST_F(Menus, MainMenu_CloseGoesBackFromSettingsThenClosesTheWindow) {
-  launch();
+TEST_F(Menus, MainMenu_CloseLeavesSettingsFirstThenClosesTheDockWindowIntoTheTray) {
+  rig.launch();
   QAction* close = topMenu(rig.delegate->mainMenu, L("menu.file"))->actions().front();
   rig.delegate->showSettings();
   close->trigger();
+  AppRig::flushEvents();
   EXPECT_TRUE(rig.delegate->mainView->isVisible());
   EXPECT_TRUE(rig.delegate->mainWindow->isVisible());
+  EXPECT_FALSE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
+
   close->trigger();
   AppRig::flushEvents();
   EXPECT_FALSE(rig.delegate->mainWindow->isVisible());
+  // Closing in Dock mode moves the application to the tray, and the switch says so.
+  EXPECT_TRUE(SettingsStore::shared().boolean(AppDelegate::menuBarModeKey));
+  EXPECT_TRUE(rig.delegate->statusController.isEnabled());
+  EXPECT_EQ(rig.delegate->mainWindow->windowType(), Qt::Tool);
+  EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+  EXPECT_TRUE(rig.delegate->menuBarCheckbox->isChecked());
 }

@@ -12,7 +12,6 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -23,7 +22,6 @@
 #include "core/support/server_check.h"
 #include "tests/app/messages_rig.h"
 #include "views/badge_image_view.h"
-#include "views/flipped_view.h"
 #include "views/palette.h"
 
 namespace {
@@ -38,36 +36,27 @@ QColor accentColor() {
   return QApplication::palette().color(QPalette::Highlight);
 }
 
-std::set<std::string> keysOf(const std::string& body) {
-  std::set<std::string> keys;
-  const nlohmann::json object = nlohmann::json::parse(body);
-  for (const auto& [key, value] : object.items()) {
-    keys.insert(key);
-  }
-  return keys;
-}
-
 class Messages : public testing::Test {
  protected:
   AppDelegate& delegate() { return *rig.app.delegate; }
 
   MessagesWindow* window() { return qobject_cast<MessagesWindow*>(delegate().messagesWindow); }
 
-  template <typename T = QWidget> T* windowChild(const char* name) {
-    return window()->findChild<T*>(QString::fromLatin1(name));
-  }
+  QScrollArea* scroll() { return childNamed<QScrollArea>(window(), "conversationScroll"); }
 
-  QWidget* conversation() { return windowChild<QScrollArea>("conversationScroll")->widget(); }
+  QWidget* conversation() { return scroll()->widget(); }
 
-  template <typename T = QLabel> std::vector<T*> conversationChildren(const char* name) {
-    std::vector<T*> result;
-    for (T* child : conversation()->findChildren<T*>(QString::fromLatin1(name))) {
+  // The conversation's labels of that name, top to bottom.
+  std::vector<QLabel*> conversationLabels(const char* name) {
+    std::vector<QLabel*> result;
+    for (QLabel* child : conversation()->findChildren<QLabel*>(QString::fromLatin1(name))) {
       result.push_back(child);
     }
-    std::sort(result.begin(), result.end(), [](T* a, T* b) { return a->y() < b->y(); });
+    std::sort(result.begin(), result.end(), [](QLabel* a, QLabel* b) { return a->y() < b->y(); });
     return result;
   }
 
+  // Entries from a month ago, alternately the maker's and the user's.
   void seedHistory(int entries, const std::string& body = "A short note") {
     SettingsValue::Array list;
     const SettingsValue::Date start = std::chrono::system_clock::now() - 30 * 24h;
@@ -79,6 +68,19 @@ class Messages : public testing::Test {
                                     {"mine", index % 2 == 0}});
     }
     rig.store.set(MessageHistory::key, std::move(list));
+  }
+
+  // Launched with nothing to say and the messages window open.
+  void openWindow() {
+    rig.launch();
+    rig.settle();
+    delegate().showMessages();
+  }
+
+  void expectBadges(bool unread) {
+    EXPECT_EQ(rig.badge.unread(), unread);
+    EXPECT_EQ(delegate().messagesBadge->isHidden(), !unread);
+    EXPECT_EQ(tintOf(delegate().messagesButton), unread ? accentColor() : secondaryLabelColor());
   }
 
   MessagesRig rig;
@@ -107,36 +109,25 @@ TEST_F(Messages, Sync_AnOfferWithTheMainWindowShownAlertsAtOnceThenClearsEveryBa
   EXPECT_TRUE(alert.icon.has_value());
   EXPECT_TRUE(unreadWhileShown);
 
-  EXPECT_FALSE(rig.badge.unread());
-  EXPECT_TRUE(delegate().messagesBadge->isHidden());
+  expectBadges(false);
   EXPECT_FALSE(delegate().messagesButton->isHidden());
-  EXPECT_EQ(tintOf(delegate().messagesButton), secondaryLabelColor());
   EXPECT_FALSE(rig.client->pendingMessage);
   EXPECT_EQ(rig.store.object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{7}));
   ASSERT_EQ(rig.client->messageHistory().size(), 1u);
 }
 
-TEST_F(Messages, Sync_WithTheMainWindowClosedTheMessageWaitsBehindTheBadges) {
-  rig.launch(MessagesRig::offer("open", 8, "Waiting"));
-  rig.hideMainWindow();
-
-  rig.settle();
-
-  EXPECT_TRUE(rig.app.alerts.shown.empty());
-  EXPECT_TRUE(rig.client->pendingMessage);
-  EXPECT_TRUE(rig.badge.unread());
-  EXPECT_FALSE(delegate().messagesBadge->isHidden());
-  EXPECT_EQ(tintOf(delegate().messagesButton), accentColor());
-  EXPECT_TRUE(delegate().appMessagesItem->isVisible());
-}
-
-TEST_F(Messages, Sync_UntilTheFirstAnswerTheEnvelopeAndMenuItemStayHidden) {
+TEST_F(Messages, Sync_AnOpenTicketWithNothingPendingShowsThePlainEnvelopeAfterTheFirstAnswer) {
   rig.launch(MessagesRig::offer("open", 0, ""));
-
   EXPECT_TRUE(delegate().messagesButton->isHidden());
   EXPECT_FALSE(delegate().appMessagesItem->isVisible());
+
   rig.settle();
+
   EXPECT_FALSE(delegate().messagesButton->isHidden());
+  EXPECT_TRUE(delegate().appMessagesItem->isVisible());
+  expectBadges(false);
+  delegate().showPendingMessage();
+  EXPECT_TRUE(rig.app.alerts.shown.empty());
 }
 
 TEST_F(Messages, Badges_AnyTicketStateButOpenHidesTheControlsEvenWithAMessagePending) {
@@ -144,51 +135,37 @@ TEST_F(Messages, Badges_AnyTicketStateButOpenHidesTheControlsEvenWithAMessagePen
   rig.hideMainWindow();
   rig.settle();
   for (const char* state : {"closed", "none", "OPEN", "", "open "}) {
+    SCOPED_TRACE(state);
     rig.server.answer(200, MessagesRig::offer(state, 9, "Pending"));
     delegate().syncWithServer();
     rig.settle();
 
-    EXPECT_TRUE(rig.client->pendingMessage) << state;
-    EXPECT_TRUE(delegate().messagesButton->isHidden()) << state;
-    EXPECT_FALSE(delegate().appMessagesItem->isVisible()) << state;
-    EXPECT_TRUE(delegate().messagesBadge->isHidden()) << state;
-    EXPECT_FALSE(rig.badge.unread()) << state;
+    EXPECT_TRUE(rig.client->pendingMessage);
+    EXPECT_TRUE(delegate().messagesButton->isHidden());
+    EXPECT_FALSE(delegate().appMessagesItem->isVisible());
+    EXPECT_TRUE(delegate().messagesBadge->isHidden());
+    EXPECT_FALSE(rig.badge.unread());
   }
 }
 
-TEST_F(Messages, StatusMenu_OffersThePendingMessageWhateverTheTicketStateAndOpensTheWindow) {
+TEST_F(Messages, StatusMenu_OffersThePendingMessageAboveOpenWhateverTheTicketState) {
   rig.launch(MessagesRig::offer("closed", 14, "Offered"));
   rig.hideMainWindow();
   rig.settle();
 
   std::unique_ptr<QMenu> menu(delegate().buildStatusMenu());
-  QAction* item = nullptr;
-  for (QAction* action : menu->actions()) {
-    if (action->text().toStdString() == L("messages.banner_title")) {
-      item = action;
-    }
-  }
+  QAction* item = actionTitled(*menu, L("messages.banner_title"));
   ASSERT_NE(item, nullptr);
+  EXPECT_FALSE(item->icon().isNull());
+  const QList<QAction*> actions = menu->actions();
+  EXPECT_EQ(actions.indexOf(item) + 1, actions.indexOf(actionTitled(*menu, L("menu.open_app"))));
   item->trigger();
 
   EXPECT_FALSE(rig.client->pendingMessage);
   ASSERT_NE(window(), nullptr);
   EXPECT_TRUE(window()->isVisible());
   std::unique_ptr<QMenu> after(delegate().buildStatusMenu());
-  for (QAction* action : after->actions()) {
-    EXPECT_NE(action->text().toStdString(), L("messages.banner_title"));
-  }
-}
-
-TEST_F(Messages, Badges_AnOpenTicketWithNothingPendingShowsThePlainEnvelope) {
-  rig.launch(MessagesRig::offer("open", 0, ""));
-  rig.settle();
-
-  EXPECT_FALSE(delegate().messagesButton->isHidden());
-  EXPECT_TRUE(delegate().appMessagesItem->isVisible());
-  EXPECT_TRUE(delegate().messagesBadge->isHidden());
-  EXPECT_EQ(tintOf(delegate().messagesButton), secondaryLabelColor());
-  EXPECT_FALSE(rig.badge.unread());
+  EXPECT_EQ(actionTitled(*after, L("messages.banner_title")), nullptr);
 }
 
 TEST_F(Messages, Sync_TheHourlyTimerChecksAgainAndReportsTheShownMessage) {
@@ -208,45 +185,39 @@ TEST_F(Messages, Sync_TheHourlyTimerChecksAgainAndReportsTheShownMessage) {
   EXPECT_EQ(nlohmann::json::parse(checks.back().body)["m"], 12);
 }
 
-TEST_F(Messages, ShowPendingMessage_WithNothingPendingShowsNothing) {
-  rig.launch();
-  rig.settle();
-
-  delegate().showPendingMessage();
-
-  EXPECT_TRUE(rig.app.alerts.shown.empty());
-}
-
 // --- the window ---
 
-TEST_F(Messages, ShowMessages_OpeningMarksThePendingMessageShownAndDrawsItFirst) {
+TEST_F(Messages, ShowMessages_AMessageWaitsBehindTheBadgesThenOpeningShowsItFirstAsPlainText) {
   seedHistory(2);
-  rig.launch(MessagesRig::offer("open", 31, "Fresh from the team"));
+  rig.launch(MessagesRig::offer("open", 31, "<b>Fresh</b> & <i>new</i>"));
   rig.hideMainWindow();
   rig.settle();
-  ASSERT_TRUE(rig.badge.unread());
+  // With the main window closed there is no alert.
+  EXPECT_TRUE(rig.app.alerts.shown.empty());
+  ASSERT_TRUE(rig.client->pendingMessage);
+  expectBadges(true);
+  EXPECT_TRUE(delegate().appMessagesItem->isVisible());
 
   delegate().showMessages();
 
   EXPECT_FALSE(rig.client->pendingMessage);
   EXPECT_EQ(rig.store.object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{31}));
-  EXPECT_FALSE(rig.badge.unread());
-  EXPECT_TRUE(delegate().messagesBadge->isHidden());
-  const auto headers = conversationChildren("messageHeader");
-  const auto bodies = conversationChildren("messageBody");
+  expectBadges(false);
+  const auto headers = conversationLabels("messageHeader");
+  const auto bodies = conversationLabels("messageBody");
   ASSERT_EQ(bodies.size(), 3u);
-  EXPECT_EQ(bodies[0]->text(), "Fresh from the team");
+  EXPECT_EQ(bodies[0]->text(), "<b>Fresh</b> & <i>new</i>");
+  EXPECT_EQ(bodies[0]->textFormat(), Qt::PlainText);
   EXPECT_TRUE(
       headers[0]->text().startsWith(QString::fromStdString(L("messages.varnelo_labs_prefix"))));
   EXPECT_TRUE(headers[1]->text().startsWith(QString::fromStdString(L("messages.you_prefix"))));
   EXPECT_TRUE(rig.app.alerts.shown.empty());
+  // A short conversation keeps the visible height.
+  EXPECT_EQ(conversation()->height(), 416);
 }
 
-TEST_F(Messages, ShowMessages_WindowHasItsFixedFramesAndControls) {
-  rig.launch();
-  rig.settle();
-
-  delegate().showMessages();
+TEST_F(Messages, ShowMessages_FixedWindowWithItsControlsAndTheEmptyTextSixtyBelowTheTop) {
+  openWindow();
 
   MessagesWindow* messages = window();
   ASSERT_NE(messages, nullptr);
@@ -254,29 +225,22 @@ TEST_F(Messages, ShowMessages_WindowHasItsFixedFramesAndControls) {
   EXPECT_EQ(messages->size(), QSize(460, 520));
   EXPECT_EQ(messages->minimumSize(), messages->maximumSize());
   EXPECT_EQ(messages->windowTitle().toStdString(), L("messages.window_title"));
-  EXPECT_EQ(windowChild<QScrollArea>("conversationScroll")->geometry(), QRect(0, 0, 460, 416));
+  EXPECT_EQ(scroll()->geometry(), QRect(0, 0, 460, 416));
   QLineEdit* field = delegate().replyField;
   ASSERT_NE(field, nullptr);
   EXPECT_EQ(field->geometry(), QRect(22, 428, 416, 40));
   EXPECT_EQ(field->placeholderText().toStdString(), L("messages.reply_placeholder"));
   EXPECT_EQ(messages->focusWidget(), field);
-  auto* send = windowChild<QPushButton>("sendButton");
+  auto* send = childNamed<QPushButton>(messages, "sendButton");
   EXPECT_EQ(send->text().toStdString(), L("common.send"));
   EXPECT_EQ(send->geometry().right() + 1, 438);
   EXPECT_EQ(send->geometry().bottom() + 1, 520 - 14);
-  auto* hint = windowChild<QLabel>("hintLabel");
+  auto* hint = childNamed<QLabel>(messages, "hintLabel");
   EXPECT_EQ(hint->text().toStdString(), L("messages.hint"));
   EXPECT_EQ(hint->x(), 22);
   EXPECT_EQ(hint->geometry().bottom() + 1, 520 - 20);
-}
 
-TEST_F(Messages, ShowMessages_AnEmptyHistoryCentresItsTextSixtyBelowTheTop) {
-  rig.launch();
-  rig.settle();
-
-  delegate().showMessages();
-
-  auto* empty = conversation()->findChild<QLabel*>(QStringLiteral("emptyLabel"));
+  auto* empty = childNamed<QLabel>(conversation(), "emptyLabel");
   ASSERT_NE(empty, nullptr);
   EXPECT_EQ(empty->text().toStdString(), L("messages.empty"));
   EXPECT_EQ(empty->y(), 60);
@@ -284,113 +248,67 @@ TEST_F(Messages, ShowMessages_AnEmptyHistoryCentresItsTextSixtyBelowTheTop) {
   EXPECT_EQ(conversation()->size(), QSize(460, 416));
 }
 
-TEST_F(Messages, ShowMessages_EntriesStackFromTheTopWithHeaderBodyAndSeparator) {
-  seedHistory(2);
-  rig.launch();
-  rig.settle();
+TEST_F(Messages, ShowMessages_EntriesStackNewestFirstAndALongConversationScrolls) {
+  seedHistory(40, std::string(300, 'x') + " long words that wrap over several lines");
+  openWindow();
 
-  delegate().showMessages();
-
-  const auto headers = conversationChildren("messageHeader");
-  const auto bodies = conversationChildren("messageBody");
-  ASSERT_EQ(headers.size(), 2u);
+  const auto headers = conversationLabels("messageHeader");
+  const auto bodies = conversationLabels("messageBody");
+  ASSERT_EQ(headers.size(), 40u);
+  ASSERT_EQ(bodies.size(), 40u);
   EXPECT_EQ(headers[0]->pos(), QPoint(22, 20));
   EXPECT_EQ(bodies[0]->geometry().top(), 20 + headers[0]->height() + 5);
   EXPECT_EQ(bodies[0]->x(), 22);
   EXPECT_EQ(bodies[0]->width(), 416);
-  const int separatorY = bodies[0]->geometry().bottom() + 1 + 16;
-  EXPECT_EQ(headers[1]->y(), separatorY + 18);
+  EXPECT_GT(bodies[0]->height(), bodies[0]->fontMetrics().height());
+  // Each separator 16 below its body, the next header 18 below that.
+  EXPECT_EQ(headers[1]->y(), bodies[0]->geometry().bottom() + 1 + 16 + 18);
   // The newest (a reply of the user's) first, the maker's after it.
-  EXPECT_EQ(bodies[0]->text(), "A short note 2");
+  EXPECT_TRUE(bodies[0]->text().endsWith(" 40"));
+  EXPECT_TRUE(headers[0]->text().startsWith(QString::fromStdString(L("messages.you_prefix"))));
   EXPECT_TRUE(bodies[0]->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
-  EXPECT_EQ(conversation()->height(), 416);
-}
-
-TEST_F(Messages, ShowMessages_ALongConversationGrowsPastTheVisibleArea) {
-  seedHistory(40, std::string(300, 'x') + " long words that wrap over several lines of the label");
-  rig.launch();
-  rig.settle();
-
-  delegate().showMessages();
-
-  const auto bodies = conversationChildren("messageBody");
-  ASSERT_EQ(bodies.size(), 40u);
-  EXPECT_GT(bodies.back()->height(), bodies.back()->fontMetrics().height());
   const int lastSeparator = bodies.back()->geometry().bottom() + 1 + 16;
   EXPECT_EQ(conversation()->height(), lastSeparator + 18 + 10);
-  EXPECT_GT(windowChild<QScrollArea>("conversationScroll")->verticalScrollBar()->maximum(), 0);
-  EXPECT_EQ(windowChild<QScrollArea>("conversationScroll")->verticalScrollBar()->value(), 0);
+  EXPECT_GT(scroll()->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(scroll()->verticalScrollBar()->value(), 0);
 }
 
-TEST_F(Messages, ShowMessages_ShowsTheServersTextAsPlainTextNotMarkup) {
-  rig.launch(MessagesRig::offer("open", 3, "<b>bold</b> & <i>more</i>"));
-  rig.hideMainWindow();
-  rig.settle();
-
-  delegate().showMessages();
-
-  const auto bodies = conversationChildren("messageBody");
-  ASSERT_EQ(bodies.size(), 1u);
-  EXPECT_EQ(bodies[0]->textFormat(), Qt::PlainText);
-  EXPECT_EQ(bodies[0]->text(), "<b>bold</b> & <i>more</i>");
-}
-
-TEST_F(Messages, ShowMessages_ReopeningAfterAMoveCentresAgainWithFreshContent) {
-  rig.launch();
-  rig.settle();
-  delegate().showMessages();
+TEST_F(Messages, ShowMessages_ClosingOnlyHidesAndReopeningCentresAgainWithFreshContent) {
+  openWindow();
+  QPointer<QWidget> messages = delegate().messagesWindow;
   QPointer<QLineEdit> firstField = delegate().replyField;
   const QPoint centred = window()->pos();
   window()->move(centred + QPoint(-40, -30));
+  messages->close();
+  AppRig::flushEvents();
+  ASSERT_FALSE(messages.isNull());
+  EXPECT_FALSE(messages->isVisible());
 
   delegate().showMessages();
   AppRig::flushEvents();
 
+  EXPECT_EQ(delegate().messagesWindow, messages);
+  EXPECT_TRUE(messages->isVisible());
   EXPECT_EQ(window()->pos(), centred);
   EXPECT_TRUE(firstField.isNull());
   EXPECT_NE(delegate().replyField, nullptr);
   EXPECT_EQ(window()->findChildren<QLineEdit*>().size(), 1u);
 }
 
-TEST_F(Messages, ShowMessages_ClosingOnlyHidesTheWindow) {
-  rig.launch();
-  rig.settle();
-  delegate().showMessages();
-  QPointer<QWidget> messages = delegate().messagesWindow;
-
-  messages->close();
-  AppRig::flushEvents();
-
-  ASSERT_FALSE(messages.isNull());
-  EXPECT_FALSE(messages->isVisible());
-  delegate().showMessages();
-  EXPECT_EQ(delegate().messagesWindow, messages);
-  EXPECT_TRUE(messages->isVisible());
-}
-
 // --- replies ---
 
-TEST_F(Messages, SendReply_BlankTextDoesNothingAndLeavesTheField) {
-  rig.launch();
-  rig.settle();
-  delegate().showMessages();
+TEST_F(Messages, SendReply_ReturnSendsTheTrimmedReplyAsAReportWithoutAddressButNotBlankText) {
+  openWindow();
+  rig.server.answer(200, R"({"ok":true})");
   delegate().replyField->setText(QStringLiteral("  \t  "));
-
-  delegate().sendReply();
+  QTest::keyClick(delegate().replyField, Qt::Key_Return);
   rig.settle();
-
   EXPECT_EQ(delegate().replyField->text(), QStringLiteral("  \t  "));
   EXPECT_TRUE(rig.client->messageHistory().empty());
   EXPECT_TRUE(rig.requestsTo("/eject/v1/report").empty());
-}
 
-TEST_F(Messages, SendReply_ReturnSendsTheTrimmedReplyAsAReportWithoutAddress) {
-  rig.launch();
-  rig.settle();
-  delegate().showMessages();
-  rig.server.answer(200, R"({"ok":true})");
+  delegate().replyField->clear();
   QTest::keyClicks(delegate().replyField, QStringLiteral("  Thanks, that worked  "));
-
   QTest::keyClick(delegate().replyField, Qt::Key_Return);
 
   EXPECT_TRUE(delegate().replyField->text().isEmpty());
@@ -398,67 +316,50 @@ TEST_F(Messages, SendReply_ReturnSendsTheTrimmedReplyAsAReportWithoutAddress) {
   ASSERT_EQ(history.size(), 1u);
   EXPECT_TRUE(history[0].mine);
   EXPECT_EQ(history[0].body, "Thanks, that worked");
-  const auto bodies = conversationChildren("messageBody");
+  const auto bodies = conversationLabels("messageBody");
   ASSERT_EQ(bodies.size(), 1u);
   EXPECT_EQ(bodies[0]->text(), "Thanks, that worked");
 
   rig.settle();
   const auto reports = rig.requestsTo("/eject/v1/report");
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(keysOf(reports[0].body), (std::set<std::string>{"d", "v", "os", "text"}));
-  EXPECT_EQ(nlohmann::json::parse(reports[0].body)["text"], "Thanks, that worked");
+  const nlohmann::json body = nlohmann::json::parse(reports[0].body);
+  std::set<std::string> keys;
+  for (const auto& [key, value] : body.items())
+    keys.insert(key);
+  EXPECT_EQ(keys, (std::set<std::string>{"d", "v", "os", "text"}));
+  EXPECT_EQ(body["text"], "Thanks, that worked");
   EXPECT_TRUE(rig.app.alerts.shown.empty());
 }
 
-TEST_F(Messages, SendReply_TheSendButtonSendsToo) {
-  rig.launch();
-  rig.settle();
-  delegate().showMessages();
-  rig.server.answer(200, R"({"ok":true})");
-  delegate().replyField->setText(QStringLiteral("Clicked"));
-
-  QTest::mouseClick(windowChild<QPushButton>("sendButton"), Qt::LeftButton);
-  rig.settle();
-
-  EXPECT_EQ(rig.requestsTo("/eject/v1/report").size(), 1u);
-}
-
-TEST_F(Messages, SendReply_AFailedReplyShowsItsAlertAndStaysInTheHistory) {
-  rig.launch();
-  rig.settle();
-  delegate().showMessages();
+TEST_F(Messages, SendReply_EveryFailedReplyShowsItsOwnAlertAndStaysInTheHistory) {
+  openWindow();
   rig.server.answer(500, R"({"ok":true})");
   delegate().replyField->setText(QStringLiteral("Will this arrive?"));
 
-  delegate().sendReply();
+  QTest::mouseClick(childNamed<QPushButton>(window(), "sendButton"), Qt::LeftButton);
   EXPECT_TRUE(rig.app.alerts.shown.empty());
   rig.settle();
 
+  ASSERT_EQ(rig.requestsTo("/eject/v1/report").size(), 1u);
   ASSERT_EQ(rig.app.alerts.shown.size(), 1u);
   EXPECT_EQ(rig.app.alerts.shown[0].style, Alert::Style::warning);
   EXPECT_EQ(rig.app.alerts.shown[0].title, L("common.send_failed_title"));
   EXPECT_EQ(rig.app.alerts.shown[0].message, L("messages.send_failed_message"));
-  const auto history = rig.client->messageHistory();
-  ASSERT_EQ(history.size(), 1u);
-  EXPECT_TRUE(history[0].mine);
+  ASSERT_EQ(rig.client->messageHistory().size(), 1u);
+  EXPECT_TRUE(rig.client->messageHistory()[0].mine);
   EXPECT_TRUE(delegate().replyField->text().isEmpty());
-}
 
-TEST_F(Messages, SendReply_EachOfTwoFailedRepliesShowsItsOwnAlert) {
-  rig.launch();
-  rig.settle();
-  delegate().showMessages();
+  // Two replies on their way at once each fail on their own.
   rig.server.answer(200, R"({"ok":"true"})");
-
-  delegate().replyField->setText(QStringLiteral("one"));
-  delegate().sendReply();
-  delegate().replyField->setText(QStringLiteral("two"));
-  delegate().sendReply();
+  for (const QString& text : {QStringLiteral("one"), QStringLiteral("two")}) {
+    delegate().replyField->setText(text);
+    delegate().sendReply();
+  }
   EXPECT_EQ(rig.app.engineRig.dispatcher.pendingBackground(), 2u);
   rig.settle();
-
-  EXPECT_EQ(rig.app.alertsTitled(L("common.send_failed_title")), 2);
-  EXPECT_EQ(rig.client->messageHistory().size(), 2u);
+  EXPECT_EQ(rig.app.alertsTitled(L("common.send_failed_title")), 3);
+  EXPECT_EQ(rig.client->messageHistory().size(), 3u);
 }
 
 } // namespace

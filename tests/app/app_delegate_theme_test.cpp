@@ -7,43 +7,34 @@
 #include "tests/app/app_rig.h"
 #include "views/palette.h"
 
-namespace {
-
-QPalette darkPalette() {
-  QPalette dark;
-  dark.setColor(QPalette::Window, QColor(40, 40, 44));
-  dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
-  dark.setColor(QPalette::Base, QColor(30, 30, 33));
-  dark.setColor(QPalette::Text, QColor(235, 235, 240));
-  return dark;
-}
-
-QColor textColour(const AppDelegate& delegate, const char* name) {
-  return delegate.mainView->findChild<QLabel*>(QString::fromLatin1(name))
-      ->palette()
-      .color(QPalette::WindowText);
-}
-
-} // namespace
-
-TEST(Theme, MainViewTextFollowsASwitchBetweenLightAndDark) {
+TEST(Theme, MainAndSettingsTextFollowASwitchBetweenLightAndDark) {
   const QPalette original = QApplication::palette();
   AppRig rig;
   rig.mount(true, false, false, false);
   rig.launch();
+  const auto colourOf = [&](const QWidget* view, const char* name) {
+    return childNamed<QLabel>(view, name)->palette().color(QPalette::WindowText);
+  };
+  QWidget* main = rig.delegate->mainView;
+  QWidget* settings = rig.delegate->settingsView;
 
   QApplication::setPalette(darkPalette());
   AppRig::flushEvents();
-  EXPECT_EQ(textColour(*rig.delegate, "titleLabel"), labelColor());
   EXPECT_TRUE(isDarkAppearance());
-  EXPECT_GT(textColour(*rig.delegate, "titleLabel").lightness(), 128);
+  EXPECT_EQ(colourOf(main, "titleLabel"), labelColor());
+  EXPECT_GT(colourOf(main, "titleLabel").lightness(), 128);
   EXPECT_EQ(rig.delegate->statusLabel->palette().color(QPalette::WindowText),
             secondaryLabelColor());
+  EXPECT_GT(colourOf(settings, "settingsTitle").lightness(), 128);
+  EXPECT_EQ(colourOf(settings, "versionLine"), labelColor());
+  EXPECT_EQ(colourOf(settings, "makerLine"), secondaryLabelColor());
 
   QApplication::setPalette(original);
   AppRig::flushEvents();
-  EXPECT_LT(textColour(*rig.delegate, "titleLabel").lightness(), 128);
-  EXPECT_EQ(textColour(*rig.delegate, "subtitleLabel"), secondaryLabelColor());
+  EXPECT_LT(colourOf(main, "titleLabel").lightness(), 128);
+  EXPECT_EQ(colourOf(main, "subtitleLabel"), secondaryLabelColor());
   EXPECT_EQ(rig.delegate->statusLabel->palette().color(QPalette::WindowText),
             secondaryLabelColor());
+  EXPECT_LT(colourOf(settings, "settingsTitle").lightness(), 128);
+  EXPECT_EQ(colourOf(settings, "makerLine"), secondaryLabelColor());
 }

@@ -9,77 +9,70 @@
 #include "views/volume_list_view.h"
 
 using testing::ElementsAre;
+using testing::ElementsAreArray;
 using testing::IsEmpty;
 
 namespace {
 
-const EjectableVolume* volumeNamed(const EjectEngine& engine, const std::string& name) {
-  for (const EjectableVolume& volume : engine.volumes()) {
-    if (volume.name == name) {
-      return &volume;
-    }
+// Asks for the Time Machine disk to be ejected from its row in the list.
+void ejectBackupsRow(AppRig& rig) {
+  for (const EjectableVolume& volume : rig.engine->volumes()) {
+    if (volume.name == "Backups")
+      rig.delegate->volumeList->onEjectRow(volume);
   }
-  return nullptr;
+  rig.settle();
 }
-
-} // namespace
 
 class EjectCommands : public testing::Test {
  protected:
   AppRig rig;
 };
 
+} // namespace
+
 // --- eject-all ---
 
-TEST_F(EjectCommands, EjectAll_NothingMountedDoesNothing) {
-  rig.launch();
-  rig.delegate->performEjectAll();
-  rig.settle();
-  EXPECT_THAT(rig.alerts.shown, IsEmpty());
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), IsEmpty());
-}
-
-TEST_F(EjectCommands, EjectAll_OnlyTimeMachineProtectedSaysSo) {
-  rig.mount(false, false, false, true);
-  rig.launch();
-  ASSERT_TRUE(rig.engine->volumes().at(0).isTimeMachine);
-  rig.delegate->performEjectAll();
-  ASSERT_EQ(rig.alerts.shown.size(), 1u);
-  const Alert& alert = rig.alerts.shown[0];
-  EXPECT_EQ(alert.style, Alert::Style::informational);
-  EXPECT_EQ(alert.title, L("eject.nothing_to_eject_title"));
-  EXPECT_EQ(alert.message, L("eject.only_time_machine_message"));
-  EXPECT_THAT(alert.buttons, ElementsAre(L("messages.acknowledge_button")));
-  rig.settle();
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), IsEmpty());
-}
-
-TEST_F(EjectCommands, EjectAll_OnlyAnExcludedDiskImageSaysNothingToEject) {
-  EjectSettings::setEjectDiskImages(false);
-  rig.mount(false, false, true, false);
-  rig.launch();
-  rig.delegate->performEjectAll();
-  ASSERT_EQ(rig.alerts.shown.size(), 1u);
-  EXPECT_EQ(rig.alerts.shown[0].message, L("eject.nothing_to_eject_message"));
-}
-
-TEST_F(EjectCommands, EjectAll_TimeMachineAndExcludedImageUseTheGeneralWording) {
-  EjectSettings::setEjectDiskImages(false);
-  rig.mount(false, false, true, true);
-  rig.launch();
-  rig.delegate->performEjectAll();
-  ASSERT_EQ(rig.alerts.shown.size(), 1u);
-  EXPECT_EQ(rig.alerts.shown[0].message, L("eject.nothing_to_eject_message"));
-}
-
-TEST_F(EjectCommands, EjectAll_ProtectionOffEjectsTimeMachineWithoutAsking) {
-  EjectSettings::setProtectTimeMachine(false);
-  rig.mount(false, false, false, true);
-  rig.launch();
-  rig.delegate->performEjectAll();
-  rig.settle();
-  EXPECT_THAT(rig.alerts.shown, IsEmpty());
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), ElementsAre(AppRig::timeMachineMount));
+TEST_F(EjectCommands, EjectAll_WithNothingToEjectSaysWhyOrDoesNothing) {
+  struct Row {
+    const char* name;
+    bool image, timeMachine, ejectImages, protect;
+    std::string message; // empty: no alert
+    std::vector<std::string> ejected;
+  };
+  for (const Row& row :
+       {Row{"nothing mounted", false, false, true, true, "", {}},
+        Row{"only Time Machine", false, true, true, true, L("eject.only_time_machine_message"), {}},
+        Row{"only an excluded image",
+            true,
+            false,
+            false,
+            true,
+            L("eject.nothing_to_eject_message"),
+            {}},
+        Row{"both", true, true, false, true, L("eject.nothing_to_eject_message"), {}},
+        Row{"protection off", false, true, true, false, "", {AppRig::timeMachineMount}}}) {
+    SCOPED_TRACE(row.name);
+    AppRig each;
+    EjectSettings::setEjectDiskImages(row.ejectImages);
+    EjectSettings::setProtectTimeMachine(row.protect);
+    each.mount(false, false, row.image, row.timeMachine);
+    each.launch();
+    each.delegate->performEjectAll();
+    if (row.message.empty()) {
+      EXPECT_THAT(each.alerts.shown, IsEmpty());
+    } else {
+      // Said at once, before any ejection could have run.
+      ASSERT_EQ(each.alerts.shown.size(), 1u);
+      const Alert& alert = each.alerts.shown[0];
+      EXPECT_EQ(alert.style, Alert::Style::informational);
+      EXPECT_EQ(alert.title, L("eject.nothing_to_eject_title"));
+      EXPECT_EQ(alert.message, row.message);
+      EXPECT_THAT(alert.buttons, ElementsAre(L("messages.acknowledge_button")));
+    }
+    each.settle();
+    EXPECT_THAT(each.engineRig.ejector.ejectedPaths(), ElementsAreArray(row.ejected));
+    EXPECT_EQ(each.alerts.shown.size(), row.message.empty() ? 0u : 1u);
+  }
 }
 
 TEST_F(EjectCommands, EjectAll_DisablesTheButtonWhileRunningAndFlashesWhenAllSucceed) {
@@ -131,23 +124,38 @@ TEST_F(EjectCommands, EjectAll_FailureAlertsRefreshTheList) {
             EjectEngine::resume(rig.engine->volumes()));
 }
 
-// --- one volume from the list ---
-
-TEST_F(EjectCommands, Row_PlainVolumeIsEjectedWithoutQuestion) {
+TEST_F(EjectCommands, CompletionAfterTheShellIsGoneDoesNothing) {
+  rig.engineRig.ejector.setFailure("/media/user/USB");
   rig.mount(true, false, false, false);
   rig.launch();
-  rig.delegate->volumeList->onEjectRow(rig.engine->volumes().at(0));
+  rig.delegate->performEjectAll();
+  rig.delegate.reset();
   rig.settle();
   EXPECT_THAT(rig.alerts.shown, IsEmpty());
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), ElementsAre("/media/user/USB"));
+}
+
+// --- one volume from the list ---
+
+TEST_F(EjectCommands, Row_PlainVolumeIsEjectedWithoutQuestionAndAFailureLeavesTheButtonAlone) {
+  rig.engineRig.ejector.setFailure("/media/user/Photos");
+  rig.mount(true, true, false, false);
+  rig.launch();
+  for (const EjectableVolume& volume : rig.engine->volumes()) {
+    rig.delegate->volumeList->onEjectRow(volume);
+    EXPECT_TRUE(rig.delegate->ejectButton->isEnabled());
+  }
+  rig.settle();
+  EXPECT_THAT(rig.alerts.titles(), ElementsAre(L("eject.failure_title", "Photos")));
+  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(),
+              ElementsAre("/media/user/Photos", "/media/user/USB"));
+  EXPECT_FALSE(rig.delegate->ejectButton->isShowingCheck());
 }
 
 TEST_F(EjectCommands, Row_TimeMachineDuringBackupIsRefused) {
   rig.mount(false, false, false, true);
   rig.setBackupRunning(true);
   rig.launch();
-  rig.delegate->volumeList->onEjectRow(*volumeNamed(*rig.engine, "Backups"));
-  rig.settle();
+  ejectBackupsRow(rig);
   ASSERT_EQ(rig.alerts.shown.size(), 1u);
   EXPECT_EQ(rig.alerts.shown[0].style, Alert::Style::critical);
   EXPECT_EQ(rig.alerts.shown[0].title, L("eject.backup_running_title"));
@@ -155,66 +163,45 @@ TEST_F(EjectCommands, Row_TimeMachineDuringBackupIsRefused) {
   EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), IsEmpty());
 }
 
-TEST_F(EjectCommands, Row_TimeMachineWithUnknownBackupStateAsksAndCancelEjectsNothing) {
-  rig.mount(false, false, false, true);
-  rig.setBackupRunning(std::nullopt);
-  rig.launch();
-  rig.alerts.answer(1);
-  rig.delegate->volumeList->onEjectRow(*volumeNamed(*rig.engine, "Backups"));
-  rig.settle();
-  ASSERT_EQ(rig.alerts.shown.size(), 1u);
-  const Alert& alert = rig.alerts.shown[0];
-  EXPECT_EQ(alert.title, L("eject.time_machine_confirm_title", "Backups"));
-  EXPECT_THAT(alert.buttons,
-              ElementsAre(L("eject.time_machine_confirm_button"), L("common.cancel")));
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), IsEmpty());
-}
-
-TEST_F(EjectCommands, Row_TimeMachineDismissedConfirmationEjectsNothing) {
-  rig.mount(false, false, false, true);
-  rig.setBackupRunning(false);
-  rig.launch();
-  rig.alerts.answer(-1);
-  rig.delegate->volumeList->onEjectRow(*volumeNamed(*rig.engine, "Backups"));
-  rig.settle();
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), IsEmpty());
-}
-
-TEST_F(EjectCommands, Row_TimeMachineConfirmedIsEjectedEvenWithProtectionOff) {
-  EjectSettings::setProtectTimeMachine(false);
-  rig.mount(false, false, false, true);
-  rig.setBackupRunning(false);
-  rig.launch();
-  rig.alerts.answer(0);
-  rig.delegate->volumeList->onEjectRow(*volumeNamed(*rig.engine, "Backups"));
-  rig.settle();
-  EXPECT_EQ(rig.alertsTitled(L("eject.time_machine_confirm_title", "Backups")), 1);
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), ElementsAre(AppRig::timeMachineMount));
-}
-
-TEST_F(EjectCommands, Row_FailureShowsOneAlertAndLeavesTheButtonAlone) {
-  rig.engineRig.ejector.setFailure("/media/user/USB");
-  rig.mount(true, false, false, false);
-  rig.launch();
-  rig.delegate->volumeList->onEjectRow(rig.engine->volumes().at(0));
-  EXPECT_TRUE(rig.delegate->ejectButton->isEnabled());
-  rig.settle();
-  EXPECT_THAT(rig.alerts.titles(), ElementsAre(L("eject.failure_title", "USB")));
-  EXPECT_FALSE(rig.delegate->ejectButton->isShowingCheck());
+TEST(EjectTimeMachineRow, IsEjectedOnlyWhenTheConfirmationIsAcceptedWhateverTheProtection) {
+  // Cancelled with the backup state unknown, dismissed, then accepted with protection off.
+  for (const auto& [running, answer, ejected] :
+       std::vector<std::tuple<std::optional<bool>, int, bool>>{
+           {std::nullopt, 1, false}, {false, -1, false}, {false, 0, true}}) {
+    SCOPED_TRACE(answer);
+    AppRig rig;
+    EjectSettings::setProtectTimeMachine(!ejected);
+    rig.mount(false, false, false, true);
+    rig.setBackupRunning(running);
+    rig.launch();
+    rig.alerts.answer(answer);
+    ejectBackupsRow(rig);
+    ASSERT_EQ(rig.alerts.shown.size(), 1u);
+    EXPECT_EQ(rig.alerts.shown[0].title, L("eject.time_machine_confirm_title", "Backups"));
+    EXPECT_THAT(rig.alerts.shown[0].buttons,
+                ElementsAre(L("eject.time_machine_confirm_button"), L("common.cancel")));
+    EXPECT_EQ(rig.engineRig.ejector.ejectedPaths(),
+              ejected ? std::vector<std::string>{AppRig::timeMachineMount}
+                      : std::vector<std::string>{});
+  }
 }
 
 // --- one volume from the status menu ---
 
-TEST_F(EjectCommands, StatusMenu_TimeMachineIsEjectedWithoutConfirmation) {
-  rig.mount(false, false, false, true);
+TEST_F(EjectCommands, StatusMenu_EjectsTheChosenVolumeWithoutQuestionsEvenDuringABackup) {
+  rig.mount(true, true, false, true);
   rig.setBackupRunning(true);
   rig.launch();
-  QAction item;
-  item.setData(QString::fromStdString(AppRig::timeMachineMount));
-  rig.delegate->ejectOnePressed(&item);
+  std::unique_ptr<QMenu> menu(rig.delegate->buildStatusMenu());
+  for (const char* name : {"Photos", "Backups"}) {
+    QAction* item = actionTitled(*menu, L("eject.volume_action", name));
+    ASSERT_NE(item, nullptr) << name;
+    item->trigger();
+  }
   rig.settle();
   EXPECT_THAT(rig.alerts.shown, IsEmpty());
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), ElementsAre(AppRig::timeMachineMount));
+  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(),
+              ElementsAre("/media/user/Photos", AppRig::timeMachineMount));
 }
 
 TEST_F(EjectCommands, StatusMenu_VanishedOrMissingVolumeIsIgnored) {
@@ -229,30 +216,4 @@ TEST_F(EjectCommands, StatusMenu_VanishedOrMissingVolumeIsIgnored) {
   rig.settle();
   EXPECT_THAT(rig.alerts.shown, IsEmpty());
   EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), IsEmpty());
-}
-
-TEST_F(EjectCommands, StatusMenu_ListsEveryVolumeAndEjectsTheChosenOne) {
-  rig.mount(true, true, false, false);
-  rig.launch();
-  std::unique_ptr<QMenu> menu(rig.delegate->buildStatusMenu());
-  QAction* photos = nullptr;
-  for (QAction* action : menu->actions()) {
-    if (action->text().toStdString() == L("eject.volume_action", "Photos")) {
-      photos = action;
-    }
-  }
-  ASSERT_NE(photos, nullptr);
-  photos->trigger();
-  rig.settle();
-  EXPECT_THAT(rig.engineRig.ejector.ejectedPaths(), ElementsAre("/media/user/Photos"));
-}
-
-TEST_F(EjectCommands, CompletionAfterTheShellIsGoneDoesNothing) {
-  rig.engineRig.ejector.setFailure("/media/user/USB");
-  rig.mount(true, false, false, false);
-  rig.launch();
-  rig.delegate->performEjectAll();
-  rig.delegate.reset();
-  rig.settle();
-  EXPECT_THAT(rig.alerts.shown, IsEmpty());
 }

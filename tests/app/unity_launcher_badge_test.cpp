@@ -1,7 +1,5 @@
 #include "app/support/unity_launcher_badge.h"
 
-#include <cstdlib>
-
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
@@ -11,6 +9,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include "tests/support/environment_variable.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {
@@ -95,24 +94,19 @@ TEST(LauncherBadge, WithoutABusDoesNothing) {
 }
 
 TEST(LauncherBadge, ASessionBusIsFoundByAddressOrByTheUsersRuntimeSocket) {
-  const QByteArray savedAddress = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-  const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
   TemporaryFolder runtime;
-  qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
-
-  EXPECT_FALSE(UnityLauncherBadge::sessionBusAvailable());
-  QFile socket(QString::fromStdString((runtime / "bus").string()));
-  ASSERT_TRUE(socket.open(QIODevice::WriteOnly));
-  socket.close();
+  {
+    EnvironmentVariable address("DBUS_SESSION_BUS_ADDRESS", nullptr);
+    EnvironmentVariable folder("XDG_RUNTIME_DIR", runtime.path().c_str());
+    EXPECT_FALSE(UnityLauncherBadge::sessionBusAvailable());
+    QFile socket(QString::fromStdString((runtime / "bus").string()));
+    ASSERT_TRUE(socket.open(QIODevice::WriteOnly));
+    socket.close();
+    EXPECT_TRUE(UnityLauncherBadge::sessionBusAvailable());
+  }
+  EnvironmentVariable address("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+  EnvironmentVariable folder("XDG_RUNTIME_DIR", nullptr);
   EXPECT_TRUE(UnityLauncherBadge::sessionBusAvailable());
-  qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
-  qunsetenv("XDG_RUNTIME_DIR");
-  EXPECT_TRUE(UnityLauncherBadge::sessionBusAvailable());
-
-  savedAddress.isNull() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS")
-                        : qputenv("DBUS_SESSION_BUS_ADDRESS", savedAddress);
-  savedRuntime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", savedRuntime);
 }
 
 } // namespace

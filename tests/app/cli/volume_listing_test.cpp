@@ -2,6 +2,8 @@
 
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -13,26 +15,21 @@ EjectableVolume volume(const std::string& name, const std::string& path) {
 
 } // namespace
 
-TEST(PrintableText, KeepsPlainAndUtf8TextAsItIs) {
-  EXPECT_EQ(printableText("My Stick 100% {0}"), "My Stick 100% {0}");
-  EXPECT_EQ(printableText("Clé été 写真 🎞"), "Clé été 写真 🎞");
-}
-
-TEST(PrintableText, EscapesControlCharactersAndBackslash) {
-  EXPECT_EQ(printableText("two\nlines\tand\rmore"), "two\\nlines\\tand\\rmore");
-  EXPECT_EQ(printableText("bell\x07 esc\x1b[31m del\x7f"), "bell\\x07 esc\\x1b[31m del\\x7f");
-  EXPECT_EQ(printableText("back\\slash"), "back\\\\slash");
-  // U+009B is a terminal's one-byte CSI.
-  EXPECT_EQ(printableText("c1\xc2\x9b"), "c1\\xc2\\x9b");
-}
-
-TEST(PrintableText, EscapesBytesThatAreNotUtf8) {
-  EXPECT_EQ(printableText("caf\xe9"), "caf\\xe9");
-  EXPECT_EQ(printableText("\xff\xfe"), "\\xff\\xfe");
-  // Truncated sequence, overlong form, surrogate.
-  EXPECT_EQ(printableText("a\xe2\x82"), "a\\xe2\\x82");
-  EXPECT_EQ(printableText("\xc0\xaf"), "\\xc0\\xaf");
-  EXPECT_EQ(printableText("\xed\xa0\x80"), "\\xed\\xa0\\x80");
+TEST(PrintableText, KeepsUtf8TextAndEscapesControlsBackslashAndBytesThatAreNotUtf8) {
+  for (const auto& [text, printed] : std::vector<std::pair<std::string, std::string>>{
+           {"My Stick 100% {0}", "My Stick 100% {0}"},
+           {"Clé été 写真 🎞", "Clé été 写真 🎞"},
+           {"two\nlines\tand\rmore", "two\\nlines\\tand\\rmore"},
+           {"bell\x07 esc\x1b[31m del\x7f", "bell\\x07 esc\\x1b[31m del\\x7f"},
+           {"back\\slash", "back\\\\slash"},
+           {"c1\xc2\x9b", "c1\\xc2\\x9b"}, // U+009B is a terminal's one-byte CSI
+           {"caf\xe9", "caf\\xe9"},
+           {"\xff\xfe", "\\xff\\xfe"},
+           {"a\xe2\x82", "a\\xe2\\x82"},           // truncated sequence
+           {"\xc0\xaf", "\\xc0\\xaf"},             // overlong form
+           {"\xed\xa0\x80", "\\xed\\xa0\\x80"}}) { // surrogate
+    EXPECT_EQ(printableText(text), printed) << printed;
+  }
 }
 
 TEST(VolumeLines, OneTabSeparatedLinePerVolumeInListOrder) {
@@ -60,18 +57,12 @@ TEST(VolumesJson, GivesEveryFieldOfEachVolume) {
   EXPECT_EQ(json[0]["mountPath"], "/media/me/Stick");
 }
 
-TEST(VolumesJson, EmptyListIsAnEmptyArray) {
+TEST(VolumesJson, EscapesControlsReplacesBadBytesAndGivesAnEmptyArrayForNoVolumes) {
   EXPECT_EQ(volumesJsonText({}), "[]");
-}
-
-TEST(VolumesJson, BytesThatAreNotUtf8BecomeReplacementCharacters) {
-  const std::string text = volumesJsonText({volume("caf\xe9", "/media/caf\xe9")});
+  const std::string text =
+      volumesJsonText({volume("caf\xe9", "/media/caf\xe9"), volume("two\nlines", "/media/x")});
+  EXPECT_NE(text.find("two\\nlines"), std::string::npos);
   const auto json = nlohmann::json::parse(text);
   EXPECT_EQ(json[0]["name"], "caf\xef\xbf\xbd");
   EXPECT_EQ(json[0]["mountPath"], "/media/caf\xef\xbf\xbd");
-}
-
-TEST(VolumesJson, ControlCharactersAreJsonEscapes) {
-  const std::string text = volumesJsonText({volume("two\nlines", "/media/x")});
-  EXPECT_NE(text.find("two\\nlines"), std::string::npos);
 }

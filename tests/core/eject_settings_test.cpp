@@ -129,24 +129,17 @@ TEST(EjectSettingsColors, SixRowsInOrderWithLocalisedTitlesAllButTheFirstValid) 
 }
 
 TEST(EjectSettingsColorFromHex, ReadsSixDigitsInAnyCaseWithOptionalSignAndHorizontalSpace) {
-  const RgbColor mauve{124 / 255.0, 58 / 255.0, 237 / 255.0};
-  const std::pair<const char*, RgbColor> cases[] = {
-      {"#7C3AED", mauve},
-      {"#000000", {0, 0, 0}},
-      {"#FFFFFF", {1, 1, 1}},
-      {"#FF0000", {1, 0, 0}},
-      {"#00FF00", {0, 1, 0}},
-      {"#0000FF", {0, 0, 1}},
-      {"7c3aed", mauve},
-      {"7C3AED", mauve},
-      {"#7c3AeD", mauve},
-      {"  #7C3AED  ", mauve},
-      {"\t#7C3AED\t", mauve},
-      {"\u00A0#7C3AED\u00A0", mauve},       // no-break space
-      {"\u3000\u2009#7C3AED\u202F", mauve}, // ideographic, thin
-      {"\u1680\u2000#7C3AED\u200A\u205F", mauve}};
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(EjectSettings::color(text), expected) << "\"" << text << "\"";
+  EXPECT_EQ(EjectSettings::color("#000000"), (RgbColor{0, 0, 0}));
+  EXPECT_EQ(EjectSettings::color("#FFFFFF"), (RgbColor{1, 1, 1}));
+  EXPECT_EQ(EjectSettings::color("#FF0000"), (RgbColor{1, 0, 0}));
+  EXPECT_EQ(EjectSettings::color("#00FF00"), (RgbColor{0, 1, 0}));
+  EXPECT_EQ(EjectSettings::color("#0000FF"), (RgbColor{0, 0, 1}));
+  // No-break, ideographic, thin and other horizontal spaces are trimmed too.
+  for (const char* mauve :
+       {"#7C3AED", "7c3aed", "7C3AED", "#7c3AeD", "  #7C3AED  ", "\t#7C3AED\t",
+        "\u00A0#7C3AED\u00A0", "\u3000\u2009#7C3AED\u202F", "\u1680\u2000#7C3AED\u200A\u205F"}) {
+    EXPECT_EQ(EjectSettings::color(mauve), (RgbColor{124 / 255.0, 58 / 255.0, 237 / 255.0}))
+        << "\"" << mauve << "\"";
   }
 }
 

@@ -105,7 +105,6 @@ TEST_F(CrashUploadTest, PendingRecord_IsSplitAtTheFirstSeparatorDeletedFirstAndP
   }
   EXPECT_EQ(server.received().size(), 0u);
   CrashReporter::sendPendingCrash();
-
   const auto bodies = uploads();
   ASSERT_EQ(bodies.size(), 3u);
   for (std::size_t index = 0; index < 3; ++index) {
@@ -143,7 +142,6 @@ TEST_F(CrashUploadTest,
   setup.version = "";
   CrashReporter::configure(setup);
   CrashReporter::send("crash", "a", "b");
-
   const auto bodies = uploads();
   ASSERT_EQ(bodies.size(), 3u);
   EXPECT_EQ(bodies[0]["d"], "?");
@@ -167,11 +165,9 @@ TEST_F(CrashUploadTest, Send_DoesNotWaitForAServerThatNeverAnswers) {
   setup.dispatcher = nullptr;
   setup.timeout = 200ms;
   CrashReporter::configure(setup);
-
   const auto started = std::chrono::steady_clock::now();
   CrashReporter::send("crash", "a", "b");
   EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
-
   EXPECT_TRUE(server.waitForRequests(1));
   std::this_thread::sleep_for(400ms); // let the detached upload time out before teardown
   server.setSilent(false);
@@ -192,10 +188,8 @@ TEST_F(CrashUploadTest, SystemReports_SendsOnlyNewerReportsOfThisProgramOnceAcro
   for (const auto& [name, date] : files) {
     writeReport(name, "Exception Type: EXC_BAD_ACCESS in " + name, date);
   }
-
   CrashReporter::sendSystemCrashReports();
   CrashReporter::sendSystemCrashReports();
-
   std::multiset<std::string> sent;
   for (const auto& body : uploads()) {
     EXPECT_EQ(body["kind"], "crash");
@@ -219,9 +213,7 @@ TEST_F(CrashUploadTest, SystemReports_MessageIsTheFirstLineNamingExceptionOrTerm
   for (const auto& [text, message] : messageFor) {
     writeReport("VarneloEject-" + std::to_string(++count) + ".ips", text);
   }
-
   CrashReporter::sendSystemCrashReports();
-
   std::map<std::string, std::string> messageOf;
   for (const auto& body : uploads()) {
     messageOf[body["stack"]] = body["message"];
@@ -237,9 +229,7 @@ TEST_F(CrashUploadTest, SystemReports_TextIsCutToItsFirst18000CharactersHoweverL
   writeReport("VarneloEject-long.crash", text);
   writeReport("VarneloEject-huge.crash",
               "Exception Type: EXC_BAD_ACCESS\n" + std::string(6 * 1024 * 1024, 'x'));
-
   CrashReporter::sendSystemCrashReports();
-
   std::map<std::string, std::string> stackByMessage;
   for (const auto& body : uploads()) {
     stackByMessage[body["message"]] = body["stack"];
@@ -252,9 +242,7 @@ TEST_F(CrashUploadTest, SystemReports_TextIsCutToItsFirst18000CharactersHoweverL
 TEST_F(CrashUploadTest, SystemReports_ThatAreNotUtf8AreSkippedAndDoNotAdvanceTheScan) {
   writeReport("VarneloEject-bad.ips", "Exception \xff\xfe", at(1'700'000'500s));
   writeReport("VarneloEject-good.ips", "Exception fine", at(1'700'000'100s));
-
   CrashReporter::sendSystemCrashReports();
-
   const auto bodies = uploads();
   ASSERT_EQ(bodies.size(), 1u);
   EXPECT_EQ(bodies[0]["message"], "Exception fine");
@@ -272,7 +260,6 @@ TEST_F(CrashUploadTest, SystemReports_MissingUnlistableOrNoFolderChangesNothing)
   CrashReporter::configure(testSetup());
   writeFile(reports(), "a file where the folder should be");
   CrashReporter::sendSystemCrashReports();
-
   EXPECT_TRUE(uploads().empty());
   EXPECT_FALSE(store.object("VELastCrashScan"));
 }
@@ -283,9 +270,7 @@ TEST_F(CrashUploadTest, SystemReports_UnreadableFolderChangesNothing) {
   }
   writeReport("VarneloEject-1.ips", "Exception");
   std::filesystem::permissions(reports(), std::filesystem::perms::none);
-
   CrashReporter::sendSystemCrashReports();
-
   EXPECT_TRUE(uploads().empty());
   EXPECT_FALSE(store.object("VELastCrashScan"));
 }
@@ -297,7 +282,6 @@ TEST_F(CrashUploadTest, SystemReports_NothingNewKeepsTheScanDateOrStoresTheDista
   store.set("VELastCrashScan", at(1'700'000'000s));
   CrashReporter::sendSystemCrashReports();
   EXPECT_EQ(lastScan(), at(1'700'000'000s));
-
   store.set("VELastCrashScan", "not a date");
   CrashReporter::sendSystemCrashReports();
   ASSERT_TRUE(lastScan());
@@ -311,9 +295,7 @@ TEST_F(CrashUploadTest, NextStartUploadsTheRecordTheCrashLeft) {
   const std::string childFolder = (folder / "Child").string();
   const int crashed = runCrashChild({childFolder, "segfault"});
   ASSERT_TRUE(endsBySignal(crashed, SIGSEGV)) << crashed;
-
   const int started = runCrashChild({childFolder, "start-and-wait", server.url("/eject/v1/crash")});
-
   EXPECT_TRUE(WIFEXITED(started) && WEXITSTATUS(started) == 0) << started;
   ASSERT_EQ(server.received().size(), 1u);
   const auto body = nlohmann::json::parse(server.received().front().body);

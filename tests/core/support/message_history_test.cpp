@@ -41,7 +41,6 @@ TEST_F(MessageHistoryTest,
   client->archive(7, "Welcome");
   rig.clock += 5min;
   client->archiveOwn("Thanks!");
-
   const SettingsValue::Array list = stored();
   ASSERT_EQ(list.size(), 2u);
   const auto& first = *list[0].as<SettingsValue::Dictionary>();
@@ -50,7 +49,6 @@ TEST_F(MessageHistoryTest,
   EXPECT_EQ(first.at("body"), SettingsValue("Welcome"));
   EXPECT_TRUE(first.at("date").is<SettingsValue::Date>());
   EXPECT_EQ(first.at("mine"), SettingsValue(false));
-
   const std::vector<ArchivedMessage> history = client->messageHistory();
   ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(history[0].body, "Thanks!");
@@ -59,7 +57,6 @@ TEST_F(MessageHistoryTest,
   EXPECT_EQ(history[1].id, 7);
   EXPECT_FALSE(history[1].mine);
   EXPECT_EQ(history[1].date, rig.clock - 5min);
-
   rig.relaunch();
   client = rig.makeClient();
   EXPECT_EQ(bodies(), (std::vector<std::string>{"Thanks!", "Welcome"})) << "kept for next launch";
@@ -70,7 +67,6 @@ TEST_F(MessageHistoryTest, Archive_SameMakerIdTwiceKeepsTheFirstTextAndDate) {
   const SettingsValue::Date firstDate = rig.clock;
   rig.clock += 1h;
   client->archive(12, "Second");
-
   const std::vector<ArchivedMessage> history = client->messageHistory();
   ASSERT_EQ(history.size(), 1u);
   EXPECT_EQ(history[0].body, "First");
@@ -81,7 +77,6 @@ TEST_F(MessageHistoryTest, Archive_The51stEntryPushesOutTheOldest) {
   for (int id = 1; id <= 51; ++id) {
     client->archive(id, "m" + std::to_string(id));
   }
-
   const std::vector<ArchivedMessage> history = client->messageHistory();
   ASSERT_EQ(history.size(), 50u);
   EXPECT_EQ(history.front().id, 51);
@@ -94,7 +89,6 @@ TEST_F(MessageHistoryTest, ArchiveOwn_RepliesInTheSameSecondShareANegativeIdAndA
   client->archiveOwn("one");
   rig.clock += 500ms;
   client->archiveOwn("two");
-
   const std::vector<ArchivedMessage> history = client->messageHistory();
   ASSERT_EQ(history.size(), 2u);
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
@@ -114,7 +108,6 @@ TEST_F(MessageHistoryTest, ArchiveOwn_RepliesInTheSameSecondShareANegativeIdAndA
 // Reading what an older or damaged file holds.
 TEST_F(MessageHistoryTest, Read_MissingOrUnusableValueIsAnEmptyHistoryReplacedByTheNextAddition) {
   EXPECT_TRUE(client->messageHistory().empty());
-
   const SettingsValue unusable[] = {
       SettingsValue("not a list"),
       SettingsValue(std::int64_t{4}),
@@ -126,7 +119,6 @@ TEST_F(MessageHistoryTest, Read_MissingOrUnusableValueIsAnEmptyHistoryReplacedBy
     EXPECT_TRUE(client->messageHistory().empty());
   }
   client->archiveOwn("fresh start");
-
   ASSERT_EQ(stored().size(), 1u);
   EXPECT_EQ(bodies(), std::vector<std::string>{"fresh start"});
 }
@@ -142,7 +134,6 @@ TEST_F(MessageHistoryTest, Read_SkipsEntriesWithoutAnIntegerIdOrTextBodyButKeeps
           SettingsValue::Dictionary{{"id", std::int64_t{7}}, {"body", std::int64_t{7}}},
           SettingsValue::Dictionary{{"id", std::int64_t{8}}, {"body", "good"}, {"mine", true}},
       });
-
   const std::vector<ArchivedMessage> history = client->messageHistory();
   ASSERT_EQ(history.size(), 1u);
   EXPECT_EQ(history[0].id, 8);

@@ -17,9 +17,7 @@ class ProblemReportTest : public ::testing::Test {
 
 TEST_F(ProblemReportTest, Body_CarriesIdentityTextAndTheAddressToTheReportAddress) {
   rig.server.answer(200, R"({"ok":true})");
-
   EXPECT_TRUE(client->reportProblem("It froze\nafter ejecting", "me@example.org"));
-
   ASSERT_EQ(rig.server.received().size(), 1u);
   EXPECT_EQ(rig.server.received()[0].path, "/eject/v1/report");
   const nlohmann::json body = rig.lastBody();
@@ -31,7 +29,6 @@ TEST_F(ProblemReportTest, Body_CarriesIdentityTextAndTheAddressToTheReportAddres
 
 TEST_F(ProblemReportTest, Body_ANoneOrEmptyAddressIsLeftOutAndSpacesAreSentAsTyped) {
   rig.server.answer(200, R"({"ok":true})");
-
   EXPECT_TRUE(client->reportProblem("Thanks, that worked", std::nullopt));
   EXPECT_EQ(keysOf(rig.lastBody()), (std::set<std::string>{"d", "v", "os", "text"}));
   client->reportProblem("one", std::string());
@@ -77,15 +74,12 @@ TEST_F(ProblemReportTest, Answer_NoServerIsAFailure) {
 TEST_F(ProblemReportTest, Async_EachReportIsItsOwnTaskAndAnswersOnTheMainQueue) {
   rig.server.answer(200, R"({"ok":true})");
   std::vector<bool> results;
-
   client->reportProblem("first", std::nullopt, [&](bool accepted) { results.push_back(accepted); });
   client->reportProblem("second", "a@b.c", [&](bool accepted) { results.push_back(accepted); });
   EXPECT_EQ(rig.dispatcher.pendingBackground(), 2u);
-
   rig.dispatcher.drainBackground();
   EXPECT_TRUE(results.empty());
   EXPECT_EQ(rig.server.received().size(), 2u);
-
   rig.dispatcher.drainMain();
   EXPECT_EQ(results, (std::vector<bool>{true, true}));
 }

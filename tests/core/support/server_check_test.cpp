@@ -23,7 +23,7 @@ class ServerCheckTest : public ::testing::Test {
 };
 
 // The request.
-TEST_F(ServerCheckTest, Body_GoesToTheCheckAddressWithFiveKeysUntilAMessageIsShownThenItsId) {
+TEST_F(ServerCheckTest, Body_GoesToTheCheckAddressWithAFreshNonceAndTheShownMessageIdOnceThere) {
   rig.check(*client, MessageClientRig::offer("open", 41, "We fixed it"));
   EXPECT_EQ(rig.server.received().at(0).path, "/eject/v1/check");
   nlohmann::json body = rig.lastBody();
@@ -32,19 +32,14 @@ TEST_F(ServerCheckTest, Body_GoesToTheCheckAddressWithFiveKeysUntilAMessageIsSho
   EXPECT_EQ(body["v"], "1.4.2");
   EXPECT_EQ(body["os"], "Debian GNU/Linux 12");
   EXPECT_EQ(body["d"], client->deviceId());
-
   client->markMessageShown();
   rig.check(*client, MessageClientRig::offer("open", 0, ""));
   body = rig.lastBody();
   EXPECT_EQ(keysOf(body), (std::set<std::string>{"n", "d", "v", "os", "c", "m"}));
   EXPECT_EQ(body["m"], 41);
   EXPECT_TRUE(body["m"].is_number_integer());
-}
 
-TEST_F(ServerCheckTest, Body_NonceIsFreshUpperCaseHexForEveryRequest) {
-  rig.check(*client, "{}");
-  rig.check(*client, "{}");
-
+  // The nonce is fresh upper-case hex for every request.
   std::set<std::string> nonces;
   for (const auto& received : rig.server.received()) {
     const std::string nonce = nlohmann::json::parse(received.body)["n"];
@@ -76,12 +71,10 @@ TEST_F(ServerCheckTest, Answer_IsAppliedOnTheMainQueueOnlyThenTheCompletionRuns)
     completed = true;
     EXPECT_EQ(client->ticketState, "open");
   });
-
   rig.dispatcher.drainBackground();
   EXPECT_EQ(client->ticketState, "none");
   EXPECT_FALSE(client->pendingMessage);
   EXPECT_FALSE(completed);
-
   rig.dispatcher.drainMain();
   EXPECT_TRUE(completed);
   ASSERT_TRUE(client->pendingMessage);
@@ -89,9 +82,16 @@ TEST_F(ServerCheckTest, Answer_IsAppliedOnTheMainQueueOnlyThenTheCompletionRuns)
   EXPECT_EQ(client->pendingMessage->body, "Hello");
 }
 
-TEST_F(ServerCheckTest, Answer_WithoutAnOfferSetsTheTicketStateAndKeepsThePendingMessage) {
-  rig.check(*client, MessageClientRig::offer("open", 5, "Pending"));
+TEST_F(ServerCheckTest, Answer_WithoutANewOfferSetsOnlyTheTicketStateWhateverTheStatus) {
+  rig.store->set(ShownMessages::listKey, SettingsValue::Array{std::int64_t{3}, std::int64_t{9}});
+  rig.check(*client, MessageClientRig::offer("open", 9, "Seen before"));
+  EXPECT_EQ(client->ticketState, "open");
+  EXPECT_FALSE(client->pendingMessage);
 
+  // An answer with status 500 but a usable body is applied all the same.
+  rig.check(*client, MessageClientRig::offer("open", 5, "Pending"), 500);
+  ASSERT_TRUE(client->pendingMessage);
+  EXPECT_EQ(client->pendingMessage->id, 5);
   for (const std::string& answer :
        {MessageClientRig::offer("closed", 0, "text"), MessageClientRig::offer("waiting", -4, "x"),
         MessageClientRig::offer("resolved", 6, "")}) {
@@ -100,21 +100,6 @@ TEST_F(ServerCheckTest, Answer_WithoutAnOfferSetsTheTicketStateAndKeepsThePendin
     ASSERT_TRUE(client->pendingMessage) << answer;
     EXPECT_EQ(client->pendingMessage->id, 5) << answer;
   }
-}
-
-TEST_F(ServerCheckTest, Answer_OfferingAnAlreadyShownIdChangesOnlyTheTicketStateWhateverTheStatus) {
-  rig.store->set(ShownMessages::listKey, SettingsValue::Array{std::int64_t{3}, std::int64_t{9}});
-
-  rig.check(*client, MessageClientRig::offer("open", 9, "Seen before"));
-
-  EXPECT_EQ(client->ticketState, "open");
-  EXPECT_FALSE(client->pendingMessage);
-
-  // An answer with status 500 but a usable body is applied all the same.
-  rig.check(*client, MessageClientRig::offer("open", 8, "Despite the status"), 500);
-  EXPECT_EQ(client->ticketState, "open");
-  ASSERT_TRUE(client->pendingMessage);
-  EXPECT_EQ(client->pendingMessage->id, 8);
 }
 
 TEST_F(ServerCheckTest, Answer_LackingAFieldOrOfTheWrongShapeChangesNothing) {
@@ -143,7 +128,6 @@ TEST_F(ServerCheckTest, Answer_TwoOffersBeforeEitherIsSeenLeaveOnlyTheLaterPendi
   rig.check(*client, MessageClientRig::offer("open", 21, "Later"));
   ASSERT_TRUE(client->pendingMessage);
   EXPECT_EQ(client->pendingMessage->id, 21);
-
   client->markMessageShown();
   EXPECT_EQ(shownIds(), std::vector<std::int64_t>{21});
   ASSERT_EQ(client->messageHistory().size(), 1u);
@@ -164,7 +148,6 @@ TEST_F(ServerCheckTest, Answer_NoneAtAllChangesNothingAndWithoutADispatcherRunsI
   EXPECT_TRUE(completed);
   EXPECT_EQ(unreachable->ticketState, "open");
   EXPECT_FALSE(unreachable->pendingMessage);
-
   client->setDispatcher(nullptr);
   rig.server.answer(200, MessageClientRig::offer("open", 2, "Inline"));
   completed = false;
@@ -179,11 +162,8 @@ TEST_F(ServerCheckTest, MarkShown_RecordsAcknowledgesArchivesAndClearsOnlyAPendi
   EXPECT_FALSE(rig.store->object(ShownMessages::listKey));
   EXPECT_FALSE(rig.store->object(ShownMessages::acknowledgedKey));
   EXPECT_TRUE(client->messageHistory().empty());
-
   rig.check(*client, MessageClientRig::offer("open", 30, "Your fix is ready"));
-
   client->markMessageShown();
-
   EXPECT_FALSE(client->pendingMessage);
   EXPECT_EQ(shownIds(), std::vector<std::int64_t>{30});
   EXPECT_EQ(rig.store->object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{30}));
@@ -222,9 +202,7 @@ TEST_F(ServerCheckTest, MarkShown_AnUnusableShownListIsReplacedByACleanOne) {
                  SettingsValue::Array{std::int64_t{4}, SettingsValue("five")});
   rig.check(*client, MessageClientRig::offer("open", 4, "Offered again"));
   ASSERT_TRUE(client->pendingMessage);
-
   client->markMessageShown();
-
   EXPECT_EQ(shownIds(), std::vector<std::int64_t>{4});
 }
 

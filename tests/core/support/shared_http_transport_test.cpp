@@ -13,17 +13,14 @@ TEST(SharedHttpTransport, FailsUntilATransportIsInstalledThenForwardsToIt) {
   HttpRequest request;
   request.url = server.url("/eject/v1/check");
   request.body = R"({"d":"x"})";
-
   const HttpResponse before = SharedHttpTransport::instance().send(request);
   EXPECT_FALSE(before.transferred);
   EXPECT_FALSE(before.errorText.empty());
   EXPECT_TRUE(server.received().empty());
-
   static CurlHttpTransport curl;
   SharedHttpTransport::instance().install(curl);
   server.answer(200, R"({"ok":true})");
   const HttpResponse after = SharedHttpTransport::instance().send(request);
-
   EXPECT_TRUE(after.transferred);
   EXPECT_EQ(after.status, 200);
   EXPECT_EQ(after.body, R"({"ok":true})");

@@ -48,9 +48,7 @@ class SupportClientTest : public ::testing::Test {
 
 TEST_F(SupportClientTest, Send_PostsCompactBodyWithExactlyTheGivenKeysToTheEndpointPath) {
   rig.server.answer(200, R"({"tk":"none"})");
-
   ASSERT_TRUE(sendCheck(*client).transferred);
-
   ASSERT_EQ(rig.server.received().size(), 1u);
   const auto request = rig.server.received().front();
   EXPECT_EQ(request.method, "POST");
@@ -66,10 +64,8 @@ TEST_F(SupportClientTest, Send_PostsCompactBodyWithExactlyTheGivenKeysToTheEndpo
 TEST_F(SupportClientTest, Send_CarriesNoContentTypeAndNoExpectHeaderEvenForALargeBody) {
   nlohmann::json body = client->identityFields();
   body["text"] = std::string(3 * 1024 * 1024, 'x');
-
   ASSERT_TRUE(client->send(client->reportURL(), body, client->reportTimeout()).transferred);
   ASSERT_TRUE(sendCheck(*client).transferred);
-
   for (const auto& request : rig.server.received()) {
     EXPECT_FALSE(request.hasHeader("Content-Type")) << request.path;
     EXPECT_FALSE(request.hasHeader("Expect")) << request.path;
@@ -83,7 +79,6 @@ TEST_F(SupportClientTest,
   rig.version = "";
   auto later = rig.makeClient();
   ASSERT_TRUE(sendCheck(*later).transferred);
-
   const auto requests = rig.server.received();
   ASSERT_EQ(requests.size(), 3u);
   const std::string first = nlohmann::json::parse(requests[0].body)["d"];
@@ -101,7 +96,6 @@ TEST_F(SupportClientTest, Send_GivesUpOnASilentServerAndFailsWhenNothingListens)
   EXPECT_FALSE(answer.transferred);
   EXPECT_FALSE(answer.object);
   rig.server.setSilent(false);
-
   EXPECT_FALSE(
       client->send("http://127.0.0.1:1/eject/v1/check", client->identityFields(), 2s).transferred);
 }
@@ -113,7 +107,6 @@ TEST_F(SupportClientTest, Send_ReadsAnObjectAnswerWhateverTheStatusButNotOneOver
   EXPECT_EQ(answer.status, 500);
   ASSERT_TRUE(answer.object);
   EXPECT_EQ((*answer.object)["tk"], "open");
-
   rig.server.answer(200, R"({"pad":")" + std::string(HttpTransport::maxAnswerBytes, 'a') + R"("})");
   EXPECT_FALSE(sendCheck(*client).object);
 }
@@ -133,7 +126,6 @@ TEST(SupportClientAnswer, OnlyATopLevelObjectIsUsableAndDeepNestingIsNoCrash) {
 TEST(SupportClientBody, IsCompactAndReplacesTextThatIsNotUtf8) {
   const std::string body =
       SupportClient::encodeBody({{"text", "a b\nc"}, {"bad", "x\xffy"}, {"n", 3}});
-
   EXPECT_TRUE(isCompact(body)) << body;
   const auto parsed = nlohmann::json::parse(body);
   EXPECT_EQ(parsed["text"], "a b\nc");
@@ -143,9 +135,7 @@ TEST(SupportClientBody, IsCompactAndReplacesTextThatIsNotUtf8) {
 TEST_F(SupportClientTest, DeviceId_FirstCallStoresANewUpperCaseIdentifierLaterOnesOnlyReadIt) {
   EXPECT_FALSE(client->pendingMessage);
   EXPECT_EQ(client->ticketState, "none");
-
   const std::string id = client->deviceId();
-
   ASSERT_EQ(id.size(), 36u);
   for (std::size_t index = 0; index < id.size(); ++index) {
     const bool hyphen = index == 8 || index == 13 || index == 18 || index == 23;
@@ -155,7 +145,6 @@ TEST_F(SupportClientTest, DeviceId_FirstCallStoresANewUpperCaseIdentifierLaterOn
   EXPECT_EQ(id[14], '4') << "a random (version 4) identifier";
   EXPECT_EQ(rig.store->string("VEDeviceId"), id);
   EXPECT_EQ(SettingsStore(rig.folder / "defaults.plist").string("VEDeviceId"), id);
-
   const auto written = std::filesystem::last_write_time(rig.folder / "defaults.plist");
   EXPECT_EQ(client->deviceId(), id);
   EXPECT_EQ(std::filesystem::last_write_time(rig.folder / "defaults.plist"), written);
@@ -164,7 +153,6 @@ TEST_F(SupportClientTest, DeviceId_FirstCallStoresANewUpperCaseIdentifierLaterOn
 TEST_F(SupportClientTest, DeviceId_AStoredIdentifierOfAnyFormIsUsedUnchanged) {
   rig.store->set("VEDeviceId", "not-a-uuid, lower case");
   auto fresh = rig.makeClient();
-
   EXPECT_EQ(fresh->deviceId(), "not-a-uuid, lower case");
   EXPECT_EQ(fresh->identityFields()["d"], "not-a-uuid, lower case");
 }
@@ -180,7 +168,6 @@ TEST_F(SupportClientTest, DeviceId_SimultaneousFirstCallsAgreeOnOneIdentifier) {
   for (auto& thread : threads) {
     thread.join();
   }
-
   for (const auto& id : ids) {
     EXPECT_EQ(id, ids.front());
   }

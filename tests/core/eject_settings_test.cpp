@@ -52,12 +52,6 @@ class EjectSettingsTest : public ::testing::Test {
   static inline std::optional<EnvironmentVariable> configHome_;
 };
 
-TEST_F(EjectSettingsTest, WithNothingStoredTheDefaultsApply) {
-  EXPECT_TRUE(EjectSettings::protectTimeMachine());
-  EXPECT_FALSE(EjectSettings::ejectDiskImages());
-  EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED");
-}
-
 TEST_F(EjectSettingsTest, ProtectTimeMachineIsOffOnlyForAStoredFalse) {
   EjectSettings::setProtectTimeMachine(false);
   EXPECT_FALSE(EjectSettings::protectTimeMachine());
@@ -97,7 +91,10 @@ TEST_F(EjectSettingsTest, StatusColorIsStoredUncheckedAsTextAndANonTextReadsAsTh
   EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED");
 }
 
-TEST_F(EjectSettingsTest, TheSharedStoreIsTheFileOtherProcessesReadAndWrite) {
+TEST_F(EjectSettingsTest, DefaultsApplyUntilTheSharedFileOtherProcessesUseHoldsAValue) {
+  EXPECT_TRUE(EjectSettings::protectTimeMachine());
+  EXPECT_FALSE(EjectSettings::ejectDiskImages());
+  EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED");
   EXPECT_EQ(&EjectSettings::defaults(), &SettingsStore::shared());
   EXPECT_EQ(EjectSettings::defaults().file().filename(), "defaults.plist");
   EXPECT_EQ(EjectSettings::defaults().file().parent_path().filename(), "VarneloEject");

@@ -38,31 +38,16 @@ TEST_F(ProblemReportTest, Body_ANoneOrEmptyAddressIsLeftOutAndSpacesAreSentAsTyp
 }
 
 TEST_F(ProblemReportTest, Answer_OnlyStatus200WithOkReadingTrueIsASuccess) {
-  struct Case {
-    int status;
-    std::string body;
-    bool accepted;
-  };
-  const Case cases[] = {
-      {200, R"({"ok":true})", true},
-      {200, R"({"ok":1})", true},
-      {200, R"({"ok":true,"ticket":"T-1"})", true},
-      {201, R"({"ok":true})", false},
-      {500, R"({"ok":true})", false},
-      {200, R"({"ok":"true"})", false},
-      {200, R"({"ok":false})", false},
-      {200, R"({"ok":0})", false},
-      {200, R"({"ok":2})", false},
-      {200, R"({"ok":null})", false},
-      {200, R"({})", false},
-      {200, R"([true])", false},
-      {200, "ok", false},
-      {200, "", false},
-  };
-  for (const Case& each : cases) {
-    rig.server.answer(each.status, each.body);
-    EXPECT_EQ(client->reportProblem("text", std::nullopt), each.accepted)
-        << each.status << " " << each.body;
+  for (const int status : {200, 201, 500}) {
+    for (const char* body : {R"({"ok":true})", R"({"ok":1})", R"({"ok":true,"ticket":"T-1"})"}) {
+      rig.server.answer(status, body);
+      EXPECT_EQ(client->reportProblem("text", std::nullopt), status == 200) << status << body;
+    }
+  }
+  for (const char* body : {R"({"ok":"true"})", R"({"ok":false})", R"({"ok":0})", R"({"ok":2})",
+                           R"({"ok":null})", R"({})", R"([true])", "ok", ""}) {
+    rig.server.answer(200, body);
+    EXPECT_FALSE(client->reportProblem("text", std::nullopt)) << body;
   }
 }
 

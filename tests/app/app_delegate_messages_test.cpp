@@ -116,30 +116,24 @@ TEST_F(Messages, Sync_AnOfferWithTheMainWindowShownAlertsAtOnceThenClearsEveryBa
   ASSERT_EQ(rig.client->messageHistory().size(), 1u);
 }
 
-TEST_F(Messages, Sync_AnOpenTicketWithNothingPendingShowsThePlainEnvelopeAfterTheFirstAnswer) {
+TEST_F(Messages, Badges_OnlyAnOpenTicketShowsTheControlsAndOnlyAfterTheFirstAnswer) {
   rig.launch(MessagesRig::offer("open", 0, ""));
   EXPECT_TRUE(delegate().messagesButton->isHidden());
   EXPECT_FALSE(delegate().appMessagesItem->isVisible());
-
   rig.settle();
-
   EXPECT_FALSE(delegate().messagesButton->isHidden());
   EXPECT_TRUE(delegate().appMessagesItem->isVisible());
   expectBadges(false);
   delegate().showPendingMessage();
   EXPECT_TRUE(rig.app.alerts.shown.empty());
-}
 
-TEST_F(Messages, Badges_AnyTicketStateButOpenHidesTheControlsEvenWithAMessagePending) {
-  rig.launch();
+  // Any other state hides them even with a message pending.
   rig.hideMainWindow();
-  rig.settle();
   for (const char* state : {"closed", "none", "OPEN", "", "open "}) {
     SCOPED_TRACE(state);
     rig.server.answer(200, MessagesRig::offer(state, 9, "Pending"));
     delegate().syncWithServer();
     rig.settle();
-
     EXPECT_TRUE(rig.client->pendingMessage);
     EXPECT_TRUE(delegate().messagesButton->isHidden());
     EXPECT_FALSE(delegate().appMessagesItem->isVisible());
@@ -216,7 +210,7 @@ TEST_F(Messages, ShowMessages_AMessageWaitsBehindTheBadgesThenOpeningShowsItFirs
   EXPECT_EQ(conversation()->height(), 416);
 }
 
-TEST_F(Messages, ShowMessages_FixedWindowWithItsControlsAndTheEmptyTextSixtyBelowTheTop) {
+TEST_F(Messages, ShowMessages_FixedWindowWithItsControlsThatClosingOnlyHides) {
   openWindow();
 
   MessagesWindow* messages = window();
@@ -246,6 +240,26 @@ TEST_F(Messages, ShowMessages_FixedWindowWithItsControlsAndTheEmptyTextSixtyBelo
   EXPECT_EQ(empty->y(), 60);
   EXPECT_NEAR(empty->x() + empty->width() / 2.0, 230, 1);
   EXPECT_EQ(conversation()->size(), QSize(460, 416));
+
+  // Closing only hides it; reopening centres it again with fresh content.
+  QPointer<QWidget> same = messages;
+  QPointer<QLineEdit> firstField = field;
+  const QPoint centred = messages->pos();
+  messages->move(centred + QPoint(-40, -30));
+  messages->close();
+  AppRig::flushEvents();
+  ASSERT_FALSE(same.isNull());
+  EXPECT_FALSE(messages->isVisible());
+
+  delegate().showMessages();
+  AppRig::flushEvents();
+
+  EXPECT_EQ(delegate().messagesWindow, same);
+  EXPECT_TRUE(messages->isVisible());
+  EXPECT_EQ(window()->pos(), centred);
+  EXPECT_TRUE(firstField.isNull());
+  EXPECT_NE(delegate().replyField, nullptr);
+  EXPECT_EQ(window()->findChildren<QLineEdit*>().size(), 1u);
 }
 
 TEST_F(Messages, ShowMessages_EntriesStackNewestFirstAndALongConversationScrolls) {
@@ -271,28 +285,6 @@ TEST_F(Messages, ShowMessages_EntriesStackNewestFirstAndALongConversationScrolls
   EXPECT_EQ(conversation()->height(), lastSeparator + 18 + 10);
   EXPECT_GT(scroll()->verticalScrollBar()->maximum(), 0);
   EXPECT_EQ(scroll()->verticalScrollBar()->value(), 0);
-}
-
-TEST_F(Messages, ShowMessages_ClosingOnlyHidesAndReopeningCentresAgainWithFreshContent) {
-  openWindow();
-  QPointer<QWidget> messages = delegate().messagesWindow;
-  QPointer<QLineEdit> firstField = delegate().replyField;
-  const QPoint centred = window()->pos();
-  window()->move(centred + QPoint(-40, -30));
-  messages->close();
-  AppRig::flushEvents();
-  ASSERT_FALSE(messages.isNull());
-  EXPECT_FALSE(messages->isVisible());
-
-  delegate().showMessages();
-  AppRig::flushEvents();
-
-  EXPECT_EQ(delegate().messagesWindow, messages);
-  EXPECT_TRUE(messages->isVisible());
-  EXPECT_EQ(window()->pos(), centred);
-  EXPECT_TRUE(firstField.isNull());
-  EXPECT_NE(delegate().replyField, nullptr);
-  EXPECT_EQ(window()->findChildren<QLineEdit*>().size(), 1u);
 }
 
 // --- replies ---

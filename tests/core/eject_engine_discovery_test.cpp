@@ -287,37 +287,34 @@ TEST_F(EjectEngineDiscovery, DiskImage_RecognisedByModelOrByProtocolExactlyAndLi
 
 // --- Rebuilding on change ---
 
-TEST_F(EjectEngineDiscovery, Change_ConstructionAndRefreshRebuildWithoutCallingOnChange) {
+TEST_F(EjectEngineDiscovery, Change_EachNotificationRebuildsOnceThenCallsOnTheMainQueueOnly) {
   rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
   auto engine = rig.makeEngine();
   EXPECT_EQ(rig.source.listCalls(), 1);
   EXPECT_EQ(rig.monitor.startCount(), 1);
   EXPECT_TRUE(rig.monitor.isRunning());
-  EXPECT_EQ(rig.dispatcher.pendingMain(), 0u);
+  EXPECT_EQ(rig.dispatcher.pendingMain(), 0u) << "construction calls nothing";
   EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a"));
-
   int changes = 0;
-  engine->setOnChange([&] { ++changes; });
+  std::thread::id changedOn;
+  engine->setOnChange([&] {
+    ++changes;
+    changedOn = std::this_thread::get_id();
+  });
   rig.source.addVolume("/media/new", FakeVolumeSource::external("New"));
-  engine->refresh();
+  engine->refresh(); // rebuilds without calling
   rig.dispatcher.drainAll();
   EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/a", "/media/new"));
   EXPECT_EQ(changes, 0);
-}
 
-TEST_F(EjectEngineDiscovery, Change_EachNotificationRunsOnePassAndOneCallOnTheMainQueue) {
-  auto engine = rig.makeEngine();
-  int changes = 0;
-  engine->setOnChange([&] { ++changes; });
-  const int passes = rig.source.listCalls();
-
-  rig.source.addVolume("/media/new", FakeVolumeSource::external("New"));
-  rig.monitor.fire();
-  EXPECT_EQ(changes, 0); // not before the main queue runs
-  EXPECT_EQ(rig.source.listCalls(), passes);
-  rig.dispatcher.drainMain();
+  rig.source.removeVolume("/media/a");
+  std::thread([this] { rig.monitor.fire(); }).join(); // from another thread
+  EXPECT_EQ(changes, 0);                              // not before the main queue runs
+  EXPECT_EQ(rig.source.listCalls(), 2);
+  EXPECT_EQ(rig.dispatcher.drainMain(), 1);
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(rig.source.listCalls(), passes + 1);
+  EXPECT_EQ(changedOn, std::this_thread::get_id());
+  EXPECT_EQ(rig.source.listCalls(), 3);
   EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/new"));
 
   // Not coalesced, and called even when nothing changed.
@@ -326,16 +323,7 @@ TEST_F(EjectEngineDiscovery, Change_EachNotificationRunsOnePassAndOneCallOnTheMa
   rig.monitor.fire();
   rig.dispatcher.drainMain();
   EXPECT_EQ(changes, 4);
-  EXPECT_EQ(rig.source.listCalls(), passes + 4);
-}
-
-TEST_F(EjectEngineDiscovery, Change_NotificationFromAnotherThreadIsHandledOnTheMainQueue) {
-  auto engine = rig.makeEngine();
-  std::thread::id changedOn;
-  engine->setOnChange([&] { changedOn = std::this_thread::get_id(); });
-  std::thread([this] { rig.monitor.fire(); }).join();
-  EXPECT_EQ(rig.dispatcher.drainMain(), 1);
-  EXPECT_EQ(changedOn, std::this_thread::get_id());
+  EXPECT_EQ(rig.source.listCalls(), 6);
 }
 
 TEST_F(EjectEngineDiscovery, Change_QueuedRebuildDoesNothingOnceTheEngineIsGone) {

@@ -31,11 +31,14 @@ class EjectEngineEjection : public ::testing::Test {
     EjectSettings::defaults().remove(EjectSettings::ejectDiskImagesKey);
   }
 
-  // An external disk, a disk image and a Time Machine volume, listed in this order by name.
-  void mountDiskImageAndBackup() {
+  // An external disk, a disk image, a Time Machine volume and one that is both an image and a
+  // backup, listed in this order by name.
+  void mountDiskImageAndBackups() {
     rig.describer.setDiskImage("/media/b-image");
+    rig.describer.setDiskImage("/Volumes/Archive 2019");
     rig.runner.setOutput({"destinationinfo", "-X"}, readFixture("tmutil/destinationinfo.xml"));
     rig.source.setVolumes({{"/Volumes/Sauvegarde Mac", FakeVolumeSource::external("C backup")},
+                           {"/Volumes/Archive 2019", FakeVolumeSource::external("D both")},
                            {"/media/b-image", FakeVolumeSource::external("B image")},
                            {"/media/a-disk", FakeVolumeSource::external("A disk")}});
   }
@@ -61,60 +64,24 @@ class EjectEngineEjection : public ::testing::Test {
 // --- Which volumes eject-all takes ---
 
 TEST_F(EjectEngineEjection, EjectAll_TakesWhatTheSwitchesAllowReadingThemAtEachCall) {
-  mountDiskImageAndBackup();
+  mountDiskImageAndBackups();
   auto engine = rig.makeEngine();
-  ASSERT_EQ(engine->volumes().size(), 3u);
+  ASSERT_EQ(engine->volumes().size(), 4u);
   const auto results = ejectAllNow(*engine);
   ASSERT_THAT(idsOf(results), ElementsAre("/media/a-disk"));
   EXPECT_TRUE(results[0].success);
   EXPECT_EQ(results[0].message, std::nullopt);
   EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/a-disk"));
 
+  // A backup that is also an image is kept out by either rule.
   EjectSettings::setEjectDiskImages(true);
   EXPECT_THAT(idsOf(ejectAllNow(*engine)), ElementsAre("/media/a-disk", "/media/b-image"));
   EjectSettings::setProtectTimeMachine(false);
   EXPECT_THAT(idsOf(ejectAllNow(*engine)),
-              ElementsAre("/media/a-disk", "/media/b-image", "/Volumes/Sauvegarde Mac"));
-  EXPECT_THAT(rig.ejector.ejectedPaths(),
-              ElementsAre("/media/a-disk", "/media/a-disk", "/media/b-image", "/media/a-disk",
-                          "/media/b-image", "/Volumes/Sauvegarde Mac"));
-}
-
-TEST_F(EjectEngineEjection, EjectAll_BackupThatIsAlsoAnImageIsKeptOutByEitherRule) {
-  rig.describer.setDiskImage("/Volumes/Sauvegarde Mac");
-  rig.runner.setOutput({"destinationinfo", "-X"}, readFixture("tmutil/destinationinfo.xml"));
-  rig.source.addVolume("/Volumes/Sauvegarde Mac", FakeVolumeSource::external("Both"));
-  auto engine = rig.makeEngine();
-  ASSERT_TRUE(engine->volumes()[0].isTimeMachine);
-  ASSERT_TRUE(engine->volumes()[0].isDiskImage);
-  const std::tuple<bool, bool, std::size_t> cases[] = {
-      {true, true, 0}, {false, false, 0}, {true, false, 0}, {false, true, 1}};
-  for (const auto& [protect, images, ejected] : cases) {
-    EjectSettings::setProtectTimeMachine(protect);
-    EjectSettings::setEjectDiskImages(images);
-    EXPECT_EQ(ejectAllNow(*engine).size(), ejected)
-        << "protect " << protect << ", images " << images;
-  }
-}
-
-// --- Failures ---
-
-TEST_F(EjectEngineEjection, EjectAll_FailureOfTheFirstDoesNotStopTheBatch) {
-  rig.source.setVolumes({{"/media/1", FakeVolumeSource::external("one")},
-                         {"/media/2", FakeVolumeSource::external("two")},
-                         {"/media/3", FakeVolumeSource::external("zzz")}});
-  rig.ejector.setFailure("/media/1", "Device or resource busy");
-  auto engine = rig.makeEngine();
-  const auto results = ejectAllNow(*engine);
-  ASSERT_THAT(idsOf(results), ElementsAre("/media/1", "/media/2", "/media/3"));
-  EXPECT_FALSE(results[0].success);
-  EXPECT_EQ(results[0].message, L("eject.retained_message"));
-  EXPECT_NE(results[0].message, "Device or resource busy");
-  for (std::size_t index = 1; index < 3; ++index) {
-    EXPECT_TRUE(results[index].success);
-    EXPECT_EQ(results[index].message, std::nullopt);
-  }
-  EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/1", "/media/2", "/media/3"));
+              ElementsAre("/media/a-disk", "/media/b-image", "/Volumes/Sauvegarde Mac",
+                          "/Volumes/Archive 2019"));
+  EjectSettings::setEjectDiskImages(false);
+  EXPECT_THAT(idsOf(ejectAllNow(*engine)), ElementsAre("/media/a-disk", "/Volumes/Sauvegarde Mac"));
 }
 
 // --- When completions run ---
@@ -176,12 +143,17 @@ TEST_F(EjectEngineEjection, Eject_CompletesOnTheMainQueueAfterTheListWasRebuiltF
   EXPECT_EQ(changes, 0);
 }
 
-TEST_F(EjectEngineEjection, EjectAll_StartsTheNextOnlyAfterThePreviousResultReachedTheMainQueue) {
+TEST_F(EjectEngineEjection, EjectAll_StartsTheNextOnlyAfterThePreviousResultEvenAFailureArrived) {
   rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")},
                          {"/media/b", FakeVolumeSource::external("B")}});
+  rig.ejector.setFailure("/media/a", "Device or resource busy");
   auto engine = rig.makeEngine();
   bool completed = false;
-  engine->ejectAll([&](std::vector<EjectResult>) { completed = true; });
+  std::vector<EjectResult> results;
+  engine->ejectAll([&](std::vector<EjectResult> all) {
+    completed = true;
+    results = std::move(all);
+  });
   EXPECT_EQ(rig.dispatcher.pendingBackground(), 1u);
   EXPECT_EQ(rig.dispatcher.drainBackground(), 1);
   EXPECT_THAT(rig.ejector.ejectedPaths(), ElementsAre("/media/a"));
@@ -197,6 +169,12 @@ TEST_F(EjectEngineEjection, EjectAll_StartsTheNextOnlyAfterThePreviousResultReac
   EXPECT_FALSE(completed);
   rig.dispatcher.drainMain();
   EXPECT_TRUE(completed);
+  ASSERT_THAT(idsOf(results), ElementsAre("/media/a", "/media/b"));
+  EXPECT_FALSE(results[0].success);
+  EXPECT_EQ(results[0].message, L("eject.retained_message"));
+  EXPECT_NE(results[0].message, "Device or resource busy");
+  EXPECT_TRUE(results[1].success);
+  EXPECT_EQ(results[1].message, std::nullopt);
 }
 
 TEST_F(EjectEngineEjection, EjectAll_WorksFromTheListTakenAtTheStartAndCompletesAfterTheRebuild) {

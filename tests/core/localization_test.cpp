@@ -49,14 +49,11 @@ TEST_F(LocalizerTest, LookupFallsBackFromTheUsersLanguageToEnglishToTheKeyItself
   EXPECT_EQ(Localizer({empty.path(), empty / "missing"}, {"fr"}).lookup("greeting"), "greeting");
 }
 
-TEST_F(LocalizerTest, LanguagesAreTriedInOrder) {
+TEST_F(LocalizerTest, LanguagesAreTriedInOrderInTheFirstFolderHoldingTables) {
   writeFile(folder_ / "de.json", R"({"greeting": "Hallo"})");
   EXPECT_EQ(Localizer({folder_.path()}, {"de", "fr"}).lookup("greeting"), "Hallo");
   EXPECT_EQ(Localizer({folder_.path()}, {"it", "fr"}).lookup("greeting"), "Bonjour");
   EXPECT_EQ(Localizer({folder_.path()}, {"it"}).lookup("greeting"), "Hello");
-}
-
-TEST_F(LocalizerTest, TheFirstFolderHoldingTablesSuppliesThemAll) {
   TemporaryFolder empty;
   TemporaryFolder later;
   writeFile(later / "fr.json", R"({"only.english": "pas de repli"})");

@@ -75,36 +75,37 @@ TEST_F(EjectCommands, EjectAll_WithNothingToEjectSaysWhyOrDoesNothing) {
   }
 }
 
-TEST_F(EjectCommands, EjectAll_DisablesTheButtonWhileRunningAndFlashesWhenAllSucceed) {
-  rig.mount(true, true, false, false);
-  rig.launch();
-  rig.delegate->ejectAllPressed();
-  EXPECT_FALSE(rig.delegate->ejectButton->isEnabled());
-  rig.settle();
-  EXPECT_TRUE(rig.delegate->ejectButton->isEnabled());
-  EXPECT_TRUE(rig.delegate->ejectButton->isShowingCheck());
-  EXPECT_THAT(rig.alerts.shown, IsEmpty());
-}
-
-TEST_F(EjectCommands, EjectAll_TwoFailuresGiveTwoAlertsInResultOrderWithTheButtonBack) {
-  rig.engineRig.ejector.setFailure("/media/user/Photos");
-  rig.engineRig.ejector.setFailure("/media/user/USB");
-  rig.mount(true, true, false, false);
-  rig.launch();
-  std::vector<bool> enabledDuringAlerts;
-  rig.alerts.setOnPresent(
-      [&](const Alert&) { enabledDuringAlerts.push_back(rig.delegate->ejectButton->isEnabled()); });
-  rig.delegate->performEjectAll();
-  rig.settle();
-
-  EXPECT_THAT(rig.alerts.titles(),
-              ElementsAre(L("eject.failure_title", "Photos"), L("eject.failure_title", "USB")));
-  for (const Alert& alert : rig.alerts.shown) {
-    EXPECT_EQ(alert.style, Alert::Style::warning);
-    EXPECT_FALSE(alert.message.empty());
+TEST_F(EjectCommands, EjectAll_DisablesTheButtonWhileRunningThenFlashesOrAlertsInResultOrder) {
+  for (const bool failing : {false, true}) {
+    SCOPED_TRACE(failing);
+    AppRig each;
+    if (failing) {
+      each.engineRig.ejector.setFailure("/media/user/Photos");
+      each.engineRig.ejector.setFailure("/media/user/USB");
+    }
+    each.mount(true, true, false, false);
+    each.launch();
+    std::vector<bool> enabledDuringAlerts;
+    each.alerts.setOnPresent([&](const Alert&) {
+      enabledDuringAlerts.push_back(each.delegate->ejectButton->isEnabled());
+    });
+    each.delegate->ejectAllPressed();
+    EXPECT_FALSE(each.delegate->ejectButton->isEnabled());
+    each.settle();
+    EXPECT_TRUE(each.delegate->ejectButton->isEnabled());
+    EXPECT_EQ(each.delegate->ejectButton->isShowingCheck(), !failing);
+    if (!failing) {
+      EXPECT_THAT(each.alerts.shown, IsEmpty());
+      continue;
+    }
+    EXPECT_THAT(each.alerts.titles(),
+                ElementsAre(L("eject.failure_title", "Photos"), L("eject.failure_title", "USB")));
+    for (const Alert& alert : each.alerts.shown) {
+      EXPECT_EQ(alert.style, Alert::Style::warning);
+      EXPECT_FALSE(alert.message.empty());
+    }
+    EXPECT_THAT(enabledDuringAlerts, ElementsAre(true, true));
   }
-  EXPECT_THAT(enabledDuringAlerts, ElementsAre(true, true));
-  EXPECT_FALSE(rig.delegate->ejectButton->isShowingCheck());
 }
 
 TEST_F(EjectCommands, EjectAll_FailureAlertsRefreshTheList) {

@@ -62,7 +62,13 @@ TEST_F(LocalizerTest, LanguagesAreTriedInOrderInTheFirstFolderHoldingTables) {
   EXPECT_EQ(localizer.lookup("only.english"), "English only");
 }
 
-TEST_F(LocalizerTest, MalformedUnreadableOrNonObjectTableIsIgnored) {
+TEST_F(LocalizerTest, MalformedUnreadableOrNonObjectTablesAndNonTextEntriesFallBack) {
+  writeFile(folder_ / "fr.json", R"({"greeting": 12, "volume": null, "count": {"a": "b"},
+                                     "pair": ["x"]})");
+  EXPECT_EQ(french().lookup("greeting"), "Hello");
+  EXPECT_EQ(french().lookup("volume"), "Eject “{}”");
+  EXPECT_EQ(french().lookup("count"), "{} volumes");
+  EXPECT_EQ(french().lookup("pair"), "{} and {}");
   for (const char* table : {R"({"greeting": "Bonjour", )", R"(["greeting", "Bonjour"])"}) {
     writeFile(folder_ / "fr.json", table);
     EXPECT_EQ(french().lookup("greeting"), "Hello") << table;
@@ -72,34 +78,18 @@ TEST_F(LocalizerTest, MalformedUnreadableOrNonObjectTableIsIgnored) {
   EXPECT_EQ(french().lookup("greeting"), "Hello");
 }
 
-TEST_F(LocalizerTest, EntriesThatAreNotTextsFallBack) {
-  writeFile(folder_ / "fr.json", R"({"greeting": 12, "volume": null, "count": {"a": "b"},
-                                     "pair": ["x"]})");
-  const Localizer localizer = french();
-  EXPECT_EQ(localizer.lookup("greeting"), "Hello");
-  EXPECT_EQ(localizer.lookup("volume"), "Eject “{}”");
-  EXPECT_EQ(localizer.lookup("count"), "{} volumes");
-  EXPECT_EQ(localizer.lookup("pair"), "{} and {}");
-}
-
 // --- Formatting ------------------------------------------------------------------------------
 
-TEST_F(LocalizerTest, FormatsIntegersAndTextsInTheirPlacesAndIgnoresExtraArguments) {
+TEST_F(LocalizerTest, FormatsArgumentsInTheirPlacesNeverAsFormatsAndLeavesBadFormatsAlone) {
   EXPECT_EQ(english().format("count", std::int64_t{3}), "3 volumes");
   EXPECT_EQ(english().format("count", 12), "12 volumes");
   EXPECT_EQ(english().format("volume", std::string("Backup")), "Eject “Backup”");
   EXPECT_EQ(english().format("volume", "Literal"), "Eject “Literal”");
   EXPECT_EQ(english().format("greeting", "unused", 4), "Hello");
   EXPECT_EQ(french().format("pair", "un", "deux"), "deux puis un");
-}
-
-TEST_F(LocalizerTest, ArgumentsAreNeverReadAsFormats) {
   EXPECT_EQ(english().format("volume", "100% {x}"), "Eject “100% {x}”");
   EXPECT_EQ(english().format("volume", "{} {0} {:>9} %s %n"), "Eject “{} {0} {:>9} %s %n”");
   EXPECT_EQ(english().format("percent", "%d"), "100% sure about %d");
-}
-
-TEST_F(LocalizerTest, MalformedFormatGivesTheTextUnformatted) {
   EXPECT_EQ(english().format("broken", "x"), "Broken {");
   EXPECT_EQ(english().format("too.many", "a"), "{} and {} and {}");
   EXPECT_EQ(english().format("wrong.type", "text"), "{:d} items");

@@ -52,7 +52,7 @@ class EjectSettingsTest : public ::testing::Test {
   static inline std::optional<EnvironmentVariable> configHome_;
 };
 
-TEST_F(EjectSettingsTest, ProtectTimeMachineIsOffOnlyForAStoredFalse) {
+TEST_F(EjectSettingsTest, ProtectionIsOffOnlyForAStoredFalseImagesFollowTheUsualBoolean) {
   EjectSettings::setProtectTimeMachine(false);
   EXPECT_FALSE(EjectSettings::protectTimeMachine());
   EXPECT_EQ(store().object("VEProtectTimeMachine"), SettingsValue(false));
@@ -64,9 +64,6 @@ TEST_F(EjectSettingsTest, ProtectTimeMachineIsOffOnlyForAStoredFalse) {
     store().set("VEProtectTimeMachine", other);
     EXPECT_TRUE(EjectSettings::protectTimeMachine());
   }
-}
-
-TEST_F(EjectSettingsTest, EjectDiskImagesStoresABooleanAndUsesTheOrdinaryBooleanReading) {
   EjectSettings::setEjectDiskImages(true);
   EXPECT_TRUE(EjectSettings::ejectDiskImages());
   EXPECT_EQ(store().object("VEEjectDiskImages"), SettingsValue(true));

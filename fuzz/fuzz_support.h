@@ -45,7 +45,7 @@ inline const std::filesystem::path& scratchFolder() {
 
 // A folder inside the scratch folder, emptied first.
 inline std::filesystem::path freshFolder(const std::string& name) {
-  const auto folder = scratchFolder() / name;
+  auto folder = scratchFolder() / name;
   std::error_code error;
   if (!std::filesystem::create_directories(folder, error)) {
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;

@@ -165,17 +165,20 @@ TEST_F(DiscoveryIntegrationTest, DeviceThatUdevTellsToIgnoreIsHidden) {
   MOUNT_OR_SKIP(image, "Ignored");
   const std::string name = std::filesystem::path(image->device()).filename().string();
   const std::filesystem::path rule = "/run/udev/rules.d/99-varnelo-test-" + name + ".rules";
-  auto applyRules = [&] {
-    udev_daemon::reloadRules();
-    udev_daemon::triggerChange(image->device());
-  };
+  struct RemovedAtTheEnd {
+    std::filesystem::path path;
+    ~RemovedAtTheEnd() {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+  } ruleFile{rule}; // a rule left behind would hide this loop device from every later test
   std::filesystem::create_directories(rule.parent_path());
   std::ofstream(rule) << "KERNEL==\"" << name << "\", ENV{UDISKS_IGNORE}=\"1\"\n";
-  applyRules();
+  ASSERT_TRUE(udev_daemon::applyRulesUntil(image->device(), "UDISKS_IGNORE", "1"));
   LibmountVolumeSource source;
   const auto hidden = source.mountedVolumePaths();
   std::filesystem::remove(rule);
-  applyRules();
+  ASSERT_TRUE(udev_daemon::applyRulesUntil(image->device(), "UDISKS_IGNORE", ""));
 
   ASSERT_TRUE(hidden.has_value());
   EXPECT_EQ(std::find(hidden->begin(), hidden->end(), image->mountPath().string()), hidden->end());
@@ -191,6 +194,8 @@ TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerMou
     GTEST_SKIP() << "cannot attach and mount a loop image: " << image->error();
   }
   ASSERT_TRUE(image->unmountNow());
+  // udev's first look at the new device would otherwise arrive after the mount, as a rename.
+  udev_daemon::settle();
 
   LinuxPlatform platform;
   EjectEngine& engine = platform.engine(/*watchVolumes=*/true);

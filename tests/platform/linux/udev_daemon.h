@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/support/run_command.h"
 
@@ -26,23 +28,45 @@ inline void settle() {
                            std::chrono::seconds(20));
 }
 
-// A change event for one device (or every block device), then settle.
+// A change event for one device (or every block device), waiting until udevd has handled it:
+// "--settle" waits for those very events, where a later "udevadm settle" may find the queue
+// empty before the kernel has even delivered them.
 inline void triggerChange(const std::string& device = {}) {
+  std::vector<std::string> command{test_support::findTool("udevadm"), "trigger", "--action=change",
+                                   "--settle"};
   if (device.empty()) {
-    test_support::runCommand({test_support::findTool("udevadm"), "trigger", "--action=change",
-                              "--subsystem-match=block"},
-                             std::chrono::seconds(20));
+    command.push_back("--subsystem-match=block");
   } else {
-    test_support::runCommand(
-        {test_support::findTool("udevadm"), "trigger", "--action=change", device},
-        std::chrono::seconds(20));
+    command.push_back(device);
   }
-  settle();
+  if (test_support::runCommand(command, std::chrono::seconds(20)).timedOut) {
+    settle();
+  }
 }
 
-inline void reloadRules() {
-  test_support::runCommand({test_support::findTool("udevadm"), "control", "--reload"},
-                           std::chrono::seconds(10));
+// Reloads the rules and re-runs them on the device until its database entry does (or, with
+// an empty value, does not) hold the property; udevd now and then handles the next event with
+// the rules it had before the reload. False when that never happens within about five seconds.
+inline bool applyRulesUntil(const std::string& device, const std::string& property,
+                            const std::string& value) {
+  const std::string wanted = property + "=" + value + "\n";
+  for (int attempt = 0; attempt < 25; ++attempt) {
+    test_support::runCommand({test_support::findTool("udevadm"), "control", "--reload"},
+                             std::chrono::seconds(10));
+    triggerChange(device);
+    const std::string properties =
+        "\n" + test_support::runCommand(
+                   {test_support::findTool("udevadm"), "info", "--query=property", device},
+                   std::chrono::seconds(10))
+                   .output;
+    const bool holds = properties.find("\n" + wanted) != std::string::npos;
+    const bool hasAny = properties.find("\n" + property + "=") != std::string::npos;
+    if (value.empty() ? !hasAny : holds) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  return false;
 }
 
 // udevd is the machine's own device manager: once started here it is left running for every

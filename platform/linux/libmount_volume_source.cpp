@@ -1,5 +1,6 @@
 #include "platform/linux/libmount_volume_source.h"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 
@@ -125,6 +126,20 @@ std::map<std::string, std::string> readUserOptions(const fs::path& utabPath) {
   return userOptions;
 }
 
+// The udev database entry of a device node: udevd replaces the file (a new inode) each time it
+// handles an event for the device, so an unchanged stamp means unchanged properties.
+std::optional<std::pair<bool, struct stat>> udevDatabaseEntry(const std::string& deviceName) {
+  struct stat node {};
+  if (::stat(("/dev/" + deviceName).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
+    return std::nullopt; // unknown: ask udev every time
+  }
+  const std::string entry = "/run/udev/data/b" + std::to_string(major(node.st_rdev)) + ":" +
+                            std::to_string(minor(node.st_rdev));
+  struct stat database {};
+  const bool exists = ::stat(entry.c_str(), &database) == 0;
+  return std::make_pair(exists, database);
+}
+
 } // namespace
 
 LibmountVolumeSource::LibmountVolumeSource() : LibmountVolumeSource(Options{}) {}
@@ -148,6 +163,7 @@ LibmountVolumeSource::readTable() {
   if (!table) {
     return std::nullopt;
   }
+  ++reading_;
   // Options such as x-gdu.hide never reach the kernel; mount(8) keeps them in utab.
   const auto userOptions = readUserOptions(options_.utabPath);
 
@@ -211,6 +227,8 @@ LibmountVolumeSource::readTable() {
     auto key = mount.target;
     mounts.insert_or_assign(std::move(key), std::move(mount));
   }
+  std::erase_if(udevCache_,
+                [this](const auto& cached) { return cached.second.reading != reading_; });
   return std::make_pair(std::move(mounts), std::move(visible));
 }
 
@@ -254,12 +272,38 @@ const LibmountVolumeSource::UdevFacts& LibmountVolumeSource::udevFor(Mount& moun
   if (facts.loaded) {
     return facts;
   }
-  facts.loaded = true;
   if (udev_ == nullptr || !mount.deviceName) {
+    facts.loaded = true;
     return facts;
   }
+  const auto entry = udevDatabaseEntry(*mount.deviceName);
+  if (!entry) {
+    facts = askUdev(*mount.deviceName);
+    return facts;
+  }
+  std::optional<UdevDatabaseStamp> stamp;
+  if (entry->first) {
+    const struct stat& file = entry->second;
+    stamp = UdevDatabaseStamp{static_cast<unsigned long long>(file.st_ino),
+                              static_cast<long long>(file.st_mtim.tv_sec) * 1000000000LL +
+                                  file.st_mtim.tv_nsec,
+                              static_cast<long long>(file.st_size)};
+  }
+  CachedUdevFacts& cached = udevCache_[*mount.deviceName];
+  if (!cached.facts.loaded || cached.stamp != stamp) {
+    cached.facts = askUdev(*mount.deviceName);
+    cached.stamp = stamp;
+  }
+  cached.reading = reading_;
+  facts = cached.facts;
+  return facts;
+}
+
+LibmountVolumeSource::UdevFacts LibmountVolumeSource::askUdev(const std::string& deviceName) const {
+  UdevFacts facts;
+  facts.loaded = true;
   std::unique_ptr<udev_device, DeviceDeleter> device(
-      udev_device_new_from_subsystem_sysname(udev_, "block", mount.deviceName->c_str()));
+      udev_device_new_from_subsystem_sysname(udev_, "block", deviceName.c_str()));
   if (!device) {
     return facts;
   }

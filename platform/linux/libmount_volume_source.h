@@ -63,12 +63,26 @@ class LibmountVolumeSource : public VolumeSource {
     UdevFacts udev;
   };
   using MountMap = std::map<std::string, Mount>;
+  // What udev said of a device, kept across readings while its database entry stays the same
+  // file: asking udev afresh for every device on every pass costs more than parsing the table.
+  struct UdevDatabaseStamp {
+    unsigned long long inode = 0;
+    long long modifiedNanoseconds = 0;
+    long long size = 0;
+    bool operator==(const UdevDatabaseStamp&) const = default;
+  };
+  struct CachedUdevFacts {
+    std::optional<UdevDatabaseStamp> stamp; // nothing: udev has no entry for the device
+    UdevFacts facts;
+    unsigned long reading = 0; // the last reading that used it
+  };
 
   // Every mount from a block device, keyed by path, and the visible paths in table order.
   std::optional<std::pair<MountMap, std::vector<std::string>>> readTable();
   Mount* findMount(const std::string& mountPath);
   const SysfsDiskInfo* diskFor(Mount& mount);
   const UdevFacts& udevFor(Mount& mount);
+  UdevFacts askUdev(const std::string& deviceName) const;
   std::optional<std::string> probeLabel(const Mount& mount) const;
 
   Options options_;
@@ -76,4 +90,6 @@ class LibmountVolumeSource : public VolumeSource {
   struct udev* udev_ = nullptr;
   std::mutex mutex_;
   MountMap mounts_;
+  std::map<std::string, CachedUdevFacts> udevCache_; // by device name
+  unsigned long reading_ = 0;
 };

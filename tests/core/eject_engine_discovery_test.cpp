@@ -317,20 +317,6 @@ TEST_F(EjectEngineDiscovery, Change_EachNotificationRebuildsOnceThenCallsOnTheMa
   EXPECT_EQ(rig.source.listCalls(), 6);
 }
 
-TEST_F(EjectEngineDiscovery, Change_QueuedRebuildDoesNothingOnceTheEngineIsGone) {
-  auto engine = rig.makeEngine();
-  bool called = false;
-  engine->setOnChange([&] { called = true; });
-  rig.monitor.fire();
-  engine.reset();
-  EXPECT_EQ(rig.monitor.stopCount(), 1);
-  EXPECT_FALSE(rig.monitor.fire());
-  const int passes = rig.source.listCalls();
-  rig.dispatcher.drainMain();
-  EXPECT_FALSE(called);
-  EXPECT_EQ(rig.source.listCalls(), passes);
-}
-
 // --- Names that are awkward to carry around ---
 
 TEST_F(EjectEngineDiscovery, OddNames_AreKeptByteForByteAndNonUtf8OnesSortWithoutHarm) {

@@ -201,15 +201,19 @@ TEST_F(EjectEngineEjection, EjectAll_WorksFromTheListTakenAtTheStartAndCompletes
   EXPECT_EQ(left, 0u);
 }
 
-TEST_F(EjectEngineEjection, Eject_QueuedWorkDoesNothingOnceTheEngineIsGone) {
+TEST_F(EjectEngineEjection, QueuedWorkAndNotificationsDoNothingOnceTheEngineIsGone) {
   rig.source.setVolumes({{"/media/a", FakeVolumeSource::external("A")},
                          {"/media/b", FakeVolumeSource::external("B")}});
   auto engine = rig.makeEngine();
   bool called = false;
+  engine->setOnChange([&] { called = true; });
   engine->eject(engine->volumes()[0], [&](EjectResult) { called = true; });
   engine->ejectAll([&](std::vector<EjectResult>) { called = true; });
   rig.dispatcher.drainBackground(); // both outcomes now wait on the main queue
+  rig.monitor.fire();               // and so does a rebuild
   engine.reset();
+  EXPECT_EQ(rig.monitor.stopCount(), 1);
+  EXPECT_FALSE(rig.monitor.fire());
   const int passes = rig.source.listCalls();
   rig.dispatcher.drainAll();
   EXPECT_FALSE(called);
@@ -268,7 +272,7 @@ class EjectEngineBackupTool : public EjectEngineEjection {
   PosixProcessRunner runner;
 };
 
-TEST_F(EjectEngineBackupTool, OnlyTheMarkerOnStandardOutputMeansRunningWhateverTheExitStatus) {
+TEST_F(EjectEngineBackupTool, OnlyTheMarkerOnStandardOutputMeansRunningAndAnUnusableToolUnknown) {
   EXPECT_EQ(askTool("cat '" + std::string(VARNELO_TEST_FIXTURES) + "/tmutil/status-running.txt'\n"),
             true);
   EXPECT_EQ(askTool("echo 'Backup session status:'; echo '    Running = 0;'\n"), false);
@@ -276,9 +280,7 @@ TEST_F(EjectEngineBackupTool, OnlyTheMarkerOnStandardOutputMeansRunningWhateverT
   EXPECT_EQ(askTool("exit 1\n"), false);
   EXPECT_EQ(askTool("echo 'Running = 1' >&2\n"), false); // standard error is not read
   EXPECT_EQ(askTool("printf 'Running = 1'; exit 5\n"), true);
-}
 
-TEST_F(EjectEngineBackupTool, MissingOrUnusableToolMeansUnknown) {
   rig.toolPath = rig.tools / "absent";
   EXPECT_EQ(rig.makeEngine()->backupIsRunning(), std::nullopt);
   rig.toolPath = rig.tools / "tmutil";

@@ -107,7 +107,7 @@ class LanguageEnvironmentTest : public ::testing::Test {
 
 using Languages = std::vector<std::string>;
 
-TEST_F(LanguageEnvironmentTest, LocaleNamesGiveTheRegionalThenTheBareLanguage) {
+TEST_F(LanguageEnvironmentTest, LocaleNamesGiveTheRegionalThenTheBareLanguageWhoseTableIsFound) {
   EXPECT_EQ(Localizer::languagesFromEnvironment(), Languages{}) << "nothing set";
   const std::pair<const char*, Languages> cases[] = {{"fr_FR.UTF-8", {"fr_FR", "fr"}},
                                                      {"de_DE@euro", {"de_DE", "de"}},
@@ -118,9 +118,15 @@ TEST_F(LanguageEnvironmentTest, LocaleNamesGiveTheRegionalThenTheBareLanguage) {
     ::setenv("LANG", lang, 1);
     EXPECT_EQ(Localizer::languagesFromEnvironment(), expected) << lang;
   }
+  TemporaryFolder folder;
+  writeFile(folder / "en.json", R"({"greeting": "Hello"})");
+  writeFile(folder / "fr.json", R"({"greeting": "Bonjour"})");
+  ::setenv("LANG", "fr_CH.UTF-8", 1);
+  EXPECT_EQ(Localizer({folder.path()}, Localizer::languagesFromEnvironment()).lookup("greeting"),
+            "Bonjour");
 }
 
-TEST_F(LanguageEnvironmentTest, LcAllWinsOverLcMessagesWhichWinsOverLangAndEmptyOnesAreSkipped) {
+TEST_F(LanguageEnvironmentTest, LanguageListThenLcAllThenLcMessagesThenLangWithoutRepeats) {
   ::setenv("LANG", "de_DE.UTF-8", 1);
   ::setenv("LC_MESSAGES", "fr_CA.UTF-8", 1);
   EXPECT_EQ(Localizer::languagesFromEnvironment(), (Languages{"fr_CA", "fr"}));
@@ -130,9 +136,6 @@ TEST_F(LanguageEnvironmentTest, LcAllWinsOverLcMessagesWhichWinsOverLangAndEmpty
   ::setenv("LANGUAGE", "", 1);
   ::unsetenv("LC_MESSAGES");
   EXPECT_EQ(Localizer::languagesFromEnvironment(), (Languages{"de_DE", "de"}));
-}
-
-TEST_F(LanguageEnvironmentTest, LanguageListComesFirstInItsOrderAndRepeatsAppearOnce) {
   ::setenv("LANGUAGE", "fr_BE:nl::de", 1);
   ::setenv("LANG", "en_GB.UTF-8", 1);
   EXPECT_EQ(Localizer::languagesFromEnvironment(),
@@ -140,15 +143,6 @@ TEST_F(LanguageEnvironmentTest, LanguageListComesFirstInItsOrderAndRepeatsAppear
   ::setenv("LANGUAGE", "fr_FR:fr", 1);
   ::setenv("LANG", "fr_FR.UTF-8", 1);
   EXPECT_EQ(Localizer::languagesFromEnvironment(), (Languages{"fr_FR", "fr"}));
-}
-
-TEST_F(LanguageEnvironmentTest, RegionalLocaleFindsTheBareLanguageTable) {
-  TemporaryFolder folder;
-  writeFile(folder / "en.json", R"({"greeting": "Hello"})");
-  writeFile(folder / "fr.json", R"({"greeting": "Bonjour"})");
-  ::setenv("LANG", "fr_CH.UTF-8", 1);
-  EXPECT_EQ(Localizer({folder.path()}, Localizer::languagesFromEnvironment()).lookup("greeting"),
-            "Bonjour");
 }
 
 // --- The program's own tables ----------------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include <QFontMetricsF>
 #include <QFrame>
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QToolButton>
@@ -80,13 +81,11 @@ VolumeRowView::VolumeRowView(const QRect& frame, const EjectableVolume& volume, 
   setGeometry(frame);
   const int width = frame.width();
   const int height = frame.height();
-  const QColor secondary = secondaryLabelColor(palette());
 
   iconSymbol_ = volume.isDiskImage ? QStringLiteral("opticaldisc.fill")
                                    : QStringLiteral("externaldrive.fill");
   iconView_ = new QLabel(this);
   iconView_->setAlignment(Qt::AlignCenter);
-  iconView_->setPixmap(Symbols::pixmap(iconSymbol_, 14, QFont::Normal, secondary));
 
   // Time Machine badge: its width follows its text; its place follows the name.
   int badgeWidth = 0;
@@ -106,9 +105,6 @@ VolumeRowView::VolumeRowView(const QRect& frame, const EjectableVolume& volume, 
     sizeLabel_ = new QLabel(sizeText, this);
     sizeLabel_->setTextFormat(Qt::PlainText);
     sizeLabel_->setFont(systemFont(11.5));
-    QPalette sizePalette = sizeLabel_->palette();
-    sizePalette.setColor(QPalette::WindowText, tertiaryLabelColor(palette()));
-    sizeLabel_->setPalette(sizePalette);
     sizeLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     sizeTextSize = sizeLabel_->sizeHint();
   }
@@ -146,12 +142,6 @@ VolumeRowView::VolumeRowView(const QRect& frame, const EjectableVolume& volume, 
   ejectButton_ = new QToolButton(this);
   ejectButton_->setAutoRaise(true);
   ejectButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
-  const QPixmap ejectImage =
-      Symbols::pixmap(QStringLiteral("eject.fill"), 12.5, QFont::Normal, secondary);
-  if (!ejectImage.isNull()) {
-    ejectButton_->setIcon(QIcon(ejectImage));
-    ejectButton_->setIconSize(ejectImage.deviceIndependentSize().toSize());
-  }
   ejectButton_->setToolTip(QString::fromStdString(L("eject.volume_action", volume.name)));
   ejectButton_->setAccessibleName(QString::fromStdString(L("eject.icon_accessibility")));
   ejectButton_->setGeometry(layout.ejectButton);
@@ -161,10 +151,35 @@ VolumeRowView::VolumeRowView(const QRect& frame, const EjectableVolume& volume, 
   separator_->setFrameShape(QFrame::HLine);
   separator_->setFrameShadow(QFrame::Plain);
   separator_->setLineWidth(1);
+  separator_->setGeometry(layout.separator);
+  applyThemeColours();
+}
+
+void VolumeRowView::applyThemeColours() {
+  const QColor secondary = secondaryLabelColor(palette());
+  iconView_->setPixmap(Symbols::pixmap(iconSymbol_, 14, QFont::Normal, secondary));
+  if (sizeLabel_ != nullptr) {
+    QPalette sizePalette = sizeLabel_->palette();
+    sizePalette.setColor(QPalette::WindowText, tertiaryLabelColor(palette()));
+    sizeLabel_->setPalette(sizePalette);
+  }
+  const QPixmap ejectImage =
+      Symbols::pixmap(QStringLiteral("eject.fill"), 12.5, QFont::Normal, secondary);
+  if (!ejectImage.isNull()) {
+    ejectButton_->setIcon(QIcon(ejectImage));
+    ejectButton_->setIconSize(ejectImage.deviceIndependentSize().toSize());
+  }
   QPalette separatorPalette = separator_->palette();
   separatorPalette.setColor(QPalette::WindowText, separatorColor(palette()));
   separator_->setPalette(separatorPalette);
-  separator_->setGeometry(layout.separator);
+}
+
+void VolumeRowView::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // A light/dark switch while the list stays as it is.
+  if (event->type() == QEvent::PaletteChange) {
+    applyThemeColours();
+  }
 }
 
 void VolumeRowView::ejectTapped() {

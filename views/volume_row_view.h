@@ -49,10 +49,16 @@ class VolumeRowView : public QWidget {
   QFrame* separator() const { return separator_; }
   const QString& iconSymbol() const { return iconSymbol_; }
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private slots:
   void ejectTapped();
 
  private:
+  // The icon, size text, eject image and separator take their colours from the theme.
+  void applyThemeColours();
+
   QToolButton* ejectButton_ = nullptr;
   QWidget* timeMachineBadge_ = nullptr;
   QLabel* iconView_ = nullptr;

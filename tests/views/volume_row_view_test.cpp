@@ -178,3 +178,24 @@ TEST(BadgeImageView, ClicksReachTheButtonBeneath) {
   QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, QPoint(20, 40));
   EXPECT_EQ(clicks.count(), 1) << "an ordinary label swallows the click";
 }
+
+TEST(VolumeRowView, ThemeSwitchRecoloursTheRowInPlace) {
+  QPalette light;
+  light.setColor(QPalette::Window, QColor(236, 236, 236));
+  light.setColor(QPalette::WindowText, QColor(20, 20, 20));
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(40, 40, 44));
+  dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+
+  QWidget list;
+  list.setPalette(light);
+  VolumeRowView row(QRect(0, 0, 400, 40), volume("USB"), &list);
+  const qint64 lightIcon = row.iconView()->pixmap().cacheKey();
+  const qint64 lightEject = row.ejectButton()->icon().cacheKey();
+
+  list.setPalette(dark); // what the application does on a light/dark switch
+  EXPECT_EQ(row.sizeLabel()->palette().color(QPalette::WindowText), tertiaryLabelColor(dark));
+  EXPECT_EQ(row.separator()->palette().color(QPalette::WindowText), separatorColor(dark));
+  EXPECT_NE(row.iconView()->pixmap().cacheKey(), lightIcon);
+  EXPECT_NE(row.ejectButton()->icon().cacheKey(), lightEject);
+}

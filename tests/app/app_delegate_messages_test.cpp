@@ -88,7 +88,7 @@ class Messages : public testing::Test {
 
 // --- sync and badges ---
 
-TEST_F(Messages, Sync_AnOfferWithTheMainWindowShownAlertsAtOnceThenClearsEveryBadge) {
+TEST_F(Messages, Sync_AnOfferWithTheMainWindowShownAlertsAtOnceClearsTheBadgesAndIsReportedHourly) {
   rig.launch(MessagesRig::offer("open", 7, "Version 2 fixes your disk"));
   bool unreadWhileShown = false;
   rig.app.alerts.setOnPresent([&](const Alert&) {
@@ -114,9 +114,21 @@ TEST_F(Messages, Sync_AnOfferWithTheMainWindowShownAlertsAtOnceThenClearsEveryBa
   EXPECT_FALSE(rig.client->pendingMessage);
   EXPECT_EQ(rig.store.object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{7}));
   ASSERT_EQ(rig.client->messageHistory().size(), 1u);
+
+  // The hourly timer checks again and reports the message as shown.
+  ASSERT_EQ(rig.requestsTo("/eject/v1/check").size(), 1u);
+  EXPECT_EQ(delegate().serverSyncTimer.interval(), 3600 * 1000);
+  delegate().serverSyncTimer.setInterval(1);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return rig.app.engineRig.dispatcher.pendingBackground() > 0; }, 5000));
+  delegate().serverSyncTimer.stop();
+  rig.settle();
+  const auto checks = rig.requestsTo("/eject/v1/check");
+  ASSERT_GE(checks.size(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(checks.back().body)["m"], 7);
 }
 
-TEST_F(Messages, Badges_OnlyAnOpenTicketShowsTheControlsAndOnlyAfterTheFirstAnswer) {
+TEST_F(Messages, Badges_OnlyAnOpenTicketShowsTheControlsButTheStatusMenuOffersAnyPendingMessage) {
   rig.launch(MessagesRig::offer("open", 0, ""));
   EXPECT_TRUE(delegate().messagesButton->isHidden());
   EXPECT_FALSE(delegate().appMessagesItem->isVisible());
@@ -140,13 +152,8 @@ TEST_F(Messages, Badges_OnlyAnOpenTicketShowsTheControlsAndOnlyAfterTheFirstAnsw
     EXPECT_TRUE(delegate().messagesBadge->isHidden());
     EXPECT_FALSE(rig.badge.unread());
   }
-}
 
-TEST_F(Messages, StatusMenu_OffersThePendingMessageAboveOpenWhateverTheTicketState) {
-  rig.launch(MessagesRig::offer("closed", 14, "Offered"));
-  rig.hideMainWindow();
-  rig.settle();
-
+  // The status menu offers the pending message above Open whatever the ticket state.
   std::unique_ptr<QMenu> menu(delegate().buildStatusMenu());
   QAction* item = actionTitled(*menu, L("messages.banner_title"));
   ASSERT_NE(item, nullptr);
@@ -160,23 +167,6 @@ TEST_F(Messages, StatusMenu_OffersThePendingMessageAboveOpenWhateverTheTicketSta
   EXPECT_TRUE(window()->isVisible());
   std::unique_ptr<QMenu> after(delegate().buildStatusMenu());
   EXPECT_EQ(actionTitled(*after, L("messages.banner_title")), nullptr);
-}
-
-TEST_F(Messages, Sync_TheHourlyTimerChecksAgainAndReportsTheShownMessage) {
-  rig.launch(MessagesRig::offer("open", 12, "First"));
-  rig.settle();
-  ASSERT_EQ(rig.requestsTo("/eject/v1/check").size(), 1u);
-  EXPECT_EQ(delegate().serverSyncTimer.interval(), 3600 * 1000);
-
-  delegate().serverSyncTimer.setInterval(1);
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return rig.app.engineRig.dispatcher.pendingBackground() > 0; }, 5000));
-  delegate().serverSyncTimer.stop();
-  rig.settle();
-
-  const auto checks = rig.requestsTo("/eject/v1/check");
-  ASSERT_GE(checks.size(), 2u);
-  EXPECT_EQ(nlohmann::json::parse(checks.back().body)["m"], 12);
 }
 
 // --- the window ---

@@ -131,6 +131,17 @@ TEST_F(SettingsView, ControlsSitAtTheirPlacesOnTheirCardsWithTheBuildsVersionAnd
   EXPECT_EQ(child<QLabel>("makerLine")->text().toStdString(), L("about.developed_by"));
   EXPECT_EQ(child<QAbstractButton>("websiteLink")->text(),
             QString::fromUtf8(build_config::websiteName));
+  // The link opens the maker's site; an invalid address opens nothing.
+  QTest::mouseClick(child("websiteLink"), Qt::LeftButton);
+  ASSERT_EQ(openedUrls.size(), 1u);
+  EXPECT_EQ(openedUrls[0], QUrl(QString::fromUtf8(build_config::websiteUrl)));
+
+  for (const char* address : {"not a web address", "", "https://exa mple.com"}) {
+    EXPECT_FALSE(rig.delegate->openWebsite(address)) << address;
+  }
+  EXPECT_EQ(openedUrls.size(), 1u);
+  EXPECT_TRUE(rig.delegate->openWebsite("https://example.com/"));
+  EXPECT_EQ(openedUrls.size(), 2u);
 
   // Children are stacked in creation order: the first card is below the disk-images switch.
   const QList<QWidget*> order = settings->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
@@ -329,20 +340,4 @@ TEST_F(SettingsView, LoginSwitchThatTheDesktopRefusesSnapsBackAndLogs) {
   EXPECT_EQ(rig.loginItem.unregisterCount(), 1);
   ASSERT_EQ(logLines.size(), 2u);
   EXPECT_EQ(logLines[1], loginLogPrefix + "not allowed");
-}
-
-// --- the site link ---
-
-TEST_F(SettingsView, LinkOpensTheMakersSiteAndAnInvalidAddressOpensNothing) {
-  launch();
-  QTest::mouseClick(child("websiteLink"), Qt::LeftButton);
-  ASSERT_EQ(openedUrls.size(), 1u);
-  EXPECT_EQ(openedUrls[0], QUrl(QString::fromUtf8(build_config::websiteUrl)));
-
-  for (const char* address : {"not a web address", "", "https://exa mple.com"}) {
-    EXPECT_FALSE(rig.delegate->openWebsite(address)) << address;
-  }
-  EXPECT_EQ(openedUrls.size(), 1u);
-  EXPECT_TRUE(rig.delegate->openWebsite("https://example.com/"));
-  EXPECT_EQ(openedUrls.size(), 2u);
 }

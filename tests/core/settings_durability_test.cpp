@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "core/settings_store.h"
+#include "core/support/message_history.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {
@@ -75,38 +76,76 @@ bool corruptFileKeptAside(const std::filesystem::path& folder) {
   return false;
 }
 
+class SettingsDurability : public ::testing::Test {
+ protected:
+  // Kills writers of 1, 2, 3... in turn; after each, the newest value read back must be the one
+  // stored before that writer's unfinished write or the one it was writing.
+  void killWritersAndCheck(const std::function<bool(std::int64_t)>& write,
+                           const std::function<std::optional<std::int64_t>()>& readNewest) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("random seed " + std::to_string(seed));
+    std::mt19937 random{seed};
+    std::int64_t stored = 0; // what the file held before this round; 0: nothing yet
+    for (int round = 0; round < kills; ++round) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      // Up to 30 ms: from before the first write (process start-up) to several writes in.
+      const auto delay =
+          std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random));
+      const auto writer = runAndKill(stored + 1, delay, write);
+      ASSERT_TRUE(WIFSIGNALED(writer.status) && WTERMSIG(writer.status) == SIGKILL)
+          << "the writer ended by itself";
+
+      const std::int64_t old = writer.lastConfirmed.value_or(stored);
+      const auto found = readNewest();
+      if (old == 0 && !found) {
+        continue; // killed before its first write finished
+      }
+      ASSERT_TRUE(found) << "the file lost the value";
+      ASSERT_TRUE(*found == old || *found == old + 1)
+          << "found " << *found << ", expected " << old << " or " << old + 1;
+      ASSERT_FALSE(corruptFileKeptAside(folder.path()));
+      stored = *found;
+    }
+    // The writers got far enough to be killed amid writes, not only while starting.
+    EXPECT_GE(stored, kills / 10);
+  }
+
+  TemporaryFolder folder;
+  std::filesystem::path file = folder / "defaults.plist";
+};
+
 } // namespace
 
-TEST(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
-  TemporaryFolder folder;
-  const std::filesystem::path file = folder / "defaults.plist";
-  const unsigned seed = std::random_device{}();
-  SCOPED_TRACE("random seed " + std::to_string(seed));
-  std::mt19937 random{seed};
-  std::int64_t stored = 0; // what the file held before this round; 0: nothing yet
-  for (int round = 0; round < kills; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    // Up to 30 ms: from before the first write (process start-up) to several writes in.
-    const auto delay =
-        std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random));
-    const auto writer = runAndKill(stored + 1, delay, [&](std::int64_t value) {
-      return SettingsStore(file).set(counterKey, value);
-    });
-    ASSERT_TRUE(WIFSIGNALED(writer.status) && WTERMSIG(writer.status) == SIGKILL)
-        << "the writer ended by itself";
+TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
+  killWritersAndCheck(
+      [this](std::int64_t value) { return SettingsStore(file).set(counterKey, value); },
+      [this]() -> std::optional<std::int64_t> {
+        const auto value = SettingsStore(file).object(counterKey);
+        if (!value) {
+          return std::nullopt;
+        }
+        const auto* number = value->as<std::int64_t>();
+        EXPECT_NE(number, nullptr) << "the value is no longer an integer";
+        return number != nullptr ? *number : -1;
+      });
+}
 
-    const std::int64_t old = writer.lastConfirmed.value_or(stored);
-    const auto value = SettingsStore(file).object(counterKey);
-    if (old == 0 && !value) {
-      continue; // killed before its first write finished
-    }
-    ASSERT_TRUE(value && value->is<std::int64_t>()) << "the file lost the value";
-    const std::int64_t found = *value->as<std::int64_t>();
-    ASSERT_TRUE(found == old || found == old + 1)
-        << "found " << found << ", expected " << old << " or " << old + 1;
-    ASSERT_FALSE(corruptFileKeptAside(folder.path()));
-    stored = found;
-  }
-  // The writers got far enough to be killed amid writes, not only while starting.
-  EXPECT_GE(stored, kills / 10);
+TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewMessageHistory) {
+  const auto now = std::chrono::system_clock::now();
+  killWritersAndCheck(
+      [this, now](std::int64_t id) {
+        SettingsStore store(file);
+        MessageHistory(store).archive(id, "message " + std::to_string(id), now);
+        return true;
+      },
+      [this, now]() -> std::optional<std::int64_t> {
+        SettingsStore reader(file);
+        const auto entries = MessageHistory(reader).entries(now);
+        if (entries.empty()) {
+          return std::nullopt;
+        }
+        EXPECT_EQ(entries.front().body, "message " + std::to_string(entries.front().id));
+        EXPECT_LE(entries.size(), MessageHistory::maxEntries);
+        return entries.front().id;
+      });
 }

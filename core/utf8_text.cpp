@@ -104,3 +104,12 @@ std::string leadingCharacters(std::string_view text, std::size_t count) {
   // On UTF-8 text the iterator's positions are byte offsets.
   return std::string(text.substr(0, static_cast<std::size_t>(end)));
 }
+
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  const auto last = text.find_last_not_of(" \t\r");
+  return text.substr(first, last - first + 1);
+}

@@ -18,3 +18,6 @@ std::string replacingInvalidUtf8(std::string_view bytes);
 // The first `count` characters as the user perceives them (grapheme clusters) of well-formed
 // UTF-8 text; the whole text when it is shorter.
 std::string leadingCharacters(std::string_view text, std::size_t count);
+
+// The text without the spaces, tabs and carriage returns at either end (lines of config files).
+std::string_view trimmed(std::string_view text);

@@ -7,16 +7,9 @@
 
 #include <uuid/uuid.h>
 
-namespace {
+#include "core/utf8_text.h"
 
-std::string_view trimmed(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
+namespace {
 
 // os-release values are shell-style: bare, or quoted with backslash escapes.
 std::string unquoted(std::string_view value) {

@@ -13,16 +13,9 @@
 #include <system_error>
 #include <utility>
 
-namespace {
+#include "core/utf8_text.h"
 
-std::string_view trimmed(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
+namespace {
 
 bool equalsIgnoringCase(std::string_view left, std::string_view right) {
   if (left.size() != right.size()) {

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,29 +48,44 @@ inline bool isMountPoint(const std::filesystem::path& path) {
 }
 
 // An ext4 image with one known file, attached to a loop device (without auto-clear, so that
-// the ejector's own detach is what frees it) and mounted in a folder beside it.
+// the ejector's own detach is what frees it) and mounted in a folder beside it. Any label (or
+// none) and any folder name: it detaches only its own loop device, never a number another test
+// has reused meanwhile.
 class LoopVolume {
  public:
   static constexpr const char* fileName = "kept.txt";
 
-  // Nothing, with the reason in whyNot, where the machine does not allow it.
+  // Nothing, with the reason in whyNot, where the machine does not allow it. The mount folder
+  // is named after the label.
   static std::unique_ptr<LoopVolume> create(const std::filesystem::path& folder,
                                             const std::string& label, std::string& whyNot) {
+    return create(folder, label, label, whyNot);
+  }
+
+  // An empty label formats the image without one.
+  static std::unique_ptr<LoopVolume> create(const std::filesystem::path& folder,
+                                            const std::string& label, const std::string& folderName,
+                                            std::string& whyNot) {
     if (geteuid() != 0) {
       whyNot = "loop devices need root";
       return nullptr;
     }
+    static int serial = 0;
     auto volume = std::unique_ptr<LoopVolume>(new LoopVolume());
-    volume->image_ = folder / (label + ".img");
-    volume->mountPath_ = folder / label;
-    volume->content_ = "written on " + label + "\n";
+    volume->image_ = folder / ("volume-" + std::to_string(serial++) + ".img");
+    volume->mountPath_ = folder / folderName;
+    volume->content_ = "written on " + folderName + "\n";
     std::error_code error;
     std::filesystem::create_directories(volume->mountPath_, error);
     { std::ofstream(volume->image_).flush(); }
-    std::filesystem::resize_file(volume->image_, 16 << 20, error);
-    if (error || test_bus::runCommand(
-                     {"/sbin/mkfs.ext4", "-q", "-F", "-L", label, volume->image_.string()}) != 0) {
-      whyNot = "mkfs.ext4 failed (package e2fsprogs)";
+    std::filesystem::resize_file(volume->image_, 8 << 20, error);
+    std::vector<std::string> format{"/sbin/mkfs.ext4", "-q", "-F"};
+    if (!label.empty()) {
+      format.insert(format.end(), {"-L", label});
+    }
+    format.push_back(volume->image_.string());
+    if (error || test_bus::runCommand(format) != 0) {
+      whyNot = "mkfs.ext4 failed for label '" + label + "' (package e2fsprogs)";
       return nullptr;
     }
     const auto device =
@@ -79,8 +95,7 @@ class LoopVolume {
       return nullptr;
     }
     volume->device_ = device->substr(0, device->find('\n'));
-    if (test_bus::runCommand(
-            {"/bin/mount", "-t", "ext4", volume->device_, volume->mountPath_.string()}) != 0) {
+    if (::mount(volume->device_.c_str(), volume->mountPath_.c_str(), "ext4", 0, nullptr) != 0) {
       whyNot = "mount of " + volume->device_ + " failed";
       return nullptr;
     }
@@ -90,20 +105,29 @@ class LoopVolume {
   }
 
   ~LoopVolume() {
-    if (isMountPoint(mountPath_)) {
+    if (mounted()) {
       umount2(mountPath_.c_str(), MNT_DETACH);
     }
     if (attached()) {
       test_bus::runCommand({"/sbin/losetup", "--detach", device_});
     }
   }
+  LoopVolume(const LoopVolume&) = delete;
+  LoopVolume& operator=(const LoopVolume&) = delete;
 
   const std::filesystem::path& image() const { return image_; }
   const std::filesystem::path& mountPath() const { return mountPath_; }
   const std::string& device() const { return device_; }
   std::string label() const { return mountPath_.filename().string(); }
 
-  bool mounted() const { return isMountPoint(mountPath_); }
+  // A file system of its own at the mount folder. (The mount table escapes spaces and other
+  // bytes in paths; comparing devices needs no unescaping.)
+  bool mounted() const {
+    struct stat folder {};
+    struct stat parent {};
+    return ::stat(mountPath_.c_str(), &folder) == 0 &&
+           ::stat(mountPath_.parent_path().c_str(), &parent) == 0 && folder.st_dev != parent.st_dev;
+  }
 
   // Still bound to our image (the number may already serve another test's image).
   bool attached() const {
@@ -121,6 +145,9 @@ class LoopVolume {
     udev_daemon::settle();
     return test_bus::waitUntil([&] { return !attached(); }, std::chrono::seconds(5));
   }
+
+  // Unmounted behind everyone's back, the loop device left attached.
+  bool unmountBehindTheBack() const { return umount2(mountPath_.c_str(), 0) == 0; }
 
   // The image checks clean and still holds the file written on it.
   bool imageIntact() const {

@@ -62,7 +62,11 @@ void QtDisplayEnvironment::keepOutOfTaskbar(QWidget* window, bool keepOut) {
   if (window == nullptr || x11 == nullptr || window->isVisible()) {
     return;
   }
+  // Other platforms (offscreen, for one) may still answer as X11 but have no connection.
   xcb_connection_t* connection = x11->connection();
+  if (connection == nullptr || QGuiApplication::platformName() != QLatin1String("xcb")) {
+    return;
+  }
   const auto handle = static_cast<xcb_window_t>(window->winId());
   const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
   const xcb_atom_t skipped[] = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),

@@ -79,15 +79,11 @@ class OddNamesTrayMenuOnLoopDevices : public testing::Test {
     if (!privateMounts_.error().empty()) {
       GTEST_SKIP() << privateMounts_.error();
     }
-    for (const auto& name : odd_volume::oddNames()) {
-      std::string whyNot;
-      auto volume = odd_volume::OddVolume::create(folder_.path(), name.label, name.folder, whyNot);
-      if (!volume) {
-        GTEST_SKIP() << whyNot;
-      }
-      volumes_.push_back(std::move(volume));
+    std::string whyNot;
+    volumes_ = odd_volume::createOddVolumes(folder_.path(), whyNot);
+    if (volumes_.empty()) {
+      GTEST_SKIP() << whyNot;
     }
-    udev_daemon::settle();
   }
 
   bool listed(const std::filesystem::path& mountPath) {

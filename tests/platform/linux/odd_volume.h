@@ -40,4 +40,20 @@ inline std::vector<OddName> oddNames() {
 
 using OddVolume = test_volumes::LoopVolume;
 
+// One volume per odd name, in the order of oddNames(), mounted in `folder`; none, with the
+// reason in whyNot, where the machine does not allow them all.
+inline std::vector<std::unique_ptr<OddVolume>> createOddVolumes(const std::filesystem::path& folder,
+                                                                std::string& whyNot) {
+  std::vector<std::unique_ptr<OddVolume>> volumes;
+  for (const auto& name : oddNames()) {
+    auto volume = OddVolume::create(folder, name.label, name.folder, whyNot);
+    if (!volume) {
+      return {};
+    }
+    volumes.push_back(std::move(volume));
+  }
+  udev_daemon::settle();
+  return volumes;
+}
+
 } // namespace odd_volume

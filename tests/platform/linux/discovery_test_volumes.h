@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/linux/udev_daemon.h"
 #include "tests/support/run_command.h"
 
 namespace discovery_test {
@@ -30,6 +31,10 @@ using test_support::runCommand;
 class PrivateMountNamespace {
  public:
   PrivateMountNamespace() {
+    if (geteuid() != 0) {
+      error_ = "loop devices and mounts need root";
+      return;
+    }
     original_ = open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC);
     if (original_ < 0 || unshare(CLONE_NEWNS) != 0) {
       error_ = std::string("cannot make a private mount namespace: ") + std::strerror(errno);
@@ -86,7 +91,9 @@ class LoopImage {
     device_ = attached.output.substr(0, attached.output.find('\n'));
     if (!mountNow()) {
       error_ = std::string("mount failed: ") + std::strerror(errno);
+      return;
     }
+    udev_daemon::waitUntilProbed(device_);
   }
   ~LoopImage() {
     unmountNow();

@@ -101,6 +101,7 @@ class LoopVolume {
     }
     std::ofstream(volume->mountPath_ / fileName) << volume->content_;
     sync();
+    udev_daemon::waitUntilProbed(volume->device_);
     return volume;
   }
 

@@ -69,6 +69,40 @@ inline bool applyRulesUntil(const std::string& device, const std::string& proper
   return false;
 }
 
+// The UUID of the file system on the device, read by libblkid from the device itself; empty
+// when it has none.
+inline std::string fileSystemUuid(const std::string& device) {
+  const auto output = test_support::runCommand({test_support::findTool("blkid"), "-p", "-s", "UUID",
+                                                "-o", "value", device},
+                                               std::chrono::seconds(10))
+                          .output;
+  return output.substr(0, output.find('\n'));
+}
+
+// Waits, at most five seconds, until udev's database describes the file system now on the
+// device (its UUID, as libblkid reads it from the device itself). A loop number another test
+// has just let go keeps the old image's label there until udevd has handled the attach.
+inline void waitUntilProbed(const std::string& device) {
+  if (!answers()) {
+    return; // no database: the label comes from libblkid
+  }
+  const std::string uuid = fileSystemUuid(device);
+  if (uuid.empty()) {
+    return;
+  }
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    settle();
+    const auto properties = test_support::runCommand({test_support::findTool("udevadm"), "info",
+                                                      "--query=property", device},
+                                                     std::chrono::seconds(10))
+                                .output;
+    if (properties.find("ID_FS_UUID=" + uuid + "\n") != std::string::npos) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
 // udevd is the machine's own device manager: once started here it is left running for every
 // later test, since tests running beside this one may rely on it. False when it cannot run
 // (not root, or not installed).

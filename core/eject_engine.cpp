@@ -342,7 +342,9 @@ void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completio
       }
       EjectEngine& engine = **self;
       engine.volumes_ = engine.listExternalVolumes();
-      EjectResult result{std::move(volume), success, std::nullopt};
+      EjectResult result;
+      result.volume = std::move(volume);
+      result.success = success;
       if (!success) {
         result.message = L("eject.retained_message");
       }

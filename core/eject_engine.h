@@ -36,8 +36,16 @@ class EjectEngine {
  public:
   struct EjectResult {
     EjectableVolume volume;
+    // No mount of the device remains.
     bool success = false;
-    std::optional<std::string> message; // on failure, the localised retained-volume text
+    // On failure, the localised retained-volume text; when partial, what was left undone.
+    std::optional<std::string> message;
+    // Why, localised, for the alert's detail and the command line: the programs holding the
+    // volume, a refusal, the system's own message. May be empty.
+    std::string detail;
+    // Unmounted, so the data is safe, but the drive was not powered off or the encrypted
+    // container not locked.
+    bool partial = false;
   };
   using EjectCompletion = std::function<void(EjectResult)>;
   using BatchCompletion = std::function<void(std::vector<EjectResult>)>;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // One mounted volume the user may eject. Equal by id (its mount path) alone.
 struct EjectableVolume {
@@ -11,6 +12,13 @@ struct EjectableVolume {
   std::string sizeText;
   bool isDiskImage = false;
   bool isTimeMachine = false;
+  // The block device behind the volume ("/dev/sdb1", "/dev/loop3"); empty when unknown.
+  std::string device;
+  // Every mount point of that device, shortest first; id is the first one.
+  std::vector<std::string> mountPaths;
+  // The root could not be read, so nobody can tell whether it holds backups; protected like
+  // a backup volume while protection is on.
+  bool backupUnknown = false;
 
   friend bool operator==(const EjectableVolume& left, const EjectableVolume& right) {
     return left.id == right.id;

@@ -10,11 +10,17 @@
 namespace {
 
 EjectableVolume disk(const std::string& name, bool timeMachine = false) {
-  return EjectableVolume{"/media/" + name, name, "/media/" + name, "16 GB", false, timeMachine};
+  EjectableVolume volume;
+  volume.id = "/media/" + name;
+  volume.name = name;
+  volume.isTimeMachine = timeMachine;
+  return volume;
 }
 
 EjectableVolume image(const std::string& name) {
-  return EjectableVolume{"/media/" + name, name, "/media/" + name, "1 GB", true, false};
+  EjectableVolume volume = disk(name);
+  volume.isDiskImage = true;
+  return volume;
 }
 
 std::string mixed(const char* disks, std::int64_t diskCount, const char* images,

@@ -10,7 +10,12 @@
 namespace {
 
 EjectableVolume volume(const std::string& name, const std::string& path) {
-  return EjectableVolume{path, name, path, "16 GB", false, false};
+  EjectableVolume volume;
+  volume.id = path;
+  volume.name = name;
+  volume.url = path;
+  volume.sizeText = "16 GB";
+  return volume;
 }
 
 } // namespace

@@ -5,10 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -24,92 +22,59 @@
 
 namespace {
 
-constexpr int kills = 200;
-constexpr const char* counterKey = "VEDurabilityCounter";
+using Write = std::function<bool(std::int64_t)>;
+using ReadNewest = std::function<std::optional<std::int64_t>()>;
 
-// Runs write(n) for n = first, first + 1, ... in a child process, which reports each finished
-// write on a pipe, and kills it with SIGKILL after a random delay. Returns the last value the
-// child reported as written, or nothing when it reported none.
-struct KilledWriter {
-  std::optional<std::int64_t> lastConfirmed;
-  int status = 0;
-};
-
-KilledWriter runAndKill(std::int64_t first, std::chrono::microseconds delay,
-                        const std::function<bool(std::int64_t)>& write) {
-  int channel[2];
-  if (::pipe2(channel, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe: " << std::strerror(errno);
-    return {};
-  }
-  const pid_t child = ::fork();
-  if (child == 0) {
+// Kills writers of 1, 2, 3... in turn, each with SIGKILL after up to 30 ms (from start-up to
+// several writes in); the child reports every finished write on a pipe.
+void killWritersAndCheck(const std::filesystem::path& folder, const Write& write,
+                         const ReadNewest& readNewest) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("random seed " + std::to_string(seed));
+  std::mt19937 random{seed};
+  std::int64_t stored = 0; // what the file held before this round; 0: nothing yet
+  for (int round = 0; round < 200; ++round) {
+    int channel[2];
+    ASSERT_EQ(::pipe2(channel, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      for (std::int64_t value = stored + 1;; ++value) {
+        if (!write(value) || ::write(channel[1], &value, sizeof value) != sizeof value) {
+          ::_exit(3);
+        }
+      }
+    }
+    ::close(channel[1]);
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::int64_t confirmed = stored;
+    for (std::int64_t value = 0; ::read(channel[0], &value, sizeof value) == sizeof value;) {
+      confirmed = value;
+    }
     ::close(channel[0]);
-    for (std::int64_t value = first;; ++value) {
-      if (!write(value)) {
-        ::_exit(3);
-      }
-      if (::write(channel[1], &value, sizeof value) != sizeof value) {
-        ::_exit(4);
-      }
-    }
-  }
-  ::close(channel[1]);
-  std::this_thread::sleep_for(delay);
-  ::kill(child, SIGKILL);
-  KilledWriter result;
-  ::waitpid(child, &result.status, 0);
-  std::int64_t value = 0;
-  while (::read(channel[0], &value, sizeof value) == sizeof value) {
-    result.lastConfirmed = value;
-  }
-  ::close(channel[0]);
-  return result;
-}
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "round " << round;
 
-bool corruptFileKeptAside(const std::filesystem::path& folder) {
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    if (entry.path().filename().string().find(".corrupt-") != std::string::npos) {
-      return true;
+    const auto found = readNewest();
+    if (confirmed == 0 && !found) {
+      continue; // killed before its first write finished
     }
+    ASSERT_TRUE(found) << "round " << round << ": the file lost the value";
+    ASSERT_TRUE(*found == confirmed || *found == confirmed + 1)
+        << "round " << round << ": found " << *found << ", expected " << confirmed << " or "
+        << confirmed + 1;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      ASSERT_EQ(entry.path().string().find(".corrupt-"), std::string::npos);
+    }
+    stored = *found;
   }
-  return false;
+  EXPECT_GE(stored, 20) << "the writers were only ever killed while starting";
 }
 
 class SettingsDurability : public ::testing::Test {
  protected:
-  // Kills writers of 1, 2, 3... in turn; after each, the newest value read back must be the one
-  // stored before that writer's unfinished write or the one it was writing.
-  void killWritersAndCheck(const std::function<bool(std::int64_t)>& write,
-                           const std::function<std::optional<std::int64_t>()>& readNewest) {
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("random seed " + std::to_string(seed));
-    std::mt19937 random{seed};
-    std::int64_t stored = 0; // what the file held before this round; 0: nothing yet
-    for (int round = 0; round < kills; ++round) {
-      SCOPED_TRACE("round " + std::to_string(round));
-      // Up to 30 ms: from before the first write (process start-up) to several writes in.
-      const auto delay =
-          std::chrono::microseconds(std::uniform_int_distribution<int>(0, 30000)(random));
-      const auto writer = runAndKill(stored + 1, delay, write);
-      ASSERT_TRUE(WIFSIGNALED(writer.status) && WTERMSIG(writer.status) == SIGKILL)
-          << "the writer ended by itself";
-
-      const std::int64_t old = writer.lastConfirmed.value_or(stored);
-      const auto found = readNewest();
-      if (old == 0 && !found) {
-        continue; // killed before its first write finished
-      }
-      ASSERT_TRUE(found) << "the file lost the value";
-      ASSERT_TRUE(*found == old || *found == old + 1)
-          << "found " << *found << ", expected " << old << " or " << old + 1;
-      ASSERT_FALSE(corruptFileKeptAside(folder.path()));
-      stored = *found;
-    }
-    // The writers got far enough to be killed amid writes, not only while starting.
-    EXPECT_GE(stored, kills / 10);
-  }
-
   TemporaryFolder folder;
   std::filesystem::path file = folder / "defaults.plist";
 };
@@ -118,9 +83,10 @@ class SettingsDurability : public ::testing::Test {
 
 TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
   killWritersAndCheck(
-      [this](std::int64_t value) { return SettingsStore(file).set(counterKey, value); },
+      folder.path(),
+      [this](std::int64_t value) { return SettingsStore(file).set("VEDurabilityCounter", value); },
       [this]() -> std::optional<std::int64_t> {
-        const auto value = SettingsStore(file).object(counterKey);
+        const auto value = SettingsStore(file).object("VEDurabilityCounter");
         if (!value) {
           return std::nullopt;
         }
@@ -133,6 +99,7 @@ TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
 TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewMessageHistory) {
   const auto now = std::chrono::system_clock::now();
   killWritersAndCheck(
+      folder.path(),
       [this, now](std::int64_t id) {
         SettingsStore store(file);
         MessageHistory(store).archive(id, "message " + std::to_string(id), now);

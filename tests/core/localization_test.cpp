@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -104,43 +103,29 @@ const std::filesystem::path sourceRoot = std::filesystem::path(VARNELO_TEST_FIXT
 
 // How many arguments a text takes: "{}" each take the next one, "{N}" the N-th.
 std::size_t argumentsOf(const std::string& text) {
-  std::size_t automatic = 0;
-  std::size_t numbered = 0;
+  std::size_t automatic = 0, numbered = 0;
   static const std::regex placeholder(R"(\{(\d*)[^{}]*\})");
   for (std::sregex_iterator match(text.begin(), text.end(), placeholder), end; match != end;
        ++match) {
-    if ((*match)[1].length() == 0) {
-      ++automatic;
-    } else {
-      numbered = std::max<std::size_t>(numbered, std::stoul((*match)[1]) + 1);
-    }
+    numbered =
+        std::max<std::size_t>(numbered, (*match)[1].length() ? std::stoul((*match)[1]) + 1 : 0);
+    automatic += (*match)[1].length() == 0 ? 1 : 0;
   }
   return std::max(automatic, numbered);
 }
 
-// Every key the sources look up: key-shaped string literals of a group the tables use, outside
-// comments and symbol names (those go through QStringLiteral, never through the tables).
+// Every key the sources look up: key-shaped literals of a group the tables use. Comments and
+// symbol names (QStringLiteral) match the first alternatives and are skipped.
 std::set<std::string> keysInSources(const std::set<std::string>& groups) {
-  static const std::regex literal(R"re((QStringLiteral\()?"([a-z]+)\.([a-z_.]+)")re");
+  static const std::regex pattern(R"re(//.*|QStringLiteral\("[^"]*"|"(([a-z]+)\.[a-z_.]+)")re");
   std::set<std::string> keys;
   for (const char* folder : {"core", "platform", "views", "app"}) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(sourceRoot / folder)) {
-      const auto extension = entry.path().extension();
-      if (extension != ".cpp" && extension != ".h") {
-        continue;
-      }
-      std::ifstream source(entry.path());
-      for (std::string line; std::getline(source, line);) {
-        const auto start = line.find_first_not_of(" \t");
-        if (start != std::string::npos &&
-            (line.compare(start, 2, "//") == 0 || line[start] == '*')) {
-          continue;
-        }
-        for (std::sregex_iterator match(line.begin(), line.end(), literal), end; match != end;
-             ++match) {
-          if (!(*match)[1].matched && groups.contains((*match)[2])) {
-            keys.insert((*match)[2].str() + "." + (*match)[3].str());
-          }
+      const std::string text = readFile(entry.path());
+      for (std::sregex_iterator match(text.begin(), text.end(), pattern), end; match != end;
+           ++match) {
+        if ((*match)[1].matched && groups.contains((*match)[2])) {
+          keys.insert((*match)[1]);
         }
       }
     }

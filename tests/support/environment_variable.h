@@ -5,27 +5,16 @@
 #include <optional>
 #include <string>
 
-// Sets (or, with a null value, removes) one environment variable for the life of the object,
-// then puts back what was there before.
+// Sets (or, with a null value, removes) one environment variable for the life of the object.
 class EnvironmentVariable {
  public:
   EnvironmentVariable(const char* name, const char* value) : name_(name) {
     if (const char* old = ::getenv(name)) {
       old_ = old;
     }
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
+    value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
   }
-  ~EnvironmentVariable() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
+  ~EnvironmentVariable() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
   EnvironmentVariable(const EnvironmentVariable&) = delete;
   EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
 

@@ -1,7 +1,6 @@
 // Linked into every test executable: each test process gets configuration and data homes of
 // its own, so cases that ctest runs in parallel never share a settings file, and nothing
-// touches the real user's files.
-
+// touches the real user's files. The one place tests set these homes.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -11,32 +10,23 @@
 
 namespace {
 
-class IsolatedHomes {
- public:
+struct IsolatedHomes {
   IsolatedHomes() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "varnelo-test-home-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      return;
+    std::string pattern = (std::filesystem::temp_directory_path() / "varnelo-home-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) {
+      root = pattern;
+      setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+      setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
     }
-    root_ = pattern;
-    owner_ = getpid();
-    setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
   }
   ~IsolatedHomes() {
-    // A forked child that exits must not take its parent's homes with it.
-    if (!root_.empty() && getpid() == owner_) {
-      std::error_code ignored;
-      std::filesystem::remove_all(root_, ignored);
+    std::error_code ignored;
+    if (!root.empty() && getpid() == owner) { // a forked child must not take its parent's homes
+      std::filesystem::remove_all(root, ignored);
     }
   }
-  IsolatedHomes(const IsolatedHomes&) = delete;
-  IsolatedHomes& operator=(const IsolatedHomes&) = delete;
-
- private:
-  std::filesystem::path root_;
-  pid_t owner_ = 0;
+  std::filesystem::path root;
+  pid_t owner = getpid();
 };
 
 const IsolatedHomes isolatedHomes;

@@ -21,49 +21,29 @@ namespace {
 
 using Languages = std::vector<std::string>;
 
-class LocalizerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    writeFile(folder_ / "en.json",
-              R"({"greeting": "Hello", "only.english": "English only", "volume": "Eject “{}”",
-                  "count": "{} volumes", "pair": "{} and {}", "percent": "100% sure about {}",
-                  "broken": "Broken {", "too.many": "{} and {} and {}", "typed": "{:d} items"})");
-    writeFile(folder_ / "fr.json", R"({"greeting": "Bonjour", "pair": "{1} puis {0}",
-                                       "count": 12, "volume": null})");
-    writeFile(folder_ / "de.json", R"({"greeting": "Hallo", )"); // malformed
-    writeFile(later_ / "it.json", R"({"greeting": "Ciao", "only.english": "no fallback"})");
-  }
-
-  std::string lookup(Languages languages, const char* key) const {
-    return Localizer({empty_.path(), folder_.path(), later_.path()}, std::move(languages))
-        .lookup(key);
-  }
-
-  TemporaryFolder empty_, folder_, later_;
-};
-
-TEST_F(LocalizerTest, LanguagesInOrderThenEnglishThenTheKeyFromTheFirstFolderHoldingTables) {
+TEST(Localizer, LanguagesInOrderThenEnglishThenTheKeyAndArgumentsNeverReadAsFormats) {
+  TemporaryFolder empty, folder, later;
+  writeFile(folder / "en.json", R"({"greeting": "Hello", "only.english": "English only",
+      "volume": "Eject “{}”", "count": "{} volumes", "percent": "100% sure about {}",
+      "broken": "Broken {", "too.many": "{} and {} and {}", "typed": "{:d} items"})");
+  writeFile(folder / "fr.json", R"({"greeting": "Bonjour", "pair": "{1} puis {0}",
+                                    "count": 12, "volume": null})");
+  writeFile(folder / "de.json", R"({"greeting": "Hallo", )"); // malformed
+  writeFile(folder / "nl.json", R"(["greeting", "Hallo"])");  // not an object
+  writeFile(later / "it.json", R"({"greeting": "Ciao"})");    // only the first folder counts
+  const auto in = [&](Languages languages) {
+    return Localizer({empty.path(), folder.path(), later.path()}, std::move(languages));
+  };
   const std::tuple<Languages, const char*, const char*> rows[] = {
       {{"fr"}, "greeting", "Bonjour"},        {{"fr"}, "only.english", "English only"},
       {{"fr"}, "no.such.key", "no.such.key"}, {{"it", "fr"}, "greeting", "Bonjour"},
       {{"it"}, "greeting", "Hello"},          {{"de", "fr"}, "greeting", "Bonjour"},
-      {{"fr"}, "count", "{} volumes"},        {{"fr"}, "volume", "Eject “{}”"}};
+      {{"nl", "fr"}, "greeting", "Bonjour"},  {{"fr"}, "count", "{} volumes"},
+      {{"fr"}, "volume", "Eject “{}”"}};
   for (const auto& [languages, key, expected] : rows) {
-    EXPECT_EQ(lookup(languages, key), expected) << languages.front() << " " << key;
+    EXPECT_EQ(in(languages).lookup(key), expected) << languages.front() << " " << key;
   }
-  std::filesystem::remove(folder_ / "en.json");
-  EXPECT_EQ(lookup({"fr"}, "only.english"), "only.english");
-  for (const char* table : {R"(["greeting", "Bonjour"])", "{"}) {
-    writeFile(folder_ / "fr.json", table);
-    EXPECT_EQ(lookup({"fr"}, "greeting"), "greeting") << table;
-  }
-  std::filesystem::remove(folder_ / "fr.json");
-  std::filesystem::create_directory(folder_ / "fr.json");
-  EXPECT_EQ(lookup({"fr"}, "greeting"), "greeting");
-}
-
-TEST_F(LocalizerTest, FormatsArgumentsInTheirPlacesNeverAsFormatsAndLeavesBadFormatsAlone) {
-  const Localizer english({folder_.path()}, {"en"});
+  const Localizer english = in({"en"});
   EXPECT_EQ(english.format("count", std::int64_t{3}), "3 volumes");
   EXPECT_EQ(english.format("volume", std::string("{} {0} {:>9} %s %n")),
             "Eject “{} {0} {:>9} %s %n”");
@@ -73,7 +53,12 @@ TEST_F(LocalizerTest, FormatsArgumentsInTheirPlacesNeverAsFormatsAndLeavesBadFor
   for (const char* bad : {"broken", "too.many", "typed"}) {
     EXPECT_EQ(english.format(bad, "x"), english.lookup(bad));
   }
-  EXPECT_EQ(Localizer({folder_.path()}, {"fr"}).format("pair", "un", "deux"), "deux puis un");
+  EXPECT_EQ(in({"fr"}).format("pair", "un", "deux"), "deux puis un");
+  std::filesystem::remove(folder / "en.json");
+  EXPECT_EQ(in({"fr"}).lookup("only.english"), "only.english");
+  std::filesystem::remove(folder / "fr.json");
+  std::filesystem::create_directory(folder / "fr.json");
+  EXPECT_EQ(in({"fr"}).lookup("greeting"), "greeting");
 }
 
 TEST(LanguageEnvironment, LanguageListThenLcAllThenLcMessagesThenLangWithoutRepeats) {

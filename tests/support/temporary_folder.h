@@ -1,8 +1,12 @@
 #pragma once
 
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -26,6 +30,29 @@ class TemporaryFolder {
 
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  // Root ignores folder permissions, so a refusal can only be seen by an ordinary user: under
+  // root, the folder goes to nobody and the check runs in a child that became nobody.
+  bool passesAsUnprivilegedUser(const std::function<bool()>& check) const {
+    constexpr uid_t nobody = 65534;
+    if (::geteuid() == 0) {
+      ::lchown(path_.c_str(), nobody, nobody);
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(path_)) {
+        ::lchown(entry.path().c_str(), nobody, nobody);
+      }
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::_exit((::geteuid() != 0 ||
+               (::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0)) &&
+                      check()
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+  }
 
  private:
   std::filesystem::path path_;

@@ -14,7 +14,6 @@
 #include "tests/support/environment_variable.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temporary_folder.h"
-#include "tests/support/unprivileged_child.h"
 
 namespace {
 
@@ -91,7 +90,7 @@ TEST(Autostart, ChangesThatCannotBeMadeAreRefusedWithTheirReason) {
   EXPECT_FALSE(itemIn(home / "folder").unregisterItem().errorText.empty());
   fs::create_directories(home / "readonly" / "autostart");
   fs::permissions(home / "readonly" / "autostart", fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_TRUE(passesAsUnprivilegedUser(home.path(), [&] {
+  EXPECT_TRUE(home.passesAsUnprivilegedUser([&] {
     XdgAutostartLoginItem item = itemIn(home / "readonly" / "autostart");
     return !item.registerItem().success && item.status() == LoginItemStatus::notRegistered;
   }));

@@ -201,13 +201,11 @@ TEST(SettingsStoreLocation, FollowsXdgConfigHomeOrFallsBackToDotConfigWhenUnsetO
 
 // A writer killed at any moment leaves a settings file that parses and holds either the value
 // it held before the interrupted write or the value being written; never a broken file.
-using Write = std::function<bool(std::int64_t)>;
-using ReadNewest = std::function<std::optional<std::int64_t>()>;
-
 // Kills writers of 1, 2, 3... in turn, each with SIGKILL after up to 30 ms (from start-up to
 // several writes in); the child reports every finished write on a pipe.
-void killWritersAndCheck(const std::filesystem::path& folder, const Write& write,
-                         const ReadNewest& readNewest) {
+void killWritersAndCheck(const std::function<bool(std::int64_t)>& write,
+                         const std::function<std::optional<std::int64_t>()>& readNewest,
+                         const std::function<bool()>& corruptFileKept) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("random seed " + std::to_string(seed));
   std::mt19937 random{seed};
@@ -244,46 +242,41 @@ void killWritersAndCheck(const std::filesystem::path& folder, const Write& write
     ASSERT_TRUE(*found == confirmed || *found == confirmed + 1)
         << "round " << round << ": found " << *found << ", expected " << confirmed << " or "
         << confirmed + 1;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-      ASSERT_EQ(entry.path().string().find(".corrupt-"), std::string::npos);
-    }
+    ASSERT_FALSE(corruptFileKept()) << "round " << round;
     stored = *found;
   }
   EXPECT_GE(stored, 20) << "the writers were only ever killed while starting";
 }
 
-class SettingsDurability : public ::testing::Test {
- protected:
-  TemporaryFolder folder;
-  std::filesystem::path file = folder / "defaults.plist";
-};
+using SettingsDurability = SettingsStoreTest;
 
 TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
   killWritersAndCheck(
-      folder.path(),
-      [this](std::int64_t value) { return SettingsStore(file).set("VEDurabilityCounter", value); },
+      [this](std::int64_t value) {
+        return SettingsStore(file()).set("VEDurabilityCounter", value);
+      },
       [this]() -> std::optional<std::int64_t> {
-        const auto value = SettingsStore(file).object("VEDurabilityCounter");
+        const auto value = SettingsStore(file()).object("VEDurabilityCounter");
         if (!value) {
           return std::nullopt;
         }
         const auto* number = value->as<std::int64_t>();
         EXPECT_NE(number, nullptr) << "the value is no longer an integer";
         return number != nullptr ? *number : -1;
-      });
+      },
+      [this] { return !corruptCopies().empty(); });
 }
 
 TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewMessageHistory) {
   const auto now = std::chrono::system_clock::now();
   killWritersAndCheck(
-      folder.path(),
       [this, now](std::int64_t id) {
-        SettingsStore store(file);
+        SettingsStore store(file());
         MessageHistory(store).archive(id, "message " + std::to_string(id), now);
         return true;
       },
       [this, now]() -> std::optional<std::int64_t> {
-        SettingsStore reader(file);
+        SettingsStore reader(file());
         const auto entries = MessageHistory(reader).entries(now);
         if (entries.empty()) {
           return std::nullopt;
@@ -291,7 +284,8 @@ TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewMessageHistory) {
         EXPECT_EQ(entries.front().body, "message " + std::to_string(entries.front().id));
         EXPECT_LE(entries.size(), MessageHistory::maxEntries);
         return entries.front().id;
-      });
+      },
+      [this] { return !corruptCopies().empty(); });
 }
 
 } // namespace

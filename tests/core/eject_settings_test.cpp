@@ -1,6 +1,7 @@
 #include "core/eject_settings.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -8,34 +9,37 @@
 
 namespace {
 
-// Every test process has configuration homes of its own, so the shared store is this test's.
-TEST(EjectSettingsTest, DefaultsUntilStoredThenProtectionOffOnlyForAStoredFalse) {
-  SettingsStore& store = EjectSettings::defaults();
-  for (const char* key : {EjectSettings::protectTimeMachineKey, EjectSettings::ejectDiskImagesKey,
-                          EjectSettings::statusColorKey}) {
-    store.remove(key);
+// Each process has homes of its own; the keys are cleared around each case all the same, for
+// runs of the whole executable in one process.
+class EjectSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { clear(); }
+  void TearDown() override { clear(); }
+  static void clear() {
+    for (const char* key : {EjectSettings::protectTimeMachineKey, EjectSettings::ejectDiskImagesKey,
+                            EjectSettings::statusColorKey}) {
+      EjectSettings::defaults().remove(key);
+    }
   }
+};
+
+TEST_F(EjectSettingsTest, DefaultsUntilStoredThenProtectionOffOnlyForAStoredFalse) {
+  SettingsStore& store = EjectSettings::defaults();
   EXPECT_TRUE(EjectSettings::protectTimeMachine());
   EXPECT_FALSE(EjectSettings::ejectDiskImages());
   EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED");
   EXPECT_EQ(store.file(), SettingsStore::shared().file());
-
   // Unlike the ordinary Boolean reading, "NO" or 0 do not turn protection off.
-  const std::pair<SettingsValue, bool> rows[] = {{false, false},
-                                                 {true, true},
-                                                 {"NO", false},
-                                                 {0, false},
-                                                 {SettingsValue::Array{false}, false},
-                                                 {"YES", true},
-                                                 {1, true},
-                                                 {"0", false},
-                                                 {SettingsValue::Dictionary{}, false}};
-  for (const auto& [stored, imagesEjected] : rows) {
-    store.set("VEProtectTimeMachine", stored);
-    store.set("VEEjectDiskImages", stored);
-    EXPECT_EQ(EjectSettings::protectTimeMachine(), !(stored == SettingsValue(false)))
-        << testing::PrintToString(stored);
-    EXPECT_EQ(EjectSettings::ejectDiskImages(), imagesEjected) << testing::PrintToString(stored);
+  const std::vector<SettingsValue> on{true, "YES", 1};
+  const std::vector<SettingsValue> off{
+      false, "NO", 0, "0", SettingsValue::Array{false}, SettingsValue::Dictionary{}};
+  for (const bool imagesEjected : {true, false}) {
+    for (const SettingsValue& stored : imagesEjected ? on : off) {
+      store.set("VEProtectTimeMachine", stored);
+      store.set("VEEjectDiskImages", stored);
+      EXPECT_EQ(EjectSettings::protectTimeMachine(), !(stored == SettingsValue(false)));
+      EXPECT_EQ(EjectSettings::ejectDiskImages(), imagesEjected) << testing::PrintToString(stored);
+    }
   }
   for (const bool value : {false, true}) {
     EjectSettings::setProtectTimeMachine(value);
@@ -47,7 +51,7 @@ TEST(EjectSettingsTest, DefaultsUntilStoredThenProtectionOffOnlyForAStoredFalse)
   }
 }
 
-TEST(EjectSettingsTest, StatusColorIsStoredUncheckedAsTextAndANonTextReadsAsTheDefault) {
+TEST_F(EjectSettingsTest, StatusColorIsStoredUncheckedAsTextAndANonTextReadsAsTheDefault) {
   for (const char* text : {"not a colour", ""}) { // empty: no colour
     EjectSettings::setStatusColorHex(text);
     EXPECT_EQ(SettingsStore(EjectSettings::defaults().file()).string("VEStatusColor"), text);
@@ -66,7 +70,7 @@ TEST(EjectSettingsTest, StatusColorIsStoredUncheckedAsTextAndANonTextReadsAsTheD
   }
 }
 
-TEST(EjectSettingsTest, ColorsAreSixHexDigitsWithOptionalSignAndHorizontalSpaceTrimmed) {
+TEST_F(EjectSettingsTest, ColorsAreSixHexDigitsWithOptionalSignAndHorizontalSpaceTrimmed) {
   const std::pair<const char*, RgbColor> read[] = {
       {"#000000", {}},
       {"#FFFFFF", {.red = 1, .green = 1, .blue = 1}},

@@ -43,11 +43,9 @@ class TemporaryFolder {
     }
     const pid_t child = ::fork();
     if (child == 0) {
-      ::_exit((::geteuid() != 0 ||
-               (::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0)) &&
-                      check()
-                  ? 0
-                  : 1);
+      const bool ordinary = ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 &&
+                                                 ::setgid(nobody) == 0 && ::setuid(nobody) == 0);
+      ::_exit(ordinary && check() ? 0 : 1);
     }
     int status = 0;
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&

@@ -1,8 +1,28 @@
 #include "core/support/message_history.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "core/settings_store.h"
+
+std::string boundedMessageText(std::string_view text) {
+  std::string bounded;
+  bounded.reserve(std::min(text.size(), maxMessageBytes));
+  for (const char character : text) {
+    if (character != '\0') {
+      bounded += character;
+    }
+  }
+  if (bounded.size() > maxMessageBytes) {
+    std::size_t end = maxMessageBytes;
+    // Back to the start of the character the cut falls in.
+    while (end > 0 && (static_cast<unsigned char>(bounded[end]) & 0xC0) == 0x80) {
+      --end;
+    }
+    bounded.resize(end);
+  }
+  return bounded;
+}
 
 SettingsValue::Array MessageHistory::stored() const {
   const auto value = defaults_.object(key);
@@ -57,14 +77,18 @@ void MessageHistory::archive(std::int64_t id, const std::string& body, SettingsV
       return;
     }
   }
-  append(std::move(list), {{"id", id}, {"body", body}, {"date", now}, {"mine", false}});
+  append(std::move(list),
+         {{"id", id}, {"body", boundedMessageText(body)}, {"date", now}, {"mine", false}});
 }
 
 void MessageHistory::archiveOwn(const std::string& text, SettingsValue::Date now) {
   // Whole seconds, cut toward zero, negated: never equal to a maker's id, which is positive.
   const auto seconds =
       std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
-  append(stored(), {{"id", std::int64_t{-seconds}}, {"body", text}, {"date", now}, {"mine", true}});
+  append(stored(), {{"id", std::int64_t{-seconds}},
+                    {"body", boundedMessageText(text)},
+                    {"date", now},
+                    {"mine", true}});
 }
 
 void MessageHistory::append(SettingsValue::Array list, SettingsValue::Dictionary entry) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/settings_value.h"
@@ -17,6 +18,13 @@ struct ArchivedMessage {
   SettingsValue::Date date;
   bool mine = false;
 };
+
+// No message this program shows or keeps is longer; a longer one is cut at a character.
+constexpr std::size_t maxMessageBytes = 16 * 1024;
+
+// The text as it is shown and kept: without NUL characters (the settings file cannot hold
+// them), at most maxMessageBytes.
+std::string boundedMessageText(std::string_view text);
 
 // The conversation under "VEMessageHistory": dictionaries oldest first, at most 50, read and
 // written whole on every access. Main thread only.

@@ -7,23 +7,15 @@
 #include <gtest/gtest.h>
 
 #include "core/settings_store.h"
-#include "core/support/support_client.h"
 #include "tests/core/support/message_client_rig.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using Dictionary = SettingsValue::Dictionary;
 
 class MessageHistoryTest : public ::testing::Test {
  protected:
-  SettingsValue::Array stored() const {
-    const auto value = rig.store->object(MessageHistory::key);
-    if (!value || !value->is<SettingsValue::Array>()) {
-      return {};
-    }
-    return *value->as<SettingsValue::Array>();
-  }
-
   std::vector<std::string> bodies() const {
     std::vector<std::string> result;
     for (const ArchivedMessage& message : client->messageHistory()) {
@@ -36,129 +28,63 @@ class MessageHistoryTest : public ::testing::Test {
   std::unique_ptr<SupportClient> client = rig.makeClient();
 };
 
-TEST_F(MessageHistoryTest,
-       Archive_StoresADictionaryWithANativeDateAndReadsBackNewestFirstAfterARelaunch) {
+TEST_F(MessageHistoryTest, Archive_OncePerMakerIdEveryReplyNewestFirstAtMost50AcrossLaunches) {
   client->archive(7, "Welcome");
-  rig.clock += 5min;
-  client->archiveOwn("Thanks!");
-  rig.clock += 1h;
-  client->archive(7, "Again"); // the same maker id keeps its first text and date
-  rig.clock -= 1h;
-  const SettingsValue::Array list = stored();
-  ASSERT_EQ(list.size(), 2u);
-  const auto& first = *list[0].as<SettingsValue::Dictionary>();
-  EXPECT_EQ(first.size(), 4u);
-  EXPECT_EQ(first.at("id"), SettingsValue(std::int64_t{7}));
-  EXPECT_EQ(first.at("body"), SettingsValue("Welcome"));
-  EXPECT_TRUE(first.at("date").is<SettingsValue::Date>());
-  EXPECT_EQ(first.at("mine"), SettingsValue(false));
-  const std::vector<ArchivedMessage> history = client->messageHistory();
-  ASSERT_EQ(history.size(), 2u);
-  EXPECT_EQ(history[0].body, "Thanks!");
-  EXPECT_TRUE(history[0].mine);
-  EXPECT_EQ(history[0].date, rig.clock);
-  EXPECT_EQ(history[1].id, 7);
-  EXPECT_FALSE(history[1].mine);
-  EXPECT_EQ(history[1].date, rig.clock - 5min);
-  rig.relaunch();
-  client = rig.makeClient();
-  EXPECT_EQ(bodies(), (std::vector<std::string>{"Thanks!", "Welcome"})) << "kept for next launch";
-}
-
-TEST_F(MessageHistoryTest, Archive_The51stEntryPushesOutTheOldest) {
-  for (int id = 1; id <= 51; ++id) {
-    client->archive(id, "m" + std::to_string(id));
-  }
-  const std::vector<ArchivedMessage> history = client->messageHistory();
-  ASSERT_EQ(history.size(), 50u);
-  EXPECT_EQ(history.front().id, 51);
-  EXPECT_EQ(history.back().id, 2);
-  EXPECT_EQ(stored().size(), 50u);
-}
-
-TEST_F(MessageHistoryTest, ArchiveOwn_RepliesInTheSameSecondShareANegativeIdAndAllStay) {
   rig.clock += 250ms;
   client->archiveOwn("one");
-  rig.clock += 500ms;
-  client->archiveOwn("two");
-  const std::vector<ArchivedMessage> history = client->messageHistory();
-  ASSERT_EQ(history.size(), 2u);
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::floor<std::chrono::seconds>(rig.clock).time_since_epoch())
-                           .count();
-  EXPECT_EQ(history[0].id, -seconds);
-  EXPECT_EQ(history[1].id, -seconds);
-  EXPECT_EQ(history[0].body, "two");
-  EXPECT_EQ(history[1].body, "one");
-  EXPECT_TRUE(history[0].mine && history[1].mine);
-
-  // Nor does a reply count as the maker's message of the same number.
-  client->archive(seconds, "maker");
-  EXPECT_EQ(client->messageHistory().size(), 3u);
+  client->archiveOwn("two"); // the same second: the same negative id, both kept
+  client->archive(7, "Again");
+  const auto history = client->messageHistory();
+  ASSERT_EQ(history.size(), 3u);
+  EXPECT_EQ(history[0].id, history[1].id);
+  EXPECT_LT(history[0].id, 0);
+  EXPECT_TRUE(history[0].mine && !history[2].mine);
+  EXPECT_EQ(history[2].date, rig.clock - 250ms);
+  const auto stored = rig.store->object(MessageHistory::key);
+  EXPECT_EQ(stored->as<SettingsValue::Array>()->front(),
+            SettingsValue(Dictionary{{"id", std::int64_t{7}},
+                                     {"body", "Welcome"},
+                                     {"date", rig.clock - 250ms},
+                                     {"mine", false}}));
+  for (int id = 1; id <= 50; ++id) {
+    client->archive(100 + id, "m" + std::to_string(id));
+  }
+  SettingsStore reopened(rig.folder / "defaults.plist");
+  const auto later = MessageHistory(reopened).entries(rig.clock);
+  ASSERT_EQ(later.size(), 50u);
+  EXPECT_EQ(later.front().body, "m50");
+  EXPECT_EQ(later.back().body, "m1");
 }
 
-// Reading what an older or damaged file holds.
-TEST_F(MessageHistoryTest, Read_MissingOrUnusableValueIsAnEmptyHistoryReplacedByTheNextAddition) {
-  EXPECT_TRUE(client->messageHistory().empty());
-  const SettingsValue unusable[] = {
-      SettingsValue("not a list"),
-      SettingsValue(std::int64_t{4}),
-      SettingsValue(SettingsValue::Array{
-          SettingsValue::Dictionary{{"id", std::int64_t{1}}, {"body", "ok"}}, SettingsValue(3)}),
-  };
-  for (const SettingsValue& value : unusable) {
+TEST_F(MessageHistoryTest, Read_UnusableValuesAreEmptyAndOddEntriesHiddenButStillStored) {
+  for (const SettingsValue& value :
+       {SettingsValue("not a list"), SettingsValue(std::int64_t{4}),
+        SettingsValue(SettingsValue::Array{Dictionary{{"id", std::int64_t{1}}, {"body", "ok"}},
+                                           SettingsValue(3)})}) {
     rig.store->set(MessageHistory::key, value);
     EXPECT_TRUE(client->messageHistory().empty());
   }
-  client->archiveOwn("fresh start");
-  ASSERT_EQ(stored().size(), 1u);
-  EXPECT_EQ(bodies(), std::vector<std::string>{"fresh start"});
-}
-
-TEST_F(MessageHistoryTest, Read_SkipsEntriesWithoutAnIntegerIdOrTextBodyButKeepsThemStored) {
-  rig.store->set(
-      MessageHistory::key,
-      SettingsValue::Array{
-          SettingsValue::Dictionary{{"body", "no id"}},
-          SettingsValue::Dictionary{{"id", "5"}, {"body", "text id"}},
-          SettingsValue::Dictionary{{"id", 2.0}, {"body", "real id"}},
-          SettingsValue::Dictionary{{"id", std::int64_t{6}}},
-          SettingsValue::Dictionary{{"id", std::int64_t{7}}, {"body", std::int64_t{7}}},
-          SettingsValue::Dictionary{{"id", std::int64_t{8}}, {"body", "good"}, {"mine", true}},
-      });
-  const std::vector<ArchivedMessage> history = client->messageHistory();
-  ASSERT_EQ(history.size(), 1u);
-  EXPECT_EQ(history[0].id, 8);
-  EXPECT_TRUE(history[0].mine);
-
-  // The hidden ones still take their places toward the limit.
-  client->archive(9, "new");
-  EXPECT_EQ(stored().size(), 7u);
-}
-
-TEST_F(MessageHistoryTest, Read_TextDateIsTheTimeOfReadingAndMissingOrOddMineIsTheMakers) {
-  rig.store->set(
-      MessageHistory::key,
-      SettingsValue::Array{
-          SettingsValue::Dictionary{{"id", std::int64_t{4}},
-                                    {"body", "hello"},
-                                    {"date", "2026-01-01 10:00"},
-                                    {"mine", false}},
-          SettingsValue::Dictionary{{"id", std::int64_t{1}}, {"body", "a"}},
-          SettingsValue::Dictionary{{"id", std::int64_t{-2}}, {"body", "b"}, {"mine", 1}},
-          SettingsValue::Dictionary{{"id", std::int64_t{-3}}, {"body", "c"}, {"mine", "true"}},
-      });
+  rig.store->set(MessageHistory::key,
+                 SettingsValue::Array{
+                     Dictionary{{"body", "no id"}},
+                     Dictionary{{"id", "5"}, {"body", "text id"}},
+                     Dictionary{{"id", 2.0}, {"body", "real id"}},
+                     Dictionary{{"id", std::int64_t{7}}, {"body", std::int64_t{7}}},
+                     Dictionary{{"id", std::int64_t{4}}, {"body", "text date"}, {"date", "2026"}},
+                     Dictionary{{"id", std::int64_t{-2}}, {"body", "number mine"}, {"mine", 1}},
+                 });
   for (const auto later : {0h, 3h}) {
     rig.clock += later;
-    const std::vector<ArchivedMessage> history = client->messageHistory();
-    ASSERT_EQ(history.size(), 4u);
-    for (const ArchivedMessage& message : history) {
-      EXPECT_FALSE(message.mine) << message.body;
-      if (message.id == 4) {
-        EXPECT_EQ(message.date, rig.clock);
-      }
-    }
+    const auto history = client->messageHistory();
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_FALSE(history[0].mine);
+    EXPECT_EQ(history[1].date, rig.clock) << "a text date reads as the time of reading";
   }
+  client->archive(9, "new");
+  EXPECT_EQ(rig.store->object(MessageHistory::key)->as<SettingsValue::Array>()->size(), 7u);
+  rig.store->set(MessageHistory::key, SettingsValue("broken"));
+  client->archiveOwn(std::string("typed") + '\0' + "on");
+  EXPECT_EQ(bodies(), std::vector<std::string>{"typedon"});
 }
 
 } // namespace

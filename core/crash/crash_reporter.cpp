@@ -416,6 +416,8 @@ void CrashReporter::configure(Setup setup) {
 }
 
 void CrashReporter::install() {
+  // Before the handlers: a crash of this run leaves its own record for the next launch.
+  setPendingRecordAside();
   // Reading the reports and waiting for the server both happen away from the caller.
   if (Dispatcher* dispatcher = currentSetup().dispatcher) {
     dispatcher->runInBackground(uploadAtStart);
@@ -473,7 +475,7 @@ void CrashReporter::reportError(const std::string& message) {
 }
 
 void CrashReporter::uploadAtStart() {
-  sendPendingCrash();
+  sendUnsentCrashes();
   sendSystemCrashReports();
 }
 
@@ -485,21 +487,31 @@ std::filesystem::path CrashReporter::crashFile() {
 }
 
 void CrashReporter::sendPendingCrash() {
-  const Setup setup = currentSetup();
-  if (!automaticUploadsAllowed(setup)) {
+  setPendingRecordAside();
+  sendUnsentCrashes();
+}
+
+void CrashReporter::setPendingRecordAside() {
+  if (!automaticUploadsAllowed(currentSetup())) {
     return;
   }
   const std::filesystem::path file = crashFile();
   const std::filesystem::path unsent = file.parent_path() / unsentFolderName;
   std::error_code ignored;
   bool cut = false;
-  // Moved aside first, so that a crash of this run writes a new record beside it.
   if (const auto text = readWholeFile(file, maxReportBytesRead, cut); text && isValidUtf8(*text)) {
     std::filesystem::create_directories(unsent, ignored);
     const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
     std::filesystem::rename(file, unsent / ("0-" + std::to_string(stamp) + ".txt"), ignored);
   }
+}
 
+void CrashReporter::sendUnsentCrashes() {
+  if (!automaticUploadsAllowed(currentSetup())) {
+    return;
+  }
+  const std::filesystem::path unsent = crashFile().parent_path() / unsentFolderName;
+  std::error_code ignored;
   std::vector<std::pair<std::string, std::filesystem::path>> records;
   std::error_code error;
   for (std::filesystem::directory_iterator listing(unsent, error), end; !error && listing != end;

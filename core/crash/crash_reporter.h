@@ -48,9 +48,10 @@ class CrashReporter {
   // it is never called.
   static void configure(Setup setup);
 
-  // Once, early at start: installs the terminate handler and the handler for SIGABRT,
-  // SIGSEGV, SIGILL, SIGBUS, SIGFPE and SIGTRAP, and queues uploadAtStart() on the set-up's
-  // dispatcher (a thread of its own without one). Never waits for the network.
+  // Once, early at start: sets the last run's record aside, installs the terminate handler and
+  // the handler for SIGABRT, SIGSEGV, SIGILL, SIGBUS, SIGFPE and SIGTRAP, and queues
+  // uploadAtStart() on the set-up's dispatcher (a thread of its own without one). Never waits
+  // for the network.
   static void install();
   // The unsent records, then the new system reports; blocks on the network.
   static void uploadAtStart();
@@ -60,9 +61,13 @@ class CrashReporter {
 
   // The steps of uploadAtStart() and what they use, open for tests.
   static std::filesystem::path crashFile();
-  // Moves the pending record among the unsent ones, then uploads those, oldest first; each
-  // is deleted after a 2xx answer, or after its third try.
+  // setPendingRecordAside(), then sendUnsentCrashes().
   static void sendPendingCrash();
+  // Moves a readable pending record among the unsent ones.
+  static void setPendingRecordAside();
+  // Uploads the unsent records, oldest first; each is deleted after a 2xx answer, or after its
+  // third try.
+  static void sendUnsentCrashes();
   // Uploads the new system reports, oldest first; the scan date moves only past those
   // delivered, or past one that failed on three launches.
   static void sendSystemCrashReports();

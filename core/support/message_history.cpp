@@ -63,6 +63,7 @@ std::vector<ArchivedMessage> MessageHistory::entries(SettingsValue::Date now) co
                     ? *date->as<SettingsValue::Date>()
                     : now,
         .mine = mine != nullptr && mine->is<bool>() && *mine->as<bool>(),
+        .sent = field("unsent") == nullptr || *field("unsent") != SettingsValue(true),
     });
   }
   return result;
@@ -89,6 +90,28 @@ void MessageHistory::archiveOwn(const std::string& text, SettingsValue::Date now
                     {"body", boundedMessageText(text)},
                     {"date", now},
                     {"mine", true}});
+}
+
+void MessageHistory::markSent(std::int64_t id, const std::string& body, bool sent) {
+  SettingsValue::Array list = stored();
+  const SettingsValue kept(boundedMessageText(body));
+  for (auto element = list.rbegin(); element != list.rend(); ++element) {
+    SettingsValue::Dictionary entry = *element->as<SettingsValue::Dictionary>();
+    const auto storedId = entry.find("id");
+    const auto storedBody = entry.find("body");
+    if (storedId == entry.end() || storedId->second != SettingsValue(id) ||
+        storedBody == entry.end() || storedBody->second != kept) {
+      continue;
+    }
+    if (sent) {
+      entry.erase("unsent");
+    } else {
+      entry["unsent"] = true;
+    }
+    *element = SettingsValue(std::move(entry));
+    defaults_.set(key, std::move(list));
+    return;
+  }
 }
 
 void MessageHistory::append(SettingsValue::Array list, SettingsValue::Dictionary entry) {

@@ -17,6 +17,8 @@ struct ArchivedMessage {
   std::string body;
   SettingsValue::Date date;
   bool mine = false;
+  // False for a reply of the user that did not reach the server (stored as "unsent": true).
+  bool sent = true;
 };
 
 // No message this program shows or keeps is longer; a longer one is cut at a character.
@@ -42,6 +44,8 @@ class MessageHistory {
   void archive(std::int64_t id, const std::string& body, SettingsValue::Date now);
   // The user's reply; replies in the same second share their id and are all kept.
   void archiveOwn(const std::string& text, SettingsValue::Date now);
+  // Marks the newest reply with this id and text as not sent, or as sent again.
+  void markSent(std::int64_t id, const std::string& body, bool sent);
 
  private:
   SettingsValue::Array stored() const;

@@ -235,3 +235,25 @@ void SupportClient::reportProblem(const std::string& text, const std::optional<s
     });
   });
 }
+
+void SupportClient::sendReply(const std::string& text,
+                              std::function<void(bool accepted)> completion) {
+  archiveOwn(text);
+  const std::int64_t id = messageHistory().front().id;
+  resendReply(ArchivedMessage{.id = id, .body = text, .date = now(), .mine = true, .sent = true},
+              std::move(completion));
+}
+
+void SupportClient::resendReply(const ArchivedMessage& reply,
+                                std::function<void(bool accepted)> completion) {
+  reportProblem(reply.body, std::nullopt,
+                [this, reply, completion = std::move(completion)](bool accepted) {
+                  // Marked only when the state changes: the history is rewritten whole.
+                  if (accepted != reply.sent) {
+                    MessageHistory(setup_.defaults).markSent(reply.id, reply.body, accepted);
+                  }
+                  if (completion) {
+                    completion(accepted);
+                  }
+                });
+}

@@ -118,6 +118,13 @@ class SupportClient {
   // queue. Each call is a task of its own.
   void reportProblem(const std::string& text, const std::optional<std::string>& email,
                      std::function<void(bool accepted)> completion);
+  // A reply from the messages window: archived at once, then sent without an address. When it
+  // does not reach the server it is marked as not sent in the history; `completion` gets the
+  // result on the main queue.
+  void sendReply(const std::string& text, std::function<void(bool accepted)> completion);
+  // Sends a reply marked as not sent once more; on success the mark goes.
+  void resendReply(const ArchivedMessage& reply, std::function<void(bool accepted)> completion);
+
   // "d", "v", "os", "text", and "email" when one is given and not empty.
   nlohmann::json reportBody(const std::string& text, const std::optional<std::string>& email);
   // Whether a report's answer counts as accepted.

@@ -33,13 +33,14 @@ class LoopbackHttpServer {
       changed_.notify_all();
       changed_.wait(lock, [this] { return !silent_ || stopping_; });
       const auto route = routes_.find(request.path);
-      const Answer& answer =
-          request.method == "GET" && route != routes_.end() ? route->second : answer_;
+      const bool routed = request.method == "GET" && route != routes_.end();
+      const Answer& answer = routed ? route->second : answer_;
       response.status = answer.status;
       if (!answer.location.empty()) {
         response.set_header("Location", answer.location);
       }
-      response.set_content(answer.body, "application/json");
+      // Routes serve packages too: a type the server does not compress.
+      response.set_content(answer.body, routed ? "application/octet-stream" : "application/json");
     };
     server_.Post(".*", handle);
     server_.Get(".*", handle);

@@ -121,4 +121,39 @@ TEST_F(ServerCheckTest, MarkShown_KeepsTheLast50IdsAndAnIdThatDroppedOutIsTakenA
   EXPECT_EQ(ShownMessages::read(*rig.store).back(), 1);
 }
 
+// The history as an older or damaged file holds it: unusable values read as empty, odd entries
+// are hidden but keep their place, a maker's id is archived once, at most 50 are kept.
+TEST_F(ServerCheckTest, History_ReadsWhatAFileHoldsAndKeepsTheNewest50) {
+  using Dictionary = SettingsValue::Dictionary;
+  for (const SettingsValue& value :
+       {SettingsValue("not a list"),
+        SettingsValue(SettingsValue::Array{Dictionary{{"id", std::int64_t{1}}, {"body", "ok"}},
+                                           SettingsValue(3)})}) {
+    rig.store->set(MessageHistory::key, value);
+    EXPECT_TRUE(client->messageHistory().empty());
+  }
+  rig.store->set(MessageHistory::key,
+                 SettingsValue::Array{
+                     Dictionary{{"body", "no id"}}, Dictionary{{"id", 2.0}, {"body", "real id"}},
+                     Dictionary{{"id", std::int64_t{7}}, {"body", std::int64_t{7}}},
+                     Dictionary{{"id", std::int64_t{4}}, {"body", "a"}, {"date", "2026"}},
+                     Dictionary{{"id", std::int64_t{-2}}, {"body", "b"}, {"mine", 1}}});
+  auto history = client->messageHistory();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_FALSE(history[0].mine);
+  EXPECT_EQ(history[1].date, rig.clock) << "a text date reads as the time of reading";
+  client->archive(4, "again"); // archived once per maker id
+  client->archiveOwn("one");
+  client->archiveOwn("two"); // the same second: the same negative id, both kept
+  history = client->messageHistory();
+  ASSERT_EQ(history.size(), 4u);
+  EXPECT_EQ(history[0].id, history[1].id);
+  EXPECT_TRUE(history[0].mine && history[0].id < 0);
+  for (int id = 1; id <= 46; ++id) {
+    client->archive(100 + id, "m");
+  }
+  EXPECT_EQ(rig.store->object(MessageHistory::key)->as<SettingsValue::Array>()->size(), 50u);
+  EXPECT_EQ(client->messageHistory().back().body, "a") << "the oldest hidden entries go first";
+}
+
 } // namespace

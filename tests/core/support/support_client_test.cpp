@@ -80,16 +80,23 @@ TEST_F(SupportClientTest, Report_OnlyStatus200WithOkReadingTrueIsAccepted) {
   rig.server.setSilent(false);
 }
 
-TEST_F(SupportClientTest, Report_EachIsATaskOfItsOwnAnsweringOnTheMainQueue) {
-  rig.server.answer(200, R"({"ok":true})");
+TEST_F(SupportClientTest, Reply_ThatFailsIsMarkedNotSentAndSendingItAgainClearsTheMark) {
+  rig.server.answer(500, R"({"ok":true})");
   std::vector<bool> results;
-  client->reportProblem("first", std::nullopt, [&](bool accepted) { results.push_back(accepted); });
-  client->reportProblem("second", "a@b.c", [&](bool accepted) { results.push_back(accepted); });
-  EXPECT_EQ(rig.dispatcher.pendingBackground(), 2u);
-  rig.dispatcher.drainBackground();
-  EXPECT_TRUE(results.empty());
-  rig.dispatcher.drainMain();
-  EXPECT_EQ(results, (std::vector<bool>{true, true}));
+  client->sendReply("Still broken", [&](bool accepted) { results.push_back(accepted); });
+  rig.dispatcher.drainAll();
+  const ArchivedMessage reply = client->messageHistory().front();
+  EXPECT_TRUE(reply.mine && !reply.sent);
+  rig.server.answer(200, R"({"ok":true})");
+  client->resendReply(reply, [&](bool accepted) { results.push_back(accepted); });
+  rig.dispatcher.drainAll();
+  EXPECT_EQ(results, (std::vector<bool>{false, true}));
+  EXPECT_TRUE(client->messageHistory().front().sent);
+  const auto stored = rig.store->object(MessageHistory::key);
+  EXPECT_EQ(keysOf(nlohmann::json::parse(rig.server.received().back().body)),
+            (std::set<std::string>{"d", "v", "os", "text"}));
+  EXPECT_EQ(stored->as<SettingsValue::Array>()->front().as<SettingsValue::Dictionary>()->size(),
+            4u);
 }
 
 TEST_F(SupportClientTest, DeviceId_StoredOnceKeptInAnyFormAndAgreedOnBySimultaneousFirstCalls) {

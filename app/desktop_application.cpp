@@ -111,5 +111,6 @@ int runDesktopApplication(int argc, char** argv) {
   network.shutdown();
   dispatcher.waitForBackground();
   SupportClient::shared().setDispatcher(nullptr);
+  CrashReporter::configure(CrashReporter::standardSetup(&systemReports, nullptr));
   return status;
 }

@@ -167,6 +167,11 @@ void Updater::schedule() {
       const auto since = std::max(duration_cast<milliseconds>(now - *last), milliseconds::zero());
       delay = std::max(interval - since, milliseconds::zero());
     }
+  } else {
+    // A fresh install fetches nothing on its first launch, while the first-launch question is
+    // open: its first check comes one interval later.
+    settings_.set(lastCheckKey, SettingsValue(now));
+    delay = interval;
   }
   const auto longest = milliseconds(std::numeric_limits<int>::max());
   timer_.start(static_cast<int>(std::min(delay, longest).count()));

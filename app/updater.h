@@ -56,8 +56,8 @@ class Updater : public QObject {
           AlertPresenter& alerts, UpdaterConfiguration configuration, QObject* parent = nullptr);
   ~Updater() override;
 
-  // Starts the schedule: the next automatic check is due one interval after the last one.
-  // Call it once the first-launch question has been answered: nothing is fetched before.
+  // Starts the schedule: the next automatic check is due one interval after the last one, or
+  // after this start on a fresh install. Best called once the first-launch question is answered.
   void startUpdater();
   // At quit: stops the schedule and any package download under way.
   void shutdown();

@@ -16,6 +16,7 @@
 #include "core/crash/crash_reporter.h"
 #include "core/eject_engine.h"
 #include "core/settings_store.h"
+#include "core/support/network_queue.h"
 #include "core/support/shared_http_transport.h"
 #include "core/support/support_client.h"
 #include "platform/linux/apport_crash_reports.h"
@@ -50,10 +51,12 @@ int runDesktopApplication(int argc, char** argv) {
   SharedHttpTransport::instance().install(transport);
 
   QtDispatcher dispatcher;
-  // Server checks, replies and reports run on its pool and come back through the event loop.
-  SupportClient::shared().setDispatcher(&dispatcher);
+  // Server checks, replies, reports, crash uploads and update checks run on threads of their
+  // own, never in the way of an ejection, and come back through the event loop.
+  NetworkQueue network(dispatcher, transport);
+  SupportClient::shared().setDispatcher(&network);
   static ApportCrashReports systemReports;
-  CrashReporter::configure(CrashReporter::standardSetup(&systemReports, &dispatcher));
+  CrashReporter::configure(CrashReporter::standardSetup(&systemReports, &network));
 
   LibmountVolumeSource volumeSource;
   LinuxDiskDescriber diskDescriber{volumeSource};
@@ -77,7 +80,7 @@ int runDesktopApplication(int argc, char** argv) {
     return delegate != nullptr ? delegate->mainWindow.data() : nullptr;
   });
   Updater updater(
-      transport, dispatcher, SettingsStore::shared(), alerts,
+      transport, network, SettingsStore::shared(), alerts,
       UpdaterConfiguration{
           build_config::updateFeedUrl,
           build_config::version,
@@ -102,9 +105,12 @@ int runDesktopApplication(int argc, char** argv) {
   QTimer::singleShot(0, &shell, [&shell]() { shell.applicationDidFinishLaunching(); });
   const int status = QApplication::exec();
 
-  // Nothing may reach the shell while the rest goes away.
+  // Nothing may reach the shell while the rest goes away; quitting never waits on a server.
   volumeMonitor.stop();
+  updater.shutdown();
+  network.shutdown();
   dispatcher.waitForBackground();
   SupportClient::shared().setDispatcher(nullptr);
+  CrashReporter::configure(CrashReporter::standardSetup(&systemReports, nullptr));
   return status;
 }

@@ -106,7 +106,8 @@ void Updater::setUpdateCheckInterval(double seconds) {
 }
 
 bool Updater::automaticallyChecksForUpdates() const {
-  return settings_.object(automaticChecksKey) ? settings_.boolean(automaticChecksKey) : true;
+  return configuration_.networkFeatures &&
+         (settings_.object(automaticChecksKey) ? settings_.boolean(automaticChecksKey) : true);
 }
 
 void Updater::setAutomaticallyChecksForUpdates(bool value) {
@@ -115,7 +116,25 @@ void Updater::setAutomaticallyChecksForUpdates(bool value) {
 }
 
 bool Updater::automaticallyDownloadsUpdates() const {
-  return settings_.boolean(automaticDownloadsKey);
+  return settings_.object(automaticDownloadsKey) ? settings_.boolean(automaticDownloadsKey)
+                                                 : automaticallyChecksForUpdates();
+}
+
+bool Updater::automaticUpdates() const {
+  return automaticallyChecksForUpdates() && automaticallyDownloadsUpdates();
+}
+
+void Updater::setAutomaticUpdates(bool value) {
+  setAutomaticallyChecksForUpdates(value);
+  setAutomaticallyDownloadsUpdates(value);
+}
+
+void Updater::shutdown() {
+  started_ = false;
+  timer_.stop();
+  if (download_) {
+    download_->abort();
+  }
 }
 
 void Updater::setAutomaticallyDownloadsUpdates(bool value) {
@@ -148,12 +167,20 @@ void Updater::schedule() {
       const auto since = std::max(duration_cast<milliseconds>(now - *last), milliseconds::zero());
       delay = std::max(interval - since, milliseconds::zero());
     }
+  } else {
+    // A fresh install fetches nothing on its first launch, while the first-launch question is
+    // open: its first check comes one interval later.
+    settings_.set(lastCheckKey, SettingsValue(now));
+    delay = interval;
   }
   const auto longest = milliseconds(std::numeric_limits<int>::max());
   timer_.start(static_cast<int>(std::min(delay, longest).count()));
 }
 
 void Updater::check(bool userInitiated) {
+  if (!configuration_.networkFeatures) {
+    return;
+  }
   if (checking_) {
     // One request at a time; the user still gets the answer of the one under way.
     userWaiting_ = userWaiting_ || userInitiated;
@@ -210,9 +237,10 @@ void Updater::feedArrived(const HttpResponse& response) {
     }
   } else if (userInitiated) {
     announce(*release);
-  } else if (release->version != announcedVersion_) {
+  } else if (release->version != announcedVersion_ &&
+             settings_.string(failedVersionKey) != release->version) {
     if (automaticallyDownloadsUpdates()) {
-      startDownload(*release);
+      startDownload(*release, false);
     } else {
       announcedVersion_ = release->version;
       announce(*release);
@@ -248,12 +276,13 @@ void Updater::announce(const ReleaseAnnouncement& release) {
                                       message,
                                       {L("update.get_button"), L("update.later_button")},
                                       std::nullopt});
-  if (answer == 0 && openUrl_) {
-    openUrl_(release.url);
+  // The package is fetched and checked here, never handed to the browser unchecked.
+  if (answer == 0) {
+    startDownload(release, true);
   }
 }
 
-void Updater::startDownload(const ReleaseAnnouncement& release) {
+void Updater::startDownload(const ReleaseAnnouncement& release, bool userInitiated) {
   if (downloading_) {
     return;
   }
@@ -265,13 +294,17 @@ void Updater::startDownload(const ReleaseAnnouncement& release) {
   partial += ".part";
   auto file = std::make_shared<QFile>(QString::fromStdString(partial.string()));
   if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    downloadEnded(release, {});
+    downloadEnded(release, {}, userInitiated);
     return;
   }
 
   QNetworkRequest request(QUrl(QString::fromStdString(release.url)));
   request.setTransferTimeout(static_cast<int>(packageTimeout.count() * 1000));
+  // A redirect may stay on the feed's host, never lead elsewhere.
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::SameOriginRedirectPolicy);
   QNetworkReply* reply = network_.get(request);
+  download_ = reply;
   auto failed = std::make_shared<bool>(false);
   connect(reply, &QNetworkReply::readyRead, this, [reply, file, failed]() {
     const QByteArray chunk = reply->readAll();
@@ -284,7 +317,7 @@ void Updater::startDownload(const ReleaseAnnouncement& release) {
     }
   });
   connect(reply, &QNetworkReply::finished, this,
-          [this, reply, file, failed, release, partial, target]() {
+          [this, reply, file, failed, release, partial, target, userInitiated]() {
             reply->deleteLater();
             const QByteArray rest = reply->readAll();
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -293,10 +326,10 @@ void Updater::startDownload(const ReleaseAnnouncement& release) {
             if (!written || reply->error() != QNetworkReply::NoError || status != 200) {
               std::error_code ignored;
               std::filesystem::remove(partial, ignored);
-              downloadEnded(release, {});
+              downloadEnded(release, {}, userInitiated);
               return;
             }
-            downloadEnded(release, verify(partial, target, release.sha256));
+            downloadEnded(release, verify(partial, target, release.sha256), userInitiated);
           });
 }
 
@@ -323,11 +356,21 @@ Updater::Download Updater::verify(const std::filesystem::path& partial,
   return download;
 }
 
-void Updater::downloadEnded(const ReleaseAnnouncement& release, const Download& download) {
+void Updater::downloadEnded(const ReleaseAnnouncement& release, const Download& download,
+                            bool userInitiated) {
   downloading_ = false;
   emit downloadFinished(download.verified, QString::fromStdString(download.path.string()));
-  // A failed or tampered download is dropped quietly; the next scheduled check tries again.
+  // A failed or tampered package is dropped and its version not fetched again on schedule; the
+  // user who asked for it is told.
   if (!download.verified) {
+    settings_.set(failedVersionKey, release.version);
+    if (userInitiated) {
+      alerts_.present({Alert::Style::warning,
+                       L("update.download_failed_title"),
+                       L("update.download_failed_message", release.version),
+                       {L("common.ok")},
+                       std::nullopt});
+    }
     return;
   }
   announcedVersion_ = release.version;

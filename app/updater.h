@@ -8,7 +8,9 @@
 #include <string>
 
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include "app/alert_presenter.h"
@@ -30,6 +32,8 @@ struct UpdaterConfiguration {
   std::string feedUrl;
   std::string currentVersion;
   std::filesystem::path downloadFolder;
+  // False in a build without network features: the updater never checks.
+  bool networkFeatures = true;
 };
 
 // The program's own small updater. It checks a release feed on a schedule of its own (never
@@ -43,6 +47,8 @@ class Updater : public QObject {
   static constexpr const char* automaticChecksKey = "VEUpdaterAutomaticChecks";
   static constexpr const char* automaticDownloadsKey = "VEUpdaterAutomaticDownloads";
   static constexpr const char* lastCheckKey = "VEUpdaterLastCheck";
+  // A version whose package failed its download or checksum: not fetched again on schedule.
+  static constexpr const char* failedVersionKey = "VEUpdaterFailedVersion";
   static constexpr double minimumCheckInterval = 3600;
 
   // All references must outlive the updater.
@@ -50,18 +56,26 @@ class Updater : public QObject {
           AlertPresenter& alerts, UpdaterConfiguration configuration, QObject* parent = nullptr);
   ~Updater() override;
 
-  // Starts the schedule: the next automatic check is due one interval after the last one.
+  // Starts the schedule: the next automatic check is due one interval after the last one, or
+  // after this start on a fresh install. Best called once the first-launch question is answered.
   void startUpdater();
+  // At quit: stops the schedule and any package download under way.
+  void shutdown();
 
   double updateCheckInterval() const { return interval_; }
   // Seconds; anything shorter than an hour counts as an hour.
   void setUpdateCheckInterval(double seconds);
 
-  // Missing keys read as: checks on, downloads off.
+  // A missing checks key reads as on; a missing downloads key reads as the checks switch, so
+  // that the two agree on a fresh install.
   bool automaticallyChecksForUpdates() const;
   void setAutomaticallyChecksForUpdates(bool value);
   bool automaticallyDownloadsUpdates() const;
   void setAutomaticallyDownloadsUpdates(bool value);
+  // What the settings box shows and sets: both switches, which always change together. On
+  // exactly when scheduled checks happen.
+  bool automaticUpdates() const;
+  void setAutomaticUpdates(bool value);
 
   // The user asked: the answer always comes as a dialog, failures included.
   void checkForUpdates();
@@ -94,8 +108,9 @@ class Updater : public QObject {
   void check(bool userInitiated);
   void feedArrived(const HttpResponse& response);
   void announce(const ReleaseAnnouncement& release);
-  void startDownload(const ReleaseAnnouncement& release);
-  void downloadEnded(const ReleaseAnnouncement& release, const Download& download);
+  void startDownload(const ReleaseAnnouncement& release, bool userInitiated);
+  void downloadEnded(const ReleaseAnnouncement& release, const Download& download,
+                     bool userInitiated);
   void checkFailed();
   void schedule();
   // Keeps the file when its SHA-256 is the announced one, else deletes it.
@@ -116,9 +131,10 @@ class Updater : public QObject {
   // Scheduled checks tell about one release once per run, not every hour.
   std::string announcedVersion_;
   QTimer timer_;
-  // Packages are larger than the answers the shared transport takes and often sit behind a
-  // redirect; they come through Qt's own networking, streamed to disk.
+  // Packages are larger than the answers the shared transport takes and may sit behind a
+  // redirect on the same host; they come through Qt's own networking, streamed to disk.
   QNetworkAccessManager network_;
+  QPointer<QNetworkReply> download_;
   // Answers from the background find out through this whether the updater still exists.
   std::shared_ptr<Updater*> self_;
 };

@@ -88,6 +88,15 @@ void EjectSettings::setStatusColorHex(const std::string& value) {
   defaults().set(statusColorKey, value);
 }
 
+bool EjectSettings::automaticServerContact(const SettingsStore& store) {
+  const auto value = store.object(automaticServerContactKey);
+  return !(value && value->is<bool>() && !*value->as<bool>());
+}
+
+void EjectSettings::setAutomaticServerContact(bool value) {
+  defaults().set(automaticServerContactKey, value);
+}
+
 const std::vector<StatusColorEntry>& EjectSettings::statusColors() {
   static std::once_flag once;
   static std::vector<StatusColorEntry> colors;

@@ -15,8 +15,8 @@ struct RgbColor {
 };
 
 struct StatusColorEntry {
-  std::string titre;  // localised title, looked up once
-  std::string hex;    // empty: the desktop's own monochrome look
+  std::string titre; // localised title, looked up once
+  std::string hex;   // empty: the desktop's own monochrome look
 };
 
 // The persisted eject settings. Every read and write goes to the settings store; nothing cached.
@@ -32,6 +32,10 @@ class EjectSettings {
   static void setEjectDiskImages(bool value);
   static std::string statusColorHex();
   static void setStatusColorHex(const std::string& value);
+  // The automatic server check and crash uploads (the user's own problem reports are not
+  // affected): true unless a Boolean false is stored.
+  static bool automaticServerContact(const SettingsStore& store = defaults());
+  static void setAutomaticServerContact(bool value);
 
   // Six rows, built once on first use.
   static const std::vector<StatusColorEntry>& statusColors();
@@ -40,5 +44,6 @@ class EjectSettings {
   static constexpr const char* protectTimeMachineKey = "VEProtectTimeMachine";
   static constexpr const char* ejectDiskImagesKey = "VEEjectDiskImages";
   static constexpr const char* statusColorKey = "VEStatusColor";
+  static constexpr const char* automaticServerContactKey = "VEAutomaticServerContact";
   static constexpr const char* defaultStatusColor = "#7C3AED";
 };

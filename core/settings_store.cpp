@@ -445,7 +445,9 @@ void SettingsStore::reloadIfChangedLocked() const {
 
   Descriptor descriptor(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
   std::string contents;
+  // A file far larger than any settings this program writes is damaged: never read it whole.
   if (descriptor.get() < 0 || ::fstat(descriptor.get(), &status) != 0 ||
+      static_cast<std::uint64_t>(status.st_size) > maxFileBytes ||
       !readAll(descriptor.get(), contents)) {
     // Unreadable (no permission, a folder in its place): reads as empty, and is kept aside
     // rather than overwritten by the next write.

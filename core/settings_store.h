@@ -26,6 +26,8 @@ class SettingsStore {
   static SettingsStore& shared();
   // Where the process's store lives, from the environment.
   static std::filesystem::path defaultFile();
+  // A larger file is taken as damaged: it reads as empty and is kept aside at the next write.
+  static constexpr std::uint64_t maxFileBytes = 4 * 1024 * 1024;
 
   explicit SettingsStore(std::filesystem::path file);
   ~SettingsStore();

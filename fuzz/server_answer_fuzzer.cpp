@@ -9,19 +9,12 @@
 #include "core/support/server_check.h"
 #include "core/support/support_client.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/http_transport.h"
+#include "platform/fake/fake_http_transport.h"
 
 namespace {
 
-// Answers every request with the fuzzer's bytes.
-class ScriptedServer : public HttpTransport {
- public:
-  HttpResponse answer;
-  HttpResponse send(const HttpRequest&) override { return answer; }
-};
-
 struct Rig {
-  ScriptedServer server;
+  FakeHttpTransport server;
   SettingsStore defaults{fuzz_support::freshFolder("support") / "defaults.plist"};
   SupportClient client{SupportClient::Setup{server, defaults, "http://127.0.0.1:9/check",
                                             "http://127.0.0.1:9/report", "0.1.0",
@@ -34,9 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Rig* rig = new Rig; // outlives exit-time code
   const auto text = fuzz_support::asText(data, size);
 
-  rig->server.answer.transferred = true;
-  rig->server.answer.status = size > 0 ? 100 + data[0] * 2 : 200;
-  rig->server.answer.body = std::string(text);
+  HttpResponse answer;
+  answer.transferred = true;
+  answer.status = size > 0 ? 100 + data[0] * 2 : 200;
+  answer.body = std::string(text);
+  rig->server.answer(std::move(answer));
+  rig->server.takeRequests();
   for (const auto& url : {rig->client.checkURL(), rig->client.reportURL()}) {
     const SupportAnswer answer =
         rig->client.send(url, rig->client.identityFields(), rig->client.checkTimeout());

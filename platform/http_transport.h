@@ -20,8 +20,8 @@ struct HttpResponse {
   std::string errorText;
 };
 
-// One HTTP exchange, no retry, no redirect followed. Sets no header of its own, and lets the
-// library add no content type either.
+// One HTTP exchange, no retry, no redirect followed (a redirect comes back as the answer). Sets no
+// header of its own, and lets the library add no content type either.
 class HttpTransport {
  public:
   // No honest answer from the maker's servers comes near this; a longer one is cut off.
@@ -31,4 +31,8 @@ class HttpTransport {
 
   // Blocks until the answer or the time-out; never call it on the main thread.
   virtual HttpResponse send(const HttpRequest& request) = 0;
+
+  // At quit: ends every transfer under way within moments, and fails every later one at once.
+  // Nothing to do for a transport that never waits.
+  virtual void abortAll() {}
 };

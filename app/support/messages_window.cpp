@@ -58,7 +58,8 @@ QString formatMessageDate(SettingsValue::Date date, const QLocale& locale) {
 }
 
 FlippedView* buildConversationView(const std::vector<ArchivedMessage>& history,
-                                   const QLocale& locale) {
+                                   const QLocale& locale,
+                                   std::function<void(const ArchivedMessage&)> onResend) {
   using W = MessagesWindow;
   auto* view = new FlippedView();
   view->setObjectName(QStringLiteral("conversation"));
@@ -97,6 +98,23 @@ FlippedView* buildConversationView(const std::vector<ArchivedMessage>& history,
       body->setGeometry(W::margin, bodyTop, W::textWidth, bodyHeight);
 
       y = bodyTop + bodyHeight + 16;
+      if (!message.sent) {
+        QLabel* notSent =
+            makeLeftLabel(text("messages.not_sent"), 11, QFont::Medium, tertiaryLabelColor(), view);
+        notSent->setObjectName(QStringLiteral("notSentLabel"));
+        auto* again = new QPushButton(text("messages.send_again"), view);
+        again->setObjectName(QStringLiteral("sendAgainButton"));
+        again->resize(again->sizeHint());
+        const int rowHeight = std::max(notSent->height(), again->height());
+        notSent->move(W::margin, y - 8 + (rowHeight - notSent->height()) / 2);
+        again->move(W::margin + W::textWidth - again->width(), y - 8);
+        QObject::connect(again, &QPushButton::clicked, view, [onResend, message]() {
+          if (onResend) {
+            onResend(message);
+          }
+        });
+        y += rowHeight + 8;
+      }
       makeSeparator(view, QRect(W::margin, y, W::textWidth, 1));
       y += 18;
     }
@@ -119,7 +137,8 @@ MessagesWindow::MessagesWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 QLineEdit* MessagesWindow::rebuild(const std::vector<ArchivedMessage>& history,
-                                   std::function<void()> onSend) {
+                                   std::function<void()> onSend,
+                                   std::function<void(const ArchivedMessage&)> onResend) {
   // The old content may be what called us (its send button), so it goes once the event ends.
   for (QWidget* old :
        findChildren<QWidget*>(QStringLiteral("messagesContent"), Qt::FindDirectChildrenOnly)) {
@@ -139,7 +158,7 @@ QLineEdit* MessagesWindow::rebuild(const std::vector<ArchivedMessage>& history,
   scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   scroll->viewport()->setAutoFillBackground(false);
   scroll->setWidgetResizable(false);
-  scroll->setWidget(buildConversationView(history, QLocale()));
+  scroll->setWidget(buildConversationView(history, QLocale(), std::move(onResend)));
   scroll->setGeometry(0, 0, windowWidth, conversationHeight);
 
   makeSeparator(content, QRect(0, conversationHeight, windowWidth, 1));

@@ -27,15 +27,19 @@ class MessagesWindow : public QWidget {
   explicit MessagesWindow(QWidget* parent = nullptr);
 
   // Replaces the content with the history (newest first) and a fresh, empty reply field,
-  // which it returns. `onSend` runs for the send button and for Return in the field.
-  QLineEdit* rebuild(const std::vector<ArchivedMessage>& history, std::function<void()> onSend);
+  // which it returns. `onSend` runs for the send button and for Return in the field;
+  // `onResend` for the "Send Again" button of a reply that was not sent.
+  QLineEdit* rebuild(const std::vector<ArchivedMessage>& history, std::function<void()> onSend,
+                     std::function<void(const ArchivedMessage&)> onResend = {});
   // Places the window in the middle of its screen's available area.
   void centreOnScreen();
 };
 
-// The conversation, 460 wide and at least 416 tall, entries from the top, newest first.
+// The conversation, 460 wide and at least 416 tall, entries from the top, newest first. A
+// reply that was not sent says so, with a "Send Again" button that calls `onResend`.
 FlippedView* buildConversationView(const std::vector<ArchivedMessage>& history,
-                                   const QLocale& locale);
+                                   const QLocale& locale,
+                                   std::function<void(const ArchivedMessage&)> onResend = {});
 
 // Long date and short time in the locale's own order and words.
 QString formatMessageDate(SettingsValue::Date date, const QLocale& locale);

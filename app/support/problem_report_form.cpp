@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include "core/localization.h"
@@ -92,4 +93,10 @@ QString ProblemReportForm::description() const {
 
 QString ProblemReportForm::email() const {
   return emailField_->text();
+}
+
+void ProblemReportForm::setDraft(const QString& description, const QString& email) {
+  textArea_->setPlainText(description);
+  textArea_->moveCursor(QTextCursor::End);
+  emailField_->setText(email);
 }

@@ -21,6 +21,8 @@ class ProblemReportForm : public QDialog {
   // The description as typed, and the address as typed.
   QString description() const;
   QString email() const;
+  // Puts back what the user typed before, when a report failed to send.
+  void setDraft(const QString& description, const QString& email);
 
   QPlainTextEdit* textArea() const { return textArea_; }
   QLineEdit* emailField() const { return emailField_; }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -17,11 +18,13 @@
 #include <optional>
 #include <thread>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "build_config.h"
+#include "core/eject_settings.h"
 #include "core/settings_store.h"
 #include "core/support/endpoints.h"
 #include "core/support/identity.h"
@@ -289,6 +292,12 @@ std::optional<std::string> readUtf8File(const std::filesystem::path& path, std::
   return std::nullopt;
 }
 
+// A report's bytes, up to the read limit.
+std::optional<std::string> readWholeFileText(const std::filesystem::path& path) {
+  bool cut = false;
+  return readWholeFile(path, CrashReporter::maxReportBytesRead, cut);
+}
+
 // The first non-empty line naming an exception or a termination, whole.
 std::optional<std::string> reportMessage(std::string_view text) {
   std::size_t start = 0;
@@ -315,6 +324,32 @@ Date distantPast() {
 // never earlier than the report it came from.
 Date wholeSeconds(Date date) {
   return std::chrono::floor<std::chrono::seconds>(date);
+}
+
+bool automaticUploadsAllowed(const CrashReporter::Setup& setup) {
+  return setup.networkFeatures && EjectSettings::automaticServerContact(setup.defaults);
+}
+
+// "<attempts>-<name>": how often an unsent record was tried, and its own name.
+std::optional<std::pair<int, std::string>> unsentName(const std::filesystem::path& path) {
+  const std::string name = path.filename().string();
+  const std::size_t dash = name.find('-');
+  if (dash == 0 || dash == std::string::npos || dash > 2 || !name.ends_with(".txt")) {
+    return std::nullopt;
+  }
+  int attempts = 0;
+  for (std::size_t index = 0; index < dash; ++index) {
+    if (name[index] < '0' || name[index] > '9') {
+      return std::nullopt;
+    }
+    attempts = attempts * 10 + (name[index] - '0');
+  }
+  return std::pair{attempts, name.substr(dash + 1)};
+}
+
+bool isWordCharacter(char character) {
+  return std::isalnum(static_cast<unsigned char>(character)) != 0 || character == '_' ||
+         character == '-' || character == '.' || (character & 0x80) != 0;
 }
 
 } // namespace
@@ -352,6 +387,14 @@ std::filesystem::path CrashReporter::standardFolder() {
 
 CrashReporter::Setup CrashReporter::standardSetup(SystemCrashReports* systemReports,
                                                   Dispatcher* dispatcher) {
+  std::string homeFolder = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  std::string userName;
+  if (const passwd* entry = getpwuid(getuid()); entry != nullptr) {
+    userName = entry->pw_name != nullptr ? entry->pw_name : "";
+    if (homeFolder.empty() && entry->pw_dir != nullptr) {
+      homeFolder = entry->pw_dir;
+    }
+  }
   return Setup{.folder = standardFolder(),
                .transport = SharedHttpTransport::instance(),
                .defaults = SettingsStore::shared(),
@@ -359,7 +402,10 @@ CrashReporter::Setup CrashReporter::standardSetup(SystemCrashReports* systemRepo
                .systemReports = systemReports,
                .dispatcher = dispatcher,
                .version = build_config::version,
-               .osString = {}};
+               .osString = {},
+               .networkFeatures = build_config::networkFeatures,
+               .homeFolder = homeFolder,
+               .userName = userName};
 }
 
 void CrashReporter::configure(Setup setup) {
@@ -370,8 +416,14 @@ void CrashReporter::configure(Setup setup) {
 }
 
 void CrashReporter::install() {
-  sendPendingCrash();
-  sendSystemCrashReports();
+  // Before the handlers: a crash of this run leaves its own record for the next launch.
+  setPendingRecordAside();
+  // Reading the reports and waiting for the server both happen away from the caller.
+  if (Dispatcher* dispatcher = currentSetup().dispatcher) {
+    dispatcher->runInBackground(uploadAtStart);
+  } else {
+    std::thread(uploadAtStart).detach();
+  }
 
   const std::filesystem::path file = crashFile();
   const std::string folder = file.parent_path().string();
@@ -422,6 +474,11 @@ void CrashReporter::reportError(const std::string& message) {
   send("error", message, stack);
 }
 
+void CrashReporter::uploadAtStart() {
+  sendUnsentCrashes();
+  sendSystemCrashReports();
+}
+
 std::filesystem::path CrashReporter::crashFile() {
   const std::filesystem::path folder = currentSetup().folder;
   std::error_code ignored;
@@ -430,30 +487,75 @@ std::filesystem::path CrashReporter::crashFile() {
 }
 
 void CrashReporter::sendPendingCrash() {
-  const std::filesystem::path file = crashFile();
-  bool cut = false;
-  const std::optional<std::string> text =
-      readWholeFile(file, std::numeric_limits<std::size_t>::max(), cut);
-  if (!text || !isValidUtf8(*text)) {
+  setPendingRecordAside();
+  sendUnsentCrashes();
+}
+
+void CrashReporter::setPendingRecordAside() {
+  if (!automaticUploadsAllowed(currentSetup())) {
     return;
   }
+  const std::filesystem::path file = crashFile();
+  const std::filesystem::path unsent = file.parent_path() / unsentFolderName;
   std::error_code ignored;
-  std::filesystem::remove(file, ignored);
-
-  const std::string_view whole = *text;
-  const std::size_t first = whole.find(separator);
-  const std::string message(whole.substr(0, first));
-  std::string stack;
-  if (first != std::string_view::npos) {
-    const std::string_view rest = whole.substr(first + strlen(separator));
-    stack = rest.substr(0, rest.find(separator));
+  bool cut = false;
+  if (const auto text = readWholeFile(file, maxReportBytesRead, cut); text && isValidUtf8(*text)) {
+    std::filesystem::create_directories(unsent, ignored);
+    const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+    std::filesystem::rename(file, unsent / ("0-" + std::to_string(stamp) + ".txt"), ignored);
   }
-  send("crash", message, stack);
+}
+
+void CrashReporter::sendUnsentCrashes() {
+  if (!automaticUploadsAllowed(currentSetup())) {
+    return;
+  }
+  const std::filesystem::path unsent = crashFile().parent_path() / unsentFolderName;
+  std::error_code ignored;
+  std::vector<std::pair<std::string, std::filesystem::path>> records;
+  std::error_code error;
+  for (std::filesystem::directory_iterator listing(unsent, error), end; !error && listing != end;
+       listing.increment(error)) {
+    if (const auto name = unsentName(listing->path())) {
+      records.emplace_back(name->second, listing->path());
+    }
+  }
+  std::sort(records.begin(), records.end());
+
+  int uploads = 0;
+  for (const auto& [name, path] : records) {
+    if (uploads == maxRecordUploads) {
+      return;
+    }
+    const int attempts = unsentName(path)->first + 1;
+    const std::optional<std::string> text = readUtf8File(path, maxReportBytesRead);
+    // Counted before sending: a record that breaks the upload itself cannot come back forever.
+    const std::filesystem::path counted = unsent / (std::to_string(attempts) + "-" + name);
+    if (!text || attempts > maxAttempts || ::rename(path.c_str(), counted.c_str()) != 0) {
+      std::filesystem::remove(path, ignored);
+      continue;
+    }
+    const std::string_view whole = *text;
+    const std::size_t first = whole.find(separator);
+    std::string stack;
+    if (first != std::string_view::npos) {
+      const std::string_view rest = whole.substr(first + strlen(separator));
+      stack = rest.substr(0, rest.find(separator));
+    }
+    ++uploads;
+    const bool delivered = deliver("crash", std::string(whole.substr(0, first)), stack);
+    if (delivered || attempts >= maxAttempts) {
+      std::filesystem::remove(counted, ignored);
+    }
+    if (!delivered) {
+      return;
+    }
+  }
 }
 
 void CrashReporter::sendSystemCrashReports() {
   const Setup setup = currentSetup();
-  if (setup.systemReports == nullptr) {
+  if (setup.systemReports == nullptr || !automaticUploadsAllowed(setup)) {
     return;
   }
   const std::optional<std::filesystem::path> folder = setup.systemReports->folder();
@@ -464,18 +566,16 @@ void CrashReporter::sendSystemCrashReports() {
   const Date lastScan =
       stored && stored->is<Date>() ? wholeSeconds(*stored->as<Date>()) : distantPast();
   Date newest = lastScan;
+  const std::optional<SettingsValue> storedAttempts = setup.defaults.object(reportAttemptsKey);
+  std::int64_t attempts = storedAttempts && storedAttempts->is<std::int64_t>()
+                              ? *storedAttempts->as<std::int64_t>()
+                              : 0;
 
   std::error_code error;
-  std::vector<std::filesystem::path> entries;
+  std::vector<std::pair<Date, std::filesystem::path>> entries;
   for (std::filesystem::directory_iterator listing(folder.value(), error), end;
        !error && listing != end; listing.increment(error)) {
-    entries.push_back(listing->path());
-  }
-  if (error) {
-    return;
-  }
-
-  for (const std::filesystem::path& entry : entries) {
+    const std::filesystem::path& entry = listing->path();
     if (!setup.systemReports->belongsToThisProgram(entry)) {
       continue;
     }
@@ -483,28 +583,61 @@ void CrashReporter::sendSystemCrashReports() {
     const auto modified = std::filesystem::last_write_time(entry, dateError);
     const Date date =
         dateError ? distantPast() : wholeSeconds(std::chrono::file_clock::to_sys(modified));
-    if (date <= lastScan) {
+    if (date > lastScan) {
+      entries.emplace_back(date, entry);
+    }
+  }
+  if (error) {
+    return;
+  }
+  // Oldest first, so that the scan date can stop right before the first one not delivered.
+  std::sort(entries.begin(), entries.end());
+
+  int uploads = 0;
+  for (const auto& [date, entry] : entries) {
+    if (uploads == maxReportUploads) {
+      break;
+    }
+    std::optional<std::string> raw = readWholeFileText(entry);
+    if (!raw) {
       continue;
     }
-    const std::optional<std::string> text = readUtf8File(entry, maxReportBytesRead);
-    if (!text) {
+    const std::string text = setup.systemReports->shareableText(*raw);
+    if (!isValidUtf8(text)) {
       continue;
     }
     const std::string message =
-        reportMessage(*text).value_or(setup.systemReports->fallbackMessage());
-    send("crash", message, leadingCharacters(*text, maxReportCharacters));
-    newest = std::max(newest, date);
+        reportMessage(text).value_or(setup.systemReports->fallbackMessage());
+    ++uploads;
+    if (deliver("crash", message, leadingCharacters(text, maxReportCharacters))) {
+      newest = std::max(newest, date);
+      attempts = 0;
+      continue;
+    }
+    // One that fails on three launches is given up, so that it cannot hold back the others.
+    if (++attempts >= maxAttempts) {
+      newest = std::max(newest, date);
+      attempts = 0;
+    }
+    break;
   }
   setup.defaults.set(lastScanKey, newest);
+  setup.defaults.set(reportAttemptsKey, attempts);
 }
 
-void CrashReporter::send(const std::string& kind, const std::string& message,
-                         const std::string& stack) {
+bool CrashReporter::deliver(const std::string& kind, const std::string& message,
+                            const std::string& stack) {
   const Setup setup = currentSetup();
+  if (!setup.networkFeatures) {
+    return false;
+  }
+  const auto personal = [&setup](const std::string& text) {
+    return withoutPersonalNames(text, setup.homeFolder, setup.userName);
+  };
   const nlohmann::json record{{"d", setup.defaults.string("VEDeviceId").value_or("?")},
                               {"kind", kind},
-                              {"message", message},
-                              {"stack", stack},
+                              {"message", personal(message)},
+                              {"stack", personal(stack)},
                               {"v", versionText(setup.version)},
                               {"os", setup.osString ? setup.osString() : currentOsString()}};
   HttpRequest request;
@@ -512,12 +645,50 @@ void CrashReporter::send(const std::string& kind, const std::string& message,
   request.method = "POST";
   request.body = SupportClient::encodeBody(record);
   request.timeout = setup.timeout;
-  HttpTransport* transport = &setup.transport;
-  // Fired and never awaited: the answer, its status and any failure are of no use here.
-  auto upload = [transport, request = std::move(request)] { transport->send(request); };
+  const HttpResponse response = setup.transport.send(request);
+  return response.transferred && response.status >= 200 && response.status < 300;
+}
+
+void CrashReporter::send(const std::string& kind, const std::string& message,
+                         const std::string& stack) {
+  const Setup setup = currentSetup();
+  if (!automaticUploadsAllowed(setup)) {
+    return;
+  }
+  auto upload = [kind, message, stack] { deliver(kind, message, stack); };
   if (setup.dispatcher != nullptr) {
     setup.dispatcher->runInBackground(std::move(upload));
   } else {
     std::thread(std::move(upload)).detach();
   }
+}
+
+std::string CrashReporter::withoutPersonalNames(std::string text, const std::string& homeFolder,
+                                                const std::string& userName) {
+  const auto replaceWords = [&text](const std::string& word, const std::string& by) {
+    if (word.empty()) {
+      return;
+    }
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at)) {
+      const std::size_t end = at + word.size();
+      // A folder is cut where a path element ends; a name only where a word ends.
+      const bool startsWord = at == 0 || !isWordCharacter(text[at - 1]) || word.front() == '/';
+      const bool endsWord = end == text.size() || !isWordCharacter(text[end]);
+      if (startsWord && endsWord) {
+        text.replace(at, word.size(), by);
+        at += by.size();
+      } else {
+        at = end;
+      }
+    }
+  };
+  std::string home = homeFolder;
+  while (home.size() > 1 && home.ends_with('/')) {
+    home.pop_back();
+  }
+  if (home.size() > 1) {
+    replaceWords(home, "~");
+  }
+  replaceWords(userName, "<user>");
+  return text;
 }

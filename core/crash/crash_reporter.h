@@ -31,6 +31,11 @@ class CrashReporter {
     // currentOsString() when empty.
     std::function<std::string()> osString;
     std::chrono::milliseconds timeout{8000};
+    // False in a build without network features: nothing is ever uploaded.
+    bool networkFeatures = true;
+    // Taken out of every upload: the user's home folder (as "~") and login name.
+    std::string homeFolder = {};
+    std::string userName = {};
   };
 
   // $XDG_DATA_HOME/VarneloEject, ~/.local/share/VarneloEject when unset.
@@ -43,19 +48,38 @@ class CrashReporter {
   // it is never called.
   static void configure(Setup setup);
 
-  // Once, early at start: uploads the pending record, then the new system reports, then
-  // installs the terminate handler and the handler for SIGABRT, SIGSEGV, SIGILL, SIGBUS,
-  // SIGFPE and SIGTRAP.
+  // Once, early at start: sets the last run's record aside, installs the terminate handler and
+  // the handler for SIGABRT, SIGSEGV, SIGILL, SIGBUS, SIGFPE and SIGTRAP, and queues
+  // uploadAtStart() on the set-up's dispatcher (a thread of its own without one). Never waits
+  // for the network.
   static void install();
+  // The unsent records, then the new system reports; blocks on the network.
+  static void uploadAtStart();
 
-  // Uploads a non-fatal error at once with the first 15 lines of the current stack.
+  // Uploads a non-fatal error in the background with the first 15 lines of the current stack.
   static void reportError(const std::string& message);
 
-  // The steps of install() and what they use, open for tests.
+  // The steps of uploadAtStart() and what they use, open for tests.
   static std::filesystem::path crashFile();
+  // setPendingRecordAside(), then sendUnsentCrashes().
   static void sendPendingCrash();
+  // Moves a readable pending record among the unsent ones.
+  static void setPendingRecordAside();
+  // Uploads the unsent records, oldest first; each is deleted after a 2xx answer, or after its
+  // third try.
+  static void sendUnsentCrashes();
+  // Uploads the new system reports, oldest first; the scan date moves only past those
+  // delivered, or past one that failed on three launches.
   static void sendSystemCrashReports();
+  // One upload, waiting for the answer: true for a 2xx status.
+  static bool deliver(const std::string& kind, const std::string& message,
+                      const std::string& stack);
+  // One upload in the background; the answer is not looked at.
   static void send(const std::string& kind, const std::string& message, const std::string& stack);
+  // The text with the home folder written "~" and the login name "<user>" wherever it stands
+  // as a word of its own.
+  static std::string withoutPersonalNames(std::string text, const std::string& homeFolder,
+                                          const std::string& userName);
 
   static constexpr std::size_t maxCapturedFrames = 30;
   static constexpr std::size_t maxErrorFrames = 15;
@@ -63,4 +87,11 @@ class CrashReporter {
   // A report longer than this is read only this far: its text is cut to maxReportCharacters
   // anyway, and a core dump inside one must not fill the memory at start.
   static constexpr std::size_t maxReportBytesRead = 16 * 1024 * 1024;
+  // A launch stops at the first upload that fails, and after this many of each kind.
+  static constexpr int maxRecordUploads = 2;
+  static constexpr int maxReportUploads = 3;
+  // A record or report is given up after failing on this many launches.
+  static constexpr int maxAttempts = 3;
+  static constexpr const char* unsentFolderName = "unsent";
+  static constexpr const char* reportAttemptsKey = "VECrashReportAttempts";
 };

@@ -1,8 +1,28 @@
 #include "core/support/message_history.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "core/settings_store.h"
+
+std::string boundedMessageText(std::string_view text) {
+  std::string bounded;
+  bounded.reserve(std::min(text.size(), maxMessageBytes));
+  for (const char character : text) {
+    if (character != '\0') {
+      bounded += character;
+    }
+  }
+  if (bounded.size() > maxMessageBytes) {
+    std::size_t end = maxMessageBytes;
+    // Back to the start of the character the cut falls in.
+    while (end > 0 && (static_cast<unsigned char>(bounded[end]) & 0xC0) == 0x80) {
+      --end;
+    }
+    bounded.resize(end);
+  }
+  return bounded;
+}
 
 SettingsValue::Array MessageHistory::stored() const {
   const auto value = defaults_.object(key);
@@ -43,6 +63,7 @@ std::vector<ArchivedMessage> MessageHistory::entries(SettingsValue::Date now) co
                     ? *date->as<SettingsValue::Date>()
                     : now,
         .mine = mine != nullptr && mine->is<bool>() && *mine->as<bool>(),
+        .sent = field("unsent") == nullptr || *field("unsent") != SettingsValue(true),
     });
   }
   return result;
@@ -57,14 +78,40 @@ void MessageHistory::archive(std::int64_t id, const std::string& body, SettingsV
       return;
     }
   }
-  append(std::move(list), {{"id", id}, {"body", body}, {"date", now}, {"mine", false}});
+  append(std::move(list),
+         {{"id", id}, {"body", boundedMessageText(body)}, {"date", now}, {"mine", false}});
 }
 
 void MessageHistory::archiveOwn(const std::string& text, SettingsValue::Date now) {
   // Whole seconds, cut toward zero, negated: never equal to a maker's id, which is positive.
   const auto seconds =
       std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
-  append(stored(), {{"id", std::int64_t{-seconds}}, {"body", text}, {"date", now}, {"mine", true}});
+  append(stored(), {{"id", std::int64_t{-seconds}},
+                    {"body", boundedMessageText(text)},
+                    {"date", now},
+                    {"mine", true}});
+}
+
+void MessageHistory::markSent(std::int64_t id, const std::string& body, bool sent) {
+  SettingsValue::Array list = stored();
+  const SettingsValue kept(boundedMessageText(body));
+  for (auto element = list.rbegin(); element != list.rend(); ++element) {
+    SettingsValue::Dictionary entry = *element->as<SettingsValue::Dictionary>();
+    const auto storedId = entry.find("id");
+    const auto storedBody = entry.find("body");
+    if (storedId == entry.end() || storedId->second != SettingsValue(id) ||
+        storedBody == entry.end() || storedBody->second != kept) {
+      continue;
+    }
+    if (sent) {
+      entry.erase("unsent");
+    } else {
+      entry["unsent"] = true;
+    }
+    *element = SettingsValue(std::move(entry));
+    defaults_.set(key, std::move(list));
+    return;
+  }
 }
 
 void MessageHistory::append(SettingsValue::Array list, SettingsValue::Dictionary entry) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/settings_value.h"
@@ -16,7 +17,16 @@ struct ArchivedMessage {
   std::string body;
   SettingsValue::Date date;
   bool mine = false;
+  // False for a reply of the user that did not reach the server (stored as "unsent": true).
+  bool sent = true;
 };
+
+// No message this program shows or keeps is longer; a longer one is cut at a character.
+constexpr std::size_t maxMessageBytes = 16 * 1024;
+
+// The text as it is shown and kept: without NUL characters (the settings file cannot hold
+// them), at most maxMessageBytes.
+std::string boundedMessageText(std::string_view text);
 
 // The conversation under "VEMessageHistory": dictionaries oldest first, at most 50, read and
 // written whole on every access. Main thread only.
@@ -34,6 +44,8 @@ class MessageHistory {
   void archive(std::int64_t id, const std::string& body, SettingsValue::Date now);
   // The user's reply; replies in the same second share their id and are all kept.
   void archiveOwn(const std::string& text, SettingsValue::Date now);
+  // Marks the newest reply with this id and text as not sent, or as sent again.
+  void markSent(std::int64_t id, const std::string& body, bool sent);
 
  private:
   SettingsValue::Array stored() const;

@@ -5,6 +5,7 @@
 
 #include "core/settings_store.h"
 #include "core/support/identity.h"
+#include "core/support/message_history.h"
 
 std::optional<CheckAnswer> CheckAnswer::from(const nlohmann::json& object) {
   if (!object.is_object()) {
@@ -23,7 +24,8 @@ std::optional<CheckAnswer> CheckAnswer::from(const nlohmann::json& object) {
           static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
     return std::nullopt;
   }
-  return CheckAnswer{ticket->get<std::string>(), id->get<std::int64_t>(), text->get<std::string>()};
+  return CheckAnswer{ticket->get<std::string>(), id->get<std::int64_t>(),
+                     boundedMessageText(text->get<std::string>())};
 }
 
 std::vector<std::int64_t> ShownMessages::read(const SettingsStore& defaults) {

@@ -15,3 +15,9 @@ HttpResponse SharedHttpTransport::send(const HttpRequest& request) {
   }
   return transport->send(request);
 }
+
+void SharedHttpTransport::abortAll() {
+  if (HttpTransport* transport = installed_.load()) {
+    transport->abortAll();
+  }
+}

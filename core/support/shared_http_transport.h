@@ -15,6 +15,7 @@ class SharedHttpTransport : public HttpTransport {
   void install(HttpTransport& transport) { installed_.store(&transport); }
 
   HttpResponse send(const HttpRequest& request) override;
+  void abortAll() override;
 
  private:
   std::atomic<HttpTransport*> installed_{nullptr};

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "build_config.h"
+#include "core/eject_settings.h"
 #include "core/settings_store.h"
 #include "core/support/endpoints.h"
 #include "core/support/identity.h"
@@ -28,7 +29,8 @@ SupportClient::Setup SupportClient::standardSetup() {
                .checkURL = Endpoints::check(),
                .reportURL = Endpoints::report(),
                .version = build_config::version,
-               .osString = {}};
+               .osString = {},
+               .networkFeatures = build_config::networkFeatures};
 }
 
 SupportClient::SupportClient(Setup setup)
@@ -65,8 +67,11 @@ SupportAnswer SupportClient::send(const std::string& url, const nlohmann::json& 
   request.method = "POST";
   request.body = encodeBody(body);
   request.timeout = timeout;
-  const HttpResponse response = setup_.transport.send(request);
   SupportAnswer answer;
+  if (!setup_.networkFeatures) {
+    return answer;
+  }
+  const HttpResponse response = setup_.transport.send(request);
   if (!response.transferred) {
     return answer;
   }
@@ -121,6 +126,14 @@ nlohmann::json SupportClient::checkBody() {
 }
 
 void SupportClient::checkWithServer(std::function<void()> completion) {
+  if (!setup_.networkFeatures || !EjectSettings::automaticServerContact(setup_.defaults)) {
+    runOnMain([completion = std::move(completion)]() {
+      if (completion) {
+        completion();
+      }
+    });
+    return;
+  }
   runInBackground([this, completion = std::move(completion)]() mutable {
     SupportAnswer answer = send(checkURL_, checkBody(), setup_.checkTimeout);
     // The main thread reads the ticket state and the pending message at any time, so they
@@ -221,4 +234,26 @@ void SupportClient::reportProblem(const std::string& text, const std::optional<s
       }
     });
   });
+}
+
+void SupportClient::sendReply(const std::string& text,
+                              std::function<void(bool accepted)> completion) {
+  archiveOwn(text);
+  const std::int64_t id = messageHistory().front().id;
+  resendReply(ArchivedMessage{.id = id, .body = text, .date = now(), .mine = true, .sent = true},
+              std::move(completion));
+}
+
+void SupportClient::resendReply(const ArchivedMessage& reply,
+                                std::function<void(bool accepted)> completion) {
+  reportProblem(reply.body, std::nullopt,
+                [this, reply, completion = std::move(completion)](bool accepted) {
+                  // Marked only when the state changes: the history is rewritten whole.
+                  if (accepted != reply.sent) {
+                    MessageHistory(setup_.defaults).markSent(reply.id, reply.body, accepted);
+                  }
+                  if (completion) {
+                    completion(accepted);
+                  }
+                });
 }

@@ -52,6 +52,8 @@ class SupportClient {
     Dispatcher* dispatcher = nullptr;
     // The time entries are archived at; the system clock when empty.
     std::function<SettingsValue::Date()> now = {};
+    // False in a build without network features: no request is ever sent.
+    bool networkFeatures = true;
   };
 
   // The program's client, created on first use from any thread: the shared transport the
@@ -93,6 +95,7 @@ class SupportClient {
 
   // The server check: sent from the background queue; its answer is applied on the main queue,
   // where `completion` then runs, whether or not anything changed. Never fails to its caller.
+  // Sends nothing when the user turned automatic server contact off.
   void checkWithServer(std::function<void()> completion = {});
   // "n", "d", "v", "os", "c", and "m" when a message has been acknowledged.
   nlohmann::json checkBody();
@@ -108,12 +111,20 @@ class SupportClient {
   void archiveOwn(const std::string& text);
 
   // One problem report or reply; true only when the server answered 200 with "ok" true.
+  // Always sent when the user asks, whatever the automatic-contact switch says.
   // Blocks until the answer: never call it on the main thread.
   bool reportProblem(const std::string& text, const std::optional<std::string>& email);
   // The same from the background queue, with the result handed to `completion` on the main
   // queue. Each call is a task of its own.
   void reportProblem(const std::string& text, const std::optional<std::string>& email,
                      std::function<void(bool accepted)> completion);
+  // A reply from the messages window: archived at once, then sent without an address. When it
+  // does not reach the server it is marked as not sent in the history; `completion` gets the
+  // result on the main queue.
+  void sendReply(const std::string& text, std::function<void(bool accepted)> completion);
+  // Sends a reply marked as not sent once more; on success the mark goes.
+  void resendReply(const ArchivedMessage& reply, std::function<void(bool accepted)> completion);
+
   // "d", "v", "os", "text", and "email" when one is given and not empty.
   nlohmann::json reportBody(const std::string& text, const std::optional<std::string>& email);
   // Whether a report's answer counts as accepted.

@@ -15,6 +15,8 @@ class FakeSystemCrashReports : public SystemCrashReports {
 
   std::optional<std::filesystem::path> folder() const override { return folder_; }
   bool belongsToThisProgram(const std::filesystem::path& report) const override;
+  // The whole text: these reports are the test's own.
+  std::string shareableText(const std::string& reportText) const override { return reportText; }
   std::string fallbackMessage() const override { return "Rapport système macOS"; }
 
  private:

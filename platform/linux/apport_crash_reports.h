@@ -18,6 +18,9 @@ class ApportCrashReports : public SystemCrashReports {
 
   std::optional<std::filesystem::path> folder() const override { return folder_; }
   bool belongsToThisProgram(const std::filesystem::path& report) const override;
+  // Only the fields that identify the crash, each with its continuation lines; never the
+  // core dump, the environment, the command line, the working folder or the memory map.
+  std::string shareableText(const std::string& reportText) const override;
   std::string fallbackMessage() const override { return "Rapport système Linux"; }
 
  private:

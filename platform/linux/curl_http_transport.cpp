@@ -29,6 +29,9 @@ struct HeaderListDeleter {
 struct EasyDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
+struct MultiDeleter {
+  void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
 
 } // namespace
 
@@ -85,9 +88,52 @@ HttpResponse CurlHttpTransport::send(const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
   }
 
-  const CURLcode result = curl_easy_perform(curl);
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), curl) != CURLM_OK) {
+    response.errorText = "libcurl could not create a handle";
+    return response;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    if (aborted_.load()) {
+      curl_multi_remove_handle(multi.get(), curl);
+      response.errorText = "aborted";
+      return response;
+    }
+    waiting_.insert(multi.get());
+  }
+  CURLcode result = CURLE_OK;
+  for (int running = 1;;) {
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      for (CURLMsg* message = curl_multi_info_read(multi.get(), &left); message != nullptr;
+           message = curl_multi_info_read(multi.get(), &left)) {
+        if (message->msg == CURLMSG_DONE) {
+          result = message->data.result;
+        }
+      }
+      break;
+    }
+    if (aborted_.load()) {
+      result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    // The library's own time-outs bound the wait; abortAll() cuts it short.
+    curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr);
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    waiting_.erase(multi.get());
+  }
+  curl_multi_remove_handle(multi.get(), curl);
   if (result != CURLE_OK) {
-    if (sink.tooLong || result == CURLE_FILESIZE_EXCEEDED) {
+    if (result == CURLE_ABORTED_BY_CALLBACK) {
+      response.errorText = "aborted";
+    } else if (sink.tooLong || result == CURLE_FILESIZE_EXCEEDED) {
       response.errorText = "the answer is longer than the limit";
     } else {
       response.errorText = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result);
@@ -100,4 +146,12 @@ HttpResponse CurlHttpTransport::send(const HttpRequest& request) {
   response.status = status;
   response.body = std::move(sink.body);
   return response;
+}
+
+void CurlHttpTransport::abortAll() {
+  const std::lock_guard lock(mutex_);
+  aborted_.store(true);
+  for (void* multi : waiting_) {
+    curl_multi_wakeup(static_cast<CURLM*>(multi));
+  }
 }

@@ -288,4 +288,21 @@ TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewMessageHistory) {
       [this] { return !corruptCopies().empty(); });
 }
 
+// --- Size cap --------------------------------------------------------------------------------
+
+TEST_F(SettingsStoreTest, AFileOverTheSizeCapIsDamagedAndKeptAsideWithoutBeingParsed) {
+  SettingsStore first(file());
+  first.set("VEStatusColor", "#22C55E");
+  // A valid property list, padded past the cap inside a comment.
+  std::string whole = readFile(file());
+  whole.insert(whole.find("<plist"),
+               "<!--" + std::string(SettingsStore::maxFileBytes, 'x') + "-->");
+  writeFile(file(), whole);
+  SettingsStore store(file());
+  EXPECT_FALSE(store.string("VEStatusColor"));
+  store.set("VEOnboarded", true);
+  EXPECT_EQ(corruptCopies().size(), 1u);
+  EXPECT_LT(std::filesystem::file_size(file()), 4096u);
+}
+
 } // namespace

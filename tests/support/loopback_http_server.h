@@ -1,7 +1,5 @@
 #pragma once
 
-#include <strings.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -12,38 +10,40 @@
 
 #include <httplib.h>
 
-// A real HTTP server on 127.0.0.1 and a free port, answering every POST the same way and
-// remembering what it received.
+// A real HTTP server on 127.0.0.1 and a free port. GET routes answer what they were given;
+// every other request gets the common answer. It remembers what it received.
 class LoopbackHttpServer {
  public:
   struct Received {
     std::string method;
     std::string path;
     std::string body;
-    std::multimap<std::string, std::string> headers;
-
-    bool hasHeader(const std::string& name) const {
-      for (const auto& [key, value] : headers) {
-        if (strcasecmp(key.c_str(), name.c_str()) == 0) {
-          return true;
-        }
-      }
-      return false;
-    }
+    httplib::Headers headers; // names compared without case
+  };
+  struct Answer {
+    int status = 200;
+    std::string body = "{}";
+    std::string location; // a Location header when not empty
   };
 
   LoopbackHttpServer() {
-    server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
+    const auto handle = [this](const httplib::Request& request, httplib::Response& response) {
       std::unique_lock lock(mutex_);
-      received_.push_back(Received{request.method,
-                                   request.path,
-                                   request.body,
-                                   {request.headers.begin(), request.headers.end()}});
+      received_.push_back({request.method, request.path, request.body, request.headers});
       changed_.notify_all();
       changed_.wait(lock, [this] { return !silent_ || stopping_; });
-      response.status = status_;
-      response.set_content(answer_, "application/json");
-    });
+      const auto route = routes_.find(request.path);
+      const bool routed = request.method == "GET" && route != routes_.end();
+      const Answer& answer = routed ? route->second : answer_;
+      response.status = answer.status;
+      if (!answer.location.empty()) {
+        response.set_header("Location", answer.location);
+      }
+      // Routes serve packages too: a type the server does not compress.
+      response.set_content(answer.body, routed ? "application/octet-stream" : "application/json");
+    };
+    server_.Post(".*", handle);
+    server_.Get(".*", handle);
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) {
@@ -52,11 +52,7 @@ class LoopbackHttpServer {
   }
 
   ~LoopbackHttpServer() {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
+    setSilent(false, true);
     server_.stop();
     thread_.join();
   }
@@ -70,15 +66,19 @@ class LoopbackHttpServer {
 
   void answer(int status, std::string body) {
     const std::lock_guard lock(mutex_);
-    status_ = status;
-    answer_ = std::move(body);
+    answer_ = {status, std::move(body), {}};
+  }
+  void route(const std::string& path, Answer answer) {
+    const std::lock_guard lock(mutex_);
+    routes_[path] = std::move(answer);
   }
 
   // While silent, requests are taken but never answered.
-  void setSilent(bool silent) {
+  void setSilent(bool silent, bool stopping = false) {
     {
       const std::lock_guard lock(mutex_);
       silent_ = silent;
+      stopping_ = stopping;
     }
     changed_.notify_all();
   }
@@ -102,8 +102,8 @@ class LoopbackHttpServer {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Received> received_;
-  int status_ = 200;
-  std::string answer_ = "{}";
+  Answer answer_;
+  std::map<std::string, Answer> routes_;
   bool silent_ = false;
   bool stopping_ = false;
 };

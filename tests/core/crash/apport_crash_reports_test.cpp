@@ -1,55 +1,34 @@
 #include "platform/linux/apport_crash_reports.h"
 
-#include <unistd.h>
-
-#include <fstream>
-
 #include <gtest/gtest.h>
 
+#include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {
 
-class ApportCrashReportsTest : public ::testing::Test {
- protected:
-  std::filesystem::path report(const std::string& name) {
-    const auto path = folder / name;
-    std::ofstream(path) << "ProblemType: Crash\n";
-    return path;
-  }
-
+TEST(ApportCrashReports, TakesOnlyThisUsersRegularReportsOfTheProgramWhereverInstalled) {
   TemporaryFolder folder;
-  ApportCrashReports reports{folder.path(), "varnelo-eject", getuid()};
-};
-
-TEST_F(ApportCrashReportsTest, ScansTheGivenFolderWithALinuxFallbackMessage) {
-  EXPECT_EQ(reports.folder(), folder.path());
-  EXPECT_EQ(ApportCrashReports().folder(), std::filesystem::path("/var/crash"));
-  EXPECT_EQ(reports.fallbackMessage().find("macOS"), std::string::npos);
-}
-
-TEST_F(ApportCrashReportsTest, TakesThisUsersReportsOfTheProgramWhereverInstalledAndNoOthers) {
   const std::string user = std::to_string(getuid());
   const std::string other = std::to_string(getuid() + 1);
-  EXPECT_TRUE(reports.belongsToThisProgram(report("_usr_bin_varnelo-eject." + user + ".crash")));
-  EXPECT_TRUE(
-      reports.belongsToThisProgram(report("_home_ana_build_bin_varnelo-eject." + user + ".crash")));
-  for (const std::string& name :
-       {"_usr_bin_other-app." + user + ".crash", "_usr_bin_varnelo-eject-helper." + user + ".crash",
-        "_usr_bin_varnelo-eject." + other + ".crash", "_usr_bin_varnelo-eject." + user + ".upload",
-        "_usr_bin_varnelo-eject." + user + ".uploaded", "varnelo-eject." + user + ".crash",
-        std::string("_usr_bin_varnelo-eject.crash")}) {
-    EXPECT_FALSE(reports.belongsToThisProgram(report(name))) << name;
+  const std::pair<std::string, bool> names[] = {
+      {"_usr_bin_varnelo-eject." + user + ".crash", true},
+      {"_home_ana_build_bin_varnelo-eject." + user + ".crash", true},
+      {"_usr_bin_other-app." + user + ".crash", false},
+      {"_usr_bin_varnelo-eject-helper." + user + ".crash", false},
+      {"_usr_bin_varnelo-eject." + other + ".crash", false},
+      {"_usr_bin_varnelo-eject." + user + ".uploaded", false},
+      {"varnelo-eject." + user + ".crash", false}};
+  ApportCrashReports reports(folder.path(), "varnelo-eject", getuid());
+  for (const auto& [name, ours] : names) {
+    writeFile(folder / name, "ProblemType: Crash\n");
+    EXPECT_EQ(reports.belongsToThisProgram(folder / name), ours) << name;
   }
-}
-
-TEST_F(ApportCrashReportsTest, LeavesLinksAndFilesThatDoNotExist) {
-  const std::string name = "_usr_bin_varnelo-eject." + std::to_string(getuid()) + ".crash";
-  std::filesystem::create_symlink("/etc/hostname", folder / name);
-  EXPECT_FALSE(reports.belongsToThisProgram(folder / name));
-
-  TemporaryFolder empty;
-  EXPECT_FALSE(ApportCrashReports(empty.path()).belongsToThisProgram(empty / name));
+  std::filesystem::create_symlink("/etc/hostname",
+                                  folder / ("_bin_varnelo-eject." + user + ".crash"));
+  EXPECT_FALSE(reports.belongsToThisProgram(folder / ("_bin_varnelo-eject." + user + ".crash")));
+  EXPECT_FALSE(reports.belongsToThisProgram(folder / ("_x_varnelo-eject." + user + ".crash")));
+  EXPECT_EQ(ApportCrashReports().folder(), std::filesystem::path("/var/crash"));
 }
 
 } // namespace

@@ -1,13 +1,8 @@
-// A program that installs the crash reporter and then fails in the way its arguments ask:
-//   crash_child FOLDER MODE [CRASH_URL]
-// FOLDER holds the pending record and the settings file; CRASH_URL receives the start-up
-// uploads (nothing listens when it is absent).
-#include <signal.h>
+// Installs the crash reporter, then fails as asked: crash_child FOLDER MODE [CRASH_URL]
+// FOLDER holds the pending record; CRASH_URL receives the start-up uploads.
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
@@ -16,7 +11,6 @@
 
 #include "core/crash/crash_reporter.h"
 #include "core/settings_store.h"
-#include "core/support/shared_http_transport.h"
 #include "platform/linux/curl_http_transport.h"
 
 // Not static, not inlined: their names must show in the recorded stack.
@@ -44,8 +38,7 @@ extern "C" __attribute__((noinline)) void varneloChildFaults(int depth) {
   *static_cast<volatile int*>(page) = 1;
 }
 
-// Never reached; it keeps the compiler from calling the recursion infinite.
-volatile int varneloChildStopDepth = -1;
+volatile int varneloChildStopDepth = -1; // never reached: the recursion is not provably endless
 
 extern "C" __attribute__((noinline)) int varneloChildRecursesForever(int depth) {
   if (depth == varneloChildStopDepth) {
@@ -59,27 +52,19 @@ extern "C" __attribute__((noinline)) int varneloChildRecursesForever(int depth) 
 }
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::cerr << "usage: crash_child FOLDER MODE [CRASH_URL]\n";
-    return 2;
-  }
   const std::filesystem::path folder = argv[1];
   const std::string mode = argv[2];
-  const std::string url = argc > 3 ? argv[3] : "http://127.0.0.1:1/crash";
-
   static CurlHttpTransport transport;
-  SharedHttpTransport::instance().install(transport);
   static SettingsStore store(folder.parent_path() / "child-defaults.plist");
-  CrashReporter::configure(CrashReporter::Setup{.folder = folder,
-                                                .transport = SharedHttpTransport::instance(),
-                                                .defaults = store,
-                                                .endpoint = url,
-                                                .systemReports = nullptr,
-                                                .dispatcher = nullptr,
-                                                .version = "9.8.7",
-                                                .osString = [] { return "Test OS 1.2"; }});
+  CrashReporter::configure({.folder = folder,
+                            .transport = transport,
+                            .defaults = store,
+                            .endpoint = argc > 3 ? argv[3] : "http://127.0.0.1:1/crash",
+                            .systemReports = nullptr,
+                            .dispatcher = nullptr,
+                            .version = "9.8.7",
+                            .osString = [] { return "Test OS 1.2"; }});
   CrashReporter::install();
-
   if (mode == "throw") {
     varneloChildThrowsDeepInside(3);
   } else if (mode == "throw-through-noexcept") {
@@ -88,10 +73,8 @@ int main(int argc, char** argv) {
     throw 42;
   } else if (mode == "throw-in-thread") {
     std::thread([] { varneloChildThrowsDeepInside(1); }).join();
-  } else if (mode == "segfault") {
-    varneloChildFaults(0);
-  } else if (mode == "segfault-deep") {
-    varneloChildFaults(60);
+  } else if (mode == "segfault" || mode == "segfault-deep") {
+    varneloChildFaults(mode == "segfault" ? 0 : 60);
   } else if (mode == "segfault-after-removing-folder") {
     std::filesystem::remove_all(folder);
     varneloChildFaults(0);
@@ -99,8 +82,7 @@ int main(int argc, char** argv) {
     return varneloChildRecursesForever(0);
   } else if (mode == "abort") {
     std::abort();
-  } else if (mode == "start-and-wait") {
-    // The start-up uploads run on their own threads; give them time, then end normally.
+  } else if (mode == "start-and-wait") { // the start-up uploads run on a thread of their own
     std::this_thread::sleep_for(std::chrono::seconds(3));
     return 0;
   }

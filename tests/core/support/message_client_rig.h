@@ -14,7 +14,7 @@
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/temporary_folder.h"
 
-// A client over its own settings file, a real loopback server, the real transport, a manual
+// A client over its own settings file, a real loopback server and transport, a manual
 // dispatcher and a clock the test sets.
 struct MessageClientRig {
   TemporaryFolder folder;
@@ -24,8 +24,8 @@ struct MessageClientRig {
   ManualDispatcher dispatcher;
   SettingsValue::Date clock =
       std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + std::chrono::hours{9};
-
   std::string version = "1.4.2";
+  bool networkFeatures = true;
 
   // Addresses left empty are the loopback server's.
   std::unique_ptr<SupportClient> makeClient(std::string checkURL = {}, std::string reportURL = {}) {
@@ -40,13 +40,8 @@ struct MessageClientRig {
         .checkTimeout = 2s,
         .reportTimeout = 2s,
         .dispatcher = &dispatcher,
-        .now = [this] { return clock; }});
-  }
-
-  // A new store over the same file, as the next launch opens it.
-  void relaunch() {
-    store.reset();
-    store = std::make_unique<SettingsStore>(folder / "defaults.plist");
+        .now = [this] { return clock; },
+        .networkFeatures = networkFeatures});
   }
 
   // One check with the server answering `status` and `body`, run to its end.

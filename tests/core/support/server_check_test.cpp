@@ -1,6 +1,5 @@
 #include "core/support/server_check.h"
 
-#include <cctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,193 +11,149 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
 class ServerCheckTest : public ::testing::Test {
  protected:
-  std::vector<std::int64_t> shownIds() const { return ShownMessages::read(*rig.store); }
-
   MessageClientRig rig;
   std::unique_ptr<SupportClient> client = rig.makeClient();
 };
 
-// The request.
-TEST_F(ServerCheckTest, Body_GoesToTheCheckAddressWithAFreshNonceAndTheShownMessageIdOnceThere) {
+TEST_F(ServerCheckTest, Body_HasAFreshNonceAndTheAcknowledgementOnlyWhenAPositiveInteger) {
   rig.check(*client, MessageClientRig::offer("open", 41, "We fixed it"));
-  EXPECT_EQ(rig.server.received().at(0).path, "/eject/v1/check");
-  nlohmann::json body = rig.lastBody();
-  EXPECT_EQ(keysOf(body), (std::set<std::string>{"n", "d", "v", "os", "c"}));
-  EXPECT_EQ(body["c"], "direct");
-  EXPECT_EQ(body["v"], "1.4.2");
-  EXPECT_EQ(body["os"], "Debian GNU/Linux 12");
-  EXPECT_EQ(body["d"], client->deviceId());
   client->markMessageShown();
   rig.check(*client, MessageClientRig::offer("open", 0, ""));
-  body = rig.lastBody();
-  EXPECT_EQ(keysOf(body), (std::set<std::string>{"n", "d", "v", "os", "c", "m"}));
-  EXPECT_EQ(body["m"], 41);
-  EXPECT_TRUE(body["m"].is_number_integer());
-
-  // The nonce is fresh upper-case hex for every request.
-  std::set<std::string> nonces;
-  for (const auto& received : rig.server.received()) {
-    const std::string nonce = nlohmann::json::parse(received.body)["n"];
-    EXPECT_EQ(nonce.size(), 32u);
-    for (const char character : nonce) {
-      EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(character)) ||
-                  (character >= 'A' && character <= 'F'))
-          << nonce;
-    }
-    nonces.insert(nonce);
-  }
-  EXPECT_EQ(nonces.size(), 2u);
-}
-
-TEST_F(ServerCheckTest, Body_LeavesOutAnAcknowledgementThatIsNotAPositiveInteger) {
-  const SettingsValue stored[] = {SettingsValue("7"), SettingsValue(0), SettingsValue(-3),
-                                  SettingsValue(7.0), SettingsValue(true)};
-  for (const SettingsValue& value : stored) {
+  const auto requests = rig.server.received();
+  const auto first = nlohmann::json::parse(requests[0].body);
+  const auto second = nlohmann::json::parse(requests[1].body);
+  EXPECT_EQ(requests[0].path, "/eject/v1/check");
+  EXPECT_EQ(keysOf(first), (std::set<std::string>{"n", "d", "v", "os", "c"}));
+  EXPECT_EQ(first["c"], "direct");
+  EXPECT_EQ(first["os"], "Debian GNU/Linux 12");
+  EXPECT_EQ(second["m"], 41);
+  const std::string nonce = first["n"];
+  EXPECT_EQ(nonce.size(), 32u);
+  EXPECT_EQ(nonce.find_first_not_of("0123456789ABCDEF"), std::string::npos) << nonce;
+  EXPECT_NE(nonce, second["n"]);
+  for (const SettingsValue& value : {SettingsValue("7"), SettingsValue(0), SettingsValue(-3),
+                                     SettingsValue(7.0), SettingsValue(true)}) {
     rig.store->set(ShownMessages::acknowledgedKey, value);
     EXPECT_FALSE(client->checkBody().contains("m"));
   }
 }
 
-// The answer.
-TEST_F(ServerCheckTest, Answer_IsAppliedOnTheMainQueueOnlyThenTheCompletionRuns) {
-  rig.server.answer(200, MessageClientRig::offer("open", 5, "Hello"));
-  bool completed = false;
-  client->checkWithServer([&] {
-    completed = true;
-    EXPECT_EQ(client->ticketState, "open");
-  });
-  rig.dispatcher.drainBackground();
-  EXPECT_EQ(client->ticketState, "none");
-  EXPECT_FALSE(client->pendingMessage);
-  EXPECT_FALSE(completed);
-  rig.dispatcher.drainMain();
-  EXPECT_TRUE(completed);
-  ASSERT_TRUE(client->pendingMessage);
-  EXPECT_EQ(client->pendingMessage->id, 5);
-  EXPECT_EQ(client->pendingMessage->body, "Hello");
-}
-
-TEST_F(ServerCheckTest, Answer_WithoutANewOfferSetsOnlyTheTicketStateWhateverTheStatus) {
-  rig.store->set(ShownMessages::listKey, SettingsValue::Array{std::int64_t{3}, std::int64_t{9}});
-  rig.check(*client, MessageClientRig::offer("open", 9, "Seen before"));
-  EXPECT_EQ(client->ticketState, "open");
-  EXPECT_FALSE(client->pendingMessage);
-
-  // An answer with status 500 but a usable body is applied all the same.
-  rig.check(*client, MessageClientRig::offer("open", 5, "Pending"), 500);
-  ASSERT_TRUE(client->pendingMessage);
-  EXPECT_EQ(client->pendingMessage->id, 5);
-  for (const std::string& answer :
-       {MessageClientRig::offer("closed", 0, "text"), MessageClientRig::offer("waiting", -4, "x"),
-        MessageClientRig::offer("resolved", 6, "")}) {
-    rig.check(*client, answer);
-    EXPECT_NE(client->ticketState, "open") << answer;
-    ASSERT_TRUE(client->pendingMessage) << answer;
-    EXPECT_EQ(client->pendingMessage->id, 5) << answer;
+// Each answer after a fresh client whose shown list holds 9: ticket state and pending id after.
+TEST_F(ServerCheckTest, Answer_SetsTicketAndOfferOnlyWhenWellFormedWhateverTheStatus) {
+  const std::tuple<int, std::string, std::string, std::int64_t> answers[] = {
+      {200, MessageClientRig::offer("open", 5, "Hello"), "open", 5},
+      {500, MessageClientRig::offer("open", 5, "Hello"), "open", 5},
+      {200, MessageClientRig::offer("open", 9, "Seen before"), "open", 0},
+      {200, MessageClientRig::offer("closed", 0, "text"), "closed", 0},
+      {200, MessageClientRig::offer("waiting", -4, "x"), "waiting", 0},
+      {200, MessageClientRig::offer("resolved", 6, ""), "resolved", 0},
+      {200, R"({"mid":5,"msg":"Hello"})", "none", 0},
+      {200, R"({"tk":"open","mid":"5","msg":"Hello"})", "none", 0},
+      {200, R"({"tk":"open","mid":5.5,"msg":"Hello"})", "none", 0},
+      {200, R"({"tk":"open","mid":5,"msg":null})", "none", 0},
+      {200, R"({"tk":"open","mid":18446744073709551615,"msg":"Hello"})", "none", 0},
+      {200, R"([{"tk":"open","mid":5,"msg":"Hello"}])", "none", 0},
+      {200, "<html><body>502</body></html>", "none", 0},
+      {200, R"({"tk":"open","mid":5,"msg":"Hel)", "none", 0},
+      {200, "", "none", 0}};
+  rig.store->set(ShownMessages::listKey, SettingsValue::Array{std::int64_t{9}});
+  for (const auto& [status, body, ticket, pending] : answers) {
+    auto fresh = rig.makeClient();
+    rig.check(*fresh, body, status);
+    EXPECT_EQ(fresh->ticketState, ticket) << body;
+    EXPECT_EQ(fresh->pendingMessage ? fresh->pendingMessage->id : 0, pending) << body;
   }
-}
-
-TEST_F(ServerCheckTest, Answer_LackingAFieldOrOfTheWrongShapeChangesNothing) {
-  const std::string answers[] = {
-      R"({"mid":5,"msg":"Hello"})",
-      R"({"tk":"open","msg":"Hello"})",
-      R"({"tk":"open","mid":5})",
-      R"({"tk":1,"mid":5,"msg":"Hello"})",
-      R"({"tk":"open","mid":"5","msg":"Hello"})",
-      R"({"tk":"open","mid":5.5,"msg":"Hello"})",
-      R"({"tk":"open","mid":5,"msg":null})",
-      R"({"tk":"open","mid":18446744073709551615,"msg":"Hello"})",
-      R"([{"tk":"open","mid":5,"msg":"Hello"}])",
-      "not json",
-      "",
-  };
-  for (const std::string& answer : answers) {
-    rig.check(*client, answer);
-    EXPECT_EQ(client->ticketState, "none") << answer;
-    EXPECT_FALSE(client->pendingMessage) << answer;
-  }
-}
-
-TEST_F(ServerCheckTest, Answer_TwoOffersBeforeEitherIsSeenLeaveOnlyTheLaterPending) {
-  rig.check(*client, MessageClientRig::offer("open", 20, "Earlier"));
-  rig.check(*client, MessageClientRig::offer("open", 21, "Later"));
-  ASSERT_TRUE(client->pendingMessage);
-  EXPECT_EQ(client->pendingMessage->id, 21);
-  client->markMessageShown();
-  EXPECT_EQ(shownIds(), std::vector<std::int64_t>{21});
-  ASSERT_EQ(client->messageHistory().size(), 1u);
-  EXPECT_EQ(client->messageHistory()[0].body, "Later");
-
-  // The earlier one was never seen, so it is taken when offered again.
-  rig.check(*client, MessageClientRig::offer("open", 20, "Earlier"));
-  ASSERT_TRUE(client->pendingMessage);
-  EXPECT_EQ(client->pendingMessage->id, 20);
-}
-
-TEST_F(ServerCheckTest, Answer_NoneAtAllChangesNothingAndWithoutADispatcherRunsInline) {
   auto unreachable = rig.makeClient("http://127.0.0.1:1/eject/v1/check");
-  unreachable->ticketState = "open";
   bool completed = false;
   unreachable->checkWithServer([&] { completed = true; });
   rig.dispatcher.drainAll();
   EXPECT_TRUE(completed);
-  EXPECT_EQ(unreachable->ticketState, "open");
-  EXPECT_FALSE(unreachable->pendingMessage);
-  client->setDispatcher(nullptr);
-  rig.server.answer(200, MessageClientRig::offer("open", 2, "Inline"));
-  completed = false;
-  client->checkWithServer([&] { completed = true; });
-  EXPECT_TRUE(completed);
-  EXPECT_EQ(client->ticketState, "open");
+  EXPECT_EQ(unreachable->ticketState, "none");
 }
 
-// Marking shown.
-TEST_F(ServerCheckTest,
-       MarkShown_RecordsInACleanListAcknowledgesArchivesAndClearsOnlyAPendingMessage) {
-  client->markMessageShown(); // nothing pending: nothing written
-  EXPECT_FALSE(rig.store->object(ShownMessages::listKey));
-  EXPECT_FALSE(rig.store->object(ShownMessages::acknowledgedKey));
-  EXPECT_TRUE(client->messageHistory().empty());
-  // An unusable shown list hides nothing and is replaced by a clean one.
-  rig.store->set(ShownMessages::listKey,
-                 SettingsValue::Array{std::int64_t{30}, SettingsValue("thirty-one")});
-  rig.check(*client, MessageClientRig::offer("open", 30, "Your fix is ready"));
+TEST_F(ServerCheckTest, Answer_IsAppliedOnTheMainQueueAndALaterOfferReplacesAnUnseenOne) {
+  rig.server.answer(200, MessageClientRig::offer("open", 20, "Earlier"));
+  client->checkWithServer();
+  rig.dispatcher.drainBackground();
+  EXPECT_EQ(client->ticketState, "none");
+  rig.dispatcher.drainMain();
+  rig.check(*client, MessageClientRig::offer("open", 21, "Later"));
   client->markMessageShown();
-  EXPECT_FALSE(client->pendingMessage);
-  EXPECT_EQ(shownIds(), std::vector<std::int64_t>{30});
-  EXPECT_EQ(rig.store->object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{30}));
-  const auto history = client->messageHistory();
-  ASSERT_EQ(history.size(), 1u);
-  EXPECT_EQ(history[0].id, 30);
-  EXPECT_EQ(history[0].body, "Your fix is ready");
-  EXPECT_FALSE(history[0].mine);
+  EXPECT_EQ(ShownMessages::read(*rig.store), std::vector<std::int64_t>{21});
+  rig.check(*client, MessageClientRig::offer("open", 20, "Earlier"));
+  ASSERT_TRUE(client->pendingMessage) << "never seen, so taken when offered again";
+  EXPECT_EQ(client->pendingMessage->id, 20);
 }
 
-TEST_F(ServerCheckTest, MarkShown_The51stIdDropsTheOldestWhichIsThenTakenAgainOnlyOnce) {
+TEST_F(ServerCheckTest, Answer_MessageIsKeptAsShownWithoutNulAndCutAt16KiB) {
+  const std::string withNul = std::string("before") + '\0' + "after";
+  const std::string huge = "\xC3\xA9" + std::string(400 * 1024, 'x');
+  std::int64_t id = 70;
+  for (const auto& [offered, kept] : {std::pair{withNul, std::string("beforeafter")},
+                                      std::pair{huge, huge.substr(0, maxMessageBytes)},
+                                      std::pair{std::string(maxMessageBytes - 1, 'y') + "\xC3\xA9",
+                                                std::string(maxMessageBytes - 1, 'y')}}) {
+    rig.check(*client, MessageClientRig::offer("open", ++id, offered));
+    ASSERT_TRUE(client->pendingMessage);
+    EXPECT_EQ(client->pendingMessage->body, kept);
+    client->markMessageShown();
+    SettingsStore reopened(rig.folder / "defaults.plist");
+    EXPECT_EQ(MessageHistory(reopened).entries(rig.clock).front().body, kept) << "stored as shown";
+  }
+}
+
+TEST_F(ServerCheckTest, MarkShown_KeepsTheLast50IdsAndAnIdThatDroppedOutIsTakenAgain) {
+  rig.store->set(ShownMessages::listKey, SettingsValue::Array{SettingsValue("unusable")});
+  client->markMessageShown(); // nothing pending: nothing written
   for (std::int64_t id = 1; id <= 51; ++id) {
     client->pendingMessage = SupportClient::PendingMessage{id, "m"};
     client->markMessageShown();
   }
-  const std::vector<std::int64_t> ids = shownIds();
+  const std::vector<std::int64_t> ids = ShownMessages::read(*rig.store);
   ASSERT_EQ(ids.size(), 50u);
   EXPECT_EQ(ids.front(), 2);
-  EXPECT_EQ(ids.back(), 51);
-  EXPECT_EQ(client->messageHistory().size(), 50u);
-
-  // 1 has dropped out of the shown list, so the server's offer is taken again.
+  EXPECT_EQ(rig.store->object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{51}));
   rig.check(*client, MessageClientRig::offer("open", 1, "second time"));
   ASSERT_TRUE(client->pendingMessage);
   client->markMessageShown();
-  int entriesForOne = 0;
-  for (const ArchivedMessage& message : client->messageHistory()) {
-    entriesForOne += message.id == 1 ? 1 : 0;
+  EXPECT_EQ(ShownMessages::read(*rig.store).back(), 1);
+}
+
+// The history as an older or damaged file holds it: unusable values read as empty, odd entries
+// are hidden but keep their place, a maker's id is archived once, at most 50 are kept.
+TEST_F(ServerCheckTest, History_ReadsWhatAFileHoldsAndKeepsTheNewest50) {
+  using Dictionary = SettingsValue::Dictionary;
+  for (const SettingsValue& value :
+       {SettingsValue("not a list"),
+        SettingsValue(SettingsValue::Array{Dictionary{{"id", std::int64_t{1}}, {"body", "ok"}},
+                                           SettingsValue(3)})}) {
+    rig.store->set(MessageHistory::key, value);
+    EXPECT_TRUE(client->messageHistory().empty());
   }
-  EXPECT_EQ(entriesForOne, 1);
-  EXPECT_EQ(shownIds().back(), 1);
+  rig.store->set(MessageHistory::key,
+                 SettingsValue::Array{
+                     Dictionary{{"body", "no id"}}, Dictionary{{"id", 2.0}, {"body", "real id"}},
+                     Dictionary{{"id", std::int64_t{7}}, {"body", std::int64_t{7}}},
+                     Dictionary{{"id", std::int64_t{4}}, {"body", "a"}, {"date", "2026"}},
+                     Dictionary{{"id", std::int64_t{-2}}, {"body", "b"}, {"mine", 1}}});
+  auto history = client->messageHistory();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_FALSE(history[0].mine);
+  EXPECT_EQ(history[1].date, rig.clock) << "a text date reads as the time of reading";
+  client->archive(4, "again"); // archived once per maker id
+  client->archiveOwn("one");
+  client->archiveOwn("two"); // the same second: the same negative id, both kept
+  history = client->messageHistory();
+  ASSERT_EQ(history.size(), 4u);
+  EXPECT_EQ(history[0].id, history[1].id);
+  EXPECT_TRUE(history[0].mine && history[0].id < 0);
+  for (int id = 1; id <= 46; ++id) {
+    client->archive(100 + id, "m");
+  }
+  EXPECT_EQ(rig.store->object(MessageHistory::key)->as<SettingsValue::Array>()->size(), 50u);
+  EXPECT_EQ(client->messageHistory().back().body, "a") << "the oldest hidden entries go first";
 }
 
 } // namespace

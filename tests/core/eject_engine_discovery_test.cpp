@@ -13,15 +13,12 @@ using ::testing::IsEmpty;
 namespace {
 
 VolumeResources resources(std::optional<bool> internal, std::optional<bool> removable,
-                          std::optional<bool> ejectable, std::string device = "") {
-  VolumeResources values;
-  values.isInternal = internal;
-  values.isRemovable = removable;
-  values.isEjectable = ejectable;
-  values.totalCapacity = 15'980'000'000;
-  if (!device.empty()) {
-    values.device = device;
-  }
+                          std::optional<bool> ejectable, std::optional<std::string> device = {}) {
+  auto values = FakeVolumeSource::external("", 15'980'000'000);
+  values.volumeName.reset();
+  std::tie(values.isInternal, values.isRemovable, values.isEjectable) =
+      std::tie(internal, removable, ejectable);
+  values.device = std::move(device);
   return values;
 }
 
@@ -32,7 +29,8 @@ class EjectEngineDiscovery : public ::testing::Test {
   EngineRig rig;
 };
 
-TEST_F(EjectEngineDiscovery, Listing_FiltersNamesSizesAndListsEachDeviceOnceByItsShortestPath) {
+TEST_F(EjectEngineDiscovery,
+       Listing_FiltersNamesSizesImagesAndListsEachDeviceOnceByItsShortestPath) {
   auto named = resources(false, true, true, "/dev/sdb1");
   named.localizedName = "Localised";
   named.volumeName = "Raw";
@@ -54,7 +52,6 @@ TEST_F(EjectEngineDiscovery, Listing_FiltersNamesSizesAndListsEachDeviceOnceByIt
   EXPECT_EQ(volumes[0].device, "/dev/sdb1");
   EXPECT_EQ(volumes[0].url, std::filesystem::path("/media/stick"));
   EXPECT_EQ(volumes[0].sizeText, "15.98 GB");
-  EXPECT_THAT(volumes[2].mountPaths, ElementsAre("/media/me/trailing///"));
   EXPECT_EQ(volumes[2].sizeText, "");
 }
 
@@ -74,7 +71,8 @@ TEST_F(EjectEngineDiscovery, Sorting_IgnoresCaseKeepsAccentsByTheirLetterAndOrde
   }
 }
 
-TEST_F(EjectEngineDiscovery, TimeMachine_MarksExactlyTheMountPointsTheRealToolReportsOncePerPass) {
+TEST_F(EjectEngineDiscovery,
+       TimeMachine_MarksWhatTheRealToolReportsRunningItOncePerPassAndNeverSandboxed) {
   PosixProcessRunner posix;
   rig.processRunner = &posix;
   rig.writeTool("#!/bin/sh\n[ \"$*\" = 'destinationinfo -X' ] || exit 2\necho noise >&2\ncat '" +
@@ -84,9 +82,7 @@ TEST_F(EjectEngineDiscovery, TimeMachine_MarksExactlyTheMountPointsTheRealToolRe
                          {"/Volumes/Sauvegarde Mac", FakeVolumeSource::external("Sauvegarde")}});
   const auto volumes = rig.makeEngine()->volumes();
   ASSERT_EQ(volumes.size(), 3u);
-  EXPECT_TRUE(volumes[0].isTimeMachine);
-  EXPECT_FALSE(volumes[1].isTimeMachine);
-  EXPECT_TRUE(volumes[2].isTimeMachine);
+  EXPECT_TRUE(volumes[0].isTimeMachine && !volumes[1].isTimeMachine && volumes[2].isTimeMachine);
 
   rig.processRunner = nullptr;
   auto engine = rig.makeEngine();
@@ -95,103 +91,47 @@ TEST_F(EjectEngineDiscovery, TimeMachine_MarksExactlyTheMountPointsTheRealToolRe
   EXPECT_THAT(engine->volumes(), IsEmpty());
   rig.source.setListFails(false);
   engine->refresh();
+  rig.environment["APP_SANDBOX_CONTAINER_ID"] = ""; // sandboxed: never
+  engine->refresh();
+  rig.environment.clear();
+  rig.toolPath = rig.tools.path(); // a folder: never
+  rig.makeEngine();
   EXPECT_EQ(rig.runner.runCount(destinationInfo), 2)
       << "once per pass with volumes, never per volume";
 }
 
-TEST_F(EjectEngineDiscovery, TimeMachine_ToolIsNeverRunSandboxedMissingNotExecutableOrAFolder) {
-  rig.runner.setOutput({"status"}, "Running = 1");
-  rig.source.addVolume("/Volumes/Sauvegarde Mac", FakeVolumeSource::external("S"));
-  rig.environment["APP_SANDBOX_CONTAINER_ID"] = "";
-  EXPECT_EQ(rig.makeEngine()->backupIsRunning(), std::nullopt);
-  rig.environment.clear();
-  rig.writeTool("#!/bin/sh\n", 0644);
-  rig.makeEngine();
-  rig.toolPath = rig.tools / "absent";
-  rig.makeEngine();
-  rig.toolPath = rig.tools.path();
-  rig.makeEngine();
-  EXPECT_EQ(rig.runner.runCount(), 0);
-}
-
-TEST_F(EjectEngineDiscovery, TimeMachine_UnusableToolOutputGivesNoMountPoints) {
-  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n";
-  const std::string list = head + "<dict><key>Destinations</key><array>";
-  const std::string outputs[] = {
-      "",
-      "garbage",
-      "<plist version=\"1.0\"><dict><key>",
-      std::string("bplist00\xd1\x01\x02", 11),
-      list + "<dict><key>MountPoint</key><string>/V\xc3\x28</string></dict></array></dict></plist>",
-      head + "<array><dict><key>MountPoint</key><string>/V</string></dict></array></plist>",
-      head + "<dict><key>Destinations</key><dict/></dict></plist>",
-      list + "<dict><key>MountPoint</key><string>/V</string></dict><string>x</string></array>"
-             "</dict></plist>",
-      list + "<dict><key>MountPoint</key><integer>7</integer></dict></array></dict></plist>",
-      readFixture("tmutil/destinationinfo-none.xml")};
-  for (const auto& output : outputs) {
-    rig.runner.setOutput(destinationInfo, output);
-    EXPECT_THAT(rig.makeEngine()->timeMachineMountPoints(), IsEmpty()) << output;
-  }
-}
-
-// Marks of backup tools, at the root or one folder down; near misses mark nothing.
+// Marks of backup tools, at the root or one folder down; near misses mark nothing. Entries
+// ending in "/" are folders, others files, with any text after "=" as their content.
 TEST_F(EjectEngineDiscovery, Backup_MarkersOfMacAndLinuxToolsAtTheRootOrOneFolderDown) {
-  struct Row {
-    std::vector<std::string> folders;
-    std::vector<std::pair<std::string, std::string>> files;
-    bool backup;
-  };
-  const Row rows[] = {
-      {{"Backups.backupdb"}, {}, true},
-      {{"My Mac.backupbundle"}, {}, true},
-      {{"My Mac.BACKUPBUNDLE", "deeper/Old.backupbundle"}, {}, false},
-      {{}, {{"duplicity-full.20260101T101010Z.manifest.gpg", ""}}, true},
-      {{"deja-dup"}, {{"deja-dup/duplicity-full-signatures.20260101T101010Z.sigtar.gz", ""}}, true},
-      {{"a/b"}, {{"a/b/duplicity-full.20260101T101010Z.manifest", ""}}, false},
-      {{"timeshift/snapshots"}, {}, true},
-      {{"timeshift"}, {}, false},
-      {{"borg"},
-       {{"borg/README", "This is a Borg Backup repository.\n"},
-        {"borg/config", "[repository]\nversion = 1\n"}},
+  const std::pair<std::vector<std::string>, bool> rows[] = {
+      {{"Backups.backupdb/"}, true},
+      {{"My Mac.backupbundle/"}, true},
+      {{"My Mac.BACKUPBUNDLE/", "deeper/Old.backupbundle/"}, false},
+      {{"duplicity-full.20260101T101010Z.manifest.gpg"}, true},
+      {{"deja-dup/duplicity-full-signatures.20260101T101010Z.sigtar.gz"}, true},
+      {{"a/b/duplicity-full.20260101T101010Z.manifest"}, false},
+      {{"timeshift/snapshots/"}, true},
+      {{"timeshift/"}, false},
+      {{"borg/README", "borg/config=[repository]\nversion = 1\n"}, true},
+      {{"README", "config=[core]\n"}, false},
+      {{"restic/config", "restic/data/", "restic/index/", "restic/keys/", "restic/snapshots/"},
        true},
-      {{}, {{"README", "x"}, {"config", "[core]\n"}}, false},
-      {{"restic/data", "restic/index", "restic/keys", "restic/snapshots"},
-       {{"restic/config", ""}},
-       true},
-      {{"data", "index", "keys"}, {{"config", ""}}, false}};
+      {{"config", "data/", "index/", "keys/"}, false}};
   auto engine = rig.makeEngine();
-  for (const Row& row : rows) {
+  for (const auto& [entries, backup] : rows) {
     TemporaryFolder root;
-    for (const auto& folder : row.folders) {
-      std::filesystem::create_directories(root / folder);
+    for (const auto& entry : entries) {
+      const auto path = root / entry.substr(0, entry.find('='));
+      std::filesystem::create_directories(entry.ends_with('/') ? path : path.parent_path());
+      if (!entry.ends_with('/')) {
+        std::ofstream(path) << (entry.find('=') == std::string::npos
+                                    ? ""
+                                    : entry.substr(entry.find('=') + 1));
+      }
     }
-    for (const auto& [file, content] : row.files) {
-      std::ofstream(root / file) << content;
-    }
-    EXPECT_EQ(engine->isTimeMachine(root.path().string(), {}), row.backup)
-        << (row.folders.empty() ? row.files[0].first : row.folders[0]);
+    EXPECT_EQ(engine->isTimeMachine(root.path().string(), {}), backup) << entries[0];
   }
-  EXPECT_TRUE(engine->isTimeMachine("/no/such/volume", {"/no/such/volume"}));
   EXPECT_FALSE(engine->isTimeMachine("/no/such/volume", {"/no/such/volume/"}));
-}
-
-TEST_F(EjectEngineDiscovery, DiskImage_RecognisedByModelOrByProtocolExactly) {
-  rig.describer.setDescription("/media/model", {"Disk Image", "USB"});
-  rig.describer.setDescription("/media/protocol", {"Some Model", "Virtual Interface"});
-  rig.describer.setDescription("/media/lower", {"disk image", "virtual interface"});
-  rig.describer.setDescription("/media/usb", {"SanDisk Ultra", "USB"});
-  for (const char* path : {"/media/model", "/media/protocol", "/media/lower", "/media/usb"}) {
-    rig.source.addVolume(path, FakeVolumeSource::external(path));
-  }
-  rig.source.addVolume("/media/undescribed", FakeVolumeSource::external("~"));
-  std::vector<std::string> images;
-  for (const auto& volume : rig.makeEngine()->volumes()) {
-    if (volume.isDiskImage) {
-      images.push_back(volume.id);
-    }
-  }
-  EXPECT_THAT(images, ElementsAre("/media/model", "/media/protocol"));
 }
 
 // Notifications rebuild in the background and apply on the main queue; a burst while a pass is

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "tests/platform/linux/eject_test_volumes.h"
-#include "tests/support/run_command.h"
 
 namespace discovery_test {
 
@@ -20,23 +19,16 @@ using test_support::findTool;
 using test_support::runCommand;
 using test_volumes::LoopVolume;
 
-// Moves the calling thread into a private copy of the mount namespace, so that mounts made by
-// other programs meanwhile neither show up here nor disturb the counts, and back at the end.
+// Moves the calling thread into a private copy of the mount namespace, and back at the end, so
+// that mounts made by other programs meanwhile neither show up here nor disturb the counts.
 // Threads and children started meanwhile share the private one.
 class PrivateMountNamespace {
  public:
   PrivateMountNamespace() {
-    if (geteuid() != 0) {
-      error_ = "loop devices and mounts need root";
-      return;
-    }
-    original_ = open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC);
-    if (original_ < 0 || unshare(CLONE_NEWNS) != 0) {
-      error_ = std::string("cannot make a private mount namespace: ") + std::strerror(errno);
-      return;
-    }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-      error_ = std::string("cannot make / private: ") + std::strerror(errno);
+    original_ = geteuid() == 0 ? open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC) : -1;
+    if (original_ < 0 || unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      error_ = std::string("no private mount namespace (mounts need root): ") + strerror(errno);
     }
   }
   ~PrivateMountNamespace() {

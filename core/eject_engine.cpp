@@ -418,7 +418,8 @@ EjectEngine::BackupState EjectEngine::backupState(const std::string& mountPath,
       break;
     }
     const auto folder = root / name;
-    if (name.starts_with('.') || !std::filesystem::is_directory(folder, error)) {
+    if (name.starts_with('.') || name == "lost+found" ||
+        !std::filesystem::is_directory(folder, error)) {
       continue;
     }
     ++looked;

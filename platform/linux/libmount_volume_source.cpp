@@ -302,14 +302,31 @@ LibmountVolumeSource::readTable() {
     mounts.insert_or_assign(std::move(key), std::move(mount));
   }
   systemDisks_ = systemDisks(mounts);
+  // Kept a while after its device was last seen, so that mounting it again asks udev nothing.
   std::erase_if(udevCache_,
-                [this](const auto& cached) { return cached.second.reading != reading_; });
+                [this](const auto& cached) { return reading_ - cached.second.reading > 64; });
   return std::make_pair(std::move(mounts), std::move(visible));
 }
 
 std::set<std::string> LibmountVolumeSource::systemDisks(MountMap& mounts) {
+  static constexpr const char* systemMounts[] = {"/", "/boot", "/boot/efi", "/efi", "/home"};
+  // They hardly ever change: worked out again only when their devices or the swap areas do.
+  const auto swapAreas = readSwapAreas(options_.swapsPath);
+  std::string key;
+  for (const char* path : systemMounts) {
+    if (auto found = mounts.find(path); found != mounts.end()) {
+      key += found->second.source + '\n';
+    }
+  }
+  for (const auto& area : swapAreas) {
+    key += area + '\n';
+  }
+  if (key == systemDisksKey_) {
+    return systemDisks_;
+  }
+  systemDisksKey_ = key;
   std::set<std::string> disks;
-  for (const char* path : {"/", "/boot", "/boot/efi", "/efi", "/home"}) {
+  for (const char* path : systemMounts) {
     if (auto found = mounts.find(path); found != mounts.end()) {
       if (const SysfsDiskInfo* disk = diskFor(found->second)) {
         disks.insert(disk->disk);
@@ -317,7 +334,7 @@ std::set<std::string> LibmountVolumeSource::systemDisks(MountMap& mounts) {
     }
   }
   // A swap partition is its own device; a swap file lives on the device of its file system.
-  for (const auto& area : readSwapAreas(options_.swapsPath)) {
+  for (const auto& area : swapAreas) {
     struct stat status {};
     dev_t number = 0; // unknown: the name is then taken from the path
     if (::stat(area.c_str(), &status) == 0) {

@@ -100,6 +100,7 @@ class LibmountVolumeSource : public VolumeSource {
   std::mutex mutex_;
   MountMap mounts_;
   std::set<std::string> systemDisks_;
+  std::string systemDisksKey_;
   std::map<std::string, CachedUdevFacts> udevCache_; // by device name
   unsigned long reading_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -29,12 +30,6 @@ struct UdevMonitorDeleter {
 };
 struct DeviceDeleter {
   void operator()(udev_device* device) const { udev_device_unref(device); }
-};
-struct TableDeleter {
-  void operator()(libmnt_table* table) const { mnt_unref_table(table); }
-};
-struct IterDeleter {
-  void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
 };
 
 std::optional<std::string> labelOf(udev_device* device) {
@@ -68,24 +63,27 @@ std::optional<std::string> recordedLabel(dev_t number) {
 class MountedLabels {
  public:
   // Reads udev's record only for devices mounted since the last reload: an unmount reads none.
+  // The table is scanned by hand: a full parse would cost more than everything else here.
   void reload() {
-    std::unique_ptr<libmnt_table, TableDeleter> table(
-        mnt_new_table_from_file("/proc/self/mountinfo"));
-    std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
-    if (!table || !iter) {
-      return;
-    }
+    std::ifstream table("/proc/self/mountinfo");
     std::map<dev_t, std::optional<std::string>> mounted;
-    libmnt_fs* fs = nullptr;
-    while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
-      const char* source = mnt_fs_get_srcpath(fs);
-      if (source == nullptr || std::string_view(source).rfind("/dev/", 0) != 0) {
+    for (std::string line; std::getline(table, line);) {
+      // "36 35 8:17 / /media/x rw,nosuid - vfat /dev/sdb1 rw": the device number is the third
+      // field, the source the second after the " - " separator.
+      unsigned majorNumber = 0;
+      unsigned minorNumber = 0;
+      char source[64] = {};
+      const auto separator = line.find(" - ");
+      if (separator == std::string::npos ||
+          std::sscanf(line.c_str(), "%*s %*s %u:%u", &majorNumber, &minorNumber) != 2 ||
+          std::sscanf(line.c_str() + separator + 3, "%*s %63s", source) != 1 ||
+          std::string_view(source).rfind("/dev/", 0) != 0) {
         continue;
       }
-      dev_t number = mnt_fs_get_devno(fs);
+      dev_t number = makedev(majorNumber, minorNumber);
       // File systems with anonymous numbers (btrfs, FUSE) name their device by path.
       struct stat node {};
-      if (major(number) == 0 && ::stat(source, &node) == 0 && S_ISBLK(node.st_mode)) {
+      if (majorNumber == 0 && ::stat(source, &node) == 0 && S_ISBLK(node.st_mode)) {
         number = node.st_rdev;
       }
       if (major(number) == 0 || mounted.contains(number)) {

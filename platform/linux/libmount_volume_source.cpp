@@ -185,13 +185,17 @@ std::map<std::string, std::string> readUserOptions(const fs::path& utabPath) {
 
 // The udev database entry of a device node: udevd replaces the file (a new inode) each time it
 // handles an event for the device, so an unchanged stamp means unchanged properties.
-std::optional<std::pair<bool, struct stat>> udevDatabaseEntry(const std::string& deviceName) {
+std::optional<std::pair<bool, struct stat>> udevDatabaseEntry(const std::string& deviceName,
+                                                              dev_t number) {
   struct stat node {};
-  if (::stat(("/dev/" + deviceName).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
-    return std::nullopt; // unknown: ask udev every time
+  if (major(number) == 0) {
+    if (::stat(("/dev/" + deviceName).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
+      return std::nullopt; // unknown: ask udev every time
+    }
+    number = node.st_rdev;
   }
-  const std::string entry = "/run/udev/data/b" + std::to_string(major(node.st_rdev)) + ":" +
-                            std::to_string(minor(node.st_rdev));
+  const std::string entry =
+      "/run/udev/data/b" + std::to_string(major(number)) + ":" + std::to_string(minor(number));
   struct stat database {};
   const bool exists = ::stat(entry.c_str(), &database) == 0;
   return std::make_pair(exists, database);
@@ -224,7 +228,18 @@ LibmountVolumeSource::readTable() {
   // Options such as x-gdu.hide never reach the kernel; mount(8) keeps them in utab, and the
   // desktop's own marks stay in fstab.
   const auto userOptions = readUserOptions(options_.utabPath);
-  const auto fstabOptions = readFstabOptions(options_.fstabPath);
+  // fstab is parsed again only when it changed.
+  struct stat fstab {};
+  const auto fstabStamp =
+      ::stat(options_.fstabPath.c_str(), &fstab) == 0
+          ? std::to_string(fstab.st_ino) + ':' + std::to_string(fstab.st_mtim.tv_sec) + '.' +
+                std::to_string(fstab.st_mtim.tv_nsec) + ':' + std::to_string(fstab.st_size)
+          : std::string();
+  if (fstabStamp.empty() || fstabStamp != fstabStamp_) {
+    fstabOptions_ = readFstabOptions(options_.fstabPath);
+    fstabStamp_ = fstabStamp;
+  }
+  const auto& fstabOptions = fstabOptions_;
 
   std::vector<libmnt_fs*> entries;
   entries.reserve(static_cast<std::size_t>(mnt_table_get_nents(table.get())));
@@ -268,8 +283,16 @@ LibmountVolumeSource::readTable() {
       continue;
     }
     const dev_t devno = mnt_fs_get_devno(fs);
-    if (!mount.imageFile) {
-      mount.deviceName = sysfs_.nameOf(mount.source, major(devno), minor(devno));
+    if (major(devno) != 0) {
+      // A device number names the same device as long as it exists: one readlink per device.
+      mount.number = devno;
+      auto [known, added] = deviceNames_.try_emplace(devno);
+      if (added || !known->second) {
+        known->second = sysfs_.nameOf(mount.source, major(devno), minor(devno));
+      }
+      mount.deviceName = known->second;
+    } else if (!mount.imageFile) {
+      mount.deviceName = sysfs_.nameOf(mount.source, 0, 0);
     }
 
     bool hidden =
@@ -397,7 +420,7 @@ const LibmountVolumeSource::UdevFacts& LibmountVolumeSource::udevFor(Mount& moun
     facts.loaded = true;
     return facts;
   }
-  const auto entry = udevDatabaseEntry(*mount.deviceName);
+  const auto entry = udevDatabaseEntry(*mount.deviceName, mount.number);
   if (!entry) {
     facts = askUdev(*mount.deviceName);
     return facts;

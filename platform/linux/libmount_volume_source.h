@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -64,6 +66,7 @@ class LibmountVolumeSource : public VolumeSource {
     std::string source;
     std::string fsType;
     std::optional<std::string> deviceName; // under class/block
+    dev_t number = 0;                      // the block device's number, when the table gives it
     bool imageFile = false;                // a FUSE mount of an image file
     std::optional<SysfsDiskInfo> disk;
     bool diskLoaded = false;
@@ -101,6 +104,9 @@ class LibmountVolumeSource : public VolumeSource {
   MountMap mounts_;
   std::set<std::string> systemDisks_;
   std::string systemDisksKey_;
+  std::map<dev_t, std::optional<std::string>> deviceNames_;
+  std::string fstabStamp_;
+  std::map<std::string, std::string> fstabOptions_;
   std::map<std::string, CachedUdevFacts> udevCache_; // by device name
   unsigned long reading_ = 0;
 };

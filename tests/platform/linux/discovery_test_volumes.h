@@ -15,13 +15,11 @@
 
 namespace discovery_test {
 
-using test_support::findTool;
 using test_support::runCommand;
 using test_volumes::LoopVolume;
 
-// Moves the calling thread into a private copy of the mount namespace, and back at the end, so
-// that mounts made by other programs meanwhile neither show up here nor disturb the counts.
-// Threads and children started meanwhile share the private one.
+// Moves the calling thread (and the threads and children it starts) into a private copy of the
+// mount namespace, and back at the end: other programs' mounts meanwhile stay out of sight.
 class PrivateMountNamespace {
  public:
   PrivateMountNamespace() {

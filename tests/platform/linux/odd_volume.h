@@ -1,7 +1,6 @@
 #pragma once
 
-// Loop volumes labelled and mounted with names that trip up formatting, escaping, menus and
-// text direction. Header only.
+// Loop volumes named to trip up formatting, escaping, menus and text direction. Header only.
 
 #include <string>
 #include <vector>

@@ -83,8 +83,8 @@ TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImag
   auto twice = volume("Twice");
   ASSERT_TRUE(twice);
   const auto in = twice->mountPath() / "in";
-  const auto second = folder_ / "T2", inside = folder_ / "i", hidden = folder_ / "h";
-  const auto fat = folder_ / "fat";
+  const auto second = folder_ / "T2", inside = folder_ / "i", hidden = folder_ / "h",
+             fat = folder_ / "f";
   for (const auto& path : {second, inside, hidden, in, fat}) {
     std::filesystem::create_directory(path);
   }
@@ -104,17 +104,16 @@ TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImag
   }
   runCommand({"/sbin/losetup", "-d", device});
   ASSERT_EQ(fuse.status, 0);
-  EXPECT_EQ(ours, "FATIMG " + device + " image at fat; Twice " + twice->device() +
-                      " image at T2 Twice; ");
+  EXPECT_EQ(ours,
+            "FATIMG " + device + " image at f; Twice " + twice->device() + " image at T2 Twice; ");
 }
 
 // A backup tool's marks protect a volume; a root the user may not read protects it too, for that
-// user, and says why; a device udev says to ignore is not listed.
-TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootAndIgnoredDevice) {
-  auto borg = volume("Borg");
-  auto locked = volume("Locked");
-  auto ignored = volume("Ignored");
-  ASSERT_TRUE(borg && locked && ignored);
+// user, and says why; devices udev says to ignore or calls the system's are not listed.
+TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootAndUdevHints) {
+  auto borg = volume("Borg"), locked = volume("Locked");
+  auto ignored = volume("Ignored"), system = volume("System");
+  ASSERT_TRUE(borg && locked && ignored && system);
   std::filesystem::create_directory(borg->mountPath() / "repo");
   std::ofstream(borg->mountPath() / "repo" / "README") << "This is a Borg Backup repository.\n";
   std::ofstream(borg->mountPath() / "repo" / "config") << "[repository]\nversion = 1\n";
@@ -127,12 +126,16 @@ TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootAndIgnoredDevice) {
   std::filesystem::create_directories(installed.parent_path());
   std::ofstream(installed) << "ENV{ID_FS_UUID}==\""
                            << udev_daemon::fileSystemUuid(ignored->device())
-                           << "\", ENV{UDISKS_IGNORE}=\"1\"\n";
-  const bool applied = udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", "1");
+                           << "\", ENV{UDISKS_IGNORE}=\"1\"\nENV{ID_FS_UUID}==\""
+                           << udev_daemon::fileSystemUuid(system->device())
+                           << "\", ENV{UDISKS_SYSTEM}=\"1\"\n";
+  const bool applied = udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", "1") &&
+                       udev_daemon::applyRulesUntil(system->device(), "UDISKS_SYSTEM", "1");
   const auto forRoot = listedFor(0);
   const auto forNobody = listedFor(65534);
   std::filesystem::remove(installed);
-  ASSERT_TRUE(applied && udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", ""));
+  ASSERT_TRUE(applied && udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", "") &&
+              udev_daemon::applyRulesUntil(system->device(), "UDISKS_SYSTEM", ""));
   const std::string borgSeen = "Borg " + borg->device() + " image backup at Borg; ";
   EXPECT_EQ(forRoot, borgSeen + "Locked " + locked->device() + " image at Locked; ");
   EXPECT_EQ(forNobody, borgSeen + "Locked " + locked->device() + " image unknown at Locked; ");

@@ -28,7 +28,17 @@ fi
 work=$(mktemp -d /tmp/varnelo-desktop-bench-XXXXXX)
 display=:$((90 + RANDOM % 9))
 pids=()
+device=
+# udevd may hold the device for a moment after the unmount, while it probes it.
+detach_volume() {
+  [ -n "$device" ] || return 0
+  command -v udevadm >/dev/null && udevadm settle 2>/dev/null || true
+  for _ in $(seq 1 25); do losetup -d "$device" 2>/dev/null && break; sleep 0.2; done
+  device=
+}
 cleanup() {
+  umount "$work/Bench Volume" 2>/dev/null || true
+  detach_volume
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
@@ -126,7 +136,7 @@ if [ "$(id -u)" -eq 0 ] && command -v mkfs.ext4 >/dev/null; then
     sleep 1
     unmount_cpu+=($(($(cpu_now) - before)))
   done
-  losetup -d "$device"
+  detach_volume
 else
   echo "note: mount and unmount skipped (root and mkfs.ext4 needed)"
 fi

@@ -5,10 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <numeric>
+#include <set>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -45,6 +50,58 @@ std::string lastPathComponent(const std::string& path) {
 
 bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+constexpr std::size_t maximumNamesRead = 512;
+constexpr int maximumFoldersLookedInto = 32;
+
+// The first names in a folder; a listing that breaks off part-way has told us what it could.
+std::vector<std::string> folderNames(const std::filesystem::path& folder, std::error_code& error) {
+  std::vector<std::string> names;
+  std::filesystem::directory_iterator entries(folder, error);
+  if (error) {
+    return names;
+  }
+  std::error_code ignored;
+  for (const std::filesystem::directory_iterator end;
+       entries != end && names.size() < maximumNamesRead; entries.increment(ignored)) {
+    names.push_back(entries->path().filename().native());
+  }
+  return names;
+}
+
+bool headContains(const std::filesystem::path& file, std::string_view wanted) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head(256, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  return head.find(wanted) != std::string::npos;
+}
+
+// The on-disk marks of the backup tools Linux users run: duplicity (and Deja Dup over it)
+// leaves manifest and signature files, Timeshift a snapshots folder, Borg and restic
+// repositories their own layout.
+bool holdsLinuxBackup(const std::filesystem::path& folder, const std::vector<std::string>& names) {
+  const std::set<std::string_view> present(names.begin(), names.end());
+  for (const std::string_view name : present) {
+    if ((name.starts_with("duplicity-full") && name.find(".manifest") != std::string_view::npos) ||
+        (name.starts_with("duplicity-") && name.find(".sigtar") != std::string_view::npos)) {
+      return true;
+    }
+  }
+  std::error_code error;
+  if (present.contains("timeshift") &&
+      std::filesystem::is_directory(folder / "timeshift" / "snapshots", error)) {
+    return true;
+  }
+  if (!present.contains("config")) {
+    return false;
+  }
+  if (present.contains("README") && headContains(folder / "config", "[repository]")) {
+    return true;
+  }
+  return present.contains("data") && present.contains("index") && present.contains("keys") &&
+         present.contains("snapshots");
 }
 
 // "de_DE.UTF-8@euro" -> "de_DE"; "C" and "POSIX" mean no particular language.
@@ -117,22 +174,27 @@ std::optional<std::string> plistString(plist_t node) {
 
 } // namespace
 
+// What a rebuild in the background shares with the engine; it outlives the engine.
+struct EjectEngine::Rebuilds {
+  std::mutex mutex;
+  std::condition_variable finished;
+  EjectEngine* engine = nullptr; // none once the engine is gone
+  Dispatcher* dispatcher = nullptr;
+  bool pending = false; // a pass is queued, running, or its list not yet applied
+  bool again = false;   // something changed since that pass started
+  int running = 0;
+};
+
 EjectEngine::EjectEngine(EnginePlatform platform)
-    : platform_(std::move(platform)), self_(std::make_shared<EjectEngine*>(this)) {
+    : platform_(std::move(platform)), self_(std::make_shared<EjectEngine*>(this)),
+      rebuilds_(std::make_shared<Rebuilds>()) {
+  rebuilds_->engine = this;
+  rebuilds_->dispatcher = &platform_.dispatcher;
   volumes_ = listExternalVolumes();
   if (platform_.volumeMonitor != nullptr) {
-    // The monitor may call from any thread, so the callback touches neither the engine nor
-    // its fields: it only queues the rebuild, which finds out on the main thread whether the
-    // engine still exists.
-    std::weak_ptr<EjectEngine*> weakSelf = self_;
-    Dispatcher& dispatcher = platform_.dispatcher;
-    platform_.volumeMonitor->start([weakSelf, &dispatcher] {
-      dispatcher.runOnMain([weakSelf] {
-        if (auto self = weakSelf.lock()) {
-          (*self)->volumesChanged();
-        }
-      });
-    });
+    // The monitor may call from any thread; the callback only queues work, which finds out
+    // under the lock whether the engine still exists.
+    platform_.volumeMonitor->start([rebuilds = rebuilds_] { volumesChanged(rebuilds); });
   }
 }
 
@@ -141,17 +203,74 @@ EjectEngine::~EjectEngine() {
     platform_.volumeMonitor->stop();
   }
   self_.reset();
+  // A pass already running still reads the platform pieces: wait for it to end.
+  std::unique_lock lock(rebuilds_->mutex);
+  rebuilds_->engine = nullptr;
+  rebuilds_->finished.wait(lock, [this] { return rebuilds_->running == 0; });
 }
 
 void EjectEngine::refresh() {
   volumes_ = listExternalVolumes();
 }
 
-void EjectEngine::volumesChanged() {
-  volumes_ = listExternalVolumes();
-  if (onChange_) {
-    onChange_();
+void EjectEngine::volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds) {
+  {
+    std::lock_guard lock(rebuilds->mutex);
+    if (rebuilds->engine == nullptr) {
+      return;
+    }
+    if (rebuilds->pending) {
+      rebuilds->again = true;
+      return;
+    }
+    rebuilds->pending = true;
   }
+  rebuildInBackground(rebuilds);
+}
+
+// Slow disks answer statvfs and the root listing slowly: the pass runs off the main thread, and
+// only its result is applied there.
+void EjectEngine::rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds) {
+  rebuilds->dispatcher->runInBackground([rebuilds] {
+    EjectEngine* engine = nullptr;
+    {
+      std::lock_guard lock(rebuilds->mutex);
+      if (rebuilds->engine == nullptr) {
+        return;
+      }
+      engine = rebuilds->engine;
+      rebuilds->again = false;
+      ++rebuilds->running;
+    }
+    auto volumes = engine->listExternalVolumes();
+    std::lock_guard lock(rebuilds->mutex);
+    --rebuilds->running;
+    rebuilds->finished.notify_all();
+    if (rebuilds->engine == nullptr) {
+      return;
+    }
+    rebuilds->dispatcher->runOnMain([rebuilds, volumes = std::move(volumes)]() mutable {
+      EjectEngine* engine = nullptr;
+      bool again = false;
+      {
+        std::lock_guard lock(rebuilds->mutex);
+        engine = rebuilds->engine;
+        again = rebuilds->again;
+        rebuilds->pending = again;
+      }
+      if (engine == nullptr) {
+        return;
+      }
+      engine->volumes_ = std::move(volumes);
+      if (again) {
+        rebuildInBackground(rebuilds);
+      }
+      // Last: the callback may end the engine's life.
+      if (engine->onChange_) {
+        engine->onChange_();
+      }
+    });
+  });
 }
 
 std::optional<std::string> EjectEngine::environmentValue(const std::string& name) const {
@@ -173,7 +292,9 @@ std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
   }
   const auto known = timeMachineMountPoints();
 
+  // A device mounted at several paths is one volume, known by its shortest path.
   std::vector<EjectableVolume> volumes;
+  std::map<std::string, std::size_t> volumeOfDevice;
   for (const auto& path : *paths) {
     const auto resources = platform_.volumeSource.resourceValues(path);
     if (!resources) {
@@ -185,22 +306,41 @@ std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
     if (!resources->isRemovable.value_or(false) && !resources->isEjectable.value_or(false)) {
       continue;
     }
+    const std::string device = resources->device.value_or("");
+    if (!device.empty()) {
+      const auto [found, added] = volumeOfDevice.try_emplace(device, volumes.size());
+      if (!added) {
+        volumes[found->second].mountPaths.push_back(path);
+        continue;
+      }
+    }
     EjectableVolume volume;
-    volume.id = path;
-    volume.url = path;
+    volume.device = device;
+    volume.mountPaths.push_back(path);
     if (resources->localizedName) {
       volume.name = *resources->localizedName;
     } else if (resources->volumeName) {
       volume.name = *resources->volumeName;
-    } else {
-      volume.name = lastPathComponent(path);
     }
     if (resources->totalCapacity && *resources->totalCapacity > 0) {
       volume.sizeText = formatByteCount(*resources->totalCapacity);
     }
-    volume.isDiskImage = isDiskImage(path);
-    volume.isTimeMachine = isTimeMachine(path, known);
     volumes.push_back(std::move(volume));
+  }
+  for (auto& volume : volumes) {
+    std::stable_sort(volume.mountPaths.begin(), volume.mountPaths.end(),
+                     [](const std::string& left, const std::string& right) {
+                       return left.size() < right.size();
+                     });
+    volume.id = volume.mountPaths.front();
+    volume.url = volume.id;
+    if (volume.name.empty()) {
+      volume.name = lastPathComponent(volume.id);
+    }
+    volume.isDiskImage = isDiskImage(volume.id);
+    const BackupState backup = backupState(volume.id, known);
+    volume.isTimeMachine = backup == BackupState::backup;
+    volume.backupUnknown = backup == BackupState::unknown;
   }
 
   if (volumes.size() < 2) {
@@ -244,25 +384,51 @@ bool EjectEngine::isDiskImage(const std::string& mountPath) {
 
 bool EjectEngine::isTimeMachine(const std::string& mountPath,
                                 const std::set<std::string>& connues) {
-  if (connues.contains(mountPath)) {
-    return true;
+  return backupState(mountPath, connues) == BackupState::backup;
+}
+
+EjectEngine::BackupState EjectEngine::backupState(const std::string& mountPath,
+                                                  const std::set<std::string>& known) {
+  if (known.contains(mountPath)) {
+    return BackupState::backup;
   }
   const std::filesystem::path root(mountPath);
   std::error_code error;
   if (std::filesystem::exists(root / backupDatabaseName, error)) {
-    return true;
+    return BackupState::backup;
   }
-  std::filesystem::directory_iterator entries(root, error);
+  const auto names = folderNames(root, error);
   if (error) {
-    return false;
+    // A root this user may not read may well hold backups: protect it rather than guess.
+    const bool gone =
+        error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+    return gone ? BackupState::none : BackupState::unknown;
   }
-  for (const std::filesystem::directory_iterator end; entries != end; entries.increment(error)) {
-    if (endsWith(entries->path().filename().native(), backupBundleSuffix)) {
-      return true;
+  if (std::any_of(names.begin(), names.end(),
+                  [](const std::string& name) { return endsWith(name, backupBundleSuffix); })) {
+    return BackupState::backup;
+  }
+  if (holdsLinuxBackup(root, names)) {
+    return BackupState::backup;
+  }
+  // Backup tools are often pointed at a folder of their own on the disk.
+  int looked = 0;
+  for (const auto& name : names) {
+    if (looked == maximumFoldersLookedInto) {
+      break;
+    }
+    const auto folder = root / name;
+    if (name.starts_with('.') || name == "lost+found" ||
+        !std::filesystem::is_directory(folder, error)) {
+      continue;
+    }
+    ++looked;
+    const auto inner = folderNames(folder, error);
+    if (!error && holdsLinuxBackup(folder, inner)) {
+      return BackupState::backup;
     }
   }
-  // A listing that breaks off part-way has told us all it could.
-  return false;
+  return BackupState::none;
 }
 
 std::set<std::string> EjectEngine::timeMachineMountPoints() {

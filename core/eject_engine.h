@@ -57,8 +57,10 @@ class EjectEngine {
   EjectEngine& operator=(const EjectEngine&) = delete;
 
   const std::vector<EjectableVolume>& volumes() const { return volumes_; }
-  // Called on the main thread after each rebuild caused by a mount, unmount or rename.
+  // Called on the main thread after each rebuild caused by a mount, unmount or rename. Those
+  // rebuilds run in the background; a burst of changes while one runs makes one more, not many.
   void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
+  // Rebuilds the list at once, on the calling thread; does not call onChange.
   void refresh();
 
   void eject(const EjectableVolume& volume, EjectCompletion completion);
@@ -69,16 +71,22 @@ class EjectEngine {
   // The one-line summary of a list of volumes.
   static std::string resume(const std::vector<EjectableVolume>& volumes);
 
-  // One discovery pass; reads no engine state.
+  // One discovery pass; reads no engine state, so it may run on any thread.
   std::vector<EjectableVolume> listExternalVolumes();
   bool isDiskImage(const std::string& mountPath);
+  // A Time Machine destination, or a disk holding the backups of a Linux backup tool.
   bool isTimeMachine(const std::string& mountPath, const std::set<std::string>& connues);
   std::set<std::string> timeMachineMountPoints();
   std::optional<std::string> tmutil(const std::vector<std::string>& arguments);
   bool isSandboxed() const;
 
  private:
-  void volumesChanged();
+  enum class BackupState { none, backup, unknown };
+  BackupState backupState(const std::string& mountPath, const std::set<std::string>& known);
+  struct Rebuilds;
+  // From any thread: a mount, unmount or rename happened.
+  static void volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds);
+  static void rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds);
   // From the platform's environment reader, else the process environment.
   std::optional<std::string> environmentValue(const std::string& name) const;
   void ejectSequentially(std::vector<EjectableVolume> remaining, std::vector<EjectResult> results,
@@ -89,4 +97,5 @@ class EjectEngine {
   std::function<void()> onChange_;
   // Work queued on the dispatcher checks this so that it does nothing once the engine is gone.
   std::shared_ptr<EjectEngine*> self_;
+  std::shared_ptr<Rebuilds> rebuilds_;
 };

@@ -13,6 +13,9 @@ struct VolumeResources {
   std::optional<bool> isRemovable;
   std::optional<bool> isEjectable;
   std::optional<std::int64_t> totalCapacity;
+  // The block device behind the mount ("/dev/sdb1"); mounts of one device are one volume.
+  // Missing for a file system with no device of its own (a FUSE mount of an image file).
+  std::optional<std::string> device;
 };
 
 // The mounted volumes of the machine.
@@ -20,8 +23,9 @@ class VolumeSource {
  public:
   virtual ~VolumeSource() = default;
 
-  // Mount paths of the mounted volumes that are not hidden, in mount-table order;
-  // nothing when the mount table cannot be read.
+  // Mount paths of the mounted volumes that are not hidden, in mount-table order; a mount of a
+  // folder inside a volume (a bind mount) is never one of them. Nothing when the mount table
+  // cannot be read. May be called from any thread.
   virtual std::optional<std::vector<std::string>> mountedVolumePaths() = 0;
 
   // The resource values of the volume mounted at the path; nothing when they cannot be read.

@@ -15,6 +15,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # integration tests: volumes, udev, D-Bus, udisks2, a display
   e2fsprogs util-linux udev dbus udisks2 policykit-1 xvfb xauth trayer imagemagick
+  dosfstools fusefat
   desktop-file-utils appstream
 )
 

@@ -1,16 +1,18 @@
 #include "platform/linux/libmount_volume_monitor.h"
 
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <system_error>
 
 #include <libmount/libmount.h>
 #include <libudev.h>
@@ -29,12 +31,6 @@ struct UdevMonitorDeleter {
 struct DeviceDeleter {
   void operator()(udev_device* device) const { udev_device_unref(device); }
 };
-struct TableDeleter {
-  void operator()(libmnt_table* table) const { mnt_unref_table(table); }
-};
-struct IterDeleter {
-  void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
-};
 
 std::optional<std::string> labelOf(udev_device* device) {
   if (const char* encoded = udev_device_get_property_value(device, "ID_FS_LABEL_ENC")) {
@@ -46,42 +42,69 @@ std::optional<std::string> labelOf(udev_device* device) {
   return std::nullopt;
 }
 
-// The udev labels of the block devices mounted right now, by kernel name.
+// The label udev recorded for a device, read straight from its database entry: cheaper than
+// asking libudev, which also reads sysfs.
+std::optional<std::string> recordedLabel(dev_t number) {
+  std::ifstream entry("/run/udev/data/b" + std::to_string(major(number)) + ":" +
+                      std::to_string(minor(number)));
+  std::optional<std::string> plain;
+  for (std::string line; std::getline(entry, line);) {
+    if (line.starts_with("E:ID_FS_LABEL_ENC=")) {
+      return line.substr(18);
+    }
+    if (line.starts_with("E:ID_FS_LABEL=")) {
+      plain = line.substr(14);
+    }
+  }
+  return plain;
+}
+
+// The udev labels of the block devices mounted right now, by device number.
 class MountedLabels {
  public:
-  explicit MountedLabels(udev* context) : udev_(context) {}
-
+  // Reads udev's record only for devices mounted since the last reload: an unmount reads none.
+  // The table is scanned by hand: a full parse would cost more than everything else here.
   void reload() {
-    labels_.clear();
-    std::unique_ptr<libmnt_table, TableDeleter> table(
-        mnt_new_table_from_file("/proc/self/mountinfo"));
-    std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
-    if (!table || !iter) {
-      return;
-    }
-    libmnt_fs* fs = nullptr;
-    while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
-      const char* source = mnt_fs_get_srcpath(fs);
-      if (source == nullptr || std::string_view(source).rfind("/dev/", 0) != 0) {
+    std::ifstream table("/proc/self/mountinfo");
+    std::map<dev_t, std::optional<std::string>> mounted;
+    for (std::string line; std::getline(table, line);) {
+      // "36 35 8:17 / /media/x rw,nosuid - vfat /dev/sdb1 rw": the device number is the third
+      // field, the source the second after the " - " separator.
+      unsigned majorNumber = 0;
+      unsigned minorNumber = 0;
+      char source[64] = {};
+      const auto separator = line.find(" - ");
+      if (separator == std::string::npos ||
+          std::sscanf(line.c_str(), "%*s %*s %u:%u", &majorNumber, &minorNumber) != 2 ||
+          std::sscanf(line.c_str() + separator + 3, "%*s %63s", source) != 1 ||
+          std::string_view(source).rfind("/dev/", 0) != 0) {
         continue;
       }
-      std::error_code error;
-      auto node = std::filesystem::canonical(source, error);
-      const std::string name = (error ? std::filesystem::path(source) : node).filename().string();
-      std::unique_ptr<udev_device, DeviceDeleter> device(
-          udev_device_new_from_subsystem_sysname(udev_, "block", name.c_str()));
-      labels_[name] = device ? labelOf(device.get()) : std::nullopt;
+      dev_t number = makedev(majorNumber, minorNumber);
+      // File systems with anonymous numbers (btrfs, FUSE) name their device by path.
+      struct stat node {};
+      if (majorNumber == 0 && ::stat(source, &node) == 0 && S_ISBLK(node.st_mode)) {
+        number = node.st_rdev;
+      }
+      if (major(number) == 0 || mounted.contains(number)) {
+        continue;
+      }
+      if (auto known = labels_.find(number); known != labels_.end()) {
+        mounted.insert(labels_.extract(known));
+      } else {
+        mounted[number] = recordedLabel(number);
+      }
     }
+    labels_ = std::move(mounted);
   }
 
   // True when the event gives a mounted device a label other than the one it had.
   bool isRename(udev_device* device) {
     const char* action = udev_device_get_action(device);
-    const char* name = udev_device_get_sysname(device);
-    if (action == nullptr || name == nullptr || std::string_view(action) != "change") {
+    if (action == nullptr || std::string_view(action) != "change") {
       return false;
     }
-    auto found = labels_.find(name);
+    auto found = labels_.find(udev_device_get_devnum(device));
     if (found == labels_.end()) {
       return false;
     }
@@ -94,8 +117,7 @@ class MountedLabels {
   }
 
  private:
-  udev* udev_;
-  std::map<std::string, std::optional<std::string>> labels_;
+  std::map<dev_t, std::optional<std::string>> labels_;
 };
 
 // The descriptors are opened before start() returns, so that no change made right after it is
@@ -117,7 +139,7 @@ class Watcher {
       }
     }
     if (udevFd_ >= 0) {
-      labels_.emplace(context_.get());
+      labels_.emplace();
       labels_->reload();
     }
   }

@@ -61,7 +61,64 @@ bool hasOption(const char* options, const char* name) {
 }
 
 bool hasHideOption(const char* options) {
-  return hasOption(options, "x-gdu.hide") || hasOption(options, "x-udisks-hide");
+  return hasOption(options, "x-gvfs-hide") || hasOption(options, "x-gdu.hide") ||
+         hasOption(options, "x-udisks-hide");
+}
+
+// Where the system itself lives: a mount right there is no volume to offer, unless marked
+// "x-gvfs-show".
+bool isSystemPath(std::string_view path) {
+  static const std::unordered_set<std::string_view> paths = {
+      "/",    "/boot", "/boot/efi", "/efi", "/home", "/usr", "/usr/local",
+      "/var", "/opt",  "/srv",      "/tmp", "/root", "/nix", "/gnu"};
+  return paths.contains(path) || path.starts_with("/boot/") || path.starts_with("/var/");
+}
+
+bool isFuse(std::string_view type) {
+  return type == "fuse" || type == "fuseblk" || type.starts_with("fuse.");
+}
+
+bool isRegularFile(const char* path) {
+  struct stat status {};
+  return ::stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Options by mount point from fstab ("x-gvfs-hide" and "x-gvfs-show" live only there).
+std::map<std::string, std::string> readFstabOptions(const fs::path& fstabPath) {
+  std::map<std::string, std::string> options;
+  Table table(mnt_new_table());
+  if (fstabPath.empty() || !table) {
+    return options;
+  }
+  mnt_table_set_parser_errcb(table.get(), skipBadLine);
+  if (mnt_table_parse_fstab(table.get(), fstabPath.c_str()) != 0) {
+    return options;
+  }
+  std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
+  libmnt_fs* fs = nullptr;
+  while (iter && mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+    if (mnt_fs_get_target(fs) != nullptr && mnt_fs_get_options(fs) != nullptr) {
+      options[mnt_fs_get_target(fs)] = mnt_fs_get_options(fs);
+    }
+  }
+  return options;
+}
+
+// The devices and files /proc/swaps names, first column, unescaped.
+std::vector<std::string> readSwapAreas(const fs::path& swapsPath) {
+  std::vector<std::string> areas;
+  std::ifstream in(swapsPath);
+  std::string line;
+  std::getline(in, line); // the heading
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string area;
+    if (fields >> area) {
+      std::unique_ptr<char, decltype(&free)> plain(mnt_unmangle(area.c_str()), &free);
+      areas.push_back(plain ? plain.get() : area);
+    }
+  }
+  return areas;
 }
 
 // udev writes unsafe label bytes as \xNN in ID_FS_LABEL_ENC.
@@ -128,13 +185,17 @@ std::map<std::string, std::string> readUserOptions(const fs::path& utabPath) {
 
 // The udev database entry of a device node: udevd replaces the file (a new inode) each time it
 // handles an event for the device, so an unchanged stamp means unchanged properties.
-std::optional<std::pair<bool, struct stat>> udevDatabaseEntry(const std::string& deviceName) {
+std::optional<std::pair<bool, struct stat>> udevDatabaseEntry(const std::string& deviceName,
+                                                              dev_t number) {
   struct stat node {};
-  if (::stat(("/dev/" + deviceName).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
-    return std::nullopt; // unknown: ask udev every time
+  if (major(number) == 0) {
+    if (::stat(("/dev/" + deviceName).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
+      return std::nullopt; // unknown: ask udev every time
+    }
+    number = node.st_rdev;
   }
-  const std::string entry = "/run/udev/data/b" + std::to_string(major(node.st_rdev)) + ":" +
-                            std::to_string(minor(node.st_rdev));
+  const std::string entry =
+      "/run/udev/data/b" + std::to_string(major(number)) + ":" + std::to_string(minor(number));
   struct stat database {};
   const bool exists = ::stat(entry.c_str(), &database) == 0;
   return std::make_pair(exists, database);
@@ -164,8 +225,21 @@ LibmountVolumeSource::readTable() {
     return std::nullopt;
   }
   ++reading_;
-  // Options such as x-gdu.hide never reach the kernel; mount(8) keeps them in utab.
+  // Options such as x-gdu.hide never reach the kernel; mount(8) keeps them in utab, and the
+  // desktop's own marks stay in fstab.
   const auto userOptions = readUserOptions(options_.utabPath);
+  // fstab is parsed again only when it changed.
+  struct stat fstab {};
+  const auto fstabStamp =
+      ::stat(options_.fstabPath.c_str(), &fstab) == 0
+          ? std::to_string(fstab.st_ino) + ':' + std::to_string(fstab.st_mtim.tv_sec) + '.' +
+                std::to_string(fstab.st_mtim.tv_nsec) + ':' + std::to_string(fstab.st_size)
+          : std::string();
+  if (fstabStamp.empty() || fstabStamp != fstabStamp_) {
+    fstabOptions_ = readFstabOptions(options_.fstabPath);
+    fstabStamp_ = fstabStamp;
+  }
+  const auto& fstabOptions = fstabOptions_;
 
   std::vector<libmnt_fs*> entries;
   entries.reserve(static_cast<std::size_t>(mnt_table_get_nents(table.get())));
@@ -192,22 +266,45 @@ LibmountVolumeSource::readTable() {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     libmnt_fs* fs = entries[i];
     const char* source = mnt_fs_get_srcpath(fs);
-    if (covered[i] || mnt_fs_is_pseudofs(fs) || mnt_fs_is_netfs(fs) || source == nullptr ||
-        std::string_view(source).rfind("/dev/", 0) != 0) {
+    if (covered[i] || mnt_fs_is_netfs(fs) || source == nullptr) {
       continue;
     }
     Mount mount;
     mount.target = text(mnt_fs_get_target(fs));
     mount.source = source;
     mount.fsType = text(mnt_fs_get_fstype(fs));
+    // libmount counts plain "fuse" as a pseudo file system, yet a FUSE driver that reads a disk
+    // image names the image, or the loop device showing it.
+    const bool fuse = isFuse(mount.fsType);
+    mount.imageFile = fuse && mount.source.starts_with('/') && !mount.source.starts_with("/dev/") &&
+                      isRegularFile(source);
+    if ((!fuse && mnt_fs_is_pseudofs(fs)) ||
+        (!mount.imageFile && !mount.source.starts_with("/dev/"))) {
+      continue;
+    }
     const dev_t devno = mnt_fs_get_devno(fs);
-    mount.deviceName = sysfs_.nameOf(mount.source, major(devno), minor(devno));
+    if (major(devno) != 0) {
+      // A device number names the same device as long as it exists: one readlink per device.
+      mount.number = devno;
+      auto [known, added] = deviceNames_.try_emplace(devno);
+      if (added || !known->second) {
+        known->second = sysfs_.nameOf(mount.source, major(devno), minor(devno));
+      }
+      mount.deviceName = known->second;
+    } else if (!mount.imageFile) {
+      mount.deviceName = sysfs_.nameOf(mount.source, 0, 0);
+    }
 
     bool hidden =
         hasHideOption(mnt_fs_get_options(fs)) || hasHideOption(mnt_fs_get_user_options(fs));
-    if (const auto found = userOptions.find(mount.target); found != userOptions.end()) {
-      hidden = hidden || hasHideOption(found->second.c_str());
+    bool shown = false;
+    for (const auto* table : {&userOptions, &fstabOptions}) {
+      if (const auto found = table->find(mount.target); found != table->end()) {
+        hidden = hidden || hasHideOption(found->second.c_str());
+        shown = shown || hasOption(found->second.c_str(), "x-gvfs-show");
+      }
     }
+    hidden = hidden || (isSystemPath(mount.target) && !shown);
     // A bind mount of a folder inside a volume is not the volume (btrfs subvolumes are).
     const std::string root = text(mnt_fs_get_root(fs));
     if (!root.empty() && root != "/" && mount.fsType != "btrfs") {
@@ -227,9 +324,51 @@ LibmountVolumeSource::readTable() {
     auto key = mount.target;
     mounts.insert_or_assign(std::move(key), std::move(mount));
   }
+  systemDisks_ = systemDisks(mounts);
+  // Kept a while after its device was last seen, so that mounting it again asks udev nothing.
   std::erase_if(udevCache_,
-                [this](const auto& cached) { return cached.second.reading != reading_; });
+                [this](const auto& cached) { return reading_ - cached.second.reading > 64; });
   return std::make_pair(std::move(mounts), std::move(visible));
+}
+
+std::set<std::string> LibmountVolumeSource::systemDisks(MountMap& mounts) {
+  static constexpr const char* systemMounts[] = {"/", "/boot", "/boot/efi", "/efi", "/home"};
+  // They hardly ever change: worked out again only when their devices or the swap areas do.
+  const auto swapAreas = readSwapAreas(options_.swapsPath);
+  std::string key;
+  for (const char* path : systemMounts) {
+    if (auto found = mounts.find(path); found != mounts.end()) {
+      key += found->second.source + '\n';
+    }
+  }
+  for (const auto& area : swapAreas) {
+    key += area + '\n';
+  }
+  if (key == systemDisksKey_) {
+    return systemDisks_;
+  }
+  systemDisksKey_ = key;
+  std::set<std::string> disks;
+  for (const char* path : systemMounts) {
+    if (auto found = mounts.find(path); found != mounts.end()) {
+      if (const SysfsDiskInfo* disk = diskFor(found->second)) {
+        disks.insert(disk->disk);
+      }
+    }
+  }
+  // A swap partition is its own device; a swap file lives on the device of its file system.
+  for (const auto& area : swapAreas) {
+    struct stat status {};
+    dev_t number = 0; // unknown: the name is then taken from the path
+    if (::stat(area.c_str(), &status) == 0) {
+      number = S_ISBLK(status.st_mode) ? status.st_rdev : status.st_dev;
+    }
+    const auto name = sysfs_.nameOf(area, major(number), minor(number));
+    if (const auto disk = name ? sysfs_.inspect(*name) : std::nullopt) {
+      disks.insert(disk->disk);
+    }
+  }
+  return disks;
 }
 
 std::optional<std::vector<std::string>> LibmountVolumeSource::mountedVolumePaths() {
@@ -262,6 +401,11 @@ const SysfsDiskInfo* LibmountVolumeSource::diskFor(Mount& mount) {
     mount.diskLoaded = true;
     if (mount.deviceName) {
       mount.disk = sysfs_.inspect(*mount.deviceName);
+    } else if (mount.imageFile) {
+      SysfsDiskInfo image;
+      image.disk = mount.source;
+      image.isLoop = true;
+      mount.disk = image;
     }
   }
   return mount.disk ? &*mount.disk : nullptr;
@@ -276,7 +420,7 @@ const LibmountVolumeSource::UdevFacts& LibmountVolumeSource::udevFor(Mount& moun
     facts.loaded = true;
     return facts;
   }
-  const auto entry = udevDatabaseEntry(*mount.deviceName);
+  const auto entry = udevDatabaseEntry(*mount.deviceName, mount.number);
   if (!entry) {
     facts = askUdev(*mount.deviceName);
     return facts;
@@ -318,15 +462,18 @@ LibmountVolumeSource::UdevFacts LibmountVolumeSource::askUdev(const std::string&
   }
   facts.isCdrom = property("ID_CDROM") == "1";
   facts.ignore = property("UDISKS_IGNORE") == "1";
+  if (const auto system = property("UDISKS_SYSTEM")) {
+    facts.system = *system == "1";
+  }
   facts.bus = property("ID_BUS");
   return facts;
 }
 
 std::optional<std::string> LibmountVolumeSource::probeLabel(const Mount& mount) const {
-  if (!options_.probeLabels || !mount.deviceName) {
+  if (!options_.probeLabels || (!mount.deviceName && !mount.imageFile)) {
     return std::nullopt;
   }
-  const std::string node = "/dev/" + *mount.deviceName;
+  const std::string node = mount.imageFile ? mount.source : "/dev/" + *mount.deviceName;
   std::unique_ptr<blkid_struct_probe, ProbeDeleter> probe(
       blkid_new_probe_from_filename(node.c_str()));
   if (!probe) {
@@ -353,6 +500,9 @@ std::optional<VolumeResources> LibmountVolumeSource::resourceValues(const std::s
   VolumeResources values;
   const UdevFacts& udev = udevFor(*mount);
   values.volumeName = udev.probed ? udev.label : probeLabel(*mount);
+  if (mount->deviceName) {
+    values.device = "/dev/" + *mount->deviceName;
+  }
   if (const SysfsDiskInfo* disk = diskFor(*mount)) {
     const bool hotPluggable = disk->isHotPluggable() || udev.bus == "usb" || udev.bus == "ieee1394";
     const bool removable = disk->isRemovable.value_or(false);
@@ -362,6 +512,16 @@ std::optional<VolumeResources> LibmountVolumeSource::resourceValues(const std::s
     // External disks on a hot-pluggable bus often claim not to be removable, yet the user
     // ejects them all the same.
     values.isEjectable = optical || removable || disk->isLoop || hotPluggable;
+    if (udev.system) {
+      values.isInternal = *udev.system;
+      values.isEjectable = !*udev.system;
+    }
+    // Whatever the disk looks like, the system runs from it.
+    if (systemDisks_.contains(disk->disk)) {
+      values.isInternal = true;
+      values.isRemovable = false;
+      values.isEjectable = false;
+    }
   }
   struct statvfs stats {};
   if (statvfs(mount->target.c_str(), &stats) == 0) {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,9 +16,11 @@
 struct udev;
 
 // The mount table read through libmount, with sysfs, udev, libblkid and statvfs for the
-// resource values. Pseudo and network file systems, mounts marked hidden ("x-gdu.hide",
-// "x-udisks-hide"), devices udev tells to ignore and read-only squashfs loop mounts (snaps)
-// are hidden.
+// resource values. Hidden: pseudo and network file systems, mounts of a folder inside a volume,
+// mounts marked hidden ("x-gvfs-hide", "x-gdu.hide", "x-udisks-hide", in the table, utab or
+// fstab), mounts on system paths unless marked "x-gvfs-show", devices udev tells to ignore and
+// read-only squashfs loop mounts (snaps). The disks holding /, /boot, /home and swap are
+// internal whatever else they look like; udev's UDISKS_SYSTEM decides for the others.
 class LibmountVolumeSource : public VolumeSource {
  public:
   struct Options {
@@ -23,6 +28,8 @@ class LibmountVolumeSource : public VolumeSource {
     std::filesystem::path mountInfoPath = "/proc/self/mountinfo";
     // Where mount(8) keeps the options only user space knows ("x-gdu.hide").
     std::filesystem::path utabPath = "/run/mount/utab";
+    std::filesystem::path fstabPath = "/etc/fstab";
+    std::filesystem::path swapsPath = "/proc/swaps";
     // udev describes the real machine only: off for a prepared sysfs tree.
     bool useUdev = true;
     // Ask libblkid for the label when udev has not probed the device (no udevd running).
@@ -41,7 +48,7 @@ class LibmountVolumeSource : public VolumeSource {
   std::optional<VolumeResources> resourceValues(const std::string& mountPath) override;
 
   // The disk behind a mounted path; nothing when the path is not mounted from a block device
-  // known to sysfs.
+  // known to sysfs. An image file mounted through FUSE is a loop disk with no device name.
   std::optional<SysfsDiskInfo> diskOf(const std::string& mountPath);
 
  private:
@@ -51,6 +58,7 @@ class LibmountVolumeSource : public VolumeSource {
     std::optional<std::string> label;
     bool isCdrom = false;
     bool ignore = false;
+    std::optional<bool> system; // UDISKS_SYSTEM
     std::optional<std::string> bus;
   };
   struct Mount {
@@ -58,6 +66,8 @@ class LibmountVolumeSource : public VolumeSource {
     std::string source;
     std::string fsType;
     std::optional<std::string> deviceName; // under class/block
+    dev_t number = 0;                      // the block device's number, when the table gives it
+    bool imageFile = false;                // a FUSE mount of an image file
     std::optional<SysfsDiskInfo> disk;
     bool diskLoaded = false;
     UdevFacts udev;
@@ -84,12 +94,19 @@ class LibmountVolumeSource : public VolumeSource {
   const UdevFacts& udevFor(Mount& mount);
   UdevFacts askUdev(const std::string& deviceName) const;
   std::optional<std::string> probeLabel(const Mount& mount) const;
+  // The whole disks of the mounts on /, /boot and /home and of the swap areas.
+  std::set<std::string> systemDisks(MountMap& mounts);
 
   Options options_;
   SysfsBlockDevice sysfs_;
   struct udev* udev_ = nullptr;
   std::mutex mutex_;
   MountMap mounts_;
+  std::set<std::string> systemDisks_;
+  std::string systemDisksKey_;
+  std::map<dev_t, std::optional<std::string>> deviceNames_;
+  std::string fstabStamp_;
+  std::map<std::string, std::string> fstabOptions_;
   std::map<std::string, CachedUdevFacts> udevCache_; // by device name
   unsigned long reading_ = 0;
 };

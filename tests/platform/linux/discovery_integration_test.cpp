@@ -1,28 +1,22 @@
-// Discovery end to end on real loop devices: the volume source, the describer, the built
-// command line and the engine with its real monitor.
+// Discovery end to end on real loop devices: the real volume source, describer, monitor and
+// engine.
 
-#include <unistd.h>
+#include <grp.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <optional>
-#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "app/cli/linux_platform.h"
-#include "platform/linux/libmount_volume_source.h"
-#include "platform/linux/linux_disk_describer.h"
 #include "tests/platform/linux/discovery_test_volumes.h"
-#include "tests/platform/linux/udev_daemon.h"
 #include "tests/support/temporary_folder.h"
 
-using namespace std::chrono_literals;
-using discovery_test::LoopImage;
+using discovery_test::LoopVolume;
+using discovery_test::runCommand;
 
 namespace {
 
@@ -32,35 +26,46 @@ class DiscoveryIntegrationTest : public ::testing::Test {
     if (!privateNamespace_.error().empty()) {
       GTEST_SKIP() << privateNamespace_.error();
     }
+    udev_daemon::ensureRunning();
   }
 
-  // Attaches and mounts an image, or skips the test when the machine does not allow it.
-  std::unique_ptr<LoopImage> mountedImage(const std::string& label) {
-    auto image = std::make_unique<LoopImage>(folder_.path(), label);
-    if (!image->error().empty()) {
-      return nullptr;
-    }
-    return image;
+  std::unique_ptr<LoopVolume> volume(const std::string& label) {
+    std::string whyNot;
+    auto created = LoopVolume::create(folder_.path(), label, whyNot);
+    EXPECT_TRUE(created) << whyNot;
+    return created;
   }
 
-  // The built program's `list --json`, parsed; null when it did not run or printed no JSON.
-  static nlohmann::json listJson() {
-    const auto result = discovery_test::runCommand({VARNELO_CLI_PATH, "list", "--json"});
-    EXPECT_EQ(result.status, 0);
-    return nlohmann::json::parse(result.output, nullptr, false);
-  }
-
-  static std::optional<nlohmann::json> entryFor(const nlohmann::json& list,
-                                                const std::filesystem::path& mountPath) {
-    if (!list.is_array()) {
-      return std::nullopt;
-    }
-    for (const auto& entry : list) {
-      if (entry.value("id", "") == mountPath.string()) {
-        return entry;
+  // The engine's volumes under our folder as the given user sees them, each as "name device
+  // [image] [backup] [unknown] at FOLDER...; ".
+  std::string listedFor(uid_t user) {
+    int ends[2];
+    EXPECT_EQ(pipe(ends), 0);
+    if (fork() == 0) {
+      if (user != 0 && (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 ||
+                        setresuid(user, user, user) != 0)) {
+        _exit(1);
       }
+      LinuxPlatform platform;
+      std::string text;
+      for (const auto& v : platform.engine().volumes()) {
+        if (v.id.starts_with(folder_.path().string())) {
+          text += v.name + " " + v.device + (v.isDiskImage ? " image" : "") +
+                  (v.isTimeMachine ? " backup" : "") + (v.backupUnknown ? " unknown" : "") + " at";
+          for (const auto& path : v.mountPaths) {
+            text += " " + std::filesystem::path(path).filename().string();
+          }
+          text += "; ";
+        }
+      }
+      _exit(write(ends[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
     }
-    return std::nullopt;
+    close(ends[1]);
+    std::string text(4096, '\0');
+    text.resize(static_cast<std::size_t>(std::max<ssize_t>(read(ends[0], text.data(), 4096), 0)));
+    close(ends[0]);
+    wait(nullptr);
+    return text;
   }
 
   discovery_test::PrivateMountNamespace privateNamespace_;
@@ -69,168 +74,112 @@ class DiscoveryIntegrationTest : public ::testing::Test {
 
 } // namespace
 
-#define MOUNT_OR_SKIP(variable, label)                                                             \
-  auto variable = mountedImage(label);                                                             \
-  if (!variable) {                                                                                 \
-    GTEST_SKIP() << "cannot attach and mount a loop image: "                                       \
-                 << LoopImage(folder_.path(), label).error();                                      \
+// Mounted twice, bound from a folder inside, shown again under a hidden mark: one volume. A FAT
+// image through FUSE is a disk image.
+TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImagesToo) {
+  if (!std::filesystem::exists("/usr/bin/fusefat") || !std::filesystem::exists("/sbin/mkfs.vfat")) {
+    GTEST_SKIP() << "needs fusefat and dosfstools";
   }
-
-TEST_F(DiscoveryIntegrationTest, ListJsonShowsTheImageWithItsLabelSizeAndDiskImageFlag) {
-  MOUNT_OR_SKIP(image, "VarneloTest");
-  const auto entry = entryFor(listJson(), image->mountPath());
-  ASSERT_TRUE(entry.has_value());
-  EXPECT_EQ((*entry)["name"], "VarneloTest");
-  EXPECT_EQ((*entry)["mountPath"], image->mountPath().string());
-  EXPECT_FALSE((*entry)["sizeText"].get<std::string>().empty());
-  EXPECT_EQ((*entry)["isDiskImage"], true);
-  EXPECT_EQ((*entry)["isTimeMachine"], false);
-}
-
-TEST_F(DiscoveryIntegrationTest, ListJsonMarksAVolumeWithABackupFolderAsTimeMachine) {
-  MOUNT_OR_SKIP(image, "Backups");
-  std::filesystem::create_directory(image->mountPath() / "Backups.backupdb");
-  const auto entry = entryFor(listJson(), image->mountPath());
-  ASSERT_TRUE(entry.has_value());
-  EXPECT_EQ((*entry)["isTimeMachine"], true);
-}
-
-TEST_F(DiscoveryIntegrationTest, LabelWithPercentAndBracesShowsVerbatim) {
-  MOUNT_OR_SKIP(image, "Sale 50% {0}");
-  const auto entry = entryFor(listJson(), image->mountPath());
-  ASSERT_TRUE(entry.has_value());
-  EXPECT_EQ((*entry)["name"], "Sale 50% {0}");
-}
-
-TEST_F(DiscoveryIntegrationTest, UnmountedImageIsGoneFromTheList) {
-  MOUNT_OR_SKIP(image, "Leaving");
-  ASSERT_TRUE(entryFor(listJson(), image->mountPath()).has_value());
-  ASSERT_TRUE(image->unmountNow());
-  EXPECT_FALSE(entryFor(listJson(), image->mountPath()).has_value());
-}
-
-TEST_F(DiscoveryIntegrationTest, ListTextGivesALinePerVolumeAndTheSummary) {
-  MOUNT_OR_SKIP(image, "TextList");
-  const auto result = discovery_test::runCommand({VARNELO_CLI_PATH, "list"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_NE(result.output.find("TextList\t"), std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("\tdisk-image\t" + image->mountPath().string() + "\n"),
-            std::string::npos)
-      << result.output;
-  // The summary is the last line.
-  ASSERT_GE(result.output.size(), 2u);
-  EXPECT_EQ(result.output.back(), '\n');
-  EXPECT_EQ(
-      result.output.substr(result.output.rfind('\n', result.output.size() - 2) + 1).find('\t'),
-      std::string::npos);
-}
-
-TEST_F(DiscoveryIntegrationTest, SourceAndDescriberSeeTheLoopDeviceAsAnEjectableDiskImage) {
-  MOUNT_OR_SKIP(image, "Direct");
-  LibmountVolumeSource source;
-  LinuxDiskDescriber describer(source);
-  const auto paths = source.mountedVolumePaths();
-  ASSERT_TRUE(paths.has_value());
-  EXPECT_NE(std::find(paths->begin(), paths->end(), image->mountPath().string()), paths->end());
-  const auto values = source.resourceValues(image->mountPath().string());
-  ASSERT_TRUE(values.has_value());
-  EXPECT_EQ(values->volumeName, "Direct");
-  EXPECT_EQ(values->isInternal, false);
-  EXPECT_EQ(values->isEjectable, true);
-  EXPECT_GT(values->totalCapacity.value_or(0), 0);
-  const auto description = describer.describe(image->mountPath().string());
-  ASSERT_TRUE(description.has_value());
-  EXPECT_EQ(description->deviceModel, "Disk Image");
-  EXPECT_EQ(description->deviceProtocol, "Virtual Interface");
-}
-
-TEST_F(DiscoveryIntegrationTest, LabelComesFromLibblkidWhenUdevKnowsNothing) {
-  MOUNT_OR_SKIP(image, "NoUdev 1%");
-  LibmountVolumeSource::Options options;
-  options.useUdev = false;
-  LibmountVolumeSource source(options);
-  source.mountedVolumePaths();
-  const auto values = source.resourceValues(image->mountPath().string());
-  ASSERT_TRUE(values.has_value());
-  EXPECT_EQ(values->volumeName, "NoUdev 1%");
-}
-
-TEST_F(DiscoveryIntegrationTest, DeviceThatUdevTellsToIgnoreIsHidden) {
-  if (!udev_daemon::ensureRunning()) {
-    GTEST_SKIP() << "udevd is not running and cannot be started here";
+  auto twice = volume("Twice");
+  ASSERT_TRUE(twice);
+  const auto in = twice->mountPath() / "in";
+  const auto second = folder_ / "T2", inside = folder_ / "i", hidden = folder_ / "h",
+             fat = folder_ / "f";
+  for (const auto& path : {second, inside, hidden, in, fat}) {
+    std::filesystem::create_directory(path);
   }
-  MOUNT_OR_SKIP(image, "Ignored");
-  const std::string name = std::filesystem::path(image->device()).filename().string();
-  const std::filesystem::path rule = "/run/udev/rules.d/99-varnelo-test-" + name + ".rules";
-  struct RemovedAtTheEnd {
-    std::filesystem::path path;
-    ~RemovedAtTheEnd() {
-      std::error_code ignored;
-      std::filesystem::remove(path, ignored);
-    }
-  } ruleFile{rule}; // a rule left behind would hide this image from every later listing
-  std::filesystem::create_directories(rule.parent_path());
-  // By the image's own UUID, not the loop number: udevd may go on applying a removed rule for a
-  // while, and the next test's image on the same number must not be hidden by it.
-  const std::string uuid = udev_daemon::fileSystemUuid(image->device());
-  ASSERT_FALSE(uuid.empty());
-  std::ofstream(rule) << "ENV{ID_FS_UUID}==\"" << uuid << "\", ENV{UDISKS_IGNORE}=\"1\"\n";
-  ASSERT_TRUE(udev_daemon::applyRulesUntil(image->device(), "UDISKS_IGNORE", "1"));
-  LibmountVolumeSource source;
-  const auto hidden = source.mountedVolumePaths();
-  std::filesystem::remove(rule);
-  ASSERT_TRUE(udev_daemon::applyRulesUntil(image->device(), "UDISKS_IGNORE", ""));
-
-  ASSERT_TRUE(hidden.has_value());
-  EXPECT_EQ(std::find(hidden->begin(), hidden->end(), image->mountPath().string()), hidden->end());
-  const auto shown = source.mountedVolumePaths();
-  ASSERT_TRUE(shown.has_value());
-  EXPECT_NE(std::find(shown->begin(), shown->end(), image->mountPath().string()), shown->end());
+  ASSERT_EQ(mount(twice->device().c_str(), second.c_str(), "ext4", 0, nullptr), 0);
+  ASSERT_EQ(mount(in.c_str(), inside.c_str(), nullptr, MS_BIND, nullptr), 0);
+  const auto image = (folder_ / "hidden.img").string(), fatImage = (folder_ / "fat.img").string();
+  ASSERT_EQ(runCommand({"/sbin/mkfs.ext4", "-q", "-F", image, "8M"}).status, 0);
+  ASSERT_EQ(runCommand({"/bin/mount", "-o", "loop,x-gvfs-hide", image, hidden.string()}).status, 0);
+  ASSERT_EQ(runCommand({"/sbin/mkfs.vfat", "-C", "-n", "FATIMG", fatImage, "8192"}).status, 0);
+  const auto loop = test_volumes::commandOutput({"/sbin/losetup", "-f", "--show", fatImage});
+  const std::string device = loop ? loop->substr(0, loop->find('\n')) : "";
+  const auto fuse = runCommand({"/usr/bin/fusefat", "-o", "rw+,fsname=" + device, device, fat});
+  udev_daemon::waitUntilProbed(device);
+  const auto ours = listedFor(0);
+  for (const auto& path : {hidden, fat}) {
+    umount2(path.c_str(), MNT_DETACH); // the hidden image's loop device goes with it
+  }
+  runCommand({"/sbin/losetup", "-d", device});
+  ASSERT_EQ(fuse.status, 0);
+  EXPECT_EQ(ours,
+            "FATIMG " + device + " image at f; Twice " + twice->device() + " image at T2 Twice; ");
 }
 
-TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerMount) {
-  // Attached but not yet mounted: attaching changes no mount table.
-  auto image = std::make_unique<LoopImage>(folder_.path(), "Watched");
-  if (!image->error().empty()) {
-    GTEST_SKIP() << "cannot attach and mount a loop image: " << image->error();
-  }
-  ASSERT_TRUE(image->unmountNow());
-  // udev's first look at the new device would otherwise arrive after the mount, as a rename.
-  udev_daemon::settle();
+// A backup tool's marks protect a volume; a root the user may not read protects it too, for that
+// user, and says why; devices udev says to ignore or calls the system's are not listed.
+TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootAndUdevHints) {
+  auto borg = volume("Borg"), locked = volume("Locked");
+  auto ignored = volume("Ignored"), system = volume("System");
+  ASSERT_TRUE(borg && locked && ignored && system);
+  std::filesystem::create_directory(borg->mountPath() / "repo");
+  std::ofstream(borg->mountPath() / "repo" / "README") << "This is a Borg Backup repository.\n";
+  std::ofstream(borg->mountPath() / "repo" / "config") << "[repository]\nversion = 1\n";
+  std::filesystem::permissions(folder_.path(), std::filesystem::perms::all);
+  std::filesystem::permissions(locked->mountPath(), std::filesystem::perms::owner_all);
+  // By the image's own UUID, not the loop number, which the next test may reuse.
+  const std::filesystem::path installed =
+      "/run/udev/rules.d/99-varnelo-test-" +
+      std::filesystem::path(ignored->device()).filename().string() + ".rules";
+  std::filesystem::create_directories(installed.parent_path());
+  std::ofstream(installed) << "ENV{ID_FS_UUID}==\""
+                           << udev_daemon::fileSystemUuid(ignored->device())
+                           << "\", ENV{UDISKS_IGNORE}=\"1\"\nENV{ID_FS_UUID}==\""
+                           << udev_daemon::fileSystemUuid(system->device())
+                           << "\", ENV{UDISKS_SYSTEM}=\"1\"\n";
+  const bool applied = udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", "1") &&
+                       udev_daemon::applyRulesUntil(system->device(), "UDISKS_SYSTEM", "1");
+  const auto forRoot = listedFor(0);
+  const auto forNobody = listedFor(65534);
+  std::filesystem::remove(installed);
+  ASSERT_TRUE(applied && udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", "") &&
+              udev_daemon::applyRulesUntil(system->device(), "UDISKS_SYSTEM", ""));
+  const std::string borgSeen = "Borg " + borg->device() + " image backup at Borg; ";
+  EXPECT_EQ(forRoot, borgSeen + "Locked " + locked->device() + " image at Locked; ");
+  EXPECT_EQ(forNobody, borgSeen + "Locked " + locked->device() + " image unknown at Locked; ");
+}
 
+// A mount, a new label and an unmount each reach onChange once, with the new list.
+TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerChange) {
+  auto image = volume("Before");
+  ASSERT_TRUE(image && image->unmountBehindTheBack());
+  udev_daemon::settle(); // udev's first look would otherwise come after the mount, as a rename
   LinuxPlatform platform;
   EjectEngine& engine = platform.engine(/*watchVolumes=*/true);
-  int changes = 0;
+  std::atomic<int> changes = 0;
   engine.setOnChange([&changes] { ++changes; });
-  EXPECT_EQ(std::count_if(engine.volumes().begin(), engine.volumes().end(),
-                          [&](const EjectableVolume& volume) {
-                            return volume.id == image->mountPath().string();
-                          }),
-            0);
-
-  // Runs the main queue until the predicate holds or the time is up.
-  auto runFor = [&platform](std::chrono::milliseconds limit, std::function<bool()> done) {
-    auto finished = std::make_shared<std::atomic<bool>>(false);
-    LoopDispatcher& dispatcher = platform.dispatcher();
-    dispatcher.runInBackground([&dispatcher, finished, limit] {
-      const auto deadline = std::chrono::steady_clock::now() + limit;
-      while (!*finished && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
+  const auto nameListed = [&] {
+    for (const auto& volume : engine.volumes()) {
+      if (volume.id == image->mountPath().string()) {
+        return volume.name;
       }
-      dispatcher.runOnMain([finished] { *finished = true; });
-    });
-    dispatcher.runUntil([&] { return *finished || done(); });
-    *finished = true;
+    }
+    return std::string("not listed");
   };
-
-  ASSERT_TRUE(image->mountNow());
-  runFor(3000ms, [&] { return changes >= 1; });
-  runFor(500ms, [] { return false; });
+  auto runFor = [&dispatcher = platform.dispatcher()](std::chrono::milliseconds limit) {
+    bool finished = false;
+    dispatcher.runInBackground([&dispatcher, &finished, limit] {
+      std::this_thread::sleep_for(limit);
+      dispatcher.runOnMain([&finished] { finished = true; });
+    });
+    dispatcher.runUntil([&finished] { return finished; });
+  };
+  ASSERT_EQ(mount(image->device().c_str(), image->mountPath().c_str(), "ext4", 0, nullptr), 0);
+  runFor(std::chrono::seconds(1));
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(std::count_if(engine.volumes().begin(), engine.volumes().end(),
-                          [&](const EjectableVolume& volume) {
-                            return volume.id == image->mountPath().string() &&
-                                   volume.name == "Watched" && volume.isDiskImage;
-                          }),
-            1);
+  EXPECT_EQ(nameListed(), "Before");
+  udev_daemon::triggerChange(image->device()); // the same label is no rename
+  // e2label renames a mounted ext4 through an ioctl udevd does not see; the change event a
+  // desktop gets from its disk service is made by hand.
+  runCommand({"/sbin/e2label", image->device(), "After"});
+  udev_daemon::triggerChange(image->device());
+  runFor(std::chrono::seconds(1));
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(nameListed(), "After");
+  ASSERT_TRUE(image->unmountBehindTheBack());
+  runFor(std::chrono::seconds(1));
+  EXPECT_EQ(changes, 3);
+  EXPECT_EQ(nameListed(), "not listed");
 }

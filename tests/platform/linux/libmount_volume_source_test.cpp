@@ -1,157 +1,101 @@
 #include "platform/linux/libmount_volume_source.h"
 
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/linux/linux_disk_describer.h"
 #include "tests/support/temporary_folder.h"
 
 using ::testing::ElementsAre;
 
 namespace {
 
-const std::string fixtures = VARNELO_TEST_FIXTURES;
-
-LibmountVolumeSource::Options fixtureOptions(const std::string& table,
-                                             const std::string& utab = "") {
+LibmountVolumeSource::Options fixtureOptions(const std::string& table) {
   LibmountVolumeSource::Options options;
-  options.sysfsRoot = fixtures + "/sysfs";
-  options.mountInfoPath = fixtures + "/mountinfo/" + table;
-  options.utabPath = utab.empty() ? "" : fixtures + "/mountinfo/" + utab;
+  options.sysfsRoot = VARNELO_TEST_FIXTURES "/sysfs";
+  options.mountInfoPath = VARNELO_TEST_FIXTURES "/mountinfo/" + table;
+  options.utabPath = options.mountInfoPath.string() + ".utab";
+  options.fstabPath = options.mountInfoPath.string() + ".fstab";
+  options.swapsPath = options.mountInfoPath.string() + ".swaps";
   options.useUdev = false;
   options.probeLabels = false;
   return options;
 }
 
-VolumeResources valuesOf(LibmountVolumeSource& source, const std::string& path) {
-  source.mountedVolumePaths();
-  const auto values = source.resourceValues(path);
-  EXPECT_TRUE(values.has_value()) << path;
-  return values.value_or(VolumeResources{});
+std::vector<std::string> pathsOf(LibmountVolumeSource& source) {
+  return source.mountedVolumePaths().value_or(std::vector<std::string>{"unreadable"});
 }
 
 } // namespace
 
-TEST(LibmountVolumeSourceTable, ListsBlockDeviceMountsInTableOrder) {
+// Each disk of a desktop machine: how it is classified and described.
+TEST(LibmountVolumeSource, ClassifiesAndDescribesEachKindOfDisk) {
+  struct Row {
+    std::string path;
+    bool internal, removable, ejectable;
+    std::string device, model, protocol;
+  };
+  const Row rows[] = {
+      {"/", true, false, false, "/dev/sda2", "Samsung SSD 860 EVO 500GB", "SATA"},
+      {"/home", true, false, false, "/dev/nvme0n1p1", "WDC PC SN730 SDBQNTY-512G-1001", "NVMe"},
+      {"/media/user/STICK", false, true, true, "/dev/sdb1", "Cruzer Blade", "USB"},
+      {"/media/user/Expansion", false, false, true, "/dev/sdc1", "Expansion HDD", "USB"},
+      {"/media/user/SD", false, true, true, "/dev/mmcblk0p1", "SD32G", "SD"},
+      {"/media/user/DVD", false, true, true, "/dev/sr0", "DVD-RW DVR-TD11RS", "SATA"},
+      {"/mnt/image", false, false, true, "/dev/loop0", "Disk Image", "Virtual Interface"},
+      {"/media/user/Vault", false, true, true, "/dev/dm-0", "Cruzer Blade", "USB"}};
   LibmountVolumeSource source(fixtureOptions("desktop"));
-  EXPECT_THAT(source.mountedVolumePaths().value_or(std::vector<std::string>{}),
-              ElementsAre("/", "/boot/efi", "/home", "/media/user/STICK", "/media/user/Expansion",
-                          "/media/user/SD", "/media/user/DVD", "/mnt/image", "/media/user/Vault"));
-}
-
-TEST(LibmountVolumeSourceTable, HidesMountsMarkedHiddenInTheTableOrInUtab) {
-  LibmountVolumeSource source(fixtureOptions("hidden", "hidden.utab"));
-  EXPECT_THAT(source.mountedVolumePaths().value_or(std::vector<std::string>{}),
-              ElementsAre("/", "/media/user/STICK", "/mnt/image"));
-}
-
-TEST(LibmountVolumeSourceTable, KeepsEscapedAndNonUtf8PathBytes) {
-  LibmountVolumeSource source(fixtureOptions("escaped"));
-  EXPECT_THAT(source.mountedVolumePaths().value_or(std::vector<std::string>{}),
-              ElementsAre("/", "/media/user/My Stick", "/media/user/two\nlines",
-                          "/media/user/back\\slash", "/media/user/caf\xe9"));
-}
-
-TEST(LibmountVolumeSourceTable, GivesNothingWhenTheTableCannotBeRead) {
-  auto options = fixtureOptions("desktop");
-  options.mountInfoPath = fixtures + "/mountinfo/no-such-table";
-  LibmountVolumeSource source(options);
-  EXPECT_FALSE(source.mountedVolumePaths().has_value());
-  EXPECT_FALSE(source.resourceValues("/media/user/STICK").has_value());
-}
-
-TEST(LibmountVolumeSourceValues, UsbStickIsRemovableEjectableAndExternal) {
-  LibmountVolumeSource source(fixtureOptions("desktop"));
-  const auto values = valuesOf(source, "/media/user/STICK");
-  EXPECT_EQ(values.isInternal, false);
-  EXPECT_EQ(values.isRemovable, true);
-  EXPECT_EQ(values.isEjectable, true);
-}
-
-TEST(LibmountVolumeSourceValues, UsbHardDiskIsEjectableThoughNotRemovable) {
-  LibmountVolumeSource source(fixtureOptions("desktop"));
-  const auto values = valuesOf(source, "/media/user/Expansion");
-  EXPECT_EQ(values.isInternal, false);
-  EXPECT_EQ(values.isRemovable, false);
-  EXPECT_EQ(values.isEjectable, true);
-}
-
-TEST(LibmountVolumeSourceValues, SataAndNvmeDisksAreInternal) {
-  LibmountVolumeSource source(fixtureOptions("desktop"));
-  for (const char* path : {"/", "/boot/efi", "/home"}) {
-    const auto values = valuesOf(source, path);
-    EXPECT_EQ(values.isInternal, true) << path;
-    EXPECT_EQ(values.isRemovable, false) << path;
-    EXPECT_EQ(values.isEjectable, false) << path;
+  LinuxDiskDescriber describer(source);
+  EXPECT_THAT(pathsOf(source),
+              ElementsAre("/media/user/STICK", "/media/user/Expansion", "/media/user/SD",
+                          "/media/user/DVD", "/mnt/image", "/media/user/Vault"));
+  for (const Row& row : rows) {
+    const auto values = source.resourceValues(row.path);
+    const auto description = describer.describe(row.path);
+    ASSERT_TRUE(values && description) << row.path;
+    EXPECT_EQ(values->isInternal, row.internal) << row.path;
+    EXPECT_EQ(values->isRemovable.value_or(false), row.removable) << row.path;
+    EXPECT_EQ(values->isEjectable, row.ejectable) << row.path;
+    EXPECT_EQ(values->device, row.device) << row.path;
+    EXPECT_EQ(description->deviceModel.value_or(""), row.model) << row.path;
+    EXPECT_EQ(description->deviceProtocol.value_or(""), row.protocol) << row.path;
   }
-}
-
-TEST(LibmountVolumeSourceValues, SdCardOpticalDiscAndDiskImageAreExternalAndEjectable) {
-  LibmountVolumeSource source(fixtureOptions("desktop"));
-  for (const char* path : {"/media/user/SD", "/media/user/DVD", "/mnt/image"}) {
-    const auto values = valuesOf(source, path);
-    EXPECT_EQ(values.isInternal, false) << path;
-    EXPECT_EQ(values.isEjectable, true) << path;
-  }
-  EXPECT_EQ(valuesOf(source, "/mnt/image").isRemovable, false);
-}
-
-TEST(LibmountVolumeSourceValues, MappedVolumeTakesItsDiskFromTheDeviceBeneath) {
-  LibmountVolumeSource source(fixtureOptions("desktop"));
-  source.mountedVolumePaths();
-  const auto disk = source.diskOf("/media/user/Vault");
-  ASSERT_TRUE(disk.has_value());
-  EXPECT_EQ(disk->device, "dm-0");
-  EXPECT_EQ(disk->disk, "sdb");
-  EXPECT_EQ(valuesOf(source, "/media/user/Vault").isEjectable, true);
-}
-
-TEST(LibmountVolumeSourceValues, PartitionMapsToItsDisk) {
-  LibmountVolumeSource source(fixtureOptions("desktop"));
-  const auto disk = source.diskOf("/media/user/STICK");
-  ASSERT_TRUE(disk.has_value());
-  EXPECT_EQ(disk->device, "sdb1");
-  EXPECT_EQ(disk->disk, "sdb");
-  EXPECT_EQ(disk->bus, "usb");
-}
-
-TEST(LibmountVolumeSourceValues, PathNotInTheTableHasNoValues) {
-  LibmountVolumeSource source(fixtureOptions("desktop"));
-  source.mountedVolumePaths();
   EXPECT_FALSE(source.resourceValues("/media/user/Gone").has_value());
 }
 
-TEST(LibmountVolumeSourceValues, HiddenMountStillAnswersWhenAskedByPath) {
-  LibmountVolumeSource source(fixtureOptions("hidden", "hidden.utab"));
-  source.mountedVolumePaths();
-  EXPECT_TRUE(source.resourceValues("/media/user/Backup").has_value());
+TEST(LibmountVolumeSource, HidesMarkedSystemAndFolderMountsAndNeverOffersTheSwapDisk) {
+  LibmountVolumeSource source(fixtureOptions("hidden"));
+  EXPECT_THAT(pathsOf(source), ElementsAre("/media/user/STICK", "/mnt/image", "/opt"));
+  const auto swapCard = source.resourceValues("/media/user/SD").value_or(VolumeResources{});
+  EXPECT_TRUE(swapCard.isInternal == true && swapCard.isEjectable == false);
+  EXPECT_TRUE(source.resourceValues("/media/user/Backup").has_value()) << "hidden, not gone";
 }
 
-TEST(LibmountVolumeSourceValues, DeviceUnknownToSysfsLeavesTheFlagsMissing) {
+TEST(LibmountVolumeSource, ReadsOddPathsUnknownDevicesAndFuseImagesAndSurvivesNoTable) {
+  LibmountVolumeSource escaped(fixtureOptions("escaped"));
+  EXPECT_THAT(pathsOf(escaped), ElementsAre("/media/user/My Stick", "/media/user/two\nlines",
+                                            "/media/user/back\\slash", "/media/user/caf\xe9"));
   TemporaryFolder folder;
-  std::ofstream(folder / "table") << "22 1 8:99 / /media/x rw - ext4 /dev/sdz9 rw\n";
+  std::ofstream(folder / "disk.img") << "not much of an image";
+  std::ofstream(folder / "table") << "22 1 8:99 / /media/x rw - ext4 /dev/sdz9 rw\n"
+                                  << "23 1 0:50 / " << folder.path().string()
+                                  << " rw - fuse.fuseiso " << (folder / "disk.img").string()
+                                  << " rw\n24 1 0:51 / /media/net rw - fuse.sshfs me@host: rw\n";
   auto options = fixtureOptions("desktop");
   options.mountInfoPath = folder / "table";
   LibmountVolumeSource source(options);
-  const auto values = valuesOf(source, "/media/x");
-  EXPECT_FALSE(values.isInternal.has_value());
-  EXPECT_FALSE(values.isRemovable.has_value());
-  EXPECT_FALSE(values.isEjectable.has_value());
-  EXPECT_FALSE(values.volumeName.has_value());
-}
+  LinuxDiskDescriber describer(source);
+  EXPECT_THAT(pathsOf(source), ElementsAre("/media/x", folder.path().string()));
+  const auto unknown = source.resourceValues("/media/x").value_or(VolumeResources{});
+  EXPECT_FALSE(unknown.isInternal || unknown.isRemovable || unknown.isEjectable);
+  const auto image = source.resourceValues(folder.path().string()).value_or(VolumeResources{});
+  EXPECT_TRUE(image.isEjectable == true && image.totalCapacity > 0 && !image.device);
+  EXPECT_EQ(describer.describe(folder.path().string())->deviceModel, "Disk Image");
 
-TEST(LibmountVolumeSourceValues, CapacityComesFromTheMountedFileSystem) {
-  TemporaryFolder folder;
-  std::ofstream(folder / "table") << "22 1 7:0 / " << folder.path().string()
-                                  << " rw - ext4 /dev/loop0 rw\n";
-  auto options = fixtureOptions("desktop");
-  options.mountInfoPath = folder / "table";
-  LibmountVolumeSource source(options);
-  const auto values = valuesOf(source, folder.path().string());
-  ASSERT_TRUE(values.totalCapacity.has_value());
-  EXPECT_GT(*values.totalCapacity, 0);
-  EXPECT_FALSE(values.localizedName.has_value());
+  options.mountInfoPath = folder / "no-such-table";
+  LibmountVolumeSource none(options);
+  EXPECT_FALSE(none.mountedVolumePaths().has_value());
+  EXPECT_FALSE(none.resourceValues("/media/user/STICK").has_value());
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-// Volume names that trip up formatting, escaping, menus and text direction, for the odd-names
-// tests, on loop volumes labelled and mounted with them. Header only.
+// Loop volumes named to trip up formatting, escaping, menus and text direction. Header only.
 
 #include <string>
 #include <vector>
@@ -24,7 +23,6 @@ inline std::string longName() {
   return name;
 }
 
-// Names that trip up formatting, escaping, menus and text direction.
 inline std::vector<OddName> oddNames() {
   return {
       {"My Disk 2", "My Disk 2", "My Disk 2"},

@@ -15,8 +15,8 @@ struct RgbColor {
 };
 
 struct StatusColorEntry {
-  std::string titre;  // localised title, looked up once
-  std::string hex;    // empty: the desktop's own monochrome look
+  std::string titre; // localised title, looked up once
+  std::string hex;   // empty: the desktop's own monochrome look
 };
 
 // The persisted eject settings. Every read and write goes to the settings store; nothing cached.
@@ -30,6 +30,9 @@ class EjectSettings {
   static void setProtectTimeMachine(bool value);
   static bool ejectDiskImages();
   static void setEjectDiskImages(bool value);
+  // A desktop notification when a volume can be removed.
+  static bool notifyWhenSafe();
+  static void setNotifyWhenSafe(bool value);
   static std::string statusColorHex();
   static void setStatusColorHex(const std::string& value);
 
@@ -40,5 +43,6 @@ class EjectSettings {
   static constexpr const char* protectTimeMachineKey = "VEProtectTimeMachine";
   static constexpr const char* ejectDiskImagesKey = "VEEjectDiskImages";
   static constexpr const char* statusColorKey = "VEStatusColor";
+  static constexpr const char* notifyWhenSafeKey = "VENotifyWhenSafe";
   static constexpr const char* defaultStatusColor = "#7C3AED";
 };

@@ -14,7 +14,7 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # integration tests: volumes, udev, D-Bus, udisks2, a display
-  e2fsprogs util-linux udev dbus udisks2 policykit-1 xvfb xauth trayer imagemagick
+  e2fsprogs dosfstools fusefat util-linux udev dbus udisks2 policykit-1 xvfb xauth trayer imagemagick
   desktop-file-utils appstream
 )
 

@@ -59,10 +59,16 @@ TEST_F(EjectSettingsTest, ProtectionIsOffOnlyForAStoredFalseImagesFollowTheUsual
   EjectSettings::setProtectTimeMachine(true);
   EXPECT_TRUE(EjectSettings::protectTimeMachine());
   // Unlike the ordinary Boolean reading, "NO" or 0 do not turn protection off.
+  // So does the safe-to-remove notification, on unless a false is stored.
+  EXPECT_TRUE(EjectSettings::notifyWhenSafe());
+  EjectSettings::setNotifyWhenSafe(false);
+  EXPECT_EQ(store().object("VENotifyWhenSafe"), SettingsValue(false));
   for (const SettingsValue& other :
        {SettingsValue("NO"), SettingsValue(0), SettingsValue(SettingsValue::Array{false})}) {
     store().set("VEProtectTimeMachine", other);
+    store().set("VENotifyWhenSafe", other);
     EXPECT_TRUE(EjectSettings::protectTimeMachine());
+    EXPECT_TRUE(EjectSettings::notifyWhenSafe());
   }
   EjectSettings::setEjectDiskImages(true);
   EXPECT_TRUE(EjectSettings::ejectDiskImages());

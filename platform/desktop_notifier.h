@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+// Shows a passing message on the desktop.
+class DesktopNotifier {
+ public:
+  virtual ~DesktopNotifier() = default;
+
+  // Returns at once; does nothing where the desktop has no notification service.
+  virtual void notify(const std::string& summary, const std::string& body) = 0;
+};

@@ -476,6 +476,7 @@ void EjectEngine::ejectAll(BatchCompletion completion) {
   }
   // Innermost first: an outer volume cannot go while another is mounted inside it.
   std::vector<std::size_t> depth;
+  depth.reserve(kept.size());
   for (const auto& volume : kept) {
     depth.push_back(containers(volume, kept));
   }
@@ -484,6 +485,7 @@ void EjectEngine::ejectAll(BatchCompletion completion) {
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t left, std::size_t right) { return depth[left] > depth[right]; });
   std::vector<EjectableVolume> ordered;
+  ordered.reserve(kept.size());
   for (const auto position : order) {
     ordered.push_back(std::move(kept[position]));
   }

@@ -176,7 +176,7 @@ CallOptions callOptions() {
 }
 
 EjectFailure failureOf(const sdbus::Error& error) {
-  const std::string name = error.getName();
+  const std::string& name = error.getName();
   const auto ends = [&](std::string_view suffix) { return name.ends_with(suffix); };
   if (ends("Error.NotAuthorizedDismissed") || ends("Error.Cancelled")) {
     return EjectFailure::authenticationCancelled;

@@ -81,7 +81,10 @@ class FakeUdisks {
     std::lock_guard lock(mutex_);
     return calls_;
   }
-  bool interactiveAndUnforced() const { return interactiveAndUnforced_; }
+  bool interactiveAndUnforced() const {
+    std::lock_guard lock(mutex_);
+    return interactiveAndUnforced_;
+  }
 
  private:
   static std::string path(const std::string& name) {
@@ -107,32 +110,25 @@ class FakeUdisks {
     return *objects_.back();
   }
 
+  // Records the call; answers as the test said; an unmount takes one mount point, as udisksd's.
   void method(sdbus::IObject& object, const std::string& name, const std::string& interface,
               const std::string& method, std::optional<std::size_t> unmounts = std::nullopt) {
     const std::string call = interface + "." + method + " " + name;
+    const std::string answer = answers_[name + " " + interface + "." + method];
     object.registerMethod(method)
         .onInterface(iface(interface))
         .implementedAs([=, this](const Options& options) {
+          std::lock_guard lock(mutex_);
+          calls_.push_back(call);
           const auto interactive = options.find("auth.no_user_interaction");
-          std::string answer;
-          {
-            std::lock_guard lock(mutex_);
-            calls_.push_back(call);
-            interactiveAndUnforced_ = interactiveAndUnforced_ && !options.contains("force") &&
-                                      interactive != options.end() &&
-                                      !interactive->second.get<bool>();
-            answer = answers_.contains(name + " " + interface + "." + method)
-                         ? answers_.at(name + " " + interface + "." + method)
-                         : "";
-          }
+          interactiveAndUnforced_ = interactiveAndUnforced_ && !options.contains("force") &&
+                                    interactive != options.end() &&
+                                    !interactive->second.get<bool>();
           if (answer == "slow") {
             std::this_thread::sleep_for(std::chrono::seconds(2));
           } else if (!answer.empty()) {
             throw sdbus::Error(answer, "refused");
-          }
-          std::lock_guard lock(mutex_);
-          // Like udisksd: one mount point per unmount.
-          if (unmounts && !blocks_[*unmounts].mountPoints.empty()) {
+          } else if (unmounts && !blocks_[*unmounts].mountPoints.empty()) {
             blocks_[*unmounts].mountPoints.pop_back();
             writeTable();
           }
@@ -176,85 +172,40 @@ struct Plan {
   EjectFailure failure = EjectFailure::none;
 };
 
+using enum EjectFailure;
+const std::string unmountSdb1 = "Filesystem.Unmount sdb1";
+const std::string powerOffStick = "Drive.PowerOff Stick";
+
+// clang-format off
 const std::vector<Plan> plans{
-    {"drive that can power off",
-     {stick},
-     {powerOff},
-     {},
-     {"Filesystem.Unmount sdb1", "Drive.PowerOff Stick"},
+    {"drive that can power off", {stick}, {powerOff}, {}, {unmountSdb1, powerOffStick}, true},
+    {"removable media", {stick}, {{"Stick", false, true}}, {}, {unmountSdb1, "Drive.Eject Stick"},
      true},
-    {"removable media",
-     {stick},
-     {{"Stick", false, true}},
-     {},
-     {"Filesystem.Unmount sdb1", "Drive.Eject Stick"},
-     true},
-    {"fixed drive", {stick}, {{"Stick", false, false}}, {}, {"Filesystem.Unmount sdb1"}, true},
-    {"drive with another partition mounted",
-     {{"sdb2", "Stick", {"/media/ana/B"}, ""}, stick},
-     {powerOff},
-     {},
-     {"Filesystem.Unmount sdb1"},
-     true},
-    {"device mounted at two paths loses both",
-     {{"sdb1", "Stick", {"/m/C1", "/m/C2"}, ""}},
-     {powerOff},
-     {},
-     {"Filesystem.Unmount sdb1", "Filesystem.Unmount sdb1", "Drive.PowerOff Stick"},
-     true},
-    {"unlocked container is locked before the power-off",
-     container,
-     {powerOff},
-     {},
-     {"Filesystem.Unmount dm_0", "Encrypted.Lock sdb1", "Drive.PowerOff Stick"},
-     true},
-    {"container that will not lock",
-     container,
-     {powerOff},
+    {"fixed drive", {stick}, {{"Stick", false, false}}, {}, {unmountSdb1}, true},
+    {"drive with another partition mounted", {{"sdb2", "Stick", {"/media/ana/B"}, ""}, stick},
+     {powerOff}, {}, {unmountSdb1}, true},
+    {"device mounted at two paths loses both", {{"sdb1", "Stick", {"/m/C1", "/m/C2"}, ""}},
+     {powerOff}, {}, {unmountSdb1, unmountSdb1, powerOffStick}, true},
+    {"unlocked container is locked before the power-off", container, {powerOff}, {},
+     {"Filesystem.Unmount dm_0", "Encrypted.Lock sdb1", powerOffStick}, true},
+    {"container that will not lock", container, {powerOff},
      {{"sdb1 Encrypted.Lock", error + "Failed"}},
-     {"Filesystem.Unmount dm_0", "Encrypted.Lock sdb1"},
-     true,
-     LeftUndone::lock},
-    {"power-off refused after the unmount",
-     {stick},
-     {powerOff},
+     {"Filesystem.Unmount dm_0", "Encrypted.Lock sdb1"}, true, LeftUndone::lock},
+    {"power-off refused after the unmount", {stick}, {powerOff},
      {{"Stick Drive.PowerOff", error + "NotAuthorizedCanObtain"}},
-     {"Filesystem.Unmount sdb1", "Drive.PowerOff Stick"},
-     true,
-     LeftUndone::powerOff},
-    {"unmount not authorised",
-     {stick},
-     {powerOff},
+     {unmountSdb1, powerOffStick}, true, LeftUndone::powerOff},
+    {"unmount not authorised", {stick}, {powerOff},
      {{"sdb1 Filesystem.Unmount", error + "NotAuthorizedCanObtain"}},
-     {"Filesystem.Unmount sdb1"},
-     false,
-     LeftUndone::nothing,
-     EjectFailure::notAuthorised},
-    {"authentication dismissed",
-     {stick},
-     {powerOff},
+     {unmountSdb1}, false, LeftUndone::nothing, notAuthorised},
+    {"authentication dismissed", {stick}, {powerOff},
      {{"sdb1 Filesystem.Unmount", error + "NotAuthorizedDismissed"}},
-     {"Filesystem.Unmount sdb1"},
-     false,
-     LeftUndone::nothing,
-     EjectFailure::authenticationCancelled},
-    {"busy",
-     {stick},
-     {powerOff},
-     {{"sdb1 Filesystem.Unmount", error + "DeviceBusy"}},
-     {"Filesystem.Unmount sdb1"},
-     false,
-     LeftUndone::nothing,
-     EjectFailure::busy},
-    {"unmount that never answers",
-     {stick},
-     {powerOff},
-     {{"sdb1 Filesystem.Unmount", "slow"}},
-     {"Filesystem.Unmount sdb1"},
-     false,
-     LeftUndone::nothing,
-     EjectFailure::timedOut},
+     {unmountSdb1}, false, LeftUndone::nothing, authenticationCancelled},
+    {"busy", {stick}, {powerOff}, {{"sdb1 Filesystem.Unmount", error + "DeviceBusy"}},
+     {unmountSdb1}, false, LeftUndone::nothing, busy},
+    {"unmount that never answers", {stick}, {powerOff}, {{"sdb1 Filesystem.Unmount", "slow"}},
+     {unmountSdb1}, false, LeftUndone::nothing, timedOut},
 };
+// clang-format on
 
 class UdisksEjectorTest : public ::testing::Test {
  protected:

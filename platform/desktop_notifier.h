@@ -7,6 +7,7 @@ class DesktopNotifier {
  public:
   virtual ~DesktopNotifier() = default;
 
-  // Returns at once; does nothing where the desktop has no notification service.
+  // Synchronous with a short time limit, so best called off the main thread; does nothing
+  // where the desktop has no notification service.
   virtual void notify(const std::string& summary, const std::string& body) = 0;
 };

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -43,25 +42,30 @@ inline bool waitUntil(const std::function<bool()>& condition,
 // entries, its output in a log file; stopped (SIGTERM, then SIGKILL) when this object goes.
 class Daemon {
  public:
-  Daemon(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+  Daemon(std::vector<std::string> argv, std::vector<std::string> environment,
          const std::string& logFile) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      for (const auto& entry : environment) {
-        putenv(strdup(entry.c_str()));
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      environment.emplace_back(*entry);
+    }
+    std::vector<char*> arguments;
+    std::vector<char*> entries;
+    for (auto [texts, pointers] :
+         {std::pair{&argv, &arguments}, std::pair{&environment, &entries}}) {
+      for (auto& text : *texts) {
+        pointers->push_back(text.data());
       }
-      const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      pointers->push_back(nullptr);
+    }
+    const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    pid_ = fork();
+    if (pid_ == 0) { // only async-signal-safe calls from here: other threads may hold locks
       dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
       dup2(log, STDOUT_FILENO);
       dup2(log, STDERR_FILENO);
-      std::vector<char*> arguments;
-      for (const auto& argument : argv) {
-        arguments.push_back(const_cast<char*>(argument.c_str()));
-      }
-      arguments.push_back(nullptr);
-      execv(arguments[0], arguments.data());
+      execve(arguments[0], arguments.data(), entries.data());
       _exit(127);
     }
+    close(log);
   }
   ~Daemon() {
     kill(pid_, SIGTERM);

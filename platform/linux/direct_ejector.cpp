@@ -64,7 +64,7 @@ EjectOutcome DirectEjector::eject(const EjectTarget& target) {
   }
   const auto after = readMountTable(paths_.mountInfo);
   if (!after || device.mounted(*after)) {
-    return failed(EjectFailure::other, "the device is still mounted");
+    return failed(EjectFailure::other, {}); // "still mounted" says it all
   }
 
   EjectOutcome outcome;

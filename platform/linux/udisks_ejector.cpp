@@ -299,7 +299,7 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
     }
     const auto after = readMountTable(options_.mountInfo);
     if (!after || device.mounted(*after)) {
-      result.outcome = failed(EjectFailure::other, "the device is still mounted");
+      result.outcome = failed(EjectFailure::other, {}); // "still mounted" says it all
       return result;
     }
     result.outcome.success = true;

@@ -1,10 +1,10 @@
 #include "core/eject_engine.h"
 
 #include <sys/stat.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -486,6 +486,108 @@ bool EjectEngine::isSandboxed() const {
   return environmentValue(sandboxVariable).has_value();
 }
 
+namespace {
+
+// Programs of the backup tools Linux users run, as the process table names them.
+constexpr std::array<std::string_view, 5> backupPrograms{"deja-dup", "duplicity", "timeshift",
+                                                         "borg", "restic"};
+
+bool isBackupProgram(std::string_view program) {
+  return std::any_of(backupPrograms.begin(), backupPrograms.end(), [&](std::string_view tool) {
+    return program == tool || (program.starts_with(tool) && program.substr(tool.size(), 1) == "-");
+  });
+}
+
+bool isInside(const std::string& path, const std::string& folder) {
+  if (folder == "/") {
+    return path.size() > 1;
+  }
+  return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
+}
+
+std::vector<std::string> mountPathsOf(const EjectableVolume& volume) {
+  return volume.mountPaths.empty() ? std::vector<std::string>{volume.id} : volume.mountPaths;
+}
+
+// How many of the other volumes hold this one inside a mount point of theirs.
+std::size_t containers(const EjectableVolume& volume, const std::vector<EjectableVolume>& all) {
+  std::size_t count = 0;
+  for (const auto& other : all) {
+    bool holds = false;
+    for (const auto& outer : mountPathsOf(other)) {
+      for (const auto& inner : mountPathsOf(volume)) {
+        holds = holds || isInside(inner, outer);
+      }
+    }
+    count += holds ? 1 : 0;
+  }
+  return count;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const auto& part : parts) {
+    text += (text.empty() ? "" : ", ") + part;
+  }
+  return text;
+}
+
+std::string systemSaid(const std::string& errorText) {
+  return errorText.empty() ? std::string() : L("eject.reason_system", errorText);
+}
+
+// Why a volume stayed mounted, for the alert's detail and the command line.
+std::string failureDetail(const EjectOutcome& outcome) {
+  switch (outcome.failure) {
+  case EjectFailure::busy: {
+    if (outcome.holders.empty()) {
+      return systemSaid(outcome.errorText);
+    }
+    std::vector<std::string> holders;
+    for (const auto& holder : outcome.holders) {
+      holders.push_back(L("eject.holder", holder.program, holder.pid));
+    }
+    return L("eject.reason_holders", joined(holders));
+  }
+  case EjectFailure::nestedVolume:
+    return L("eject.reason_nested", joined(outcome.nestedMounts));
+  case EjectFailure::notAuthorised:
+    return L("eject.reason_not_authorised");
+  case EjectFailure::authenticationCancelled:
+    return L("eject.reason_cancelled");
+  case EjectFailure::timedOut:
+    return L("eject.reason_timed_out");
+  case EjectFailure::noWayToUnmount:
+    return L("eject.reason_no_way");
+  case EjectFailure::none:
+  case EjectFailure::other:
+    break;
+  }
+  return systemSaid(outcome.errorText);
+}
+
+EjectEngine::EjectResult resultOf(EjectableVolume volume, const EjectOutcome& outcome) {
+  EjectEngine::EjectResult result;
+  result.success = outcome.success;
+  if (!outcome.success) {
+    result.message = L(outcome.failure == EjectFailure::busy ? "eject.retained_message"
+                                                             : "eject.failed_message");
+    result.detail = failureDetail(outcome);
+  } else if (outcome.leftUndone != EjectOutcome::LeftUndone::nothing) {
+    using LeftUndone = EjectOutcome::LeftUndone;
+    result.partial = true;
+    result.message = L(outcome.leftUndone == LeftUndone::lock         ? "eject.partial_lock"
+                       : outcome.leftUndone == LeftUndone::loopDetach ? "eject.partial_loop"
+                                                                      : "eject.partial_power_off",
+                       volume.name);
+    result.detail = systemSaid(outcome.errorText);
+  }
+  result.volume = std::move(volume);
+  return result;
+}
+
+} // namespace
+
 void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completion) {
   std::weak_ptr<EjectEngine*> weakSelf = self_;
   Ejector& ejector = platform_.ejector;
@@ -496,11 +598,11 @@ void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completio
     if (weakSelf.expired()) {
       return;
     }
-    const EjectOutcome outcome = ejector.unmountAndEject(volume.id);
-    if (!outcome.success) {
-      syslog(LOG_WARNING, "Ejecting %s failed: %s", volume.id.c_str(), outcome.errorText.c_str());
-    }
-    dispatcher.runOnMain([weakSelf, volume = std::move(volume), success = outcome.success,
+    EjectTarget target;
+    target.device = volume.device;
+    target.mountPaths = mountPathsOf(volume);
+    const EjectOutcome outcome = ejector.eject(target);
+    dispatcher.runOnMain([weakSelf, volume = std::move(volume), outcome,
                           completion = std::move(completion)]() mutable {
       auto self = weakSelf.lock();
       if (!self) {
@@ -508,12 +610,7 @@ void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completio
       }
       EjectEngine& engine = **self;
       engine.volumes_ = engine.listExternalVolumes();
-      EjectResult result;
-      result.volume = std::move(volume);
-      result.success = success;
-      if (!success) {
-        result.message = L("eject.retained_message");
-      }
+      EjectResult result = resultOf(std::move(volume), outcome);
       // Last: the completion may end the engine's life.
       self.reset();
       if (completion) {
@@ -524,9 +621,12 @@ void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completio
 }
 
 void EjectEngine::ejectAll(BatchCompletion completion) {
+  if (batchRunning_) {
+    return;
+  }
   std::vector<EjectableVolume> kept;
   for (const auto& volume : volumes_) {
-    if (EjectSettings::protectTimeMachine() && volume.isTimeMachine) {
+    if (EjectSettings::protectTimeMachine() && (volume.isTimeMachine || volume.backupUnknown)) {
       continue;
     }
     if (!EjectSettings::ejectDiskImages() && volume.isDiskImage) {
@@ -540,7 +640,23 @@ void EjectEngine::ejectAll(BatchCompletion completion) {
     }
     return;
   }
-  ejectSequentially(std::move(kept), {}, std::move(completion));
+  // Innermost first: an outer volume cannot go while another is mounted inside it.
+  std::vector<std::size_t> depth;
+  depth.reserve(kept.size());
+  for (const auto& volume : kept) {
+    depth.push_back(containers(volume, kept));
+  }
+  std::vector<std::size_t> order(kept.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t left, std::size_t right) { return depth[left] > depth[right]; });
+  std::vector<EjectableVolume> ordered;
+  ordered.reserve(kept.size());
+  for (const auto position : order) {
+    ordered.push_back(std::move(kept[position]));
+  }
+  batchRunning_ = true;
+  ejectSequentially(std::move(ordered), {}, std::move(completion));
 }
 
 void EjectEngine::ejectSequentially(std::vector<EjectableVolume> remaining,
@@ -552,6 +668,7 @@ void EjectEngine::ejectSequentially(std::vector<EjectableVolume> remaining,
                 completion = std::move(completion)](EjectResult result) mutable {
     results.push_back(std::move(result));
     if (remaining.empty()) {
+      batchRunning_ = false;
       if (completion) {
         completion(std::move(results));
       }
@@ -567,4 +684,17 @@ std::optional<bool> EjectEngine::backupIsRunning() {
     return std::nullopt;
   }
   return output->find(runningMarker) != std::string::npos;
+}
+
+std::optional<bool> EjectEngine::backupIsRunning(const EjectableVolume& volume) {
+  const auto timeMachine = backupIsRunning();
+  if (timeMachine == true || platform_.volumeUsers == nullptr) {
+    return timeMachine;
+  }
+  for (const auto& user : platform_.volumeUsers->usersOf(mountPathsOf(volume))) {
+    if (isBackupProgram(user.program)) {
+      return true;
+    }
+  }
+  return false;
 }

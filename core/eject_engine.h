@@ -14,6 +14,7 @@
 #include "platform/process_runner.h"
 #include "platform/volume_monitor.h"
 #include "platform/volume_source.h"
+#include "platform/volume_users.h"
 
 // The platform pieces the engine works through. The application hands in the real ones,
 // tests their fakes. All references must outlive the engine.
@@ -28,6 +29,8 @@ struct EnginePlatform {
   std::string timeMachineTool = "/usr/bin/tmutil";
   // Reads the process environment; getenv when empty.
   std::function<std::optional<std::string>(const std::string&)> environment;
+  // None: nobody is asked which programs hold a volume (for backupIsRunning).
+  VolumeUsers* volumeUsers = nullptr;
 };
 
 // The one object that knows which external volumes are mounted, and ejects them.
@@ -64,9 +67,14 @@ class EjectEngine {
   void refresh();
 
   void eject(const EjectableVolume& volume, EjectCompletion completion);
+  // Nested volumes go before the volumes that hold them. While a batch runs, a second call is
+  // ignored and its completion never called: see batchRunning().
   void ejectAll(BatchCompletion completion);
+  bool batchRunning() const { return batchRunning_; }
   // True while a backup runs, false when none does, nothing when the tool cannot tell.
   std::optional<bool> backupIsRunning();
+  // Also true when a program of a Linux backup tool holds files on the volume.
+  std::optional<bool> backupIsRunning(const EjectableVolume& volume);
 
   // The one-line summary of a list of volumes.
   static std::string resume(const std::vector<EjectableVolume>& volumes);
@@ -95,6 +103,7 @@ class EjectEngine {
   EnginePlatform platform_;
   std::vector<EjectableVolume> volumes_;
   std::function<void()> onChange_;
+  bool batchRunning_ = false;
   // Work queued on the dispatcher checks this so that it does nothing once the engine is gone.
   std::shared_ptr<EjectEngine*> self_;
   std::shared_ptr<Rebuilds> rebuilds_;

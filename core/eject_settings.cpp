@@ -80,6 +80,18 @@ void EjectSettings::setEjectDiskImages(bool value) {
   defaults().set(ejectDiskImagesKey, value);
 }
 
+bool EjectSettings::notifyWhenSafe() {
+  const auto value = defaults().object(notifyWhenSafeKey);
+  if (value && value->is<bool>()) {
+    return *value->as<bool>();
+  }
+  return true;
+}
+
+void EjectSettings::setNotifyWhenSafe(bool value) {
+  defaults().set(notifyWhenSafeKey, value);
+}
+
 std::string EjectSettings::statusColorHex() {
   return defaults().string(statusColorKey).value_or(defaultStatusColor);
 }

@@ -30,6 +30,9 @@ class EjectSettings {
   static void setProtectTimeMachine(bool value);
   static bool ejectDiskImages();
   static void setEjectDiskImages(bool value);
+  // A desktop notification when a volume can be removed.
+  static bool notifyWhenSafe();
+  static void setNotifyWhenSafe(bool value);
   static std::string statusColorHex();
   static void setStatusColorHex(const std::string& value);
   // The automatic server check and crash uploads (the user's own problem reports are not
@@ -45,5 +48,6 @@ class EjectSettings {
   static constexpr const char* ejectDiskImagesKey = "VEEjectDiskImages";
   static constexpr const char* statusColorKey = "VEStatusColor";
   static constexpr const char* automaticServerContactKey = "VEAutomaticServerContact";
+  static constexpr const char* notifyWhenSafeKey = "VENotifyWhenSafe";
   static constexpr const char* defaultStatusColor = "#7C3AED";
 };

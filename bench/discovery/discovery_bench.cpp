@@ -60,7 +60,7 @@ class CountingRunner : public ProcessRunner {
 
 class NoEjector : public Ejector {
  public:
-  EjectOutcome unmountAndEject(const std::string&) override { return {false, "benchmark"}; }
+  EjectOutcome eject(const EjectTarget&) override { return {}; }
 };
 
 int quietly(const std::vector<std::string>& argv) {

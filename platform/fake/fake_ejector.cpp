@@ -6,7 +6,10 @@ void FakeEjector::setOutcome(const std::string& mountPath, EjectOutcome outcome)
 }
 
 void FakeEjector::setFailure(const std::string& mountPath, std::string errorText) {
-  setOutcome(mountPath, EjectOutcome{false, std::move(errorText)});
+  EjectOutcome outcome;
+  outcome.failure = EjectFailure::busy;
+  outcome.errorText = std::move(errorText);
+  setOutcome(mountPath, std::move(outcome));
 }
 
 void FakeEjector::setOnEject(std::function<void(const std::string&)> onEject) {
@@ -23,17 +26,21 @@ std::vector<std::string> FakeEjector::ejectedPaths() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> paths;
   for (const auto& call : calls_) {
-    paths.push_back(call.mountPath);
+    paths.push_back(call.target.mountPaths.empty() ? std::string()
+                                                   : call.target.mountPaths.front());
   }
   return paths;
 }
 
-EjectOutcome FakeEjector::unmountAndEject(const std::string& mountPath) {
+EjectOutcome FakeEjector::eject(const EjectTarget& target) {
+  const std::string mountPath =
+      target.mountPaths.empty() ? std::string() : target.mountPaths.front();
   std::function<void(const std::string&)> onEject;
-  EjectOutcome outcome{true, {}};
+  EjectOutcome outcome;
+  outcome.success = true;
   {
     std::lock_guard lock(mutex_);
-    calls_.push_back({mountPath, std::this_thread::get_id()});
+    calls_.push_back({target, std::this_thread::get_id()});
     onEject = onEject_;
     const auto found = outcomes_.find(mountPath);
     if (found != outcomes_.end()) {

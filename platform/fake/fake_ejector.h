@@ -9,24 +9,26 @@
 
 #include "platform/ejector.h"
 
-// Ejects by script: every path succeeds unless the test scripted a failure for it.
-// Remembers which paths it was asked to eject, in order, and on which thread.
+// Ejects by script: every volume succeeds unless the test scripted another outcome for it.
+// Volumes are named by their first mount path. Remembers, in order, what it was asked to
+// eject and on which thread.
 class FakeEjector : public Ejector {
  public:
   struct Call {
-    std::string mountPath;
+    EjectTarget target;
     std::thread::id thread;
   };
 
   void setOutcome(const std::string& mountPath, EjectOutcome outcome);
+  // A busy volume.
   void setFailure(const std::string& mountPath, std::string errorText = "Resource busy");
-  // Runs inside each unmountAndEject, before it answers (to unmount the fake volume, say).
+  // Runs inside each eject, before it answers (to unmount the fake volume, say).
   void setOnEject(std::function<void(const std::string&)> onEject);
 
   std::vector<Call> calls() const;
   std::vector<std::string> ejectedPaths() const;
 
-  EjectOutcome unmountAndEject(const std::string& mountPath) override;
+  EjectOutcome eject(const EjectTarget& target) override;
 
  private:
   mutable std::mutex mutex_;

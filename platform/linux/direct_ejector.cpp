@@ -4,126 +4,85 @@
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <memory>
-#include <optional>
-#include <vector>
 
-#include <libmount/libmount.h>
+#include "platform/linux/device_mounts.h"
 
 namespace {
-
-struct MountEntry {
-  std::string target;
-  dev_t device = 0;
-};
-
-std::optional<std::vector<MountEntry>> readMountTable(const std::string& file) {
-  std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
-      mnt_new_table_from_file(file.c_str()), &mnt_unref_table);
-  if (!table) {
-    return std::nullopt;
-  }
-  std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iterator(mnt_new_iter(MNT_ITER_FORWARD),
-                                                                  &mnt_free_iter);
-  std::vector<MountEntry> entries;
-  libmnt_fs* fs = nullptr;
-  while (mnt_table_next_fs(table.get(), iterator.get(), &fs) == 0) {
-    const char* target = mnt_fs_get_target(fs);
-    entries.push_back({target != nullptr ? target : "", mnt_fs_get_devno(fs)});
-  }
-  return entries;
-}
-
-// The loop device ("loop3") behind a block device number, also for a partition of a
-// partitioned image; nothing for any other device.
-std::optional<std::string> loopDeviceOf(dev_t device, const std::filesystem::path& sysRoot) {
-  if (device == 0) {
-    return std::nullopt;
-  }
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path link =
-      sysRoot / "dev/block" / (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
-  fs::path node = fs::canonical(link, error);
-  if (error) {
-    return std::nullopt;
-  }
-  if (fs::exists(node / "partition", error)) {
-    node = node.parent_path();
-  }
-  const std::string name = node.filename().string();
-  if (!fs::is_directory(sysRoot / "block" / name / "loop", error)) {
-    return std::nullopt;
-  }
-  return name;
-}
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') {
-    path.pop_back();
-  }
-  return path;
-}
 
 std::string errnoText(const std::string& what, int error) {
   return what + ": " + std::strerror(error);
 }
 
+EjectOutcome failed(EjectFailure failure, std::string text) {
+  EjectOutcome outcome;
+  outcome.failure = failure;
+  outcome.errorText = std::move(text);
+  return outcome;
+}
+
 } // namespace
 
-EjectOutcome DirectEjector::unmountAndEject(const std::string& mountPath) {
-  const std::string wanted = withoutTrailingSlashes(mountPath);
-  const auto entries = readMountTable(paths_.mountInfo);
-  if (!entries) {
-    return {false, "cannot read the mount table " + paths_.mountInfo};
+EjectOutcome DirectEjector::eject(const EjectTarget& target) {
+  const auto table = readMountTable(paths_.mountInfo);
+  if (!table) {
+    return failed(EjectFailure::other, "cannot read the mount table " + paths_.mountInfo);
   }
-  // The last entry for a path is the one on top, the one umount2 will take away.
-  const MountEntry* target = nullptr;
-  for (const auto& entry : *entries) {
-    if (entry.target == wanted) {
-      target = &entry;
-    }
+  const DeviceMounts device(target, *table, paths_.devRoot);
+  const auto points = device.mountPoints(*table);
+  // Unmounted by someone else since it was listed: nothing is left to do, and its device
+  // (perhaps already serving another image) is none of our business any more.
+  if (points.empty()) {
+    EjectOutcome outcome;
+    outcome.success = true;
+    return outcome;
   }
-  if (target == nullptr) {
-    return {false, "nothing is mounted at " + mountPath};
+  if (auto nested = device.nestedMounts(*table); !nested.empty()) {
+    auto outcome = failed(EjectFailure::nestedVolume, {});
+    outcome.nestedMounts = std::move(nested);
+    return outcome;
   }
-
-  // The device must be known before the unmount: afterwards the mount table forgets it.
-  const auto loop = loopDeviceOf(target->device, paths_.sysRoot);
-  bool loopStillMounted = false;
-  if (loop) {
-    for (const auto& entry : *entries) {
-      if (&entry != target && loopDeviceOf(entry.device, paths_.sysRoot) == loop) {
-        loopStillMounted = true;
-      }
-    }
-  }
+  // Known before the unmount: a partition node of an image goes with its loop.
+  const auto loop = loopDeviceOf(device.device(), paths_.sysRoot);
 
   // No MNT_FORCE, no MNT_DETACH: a volume in use must fail with EBUSY and stay mounted.
-  if (umount2(wanted.c_str(), UMOUNT_NOFOLLOW) != 0) {
-    return {false, errnoText("umount2 " + wanted, errno)};
+  for (const auto& point : points) {
+    if (umount2(point.c_str(), UMOUNT_NOFOLLOW) != 0 && errno != EINVAL) {
+      const int error = errno;
+      auto outcome = failed(error == EBUSY ? EjectFailure::busy : EjectFailure::other,
+                            errnoText("umount2 " + point, error));
+      if (error == EBUSY) {
+        if (const auto now = readMountTable(paths_.mountInfo)) {
+          outcome.holders = users_.usersOf(device.mountPoints(*now));
+        }
+      }
+      return outcome;
+    }
   }
-  if (!loop || loopStillMounted) {
-    return {true, {}};
+  const auto after = readMountTable(paths_.mountInfo);
+  if (!after || device.mounted(*after)) {
+    return failed(EjectFailure::other, {}); // "still mounted" says it all
   }
 
+  EjectOutcome outcome;
+  outcome.success = true;
+  if (!loop || !loopAttached(*loop, paths_.sysRoot)) {
+    return outcome;
+  }
   const std::string node = paths_.devRoot + "/" + *loop;
   const int fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return {false, errnoText("open " + node, errno)};
-  }
-  const int cleared = ioctl(fd, LOOP_CLR_FD, 0);
+  const int cleared = fd < 0 ? -1 : ioctl(fd, LOOP_CLR_FD, 0);
   const int clearError = errno;
-  close(fd);
-  // ENXIO: the loop had auto-clear set (mount -o loop) and let go at the unmount already.
-  if (cleared != 0 && clearError != ENXIO) {
-    return {false, errnoText("LOOP_CLR_FD " + node, clearError)};
+  if (fd >= 0) {
+    close(fd);
   }
-  return {true, {}};
+  // ENXIO: an auto-clear loop (mount -o loop) let go at the unmount already.
+  if (cleared != 0 && clearError != ENXIO && !loopLetGo(*loop, paths_.sysRoot)) {
+    outcome.leftUndone = EjectOutcome::LeftUndone::loopDetach;
+    outcome.errorText = errnoText("LOOP_CLR_FD " + node, clearError);
+  }
+  return outcome;
 }

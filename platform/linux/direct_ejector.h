@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/ejector.h"
+#include "platform/linux/proc_volume_users.h"
 
 // Unmounts with umount2 and detaches a loop device, without udisks2. Only root may do this;
 // it is the way out on machines with no system bus or no udisks2. Other disks are only
@@ -19,8 +20,9 @@ class DirectEjector : public Ejector {
   DirectEjector() = default;
   explicit DirectEjector(Paths paths) : paths_(std::move(paths)) {}
 
-  EjectOutcome unmountAndEject(const std::string& mountPath) override;
+  EjectOutcome eject(const EjectTarget& target) override;
 
  private:
   Paths paths_;
+  ProcVolumeUsers users_;
 };

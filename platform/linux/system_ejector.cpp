@@ -9,16 +9,18 @@ bool SystemEjector::isRoot() const {
   return options_.isRoot ? options_.isRoot() : geteuid() == 0;
 }
 
-EjectOutcome SystemEjector::unmountAndEject(const std::string& mountPath) {
+EjectOutcome SystemEjector::eject(const EjectTarget& target) {
   if (udisks_.serviceAvailable()) {
-    auto attempt = udisks_.attempt(mountPath);
+    auto attempt = udisks_.attempt(target);
     // udisks2 does not see every mount (FUSE, say); root can still take those down itself.
     if (attempt.volumeKnown || !isRoot()) {
       return attempt.outcome;
     }
   }
   if (isRoot()) {
-    return direct_.unmountAndEject(mountPath);
+    return direct_.eject(target);
   }
-  return {false, "neither udisks2 on the system bus nor root rights to unmount " + mountPath};
+  EjectOutcome outcome;
+  outcome.failure = EjectFailure::noWayToUnmount;
+  return outcome;
 }

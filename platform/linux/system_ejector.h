@@ -21,7 +21,7 @@ class SystemEjector : public Ejector {
   SystemEjector() : SystemEjector(Options{}) {}
   explicit SystemEjector(Options options);
 
-  EjectOutcome unmountAndEject(const std::string& mountPath) override;
+  EjectOutcome eject(const EjectTarget& target) override;
 
  private:
   bool isRoot() const;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include <sdbus-c++/sdbus-c++.h>
+
+#include "platform/linux/device_mounts.h"
 
 namespace {
 
@@ -23,6 +26,7 @@ constexpr const char* filesystemInterface = "org.freedesktop.UDisks2.Filesystem"
 constexpr const char* partitionInterface = "org.freedesktop.UDisks2.Partition";
 constexpr const char* loopInterface = "org.freedesktop.UDisks2.Loop";
 constexpr const char* driveInterface = "org.freedesktop.UDisks2.Drive";
+constexpr const char* encryptedInterface = "org.freedesktop.UDisks2.Encrypted";
 
 // The bus itself answers at once or not at all.
 constexpr std::chrono::milliseconds busQuestionTimeout = std::chrono::seconds(5);
@@ -85,29 +89,30 @@ std::optional<Value> property(const Interfaces& interfaces, const std::string& i
   return value->second.get<Value>();
 }
 
-// udisks2 sends each mount point as a byte array that ends in a NUL.
+// udisks2 sends paths as byte arrays that end in a NUL.
+std::string pathFromBytes(const std::vector<std::uint8_t>& bytes) {
+  std::string path(bytes.begin(), bytes.end());
+  if (!path.empty() && path.back() == '\0') {
+    path.pop_back();
+  }
+  return path;
+}
+
 std::vector<std::string> mountPoints(const Interfaces& interfaces) {
   std::vector<std::string> paths;
   const auto raw = property<std::vector<std::vector<std::uint8_t>>>(interfaces, filesystemInterface,
                                                                     "MountPoints");
-  if (!raw) {
-    return paths;
-  }
-  for (const auto& bytes : *raw) {
-    std::string path(bytes.begin(), bytes.end());
-    if (!path.empty() && path.back() == '\0') {
-      path.pop_back();
+  if (raw) {
+    for (const auto& bytes : *raw) {
+      paths.push_back(pathFromBytes(bytes));
     }
-    paths.push_back(std::move(path));
   }
   return paths;
 }
 
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') {
-    path.pop_back();
-  }
-  return path;
+std::string deviceNode(const Interfaces& interfaces) {
+  const auto raw = property<std::vector<std::uint8_t>>(interfaces, blockInterface, "Device");
+  return raw ? pathFromBytes(*raw) : std::string();
 }
 
 // What has to be let go of once a block is unmounted: its loop device, or its drive.
@@ -170,76 +175,189 @@ CallOptions callOptions() {
   return {{"auth.no_user_interaction", sdbus::Variant(false)}};
 }
 
-EjectOutcome failure(std::string text) {
-  return {false, std::move(text)};
+EjectFailure failureOf(const sdbus::Error& error) {
+  const std::string& name = error.getName();
+  const auto ends = [&](std::string_view suffix) { return name.ends_with(suffix); };
+  if (ends("Error.NotAuthorizedDismissed") || ends("Error.Cancelled")) {
+    return EjectFailure::authenticationCancelled;
+  }
+  if (ends("Error.NotAuthorized") || ends("Error.NotAuthorizedCanObtain")) {
+    return EjectFailure::notAuthorised;
+  }
+  if (ends("Error.Timedout") || ends("Error.Timeout") || ends("Error.NoReply")) {
+    return EjectFailure::timedOut;
+  }
+  if (ends("Error.DeviceBusy") || error.getMessage().find("target is busy") != std::string::npos) {
+    return EjectFailure::busy;
+  }
+  return EjectFailure::other;
+}
+
+EjectOutcome failed(EjectFailure failure, std::string text = {}) {
+  EjectOutcome outcome;
+  outcome.failure = failure;
+  outcome.errorText = std::move(text);
+  return outcome;
+}
+
+const ManagedObjects::value_type* blockOf(const ManagedObjects& objects, const std::string& device,
+                                          const std::vector<std::string>& points) {
+  for (const auto& object : objects) {
+    if (has(object.second, blockInterface) && !device.empty() &&
+        deviceNode(object.second) == device) {
+      return &object;
+    }
+  }
+  for (const auto& object : objects) {
+    for (const auto& path : mountPoints(object.second)) {
+      if (std::find(points.begin(), points.end(), path) != points.end()) {
+        return &object;
+      }
+    }
+  }
+  return nullptr;
+}
+
+// Another filesystem of the same loop device or drive keeps it in use.
+bool holderStillMounted(const ManagedObjects& objects, const Holder& holder,
+                        const sdbus::ObjectPath& except) {
+  for (const auto& object : objects) {
+    if (object.first == except || !has(object.second, blockInterface)) {
+      continue;
+    }
+    const Holder other = holderOf(objects, object.second, object.first);
+    if (other.kind == holder.kind && other.path == holder.path &&
+        !mountPoints(object.second).empty()) {
+      return true;
+    }
+  }
+  return false;
 }
 
 } // namespace
 
-EjectOutcome UdisksEjector::unmountAndEject(const std::string& mountPath) {
-  return attempt(mountPath).outcome;
+EjectOutcome UdisksEjector::eject(const EjectTarget& target) {
+  return attempt(target).outcome;
 }
 
-UdisksEjector::Attempt UdisksEjector::attempt(const std::string& mountPath) {
-  const std::string wanted = withoutTrailingSlashes(mountPath);
+UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
   Attempt result;
+  const auto table = readMountTable(options_.mountInfo);
+  if (!table) {
+    result.outcome = failed(EjectFailure::other, "cannot read the mount table");
+    return result;
+  }
+  const DeviceMounts device(target, *table, "/dev");
+  const auto points = device.mountPoints(*table);
+  // Unmounted by someone else since it was listed: nothing is left to do, and its device
+  // (perhaps already serving another image) is none of our business any more.
+  if (points.empty()) {
+    result.volumeKnown = true;
+    result.outcome.success = true;
+    return result;
+  }
   try {
     UdisksSession session(options_);
-    const ManagedObjects objects = session.managedObjects();
-
-    const ManagedObjects::value_type* target = nullptr;
-    for (const auto& object : objects) {
-      if (!has(object.second, blockInterface)) {
-        continue;
-      }
-      for (const auto& path : mountPoints(object.second)) {
-        if (path == wanted) {
-          target = &object;
-        }
-      }
-    }
-    if (target == nullptr) {
-      result.outcome = failure("udisks2 knows no block device mounted at " + mountPath);
+    ManagedObjects objects = session.managedObjects();
+    const auto* block = blockOf(objects, device.device(), points);
+    // udisks2 does not see every mount: a FUSE file system over a loop device, say.
+    const auto known = block != nullptr ? mountPoints(block->second) : std::vector<std::string>{};
+    if (std::none_of(points.begin(), points.end(), [&](const auto& point) {
+          return std::find(known.begin(), known.end(), point) != known.end();
+        })) {
+      result.outcome = failed(EjectFailure::other, "udisks2 knows no block device mounted there");
       return result;
     }
     result.volumeKnown = true;
-
-    const Holder holder = holderOf(objects, target->second, target->first);
-    // Another filesystem of the same loop device or drive keeps it in use.
-    bool holderStillMounted = false;
-    if (holder.kind != Holder::Kind::none) {
-      for (const auto& object : objects) {
-        if (object.first == target->first || !has(object.second, blockInterface)) {
-          continue;
-        }
-        const Holder other = holderOf(objects, object.second, object.first);
-        if (other.kind == holder.kind && other.path == holder.path &&
-            !mountPoints(object.second).empty()) {
-          holderStillMounted = true;
-        }
-      }
-    }
-
-    session.call(target->first, filesystemInterface, "Unmount", callOptions());
-    if (holder.kind == Holder::Kind::none || holderStillMounted) {
-      result.outcome = {true, {}};
+    if (auto nested = device.nestedMounts(*table); !nested.empty()) {
+      result.outcome = failed(EjectFailure::nestedVolume);
+      result.outcome.nestedMounts = std::move(nested);
       return result;
     }
+    const sdbus::ObjectPath blockPath = block != nullptr ? block->first : sdbus::ObjectPath();
+    const Interfaces blockInterfaces = block != nullptr ? block->second : Interfaces();
 
-    if (holder.kind == Holder::Kind::loop) {
-      session.call(holder.path, loopInterface, "Delete", callOptions());
-    } else {
-      const Interfaces& drive = objects.at(holder.path);
-      if (property<bool>(drive, driveInterface, "CanPowerOff").value_or(false)) {
-        session.call(holder.path, driveInterface, "PowerOff", callOptions());
-      } else if (property<bool>(drive, driveInterface, "Ejectable").value_or(false) ||
-                 property<bool>(drive, driveInterface, "MediaRemovable").value_or(false)) {
-        session.call(holder.path, driveInterface, "Eject", callOptions());
+    // udisks2 takes one mount point per call, its own choice; ask until none is left.
+    for (std::size_t round = 0; round <= points.size(); ++round) {
+      const auto now = readMountTable(options_.mountInfo);
+      if (now && !device.mounted(*now)) {
+        break;
+      }
+      try {
+        session.call(blockPath, filesystemInterface, "Unmount", callOptions());
+      } catch (const sdbus::Error& error) {
+        const auto after = readMountTable(options_.mountInfo);
+        if (after && !device.mounted(*after)) {
+          break;
+        }
+        result.outcome = failed(failureOf(error), error.getName() + ": " + error.getMessage());
+        if (result.outcome.failure == EjectFailure::busy && after) {
+          result.outcome.holders = users_.usersOf(device.mountPoints(*after));
+        }
+        return result;
       }
     }
-    result.outcome = {true, {}};
+    const auto after = readMountTable(options_.mountInfo);
+    if (!after || device.mounted(*after)) {
+      result.outcome = failed(EjectFailure::other, {}); // "still mounted" says it all
+      return result;
+    }
+    result.outcome.success = true;
+    using LeftUndone = EjectOutcome::LeftUndone;
+
+    // An unlocked container: lock it, then let go of what holds the container.
+    sdbus::ObjectPath heldPath = blockPath;
+    const auto backing =
+        property<sdbus::ObjectPath>(blockInterfaces, blockInterface, "CryptoBackingDevice");
+    if (backing && *backing != "/" && objects.contains(*backing)) {
+      try {
+        session.call(*backing, encryptedInterface, "Lock", callOptions());
+      } catch (const sdbus::Error& error) {
+        result.outcome.leftUndone = LeftUndone::lock;
+        result.outcome.errorText = error.getName() + ": " + error.getMessage();
+        return result;
+      }
+      heldPath = *backing;
+    }
+    objects = session.managedObjects();
+    const auto held = objects.find(heldPath);
+    if (held == objects.end()) {
+      return result; // gone with the unmount: an auto-clear loop, say
+    }
+    const Holder holder = holderOf(objects, held->second, heldPath);
+    if (holder.kind == Holder::Kind::none || holderStillMounted(objects, holder, heldPath)) {
+      return result;
+    }
+    try {
+      if (holder.kind == Holder::Kind::loop) {
+        const auto loopName =
+            std::filesystem::path(deviceNode(objects.at(holder.path))).filename().string();
+        if (loopAttached(loopName, options_.sysRoot)) {
+          try {
+            session.call(holder.path, loopInterface, "Delete", callOptions());
+          } catch (const sdbus::Error&) {
+            // Already gone counts as detached ("No such device" after an auto-clear).
+            if (!loopLetGo(loopName, options_.sysRoot)) {
+              throw;
+            }
+          }
+        }
+      } else {
+        const Interfaces& drive = objects.at(holder.path);
+        if (property<bool>(drive, driveInterface, "CanPowerOff").value_or(false)) {
+          session.call(holder.path, driveInterface, "PowerOff", callOptions());
+        } else if (property<bool>(drive, driveInterface, "Ejectable").value_or(false) ||
+                   property<bool>(drive, driveInterface, "MediaRemovable").value_or(false)) {
+          session.call(holder.path, driveInterface, "Eject", callOptions());
+        }
+      }
+    } catch (const sdbus::Error& error) {
+      result.outcome.leftUndone =
+          holder.kind == Holder::Kind::loop ? LeftUndone::loopDetach : LeftUndone::powerOff;
+      result.outcome.errorText = error.getName() + ": " + error.getMessage();
+    }
   } catch (const sdbus::Error& error) {
-    result.outcome = failure(error.getName() + ": " + error.getMessage());
+    result.outcome = failed(failureOf(error), error.getName() + ": " + error.getMessage());
   }
   return result;
 }

@@ -16,6 +16,7 @@
 #include "platform/fake/fake_process_runner.h"
 #include "platform/fake/fake_volume_monitor.h"
 #include "platform/fake/fake_volume_source.h"
+#include "platform/fake/fake_volume_users.h"
 #include "platform/fake/manual_dispatcher.h"
 #include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
@@ -29,6 +30,7 @@ struct EngineRig {
   FakeEjector ejector;
   ManualDispatcher dispatcher;
   FakeVolumeMonitor monitor;
+  FakeVolumeUsers users;
   TemporaryFolder tools;
   std::filesystem::path toolPath;
   std::map<std::string, std::string> environment;
@@ -50,6 +52,7 @@ struct EngineRig {
                             withMonitor ? &monitor : nullptr,
                             toolPath.string(),
                             {}};
+    platform.volumeUsers = &users;
     platform.environment = [this](const std::string& name) -> std::optional<std::string> {
       const auto found = environment.find(name);
       if (found == environment.end()) {

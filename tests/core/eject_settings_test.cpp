@@ -17,7 +17,7 @@ class EjectSettingsTest : public ::testing::Test {
   void TearDown() override { clear(); }
   static void clear() {
     for (const char* key : {EjectSettings::protectTimeMachineKey, EjectSettings::ejectDiskImagesKey,
-                            EjectSettings::statusColorKey}) {
+                            EjectSettings::statusColorKey, EjectSettings::notifyWhenSafeKey}) {
       EjectSettings::defaults().remove(key);
     }
   }
@@ -26,6 +26,7 @@ class EjectSettingsTest : public ::testing::Test {
 TEST_F(EjectSettingsTest, DefaultsUntilStoredThenProtectionOffOnlyForAStoredFalse) {
   SettingsStore& store = EjectSettings::defaults();
   EXPECT_TRUE(EjectSettings::protectTimeMachine());
+  EXPECT_TRUE(EjectSettings::notifyWhenSafe());
   EXPECT_FALSE(EjectSettings::ejectDiskImages());
   EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED");
   EXPECT_EQ(store.file(), SettingsStore::shared().file());
@@ -37,17 +38,21 @@ TEST_F(EjectSettingsTest, DefaultsUntilStoredThenProtectionOffOnlyForAStoredFals
     for (const SettingsValue& stored : imagesEjected ? on : off) {
       store.set("VEProtectTimeMachine", stored);
       store.set("VEEjectDiskImages", stored);
+      store.set("VENotifyWhenSafe", stored);
       EXPECT_EQ(EjectSettings::protectTimeMachine(), !(stored == SettingsValue(false)));
+      EXPECT_EQ(EjectSettings::notifyWhenSafe(), !(stored == SettingsValue(false)));
       EXPECT_EQ(EjectSettings::ejectDiskImages(), imagesEjected) << testing::PrintToString(stored);
     }
   }
   for (const bool value : {false, true}) {
     EjectSettings::setProtectTimeMachine(value);
     EjectSettings::setEjectDiskImages(value);
+    EjectSettings::setNotifyWhenSafe(value);
     // Another process reading the same file sees the change.
     SettingsStore other(store.file());
     EXPECT_EQ(other.object("VEProtectTimeMachine"), SettingsValue(value));
     EXPECT_EQ(other.object("VEEjectDiskImages"), SettingsValue(value));
+    EXPECT_EQ(other.object("VENotifyWhenSafe"), SettingsValue(value));
   }
 }
 

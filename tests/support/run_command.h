@@ -1,20 +1,25 @@
 #pragma once
 
-// Runs a program (no shell) for the tests, with a time limit: a tool that waits on a daemon
-// which is not there (udevadm on a stale socket, for one) must fail the step, not hang the suite.
-// Header only.
+// The one way the tests run a program (no shell) to its end: with extra environment entries,
+// as another user when asked, and with a time limit, so that a tool that waits on a daemon
+// which is not there (udevadm on a stale socket, for one) fails the step instead of hanging
+// the suite. Header only.
 
 #include <fcntl.h>
-#include <poll.h>
+#include <grp.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+extern char** environ;
 
 namespace test_support {
 
@@ -24,70 +29,73 @@ struct CommandResult {
   bool timedOut = false;
 };
 
-// Standard output is captured, standard error and input are /dev/null. Stops reading once the
-// program has exited, even when a daemon it started still holds the pipe.
-inline CommandResult runCommand(const std::vector<std::string>& argv,
+// Standard output is captured (through a file, so a daemon the program starts cannot hold us
+// up); input and errors are /dev/null. environment: "NAME=value" entries added to ours.
+// asUser: the user (and group of the same number) the program runs as.
+inline CommandResult runProgram(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& environment = {},
+                                std::optional<uid_t> asUser = std::nullopt,
                                 std::chrono::milliseconds limit = std::chrono::seconds(60)) {
   CommandResult result;
-  int ends[2];
-  if (argv.empty() || pipe2(ends, O_CLOEXEC) != 0) {
+  char outputPath[] = "/tmp/varnelo-output-XXXXXX";
+  const int output = mkostemp(outputPath, O_CLOEXEC);
+  if (argv.empty() || output < 0) {
     return result;
   }
-  std::vector<char*> arguments;
-  for (const auto& argument : argv) {
-    arguments.push_back(const_cast<char*>(argument.c_str()));
+  unlink(outputPath);
+  std::vector<std::string> arguments(argv);
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    entries.emplace_back(*entry);
   }
-  arguments.push_back(nullptr);
+  entries.insert(entries.end(), environment.begin(), environment.end());
+  std::vector<char*> argumentPointers;
+  std::vector<char*> environmentPointers;
+  for (auto [texts, pointers] :
+       {std::pair{&arguments, &argumentPointers}, std::pair{&entries, &environmentPointers}}) {
+    for (auto& text : *texts) {
+      pointers->push_back(text.data());
+    }
+    pointers->push_back(nullptr);
+  }
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(ends[1], STDOUT_FILENO);
     const int null = open("/dev/null", O_RDWR);
     dup2(null, STDIN_FILENO);
+    dup2(output, STDOUT_FILENO);
     dup2(null, STDERR_FILENO);
-    execv(arguments[0], arguments.data());
+    if (asUser && (setgroups(0, nullptr) != 0 || setgid(*asUser) != 0 || setuid(*asUser) != 0)) {
+      _exit(126);
+    }
+    execve(argumentPointers[0], argumentPointers.data(), environmentPointers.data());
     _exit(127);
-  }
-  close(ends[1]);
-  if (pid < 0) {
-    close(ends[0]);
-    return result;
   }
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
-  bool exited = false;
-  bool outputEnded = false;
-  char buffer[4096];
-  for (;;) {
-    if (!outputEnded) {
-      pollfd readable{ends[0], POLLIN, 0};
-      if (poll(&readable, 1, exited ? 0 : 50) > 0) {
-        const ssize_t count = read(ends[0], buffer, sizeof buffer);
-        if (count > 0) {
-          result.output.append(buffer, static_cast<std::size_t>(count));
-          continue;
-        }
-        outputEnded = count == 0 || errno != EINTR;
-        continue;
-      }
-    } else if (!exited) {
-      poll(nullptr, 0, 20);
-    }
-    if (exited) {
-      break; // exited, and nothing more is waiting in the pipe
-    }
-    exited = waitpid(pid, &status, WNOHANG) == pid;
-    if (!exited && std::chrono::steady_clock::now() >= deadline) {
+  while (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
       result.timedOut = true;
       break;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  close(ends[0]);
-  if (exited && !result.timedOut && WIFEXITED(status)) {
+  if (pid > 0 && !result.timedOut && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
   }
+  char buffer[4096];
+  lseek(output, 0, SEEK_SET);
+  for (ssize_t count = 0; (count = read(output, buffer, sizeof buffer)) > 0;) {
+    result.output.append(buffer, static_cast<std::size_t>(count));
+  }
+  close(output);
   return result;
+}
+
+inline CommandResult runCommand(const std::vector<std::string>& argv,
+                                std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+  return runProgram(argv, {}, std::nullopt, limit);
 }
 
 // The full path of a system tool, looked up in the sbin and bin folders; the bare name otherwise.

@@ -376,7 +376,7 @@ TEST_P(EjectCommandsEndToEnd, TheProgram_AsUnprivilegedUser_FailsAndTouchesNothi
   const ProgramRun run = runProgram({"eject", alpha_->mountPath().string()}, true);
 
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, "failed VEALPHA: " + L("eject.retained_message") + "\n");
+  EXPECT_EQ(run.output, "failed VEALPHA: " + L("eject.failed_message") + "\n");
   EXPECT_TRUE(alpha_->mounted());
   EXPECT_TRUE(alpha_->attached());
   EXPECT_TRUE(alpha_->fileReadable());

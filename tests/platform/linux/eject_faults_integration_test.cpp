@@ -1,155 +1,178 @@
-// Ejection when things go wrong, end to end on real loop devices: a volume unmounted behind the
-// program's back between listing and ejection, and no D-Bus for a process that is not root.
-// Each failing volume gets a clear failure result, the rest of the batch is still ejected, and
-// nothing on a volume whose ejection failed is touched.
-// (Busy volumes, udisks2 refusing or never answering are covered next to the ejectors.)
+// Ejection end to end on real loop devices, through the real udisksd on a private bus and
+// through the direct unmount as root: each case runs on both routes. A volume is a device:
+// every mount of it goes, the result is what the mount table says afterwards, and a failure
+// says why.
 
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/cli/linux_platform.h"
-#include "core/eject_engine.h"
 #include "core/eject_settings.h"
-#include "core/localization.h"
 #include "platform/linux/system_ejector.h"
 #include "tests/platform/linux/discovery_test_volumes.h"
-#include "tests/platform/linux/odd_volume.h"
-#include "tests/support/temporary_folder.h"
+#include "tests/platform/linux/eject_test_volumes.h"
 
 namespace {
 
-using odd_volume::OddVolume;
+using test_volumes::LoopVolume;
 
-// The settings of this test process only: tests running beside it share the build's home.
-void useOwnSettingsFolder() {
-  static TemporaryFolder home;
-  setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-}
+enum class Route { udisks, direct };
 
-class EjectFaults : public ::testing::Test {
+class EjectFaults : public ::testing::TestWithParam<Route> {
  protected:
   void SetUp() override {
-    useOwnSettingsFolder();
-    if (!privateMounts_.error().empty()) {
-      GTEST_SKIP() << privateMounts_.error();
-    }
-    // eject-all takes every external volume: others are taken away in our private copy of the
-    // mount table only.
-    LinuxPlatform lister;
-    for (const auto& volume : lister.engine().volumes()) {
-      umount2(volume.id.c_str(), MNT_DETACH);
-    }
-    EjectSettings::setEjectDiskImages(true);
-    for (const char* name : {"FaultA", "FaultB", "FaultC"}) {
-      std::string whyNot;
-      auto volume = OddVolume::create(folder_.path(), name, name, whyNot);
-      if (!volume) {
-        GTEST_SKIP() << whyNot;
-      }
-      volumes_.push_back(std::move(volume));
+    static TemporaryFolder home; // our settings only: tests beside us share the build's home
+    setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    std::string whyNot = privateMounts_.error();
+    if (!whyNot.empty() || (GetParam() == Route::udisks &&
+                            !(services_ = test_bus::UdisksTestServices::start(whyNot)))) {
+      GTEST_SKIP() << whyNot;
     }
   }
 
-  // The engine over the real platform with this ejector; lists the three volumes at once.
-  EjectEngine& engineWith(SystemEjector::Options options) {
-    platform_.setEjector(std::make_unique<SystemEjector>(std::move(options)));
-    return platform_.engine();
+  // A mounted volume that udisksd (when used, and unless FUSE) already lists.
+  LoopVolume& volume(const std::string& label, bool autoClear = false,
+                     const std::string& fileSystem = "ext4", std::filesystem::path in = {}) {
+    LoopVolume::Options options{label, "", fileSystem, autoClear};
+    std::string whyNot;
+    volumes_.push_back(LoopVolume::create(in.empty() ? folder_.path() : in, options, whyNot));
+    if (!volumes_.back()) {
+      throw std::runtime_error("cannot make the volume: " + whyNot); // fails the test
+    }
+    EXPECT_TRUE(fileSystem != "ext4" || udisksSees(volumes_.back()->mountPath())); // not FUSE
+    return *volumes_.back();
   }
 
-  std::vector<EjectEngine::EjectResult> ejectAll(EjectEngine& engine) {
-    std::optional<std::vector<EjectEngine::EjectResult>> results;
-    engine.ejectAll([&](std::vector<EjectEngine::EjectResult> batch) { results = batch; });
-    platform_.dispatcher().runUntil([&] { return results.has_value(); });
-    return *results;
+  bool udisksSees(const std::filesystem::path& path) {
+    if (services_) {
+      services_->settle();
+      return test_bus::waitUntil([&] { return services_->listsMountPoint(path.string()); });
+    }
+    return true;
   }
 
-  std::string noBus() const { return "unix:path=" + (folder_ / "no-bus").string(); }
+  SystemEjector::Options options() const {
+    SystemEjector::Options options;
+    options.udisks.busAddress =
+        services_ ? services_->busAddress() : "unix:path=" + (folder_ / "no-bus").string();
+    options.udisks.callTimeout = std::chrono::seconds(30);
+    return options;
+  }
+
+  EjectOutcome eject(const LoopVolume& volume) {
+    return SystemEjector(options()).eject({volume.device(), {volume.mountPath().string()}});
+  }
 
   discovery_test::PrivateMountNamespace privateMounts_;
+  std::unique_ptr<test_bus::UdisksTestServices> services_;
   TemporaryFolder folder_;
-  std::vector<std::unique_ptr<OddVolume>> volumes_;
-  LinuxPlatform platform_;
+  std::vector<std::unique_ptr<LoopVolume>> volumes_;
 };
-
-const EjectEngine::EjectResult* resultFor(const std::vector<EjectEngine::EjectResult>& results,
-                                          const std::string& name) {
-  for (const auto& result : results) {
-    if (result.volume.name == name) {
-      return &result;
-    }
-  }
-  return nullptr;
-}
 
 } // namespace
 
-TEST_F(EjectFaults, EjectAll_VolumeGoneBetweenListingAndEjection_FailsAloneAndIsLeftAsItIs) {
-  SystemEjector::Options options;
-  options.udisks.busAddress = noBus(); // root, no udisks2: the direct unmount
-  EjectEngine& engine = engineWith(options);
-  ASSERT_EQ(engine.volumes().size(), 3u);
+TEST_P(EjectFaults, DeviceMountedThriceWithABindMount_LosesEveryMountAndItsLoop) {
+  LoopVolume& shared = volume("Shared");
+  ASSERT_TRUE(shared.mountAlsoAt(folder_ / "c2") && shared.mountAlsoAt(folder_ / "sub", true));
+  ASSERT_TRUE(udisksSees(folder_ / "c2"));
 
-  // Someone else unmounts FaultB after the list was made; its loop device stays attached.
-  ASSERT_TRUE(volumes_[1]->unmountBehindTheBack());
-  const auto results = ejectAll(engine);
+  const EjectOutcome outcome = eject(shared);
 
-  ASSERT_EQ(results.size(), 3u);
-  const auto* gone = resultFor(results, "FaultB");
-  ASSERT_NE(gone, nullptr);
-  EXPECT_FALSE(gone->success);
-  EXPECT_EQ(gone->message, L("eject.retained_message"));
-  // Nothing was done to it: still attached, its file system clean and its file kept.
-  EXPECT_TRUE(volumes_[1]->attached());
-  EXPECT_TRUE(volumes_[1]->imageIntact());
-
-  for (const std::size_t index : {0u, 2u}) {
-    const auto* result = resultFor(results, index == 0 ? "FaultA" : "FaultC");
-    ASSERT_NE(result, nullptr);
-    EXPECT_TRUE(result->success);
-    EXPECT_FALSE(volumes_[index]->mounted());
-    EXPECT_TRUE(volumes_[index]->waitUntilDetached());
-    EXPECT_TRUE(volumes_[index]->imageIntact());
+  EXPECT_TRUE(outcome.success) << outcome.errorText;
+  for (const auto& path : {shared.mountPath(), folder_ / "c2", folder_ / "sub"}) {
+    EXPECT_FALSE(shared.mounted(path)) << path;
   }
-  EXPECT_TRUE(engine.volumes().empty());
+  EXPECT_TRUE(shared.waitUntilDetached());
+  EXPECT_TRUE(shared.imageIntact());
 }
 
-TEST_F(EjectFaults, EjectAll_NoDbusAndNotRoot_EveryVolumeFailsClearlyAndStaysMounted) {
-  SystemEjector::Options options;
-  options.udisks.busAddress = noBus();
-  options.isRoot = [] { return false; };
-  EjectEngine& engine = engineWith(options);
-  ASSERT_EQ(engine.volumes().size(), 3u);
+TEST_P(EjectFaults, LoopThatLetsGoByItselfOrWasAlreadyUnmounted_IsASuccess) {
+  LoopVolume& image = volume("AutoClear", true);
+  const EjectOutcome outcome = eject(image);
+  EXPECT_TRUE(outcome.success) << outcome.errorText;
+  EXPECT_EQ(outcome.leftUndone, EjectOutcome::LeftUndone::nothing) << outcome.errorText;
+  EXPECT_TRUE(image.waitUntilDetached());
 
-  const auto results = ejectAll(engine);
-
-  ASSERT_EQ(results.size(), 3u);
-  for (const auto& result : results) {
-    EXPECT_FALSE(result.success) << result.volume.name;
-    EXPECT_EQ(result.message, L("eject.retained_message")) << result.volume.name;
-  }
-  for (const auto& volume : volumes_) {
-    EXPECT_TRUE(volume->mounted()) << volume->mountPath();
-    EXPECT_TRUE(volume->attached()) << volume->mountPath();
-  }
-  EXPECT_EQ(engine.volumes().size(), 3u);
+  // Unmounted by someone else after the listing: nothing is left to do, nothing is touched.
+  LoopVolume& gone = volume("Gone");
+  ASSERT_TRUE(gone.unmountBehindTheBack());
+  EXPECT_TRUE(eject(gone).success);
+  EXPECT_TRUE(gone.attached());
 }
 
-TEST_F(EjectFaults, Eject_VolumeGoneBeforeTheCommand_TheProgramFailsAndTouchesNothing) {
-  // The user asks the built program for a volume that someone else has unmounted meanwhile.
-  ASSERT_TRUE(volumes_[0]->unmountBehindTheBack());
-  const auto run =
-      discovery_test::runCommand({"/usr/bin/env", "DBUS_SYSTEM_BUS_ADDRESS=" + noBus(),
-                                  VARNELO_CLI_PATH, "eject", volumes_[0]->mountPath().string()});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(volumes_[0]->attached());
-  EXPECT_TRUE(volumes_[0]->imageIntact());
-  EXPECT_TRUE(volumes_[1]->mounted());
-  EXPECT_TRUE(volumes_[2]->mounted());
+TEST_P(EjectFaults, FuseMountedImage_IsUnmountedAndItsLoopDetached) {
+  LoopVolume& image = volume("FATIMAGE", false, "vfat");
+  const EjectOutcome outcome = eject(image);
+  EXPECT_TRUE(outcome.success) << outcome.errorText;
+  EXPECT_FALSE(image.mounted());
+  EXPECT_TRUE(image.waitUntilDetached());
 }
+
+TEST_P(EjectFaults, BusyVolume_NamesItsHolderAndStaysUntilItGoes) {
+  LoopVolume& busy = volume("Busy");
+  {
+    test_volumes::BusyHolder holder(busy.mountPath(), test_volumes::BusyHolder::How::openFile);
+    const EjectOutcome outcome = eject(busy);
+    EXPECT_EQ(outcome.failure, EjectFailure::busy) << outcome.errorText;
+    EXPECT_THAT(outcome.holders, ::testing::Contains(VolumeUser{"sleep", holder.pid()}));
+    EXPECT_TRUE(busy.attached() && busy.fileReadable());
+  }
+  EXPECT_TRUE(eject(busy).success);
+  EXPECT_TRUE(busy.waitUntilDetached());
+}
+
+TEST_P(EjectFaults, EjectAll_NestedVolumeGoesFirstAndTheOuterOneAloneSaysWhy) {
+  LinuxPlatform lister; // eject-all takes every external volume: ours only, in our namespace
+  for (const auto& listed : lister.engine().volumes()) {
+    umount2(listed.id.c_str(), MNT_DETACH);
+  }
+  EjectSettings::setEjectDiskImages(true);
+  LoopVolume& outer = volume("A-Outer");
+  LoopVolume& inner = volume("B-Inner", false, "ext4", outer.mountPath());
+
+  const EjectOutcome alone = eject(outer);
+  EXPECT_EQ(alone.failure, EjectFailure::nestedVolume);
+  EXPECT_THAT(alone.nestedMounts, ::testing::ElementsAre(inner.mountPath().string()));
+  EXPECT_TRUE(outer.mounted());
+
+  LinuxPlatform platform;
+  platform.setEjector(std::make_unique<SystemEjector>(options()));
+  std::vector<EjectEngine::EjectResult> results;
+  platform.engine().ejectAll([&](auto all) { results = std::move(all); });
+  platform.dispatcher().runUntil([&] { return !results.empty(); });
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].volume.id, inner.mountPath().string());
+  EXPECT_TRUE(results[0].success && results[1].success) << results[1].detail;
+  EXPECT_TRUE(outer.waitUntilDetached() && inner.waitUntilDetached());
+}
+
+TEST_P(EjectFaults, OrdinaryUser_IsRefusedWithTheReasonAndTheVolumeStays) {
+  LoopVolume& ofRoot = volume("OfRoot");
+  int answer[2];
+  ASSERT_EQ(pipe(answer), 0);
+  if (fork() == 0) { // only this child drops to nobody; we stay root for the clean-up
+    char failure = 'x';
+    if (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0) {
+      failure = static_cast<char>(eject(ofRoot).failure);
+    }
+    _exit(write(answer[1], &failure, 1) == 1 ? 0 : 1);
+  }
+  char failure = 0;
+  ASSERT_EQ(read(answer[0], &failure, 1), 1);
+  wait(nullptr);
+  close(answer[0]);
+  close(answer[1]);
+  EXPECT_EQ(static_cast<EjectFailure>(failure), GetParam() == Route::udisks
+                                                    ? EjectFailure::notAuthorised
+                                                    : EjectFailure::noWayToUnmount);
+  EXPECT_TRUE(ofRoot.mounted() && ofRoot.attached());
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, EjectFaults, ::testing::Values(Route::udisks, Route::direct),
+                         [](const auto& info) {
+                           return info.param == Route::udisks ? "Udisks" : "Direct";
+                         });

@@ -44,7 +44,10 @@ inline std::vector<std::unique_ptr<OddVolume>> createOddVolumes(const std::files
                                                                 std::string& whyNot) {
   std::vector<std::unique_ptr<OddVolume>> volumes;
   for (const auto& name : oddNames()) {
-    auto volume = OddVolume::create(folder, name.label, name.folder, whyNot);
+    OddVolume::Options options;
+    options.label = name.label;
+    options.folderName = name.folder;
+    auto volume = OddVolume::create(folder, options, whyNot);
     if (!volume) {
       return {};
     }

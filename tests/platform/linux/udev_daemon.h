@@ -15,31 +15,29 @@
 
 namespace udev_daemon {
 
+// udevadm with a time limit; its standard output.
+inline test_support::CommandResult udevadm(std::vector<std::string> arguments, int seconds = 10) {
+  arguments.insert(arguments.begin(), test_support::findTool("udevadm"));
+  return test_support::runProgram(arguments, {}, std::nullopt, std::chrono::seconds(seconds));
+}
+
 inline bool answers() {
-  return test_support::runCommand(
-             {test_support::findTool("udevadm"), "control", "--ping", "--timeout=5"},
-             std::chrono::seconds(10))
-             .status == 0;
+  return udevadm({"control", "--ping", "--timeout=5"}).status == 0;
 }
 
 // Waits, at most ten seconds, until udevd has handled every event queued so far.
 inline void settle() {
-  test_support::runCommand({test_support::findTool("udevadm"), "settle", "--timeout=10"},
-                           std::chrono::seconds(20));
+  udevadm({"settle", "--timeout=10"}, 20);
 }
 
 // A change event for one device (or every block device), waiting until udevd has handled it:
 // "--settle" waits for those very events, where a later "udevadm settle" may find the queue
 // empty before the kernel has even delivered them.
 inline void triggerChange(const std::string& device = {}) {
-  std::vector<std::string> command{test_support::findTool("udevadm"), "trigger", "--action=change",
-                                   "--settle"};
-  if (device.empty()) {
-    command.push_back("--subsystem-match=block");
-  } else {
-    command.push_back(device);
-  }
-  if (test_support::runCommand(command, std::chrono::seconds(20)).timedOut) {
+  if (udevadm({"trigger", "--action=change", "--settle",
+               device.empty() ? "--subsystem-match=block" : device},
+              20)
+          .timedOut) {
     settle();
   }
 }
@@ -49,19 +47,14 @@ inline void triggerChange(const std::string& device = {}) {
 // the rules it had before the reload. False when that never happens within about five seconds.
 inline bool applyRulesUntil(const std::string& device, const std::string& property,
                             const std::string& value) {
-  const std::string wanted = property + "=" + value + "\n";
   for (int attempt = 0; attempt < 25; ++attempt) {
-    test_support::runCommand({test_support::findTool("udevadm"), "control", "--reload"},
-                             std::chrono::seconds(10));
+    udevadm({"control", "--reload"});
     triggerChange(device);
-    const std::string properties =
-        "\n" + test_support::runCommand(
-                   {test_support::findTool("udevadm"), "info", "--query=property", device},
-                   std::chrono::seconds(10))
-                   .output;
-    const bool holds = properties.find("\n" + wanted) != std::string::npos;
+    const std::string properties = "\n" + udevadm({"info", "--query=property", device}).output;
     const bool hasAny = properties.find("\n" + property + "=") != std::string::npos;
-    if (value.empty() ? !hasAny : holds) {
+    if (value.empty()
+            ? !hasAny
+            : properties.find("\n" + property + "=" + value + "\n") != std::string::npos) {
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -72,31 +65,21 @@ inline bool applyRulesUntil(const std::string& device, const std::string& proper
 // The UUID of the file system on the device, read by libblkid from the device itself; empty
 // when it has none.
 inline std::string fileSystemUuid(const std::string& device) {
-  const auto output = test_support::runCommand({test_support::findTool("blkid"), "-p", "-s", "UUID",
-                                                "-o", "value", device},
-                                               std::chrono::seconds(10))
+  const auto output = test_support::runProgram({test_support::findTool("blkid"), "-p", "-s", "UUID",
+                                                "-o", "value", device})
                           .output;
   return output.substr(0, output.find('\n'));
 }
 
 // Waits, at most five seconds, until udev's database describes the file system now on the
-// device (its UUID, as libblkid reads it from the device itself). A loop number another test
-// has just let go keeps the old image's label there until udevd has handled the attach.
+// device. A loop number another test has just let go keeps the old image's label there until
+// udevd has handled the attach.
 inline void waitUntilProbed(const std::string& device) {
-  if (!answers()) {
-    return; // no database: the label comes from libblkid
-  }
-  const std::string uuid = fileSystemUuid(device);
-  if (uuid.empty()) {
-    return;
-  }
-  for (int attempt = 0; attempt < 50; ++attempt) {
+  const std::string uuid = answers() ? fileSystemUuid(device) : std::string(); // no udevd: blkid
+  for (int attempt = 0; attempt < 50 && !uuid.empty(); ++attempt) {
     settle();
-    const auto properties = test_support::runCommand({test_support::findTool("udevadm"), "info",
-                                                      "--query=property", device},
-                                                     std::chrono::seconds(10))
-                                .output;
-    if (properties.find("ID_FS_UUID=" + uuid + "\n") != std::string::npos) {
+    if (udevadm({"info", "--query=property", device}).output.find("ID_FS_UUID=" + uuid + "\n") !=
+        std::string::npos) {
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -104,8 +87,7 @@ inline void waitUntilProbed(const std::string& device) {
 }
 
 // udevd is the machine's own device manager: once started here it is left running for every
-// later test, since tests running beside this one may rely on it. False when it cannot run
-// (not root, or not installed).
+// later test, since tests running beside this one may rely on it. False when it cannot run.
 inline bool ensureRunning() {
   if (answers()) {
     return true;
@@ -113,8 +95,7 @@ inline bool ensureRunning() {
   const auto daemon = test_support::findTool("systemd-udevd");
   const std::string path =
       access(daemon.c_str(), X_OK) == 0 ? daemon : "/lib/systemd/systemd-udevd";
-  if (geteuid() != 0 ||
-      test_support::runCommand({path, "--daemon"}, std::chrono::seconds(20)).status != 0) {
+  if (geteuid() != 0 || test_support::runProgram({path, "--daemon"}).status != 0) {
     return answers(); // another test may have started it meanwhile
   }
   triggerChange();

@@ -1,0 +1,156 @@
+#include "platform/linux/device_mounts.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include <libmount/libmount.h>
+
+namespace {
+
+bool isUnder(const std::string& path, const std::string& folder) {
+  if (folder == "/") {
+    return path.size() > 1 && path.front() == '/';
+  }
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
+}
+
+} // namespace
+
+std::optional<std::vector<MountEntry>> readMountTable(const std::string& mountInfo) {
+  std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
+      mnt_new_table_from_file(mountInfo.c_str()), &mnt_unref_table);
+  if (!table) {
+    return std::nullopt;
+  }
+  std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iterator(mnt_new_iter(MNT_ITER_FORWARD),
+                                                                  &mnt_free_iter);
+  std::vector<MountEntry> entries;
+  libmnt_fs* fs = nullptr;
+  while (mnt_table_next_fs(table.get(), iterator.get(), &fs) == 0) {
+    const char* target = mnt_fs_get_target(fs);
+    const char* source = mnt_fs_get_source(fs);
+    const char* type = mnt_fs_get_fstype(fs);
+    MountEntry entry;
+    entry.target = target != nullptr ? target : "";
+    entry.source = source != nullptr ? source : "";
+    entry.fileSystemType = type != nullptr ? type : "";
+    entry.device = mnt_fs_get_devno(fs);
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') {
+    path.pop_back();
+  }
+  return path;
+}
+
+DeviceMounts::DeviceMounts(const EjectTarget& target, const std::vector<MountEntry>& table,
+                           const std::string& devRoot) {
+  std::vector<std::string> paths;
+  for (const auto& path : target.mountPaths) {
+    paths.push_back(withoutTrailingSlashes(path));
+  }
+  for (const auto& entry : table) {
+    if (std::find(paths.begin(), paths.end(), entry.target) != paths.end()) {
+      numbers_.insert(entry.device);
+      if (target.device.empty() && device_.empty() && entry.source.starts_with(devRoot + "/")) {
+        device_ = entry.source;
+      }
+    }
+  }
+  if (!target.device.empty()) {
+    device_ = target.device;
+  }
+  struct stat node {};
+  if (!device_.empty() && ::stat(device_.c_str(), &node) == 0 && S_ISBLK(node.st_mode)) {
+    numbers_.insert(node.st_rdev);
+  }
+  numbers_.erase(0);
+}
+
+bool DeviceMounts::matches(const MountEntry& entry) const {
+  return numbers_.contains(entry.device) || (!device_.empty() && entry.source == device_);
+}
+
+std::vector<std::string> DeviceMounts::mountPoints(const std::vector<MountEntry>& table) const {
+  std::vector<std::string> points;
+  for (const auto& entry : table) {
+    if (matches(entry)) {
+      points.push_back(entry.target);
+    }
+  }
+  std::stable_sort(points.begin(), points.end(),
+                   [](const auto& left, const auto& right) { return left.size() > right.size(); });
+  return points;
+}
+
+std::vector<std::string> DeviceMounts::nestedMounts(const std::vector<MountEntry>& table) const {
+  const auto points = mountPoints(table);
+  std::vector<std::string> nested;
+  for (const auto& entry : table) {
+    if (matches(entry)) {
+      continue;
+    }
+    for (const auto& point : points) {
+      if (isUnder(entry.target, point)) {
+        nested.push_back(entry.target);
+        break;
+      }
+    }
+  }
+  return nested;
+}
+
+bool DeviceMounts::mounted(const std::vector<MountEntry>& table) const {
+  return std::any_of(table.begin(), table.end(), [&](const auto& entry) { return matches(entry); });
+}
+
+std::optional<std::string> loopDeviceOf(const std::string& deviceNode, const std::string& sysRoot) {
+  namespace fs = std::filesystem;
+  struct stat node {};
+  if (deviceNode.empty() || ::stat(deviceNode.c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
+    return std::nullopt;
+  }
+  std::error_code error;
+  const fs::path link =
+      fs::path(sysRoot) / "dev/block" /
+      (std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev)));
+  fs::path sysNode = fs::canonical(link, error);
+  if (error) {
+    return std::nullopt;
+  }
+  if (fs::exists(sysNode / "partition", error)) {
+    sysNode = sysNode.parent_path();
+  }
+  const std::string name = sysNode.filename().string();
+  if (!fs::is_directory(fs::path(sysRoot) / "block" / name / "loop", error)) {
+    return std::nullopt;
+  }
+  return name;
+}
+
+bool loopAttached(const std::string& loopName, const std::string& sysRoot) {
+  std::error_code error;
+  return std::filesystem::exists(
+      std::filesystem::path(sysRoot) / "block" / loopName / "loop/backing_file", error);
+}
+
+bool loopLetGo(const std::string& loopName, const std::string& sysRoot) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (!loopAttached(loopName, sysRoot)) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/ejector.h"
+
+// One line of the mount table.
+struct MountEntry {
+  std::string target;
+  std::string source;
+  std::string fileSystemType;
+  dev_t device = 0;
+};
+
+std::optional<std::vector<MountEntry>> readMountTable(const std::string& mountInfo);
+
+// A device and where the mount table has it: every mount of its file system (bind mounts of
+// a sub-folder included) and of a FUSE file system that names it as its source.
+class DeviceMounts {
+ public:
+  // The device of an EjectTarget: its node, else whatever is mounted at its mount paths.
+  DeviceMounts(const EjectTarget& target, const std::vector<MountEntry>& table,
+               const std::string& devRoot);
+
+  const std::string& device() const { return device_; }
+  bool matches(const MountEntry& entry) const;
+  // Mount points of the device in the table, innermost (longest) first.
+  std::vector<std::string> mountPoints(const std::vector<MountEntry>& table) const;
+  // Mounts of other devices inside one of this device's mount points.
+  std::vector<std::string> nestedMounts(const std::vector<MountEntry>& table) const;
+  bool mounted(const std::vector<MountEntry>& table) const;
+
+ private:
+  std::string device_;
+  std::set<dev_t> numbers_;
+};
+
+std::string withoutTrailingSlashes(std::string path);
+
+// The loop device ("loop3") that holds a block device node, also for a partition of a
+// partitioned image; nothing for any other device.
+std::optional<std::string> loopDeviceOf(const std::string& deviceNode, const std::string& sysRoot);
+bool loopAttached(const std::string& loopName, const std::string& sysRoot);
+// An auto-clear loop lets go shortly after its last unmount; waits up to about a second.
+bool loopLetGo(const std::string& loopName, const std::string& sysRoot);

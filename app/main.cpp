@@ -2,22 +2,13 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#if defined(VARNELO_WITH_GUI)
-#include "app/desktop_application.h"
-#else
-#include <iostream>
-#endif
+#include "app/cli/desktop_launch.h"
 
 int main(int argc, char** argv) {
-  // The commands work without a display: no application object is created for them.
+  // The commands need no display, and this program links no Qt.
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (const auto status = runCommandLine(arguments)) {
     return *status;
   }
-#if defined(VARNELO_WITH_GUI)
-  return runDesktopApplication(argc, argv);
-#else
-  std::cerr << "varnelo-eject: built without the desktop application; try --help\n";
-  return 2;
-#endif
+  return startDesktopProgram(VARNELO_DESKTOP_PROGRAM, argv);
 }

@@ -12,6 +12,7 @@ LinuxPlatform::~LinuxPlatform() {
 void LinuxPlatform::setEjector(std::unique_ptr<Ejector> ejector) {
   if (!engine_ && ejector) {
     ejector_ = std::move(ejector);
+    authorisationWatch_.setEjector(*ejector_);
   }
 }
 
@@ -21,7 +22,7 @@ EjectEngine& LinuxPlatform::engine(bool watchVolumes) {
         .volumeSource = volumeSource_,
         .diskDescriber = diskDescriber_,
         .processRunner = processRunner_,
-        .ejector = *ejector_,
+        .ejector = authorisationWatch_,
         .dispatcher = dispatcher_,
         .volumeMonitor = watchVolumes ? &volumeMonitor_ : nullptr,
         .timeMachineTool = "/usr/bin/tmutil",

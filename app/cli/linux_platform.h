@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/cli/authorisation_watch.h"
 #include "core/eject_engine.h"
 #include "platform/linux/libmount_volume_monitor.h"
 #include "platform/linux/libmount_volume_source.h"
@@ -30,6 +31,8 @@ class LinuxPlatform {
   PosixProcessRunner& processRunner() { return processRunner_; }
   LibmountVolumeMonitor& volumeMonitor() { return volumeMonitor_; }
   LoopDispatcher& dispatcher() { return dispatcher_; }
+  // Every ejection of the engine goes through it.
+  const AuthorisationWatch& authorisationWatch() const { return authorisationWatch_; }
 
  private:
   LibmountVolumeSource volumeSource_;
@@ -38,6 +41,7 @@ class LinuxPlatform {
   LibmountVolumeMonitor volumeMonitor_;
   LoopDispatcher dispatcher_;
   std::unique_ptr<Ejector> ejector_;
+  AuthorisationWatch authorisationWatch_{*ejector_};
   // Last: it goes first, while everything it works through still exists.
   std::unique_ptr<EjectEngine> engine_;
 };

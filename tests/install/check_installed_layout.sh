@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh folder and checks that everything lands where a desktop looks
 # for it, and that the installed program finds its own tables there.
-# Usage: check_installed_layout.sh BUILD-FOLDER INSTALL-FOLDER
+# Usage: check_installed_layout.sh BUILD-FOLDER INSTALL-FOLDER [LIBEXEC-FOLDER]
+# With LIBEXEC-FOLDER (relative to the prefix), the desktop program is checked too.
 set -euo pipefail
 build=$1
 prefix=$2
+libexec=${3:-}
 
 rm -rf "$prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -23,6 +25,18 @@ expect_file share/metainfo/com.varnelo_labs.VarneloEject.metainfo.xml
 expect_file share/man/man1/varnelo-eject.1
 expect_file share/varnelo-eject/l10n/en.json
 expect_file share/varnelo-eject/l10n/fr.json
+
+# The commands load no toolkit; without one, the command hands over to the desktop program.
+if ldd "$prefix/bin/varnelo-eject" | grep -q 'libQt'; then
+  echo "bin/varnelo-eject loads Qt"
+  failures=$((failures + 1))
+fi
+if [ -n "$libexec" ]; then
+  expect_file "$libexec/varnelo-eject/varnelo-eject-desktop"
+  # An unknown display platform makes the desktop program stop at once, after it has started.
+  started=$(ulimit -c 0; QT_QPA_PLATFORM=no-such-platform "$prefix/bin/varnelo-eject" 2>&1 || true)
+  [[ $started == *no-such-platform* ]] || { echo "no desktop program started: $started"; failures=$((failures + 1)); }
+fi
 
 # The desktop entry starts the program by the name it is installed under, and shows its icon.
 entry="$prefix/share/applications/varnelo-eject.desktop"

@@ -2,13 +2,17 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#include "app/cli/desktop_launch.h"
+#include "app/cli/sibling_program.h"
 
 int main(int argc, char** argv) {
-  // The commands need no display, and this program links no Qt.
+  // Listing needs neither D-Bus nor Qt: this program links neither, and becomes the program
+  // that ejects, or the desktop application, when asked for them.
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  if (const auto status = runCommandLine(arguments)) {
+  const auto eject = [argv](const std::vector<std::string>&) {
+    return handOverTo(VARNELO_EJECTOR_PROGRAM, argv);
+  };
+  if (const auto status = runCommandLine(arguments, {eject, eject})) {
     return *status;
   }
-  return startDesktopProgram(VARNELO_DESKTOP_PROGRAM, argv);
+  return handOverTo(VARNELO_DESKTOP_PROGRAM, argv);
 }

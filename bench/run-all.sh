@@ -11,7 +11,8 @@ build=build-bench
 idle=${1:-60}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNELO_BUILD_TESTS=OFF \
   -DVARNELO_BUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$build" -j2 --target varnelo-eject discovery_bench reaction_bench >/dev/null
+cmake --build "$build" -j2 --target varnelo-eject varnelo-eject-desktop discovery_bench \
+  reaction_bench >/dev/null
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

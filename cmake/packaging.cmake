@@ -41,11 +41,12 @@ if(VARNELO_BUILD_TESTS)
   endif()
   set(installed_desktop_program "")
   if(TARGET varnelo-eject-desktop)
-    set(installed_desktop_program ${CMAKE_INSTALL_LIBEXECDIR})
+    set(installed_desktop_program desktop)
   endif()
   add_test(NAME installed_layout
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/check_installed_layout.sh
-            ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/test-home/installed ${installed_desktop_program})
+            ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/test-home/installed ${CMAKE_INSTALL_LIBEXECDIR}
+            ${installed_desktop_program})
   set_tests_properties(installed_layout PROPERTIES
     ENVIRONMENT "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/config;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home/data")
 endif()

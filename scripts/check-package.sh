@@ -68,8 +68,8 @@ inside apt-get install -y -q --no-install-recommends desktop-file-utils appstrea
   >/dev/null
 
 check "every library the programs link is installed" inside sh -c \
-  '! ldd /usr/bin/varnelo-eject /usr/libexec/varnelo-eject/varnelo-eject-desktop | grep "not found"'
-check "the commands load no Qt" inside sh -c '! ldd /usr/bin/varnelo-eject | grep libQt'
+  '! ldd /usr/bin/varnelo-eject /usr/libexec/varnelo-eject/* | grep "not found"'
+check "listing loads neither Qt nor D-Bus" inside sh -c '! ldd /usr/bin/varnelo-eject | grep -E "libQt|libsdbus"'
 check "--version" inside sh -c 'varnelo-eject --version | grep -x "varnelo-eject [0-9.]*"'
 check "--help" inside sh -c 'varnelo-eject --help | grep "^Usage: varnelo-eject"'
 check "list" inside varnelo-eject list

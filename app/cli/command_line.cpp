@@ -4,7 +4,7 @@
 #include <iostream>
 #include <string_view>
 
-#include "app/cli/eject_commands.h"
+#include "app/cli/exit_status.h"
 #include "app/cli/linux_platform.h"
 #include "app/cli/volume_listing.h"
 #include "build_config.h"
@@ -56,7 +56,7 @@ int listCommand(const std::vector<std::string>& options) {
       return usageError(L("cli.unknown_option", "list", option));
     }
   }
-  LinuxPlatform platform;
+  LinuxPlatform platform(nullptr);
   const auto& volumes = platform.engine().volumes();
   if (json) {
     std::cout << volumesJsonText(volumes) << "\n";
@@ -68,18 +68,6 @@ int listCommand(const std::vector<std::string>& options) {
   return std::cout.good() ? exit_status::done : exit_status::refused;
 }
 
-struct Command {
-  const char* name;
-  int (*run)(const std::vector<std::string>& options);
-};
-
-// Every command, by the name typed after the program's.
-constexpr Command commands[] = {
-    {"list", listCommand},
-    {"eject", ejectCommand},
-    {"eject-all", ejectAllCommand},
-};
-
 } // namespace
 
 int usageError(const std::string& message) {
@@ -87,7 +75,8 @@ int usageError(const std::string& message) {
   return exit_status::notFound;
 }
 
-std::optional<int> runCommandLine(const std::vector<std::string>& arguments) {
+std::optional<int> runCommandLine(const std::vector<std::string>& arguments,
+                                  const EjectCommandRunners& ejectCommands) {
   if (arguments.empty() || isDesktopOption(arguments.front())) {
     return std::nullopt;
   }
@@ -100,10 +89,15 @@ std::optional<int> runCommandLine(const std::vector<std::string>& arguments) {
     std::cout << "varnelo-eject " << build_config::version << "\n";
     return exit_status::done;
   }
-  for (const auto& candidate : commands) {
-    if (command == candidate.name) {
-      return candidate.run({arguments.begin() + 1, arguments.end()});
-    }
+  const std::vector<std::string> options(arguments.begin() + 1, arguments.end());
+  if (command == "list") {
+    return listCommand(options);
+  }
+  if (command == "eject" && ejectCommands.eject) {
+    return ejectCommands.eject(options);
+  }
+  if (command == "eject-all" && ejectCommands.ejectAll) {
+    return ejectCommands.ejectAll(options);
   }
   return usageError(L("cli.unknown_command", command));
 }

@@ -5,19 +5,9 @@
 #include <vector>
 
 #include "app/cli/authorisation_watch.h"
+#include "app/cli/exit_status.h"
 #include "core/eject_engine.h"
 #include "platform/linux/loop_dispatcher.h"
-
-// The exit statuses of the commands.
-namespace exit_status {
-inline constexpr int done = 0;
-// An ejection was refused: the volume is busy, or the user was not authorised.
-inline constexpr int refused = 1;
-// No such volume, or a wrong command line.
-inline constexpr int notFound = 2;
-// Unmounted, so safe to unplug, but the drive was not powered off or the container not locked.
-inline constexpr int partial = 3;
-} // namespace exit_status
 
 // eject VOLUME and eject-all, on this machine's volumes through the system ejector.
 int ejectCommand(const std::vector<std::string>& options);

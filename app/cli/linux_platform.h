@@ -13,7 +13,11 @@
 // The real Linux pieces for a program without a Qt event loop, and the one engine over them.
 class LinuxPlatform {
  public:
+  // Ejects through the system ejector: udisks2, or for root the direct unmount.
   LinuxPlatform();
+  // Ejects through the given ejector; with none, every ejection is refused (for listing only,
+  // without loading D-Bus).
+  explicit LinuxPlatform(std::unique_ptr<Ejector> ejector);
   ~LinuxPlatform();
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;

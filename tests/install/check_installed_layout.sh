@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh folder and checks that everything lands where a desktop looks
 # for it, and that the installed program finds its own tables there.
-# Usage: check_installed_layout.sh BUILD-FOLDER INSTALL-FOLDER [LIBEXEC-FOLDER]
-# With LIBEXEC-FOLDER (relative to the prefix), the desktop program is checked too.
+# Usage: check_installed_layout.sh BUILD-FOLDER INSTALL-FOLDER LIBEXEC-FOLDER [desktop]
+# LIBEXEC-FOLDER is relative to the prefix; with "desktop", the desktop program is checked too.
 set -euo pipefail
 build=$1
 prefix=$2
-libexec=${3:-}
+libexec=$3
+desktop=${4:-}
 
 rm -rf "$prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -26,12 +27,17 @@ expect_file share/man/man1/varnelo-eject.1
 expect_file share/varnelo-eject/l10n/en.json
 expect_file share/varnelo-eject/l10n/fr.json
 
-# The commands load no toolkit; without one, the command hands over to the desktop program.
-if ldd "$prefix/bin/varnelo-eject" | grep -q 'libQt'; then
-  echo "bin/varnelo-eject loads Qt"
+expect_file "$libexec/varnelo-eject/varnelo-eject-ejector"
+
+# Listing loads neither Qt nor D-Bus: the command hands over to the programs that need them.
+if ldd "$prefix/bin/varnelo-eject" | grep -Eq 'libQt|libsdbus'; then
+  echo "bin/varnelo-eject loads Qt or D-Bus"
   failures=$((failures + 1))
 fi
-if [ -n "$libexec" ]; then
+status=0
+"$prefix/bin/varnelo-eject" eject "no such volume" 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || { echo "eject of no volume: status $status"; failures=$((failures + 1)); }
+if [ -n "$desktop" ]; then
   expect_file "$libexec/varnelo-eject/varnelo-eject-desktop"
   # An unknown display platform makes the desktop program stop at once, after it has started.
   started=$(ulimit -c 0; QT_QPA_PLATFORM=no-such-platform "$prefix/bin/varnelo-eject" 2>&1 || true)

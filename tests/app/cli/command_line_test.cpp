@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/cli/eject_commands.h"
 #include "core/localization.h"
 
 namespace {
@@ -23,7 +24,7 @@ Outcome run(const std::vector<std::string>& arguments) {
   std::ostringstream err;
   auto* const savedOut = std::cout.rdbuf(out.rdbuf());
   auto* const savedErr = std::cerr.rdbuf(err.rdbuf());
-  Outcome result{runCommandLine(arguments), {}, {}};
+  Outcome result{runCommandLine(arguments, {ejectCommand, ejectAllCommand}), {}, {}};
   std::cout.rdbuf(savedOut);
   std::cerr.rdbuf(savedErr);
   result.out = out.str();

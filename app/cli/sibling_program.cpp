@@ -1,4 +1,4 @@
-#include "app/cli/desktop_launch.h"
+#include "app/cli/sibling_program.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/cli/volume_listing.h"
 #include "core/localization.h"
+#include "core/utf8_text.h"
 
 std::filesystem::path runningProgramPath() {
   std::error_code error;
@@ -26,21 +26,21 @@ std::filesystem::path runningProgramPath() {
   return path;
 }
 
-std::filesystem::path desktopProgramPath(const std::filesystem::path& commandPath,
+std::filesystem::path siblingProgramPath(const std::filesystem::path& commandPath,
                                          const std::filesystem::path& relativePath) {
   return (commandPath.parent_path() / relativePath).lexically_normal();
 }
 
-int startDesktopProgram(const std::filesystem::path& relativePath, char** argv) {
+int handOverTo(const std::filesystem::path& relativePath, char** argv) {
   const auto command = runningProgramPath();
-  const auto program = desktopProgramPath(command, relativePath);
+  const auto program = siblingProgramPath(command, relativePath);
   if (!command.empty()) {
     setenv(commandPathVariable, command.c_str(), 1);
   }
   execv(program.c_str(), argv);
   const int error = errno;
   std::cerr << "varnelo-eject: "
-            << printableText(L("cli.desktop_unavailable", program.string(), std::strerror(error)))
+            << printableText(L("cli.program_unavailable", program.string(), std::strerror(error)))
             << "\n";
   return 127;
 }

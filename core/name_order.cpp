@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
-#include <mutex>
+#include <string_view>
 
 #include <unicode/ucol.h>
 
@@ -50,6 +50,18 @@ int32_t clampedLength(const std::string& text) {
       std::min<std::size_t>(text.size(), std::numeric_limits<int32_t>::max()));
 }
 
+// Languages whose order leaves the plain Latin letters as the root order has them (Danish
+// puts "aa" after "z", Welsh "ch" after "c", Turkish "I" apart from "i": not these).
+constexpr std::string_view untailoredLanguages[] = {"", "en", "fr", "de", "it", "es", "pt", "nl"};
+
+// Letters, digits and spaces only. For such names the root order, ignoring case, is the byte
+// order of their lower-case forms (space, then digits, then letters), so no collator is needed.
+bool isPlain(const std::string& name) {
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return c == ' ' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
 } // namespace
 
 struct NameOrder::Collator {
@@ -57,22 +69,11 @@ struct NameOrder::Collator {
   UCollator* collator;
 };
 
-NameOrder::NameOrder(const std::string& localeName) {
-  const CollationLibrary& library = collationLibrary();
-  if (!library.loaded()) {
-    return;
-  }
-  // An unknown language falls back to the root order.
-  UErrorCode status = U_ZERO_ERROR;
-  UCollator* collator = library.open(localeName.c_str(), &status);
-  if (collator == nullptr || U_FAILURE(status)) {
-    if (collator != nullptr) {
-      library.close(collator);
-    }
-    return;
-  }
-  library.setStrength(collator, UCOL_SECONDARY);
-  collator_ = std::make_unique<Collator>(Collator{library, collator});
+NameOrder::NameOrder(const std::string& localeName) : localeName_(localeName) {
+  const std::string language = localeName.substr(0, localeName.find_first_of("_-@"));
+  plainLettersInByteOrder_ =
+      std::find(std::begin(untailoredLanguages), std::end(untailoredLanguages), language) !=
+      std::end(untailoredLanguages);
 }
 
 NameOrder::~NameOrder() {
@@ -81,8 +82,33 @@ NameOrder::~NameOrder() {
   }
 }
 
+const NameOrder::Collator* NameOrder::collator() const {
+  if (collatorOpened_) {
+    return collator_.get();
+  }
+  collatorOpened_ = true;
+  const CollationLibrary& library = collationLibrary();
+  if (!library.loaded()) {
+    return nullptr;
+  }
+  // An unknown language falls back to the root order.
+  UErrorCode status = U_ZERO_ERROR;
+  UCollator* opened = library.open(localeName_.c_str(), &status);
+  if (opened == nullptr || U_FAILURE(status)) {
+    if (opened != nullptr) {
+      library.close(opened);
+    }
+    return nullptr;
+  }
+  library.setStrength(opened, UCOL_SECONDARY);
+  collator_ = std::make_unique<Collator>(Collator{library, opened});
+  return collator_.get();
+}
+
 bool NameOrder::less(const std::string& left, const std::string& right) const {
-  if (!collator_) {
+  const Collator* const collation =
+      plainLettersInByteOrder_ && isPlain(left) && isPlain(right) ? nullptr : collator();
+  if (collation == nullptr) {
     return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
                                         [](char a, char b) {
                                           return std::tolower(static_cast<unsigned char>(a)) <
@@ -90,6 +116,6 @@ bool NameOrder::less(const std::string& left, const std::string& right) const {
                                         });
   }
   UErrorCode status = U_ZERO_ERROR;
-  return collator_->library.compare(collator_->collator, left.data(), clampedLength(left),
+  return collation->library.compare(collation->collator, left.data(), clampedLength(left),
                                     right.data(), clampedLength(right), &status) == UCOL_LESS;
 }

@@ -4,8 +4,8 @@
 #include <string>
 
 // Compares volume names the way the user reads them: ignoring case, not accents, in the order
-// of the user's language. ICU's collation is loaded on first use, so that a program that never
-// compares two names does not load ICU at all.
+// of the user's language. ICU's collation is loaded only when names need it, so that listing
+// volumes with plain names ("USB DISK 2") does not load ICU at all.
 class NameOrder {
  public:
   // An ICU locale name ("de_DE"); empty for no particular language.
@@ -19,5 +19,11 @@ class NameOrder {
 
  private:
   struct Collator;
-  std::unique_ptr<Collator> collator_;
+  // Opened on first need; none when ICU cannot be loaded.
+  const Collator* collator() const;
+
+  std::string localeName_;
+  bool plainLettersInByteOrder_ = false;
+  mutable bool collatorOpened_ = false;
+  mutable std::unique_ptr<Collator> collator_;
 };

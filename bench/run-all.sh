@@ -22,6 +22,8 @@ section "Discovery pass (bench/discovery)"
 "$build/bin/discovery_bench" | tee -a "$log"
 section "Eject-all of 10 loop images (bench/eject_all.sh)"
 bench/eject_all.sh "$build/bin/varnelo-eject" | tee -a "$log"
+section "Listing from the command line (bench/list.sh)"
+bench/list.sh "$build/bin/varnelo-eject" | tee -a "$log"
 section "Reaction to a mount (bench/reaction)"
 "$build/bin/reaction_bench" | tee -a "$log"
 section "Desktop application (bench/desktop.sh)"
@@ -33,6 +35,8 @@ awk '
   /^ *100 /  { printf "%-40s %12s ms\n", "discovery, 100 entries (pass)", $4 }
   /^ *10 /   { printf "%-40s %12s ms\n", "discovery, 10 entries (pass)", $4 }
   /^ratio/   { printf "%-40s %15s %12s\n", "eject-all / shell loop", $NF, "<= 1.5" }
+  /^list ratio/ { printf "%-40s %15s %12s\n", "list / findmnt --real -J", $NF, "<= 2" }
+  /^varnelo-eject list/ { printf "%-40s %12s MB %12s\n", "list peak resident memory", $NF, "< 8 MB" }
   /^mount /  { printf "%-40s %12s ms %12s\n", "mount to views (median of 20)", $3, "< 50 ms" }
   /^start-up/ { printf "%-40s %12s ms %12s\n", "start-up to main window (median)", $(NF-4), "< 400 ms" }
   /^peak/    { printf "%-40s %12s MB %12s\n", "peak resident memory", $(NF-4), "< 60 MB" }

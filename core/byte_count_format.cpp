@@ -52,8 +52,8 @@ std::optional<std::string> decimalSeparatorOfLocale(const std::string& localeNam
     return std::nullopt;
   }
   // Asked without changing the process's own locale, which stays "C" for the command line.
-  const locale_t locale = newlocale(LC_NUMERIC_MASK, localeName.c_str(), static_cast<locale_t>(0));
-  if (locale == static_cast<locale_t>(0)) {
+  const locale_t locale = newlocale(LC_NUMERIC_MASK, localeName.c_str(), nullptr);
+  if (locale == nullptr) {
     return std::nullopt;
   }
   std::string separator = nl_langinfo_l(RADIXCHAR, locale);

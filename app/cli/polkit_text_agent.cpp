@@ -22,6 +22,7 @@ struct PolkitTextAgent::Library {
   using Unref = void (*)(void* object);
   using FreeError = void (*)(GlibError* error);
 
+  // Never closed: GLib keeps threads and types of its own until the process ends.
   void* handle = nullptr;
   NewListener newListener = nullptr;
   NewProcess newProcess = nullptr;
@@ -29,10 +30,6 @@ struct PolkitTextAgent::Library {
   Unregister unregisterListener = nullptr;
   Unref unref = nullptr;
   FreeError freeError = nullptr;
-
-  ~Library() {
-    // GLib keeps threads and types of its own: the library stays loaded until the process ends.
-  }
 
   template <typename Function> bool find(Function& function, const char* name) {
     function = reinterpret_cast<Function>(dlsym(handle, name));

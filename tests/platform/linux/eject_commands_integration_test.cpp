@@ -144,16 +144,19 @@ class EjectCommandsEndToEnd : public ::testing::Test {
 };
 
 TEST_F(EjectCommandsEndToEnd, TheProgram_RefusedUnprivilegedListsInFrenchEjectsByDevice) {
-  // Visible to nobody, who may not eject it: polkit refuses, since no agent can ask.
+  // Visible to nobody, who may not eject it: polkit refuses when no agent can ask.
   ASSERT_EQ(chmod(folder_.path().c_str(), 0755), 0);
   const std::string eject = "setpriv --reuid=65534 --regid=65534 --clear-groups " VARNELO_CLI_PATH
                             " eject " +
-                            alpha_->mountPath().string() + " </dev/null";
-  const auto out = runProgram(eject + " 2>/dev/null");
+                            alpha_->mountPath().string();
+  const auto out = runProgram(eject + " </dev/null 2>/dev/null");
   EXPECT_EQ(out.status, 1);
   EXPECT_EQ(out.output, "failed VEALPHA: " + L("eject.retained_message") + "\n");
-  const auto err = runProgram(eject + " 2>&1 >/dev/null");
+  const auto err = runProgram(eject + " </dev/null 2>&1 >/dev/null");
   EXPECT_NE(err.output.find(L("cli.no_authentication_agent")), std::string::npos) << err.output;
+  // In a terminal, polkit's text agent asks there (and gets no answer).
+  const auto asked = runProgram("timeout 3 script -qec '" + eject + "' /dev/null </dev/null");
+  EXPECT_NE(asked.output.find("AUTHENTICATING FOR"), std::string::npos) << asked.output;
   EXPECT_TRUE(alpha_->mounted() && alpha_->attached() && alpha_->fileReadable());
 
   const auto listing = runProgram("LANGUAGE=fr LC_ALL=fr_FR.UTF-8 " VARNELO_CLI_PATH " list");

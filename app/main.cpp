@@ -2,22 +2,17 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#if defined(VARNELO_WITH_GUI)
-#include "app/desktop_application.h"
-#else
-#include <iostream>
-#endif
+#include "app/cli/sibling_program.h"
 
 int main(int argc, char** argv) {
-  // The commands work without a display: no application object is created for them.
+  // Listing needs neither D-Bus nor Qt: this program links neither, and becomes the program
+  // that ejects, or the desktop application, when asked for them.
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  if (const auto status = runCommandLine(arguments)) {
+  const auto eject = [argv](const std::vector<std::string>&) {
+    return handOverTo(VARNELO_EJECTOR_PROGRAM, argv);
+  };
+  if (const auto status = runCommandLine(arguments, {eject, eject})) {
     return *status;
   }
-#if defined(VARNELO_WITH_GUI)
-  return runDesktopApplication(argc, argv);
-#else
-  std::cerr << "varnelo-eject: built without the desktop application; try --help\n";
-  return 2;
-#endif
+  return handOverTo(VARNELO_DESKTOP_PROGRAM, argv);
 }

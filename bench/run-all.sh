@@ -11,7 +11,8 @@ build=build-bench
 idle=${1:-60}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNELO_BUILD_TESTS=OFF \
   -DVARNELO_BUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$build" -j2 --target varnelo-eject discovery_bench reaction_bench >/dev/null
+cmake --build "$build" -j2 --target varnelo-eject varnelo-eject-desktop discovery_bench \
+  reaction_bench >/dev/null
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -21,6 +22,8 @@ section "Discovery pass (bench/discovery)"
 "$build/bin/discovery_bench" | tee -a "$log"
 section "Eject-all of 10 loop images (bench/eject_all.sh)"
 bench/eject_all.sh "$build/bin/varnelo-eject" | tee -a "$log"
+section "Listing from the command line (bench/list.sh)"
+bench/list.sh "$build/bin/varnelo-eject" | tee -a "$log"
 section "Reaction to a mount (bench/reaction)"
 "$build/bin/reaction_bench" | tee -a "$log"
 section "Desktop application (bench/desktop.sh)"
@@ -32,6 +35,8 @@ awk '
   /^ *100 /  { printf "%-40s %12s ms\n", "discovery, 100 entries (pass)", $4 }
   /^ *10 /   { printf "%-40s %12s ms\n", "discovery, 10 entries (pass)", $4 }
   /^ratio/   { printf "%-40s %15s %12s\n", "eject-all / shell loop", $NF, "<= 1.5" }
+  /^list ratio/ { printf "%-40s %15s %12s\n", "list / findmnt --real -J", $NF, "<= 2" }
+  /^varnelo-eject list/ { printf "%-40s %12s MB %12s\n", "list peak resident memory", $NF, "< 8 MB" }
   /^mount / && !/CPU/ { printf "%-40s %12s ms %12s\n", "mount to views (median of 20)", $3, "< 50 ms" }
   /^mount .*CPU/ { printf "%-40s %12s ms\n", "engine CPU per mount (median of 20)", $3 }
   /^unmount .*CPU/ { printf "%-40s %12s ms\n", "engine CPU per unmount (median of 20)", $3 }

@@ -18,8 +18,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Ejecting as an ordinary user goes through udisks2.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2")
+# Ejecting as an ordinary user goes through udisks2; in a terminal, polkit's text agent (loaded
+# only when needed, so not found by shlibdeps) asks for the password.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, libpolkit-agent-1-0")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "policykit-1")
 
 include(CPack)
@@ -38,9 +39,14 @@ if(VARNELO_BUILD_TESTS)
       COMMAND ${APPSTREAMCLI} validate --no-net
               ${PROJECT_SOURCE_DIR}/resources/com.varnelo_labs.VarneloEject.metainfo.xml)
   endif()
+  set(installed_desktop_program "")
+  if(TARGET varnelo-eject-desktop)
+    set(installed_desktop_program desktop)
+  endif()
   add_test(NAME installed_layout
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/check_installed_layout.sh
-            ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/test-home/installed)
+            ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/test-home/installed ${CMAKE_INSTALL_LIBEXECDIR}
+            ${installed_desktop_program})
   set_tests_properties(installed_layout PROPERTIES
     ENVIRONMENT "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/config;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-home/data")
 endif()

@@ -19,13 +19,11 @@
 #include <utility>
 
 #include <plist/plist.h>
-#include <unicode/coll.h>
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
 
 #include "core/byte_count_format.h"
 #include "core/eject_settings.h"
 #include "core/localization.h"
+#include "core/name_order.h"
 #include "core/utf8_text.h"
 
 namespace {
@@ -115,45 +113,6 @@ std::string icuLocaleName(std::string name) {
   }
   return name;
 }
-
-// Compares names the way the user reads them: ignoring case, not accents.
-class NameOrder {
- public:
-  explicit NameOrder(const std::string& localeName) {
-    UErrorCode status = U_ZERO_ERROR;
-    if (!localeName.empty()) {
-      collator_.reset(icu::Collator::createInstance(icu::Locale(localeName.c_str()), status));
-    }
-    if (collator_ == nullptr || U_FAILURE(status)) {
-      status = U_ZERO_ERROR;
-      collator_.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
-      if (U_FAILURE(status)) {
-        collator_.reset();
-      }
-    }
-    if (collator_ != nullptr) {
-      collator_->setStrength(icu::Collator::SECONDARY);
-    }
-  }
-
-  // Invalid UTF-8 turns into replacement characters here; the volume keeps its bytes.
-  icu::UnicodeString key(const std::string& name) const {
-    const auto length = std::min<std::size_t>(name.size(), std::numeric_limits<int32_t>::max());
-    return icu::UnicodeString::fromUTF8(
-        icu::StringPiece(name.data(), static_cast<int32_t>(length)));
-  }
-
-  bool less(const icu::UnicodeString& left, const icu::UnicodeString& right) const {
-    if (collator_ == nullptr) {
-      return left.caseCompare(right, U_FOLD_CASE_DEFAULT) < 0;
-    }
-    UErrorCode status = U_ZERO_ERROR;
-    return collator_->compare(left, right, status) == UCOL_LESS;
-  }
-
- private:
-  std::unique_ptr<icu::Collator> collator_;
-};
 
 struct PlistDeleter {
   void operator()(plist_t node) const { plist_free(node); }
@@ -355,15 +314,10 @@ std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
     }
   }
   const NameOrder order(localeName);
-  std::vector<icu::UnicodeString> keys;
-  keys.reserve(volumes.size());
-  for (const auto& volume : volumes) {
-    keys.push_back(order.key(volume.name));
-  }
   std::vector<std::size_t> positions(volumes.size());
   std::iota(positions.begin(), positions.end(), std::size_t{0});
   std::stable_sort(positions.begin(), positions.end(), [&](std::size_t left, std::size_t right) {
-    return order.less(keys[left], keys[right]);
+    return order.less(volumes[left].name, volumes[right].name);
   });
   std::vector<EjectableVolume> sorted;
   sorted.reserve(volumes.size());

@@ -116,6 +116,9 @@ std::vector<std::filesystem::path> Localizer::defaultSearchFolders() {
     const auto folder = executable.parent_path();
     folders.push_back(folder / "l10n");
     folders.push_back((folder / ".." / "share" / "varnelo-eject" / "l10n").lexically_normal());
+    // The desktop program, under libexec/varnelo-eject.
+    folders.push_back(
+        (folder / ".." / ".." / "share" / "varnelo-eject" / "l10n").lexically_normal());
   }
   folders.push_back(std::filesystem::path(build_config::installedDataFolder) / "l10n");
   return folders;

@@ -1,9 +1,6 @@
 #include "core/utf8_text.h"
 
-#include <memory>
-
-#include <unicode/brkiter.h>
-#include <unicode/utext.h>
+#include <cstdio>
 
 std::size_t utf8SequenceLength(std::string_view bytes, std::size_t position) {
   const auto byte = [&](std::size_t index) {
@@ -76,35 +73,6 @@ std::string replacingInvalidUtf8(std::string_view bytes) {
   return text;
 }
 
-std::string leadingCharacters(std::string_view text, std::size_t count) {
-  // Every character takes at least one byte: a short enough text is whole.
-  if (text.size() <= count) {
-    return std::string(text);
-  }
-  UErrorCode status = U_ZERO_ERROR;
-  UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-  std::unique_ptr<UText, decltype(&utext_close)> closer(utext, utext_close);
-  std::unique_ptr<icu::BreakIterator> characters(
-      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-  if (U_FAILURE(status) || !characters) {
-    return std::string(text.substr(0, count));
-  }
-  characters->setText(utext, status);
-  if (U_FAILURE(status)) {
-    return std::string(text.substr(0, count));
-  }
-  int32_t end = characters->first();
-  for (std::size_t taken = 0; taken < count; ++taken) {
-    const int32_t next = characters->next();
-    if (next == icu::BreakIterator::DONE) {
-      return std::string(text);
-    }
-    end = next;
-  }
-  // On UTF-8 text the iterator's positions are byte offsets.
-  return std::string(text.substr(0, static_cast<std::size_t>(end)));
-}
-
 std::string_view trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r");
   if (first == std::string_view::npos) {
@@ -112,4 +80,81 @@ std::string_view trimmed(std::string_view text) {
   }
   const auto last = text.find_last_not_of(" \t\r");
   return text.substr(first, last - first + 1);
+}
+
+namespace {
+
+// The code point of a well-formed sequence of `length` bytes.
+char32_t decodedCodePoint(std::string_view bytes, std::size_t position, std::size_t length) {
+  const auto byte = [&](std::size_t index) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[position + index]));
+  };
+  if (length == 1) {
+    return byte(0);
+  }
+  char32_t codePoint = byte(0) & (0xFFu >> (length + 1));
+  for (std::size_t index = 1; index < length; ++index) {
+    codePoint = (codePoint << 6) | (byte(index) & 0x3F);
+  }
+  return codePoint;
+}
+
+// Characters a terminal does not show as themselves: C1 controls, the bidirectional controls
+// (U+202E turns the rest of a line around), line separators, and invisible format characters
+// that hide text (tags, word joiners, the byte-order mark). The joiners U+200C and U+200D stay:
+// emoji sequences and several scripts are written with them.
+bool hidesOrReorders(char32_t c) {
+  return (c >= 0x80 && c <= 0x9F) || c == 0xAD || c == 0x61C || c == 0x180E || c == 0x200B ||
+         c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) ||
+         c == 0xE0001 || (c >= 0xE0020 && c <= 0xE007F);
+}
+
+void appendEscape(std::string& out, const char* format, unsigned value) {
+  char escape[12];
+  std::snprintf(escape, sizeof escape, format, value);
+  out += escape;
+}
+
+} // namespace
+
+std::string printableText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t index = 0;
+  while (index < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[index]);
+    const std::size_t length = utf8SequenceLength(text, index);
+    if (length == 0) {
+      appendEscape(out, "\\x%02x", byte);
+      ++index;
+      continue;
+    }
+    const char32_t codePoint = decodedCodePoint(text, index, length);
+    switch (codePoint) {
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    default:
+      if (codePoint < 0x20 || codePoint == 0x7F) {
+        appendEscape(out, "\\x%02x", byte);
+      } else if (hidesOrReorders(codePoint)) {
+        appendEscape(out, codePoint > 0xFFFF ? "\\U%08x" : "\\u%04x",
+                     static_cast<unsigned>(codePoint));
+      } else {
+        out.append(text.substr(index, length));
+      }
+    }
+    index += length;
+  }
+  return out;
 }

@@ -19,5 +19,11 @@ std::string replacingInvalidUtf8(std::string_view bytes);
 // UTF-8 text; the whole text when it is shorter.
 std::string leadingCharacters(std::string_view text, std::size_t count);
 
+// A name or path made safe for one terminal line: valid UTF-8 stays, except what could hide or
+// reorder the text around it. Control characters, bytes that are not UTF-8, bidirectional
+// controls and invisible format characters become escapes ("\n", "\x1b", "\xff", "\u202e");
+// a backslash doubles.
+std::string printableText(std::string_view text);
+
 // The text without the spaces, tabs and carriage returns at either end (lines of config files).
 std::string_view trimmed(std::string_view text);

@@ -67,8 +67,9 @@ check "apt installs the package" inside sh -c \
 inside apt-get install -y -q --no-install-recommends desktop-file-utils appstream man-db xvfb \
   >/dev/null
 
-check "every library the program links is installed" \
-  inside sh -c '! ldd /usr/bin/varnelo-eject | grep "not found"'
+check "every library the programs link is installed" inside sh -c \
+  '! ldd /usr/bin/varnelo-eject /usr/libexec/varnelo-eject/* | grep "not found"'
+check "listing loads neither Qt nor D-Bus" inside sh -c '! ldd /usr/bin/varnelo-eject | grep -E "libQt|libsdbus"'
 check "--version" inside sh -c 'varnelo-eject --version | grep -x "varnelo-eject [0-9.]*"'
 check "--help" inside sh -c 'varnelo-eject --help | grep "^Usage: varnelo-eject"'
 check "list" inside varnelo-eject list
@@ -85,8 +86,9 @@ check "AppStream metainfo validates" inside appstreamcli validate --no-net \
   /usr/share/metainfo/com.varnelo_labs.VarneloEject.metainfo.xml
 check "man page" inside sh -c 'man -w varnelo-eject | grep "^/usr/share/man/man1/varnelo-eject\.1"'
 
-# The desktop application on an X display; its /proc/self/exe is what the autostart entry
-# it writes names on its Exec line.
+# The desktop application on an X display, started through the command: the process becomes
+# the desktop program, and the command's path, which it hands on, is what the autostart entry
+# names on its Exec line.
 display=90
 while grep -q "/tmp/.X11-unix/X$display\$" /proc/net/unix; do display=$((display + 1)); done
 # Started by chroot itself (not through a function) so that $! is the program's own pid.
@@ -99,8 +101,10 @@ app=$!
 pids+=("$app")
 sleep 5
 check "desktop application keeps running on X" kill -0 "$app"
+check "the command became the desktop program" \
+  test "$(chroot "$root" readlink "/proc/$app/exe")" = /usr/libexec/varnelo-eject/varnelo-eject-desktop
 check "autostart Exec path is /usr/bin/varnelo-eject" \
-  test "$(chroot "$root" readlink "/proc/$app/exe")" = /usr/bin/varnelo-eject
+  grep -qzx VARNELO_EJECT_COMMAND=/usr/bin/varnelo-eject "/proc/$app/environ"
 
 if ((failures > 0)); then
   echo "$failures check(s) failed" >&2

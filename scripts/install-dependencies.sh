@@ -16,6 +16,8 @@ packages=(
   # integration tests: volumes, udev, D-Bus, udisks2, a display
   e2fsprogs util-linux udev dbus udisks2 policykit-1 xvfb xauth trayer imagemagick
   dosfstools fusefat
+  # the command line's password prompt in a terminal (loaded when needed); its test's terminal
+  libpolkit-agent-1-0 bsdutils
   desktop-file-utils appstream
 )
 

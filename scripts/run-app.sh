@@ -5,5 +5,6 @@ cd "$(dirname "$0")/.."
 
 scripts/install-dependencies.sh
 cmake --preset default >/dev/null
-cmake --build build --target varnelo-eject >/dev/null
+# The command, and the programs it hands over to.
+cmake --build build --target varnelo-eject varnelo-eject-ejector varnelo-eject-desktop >/dev/null
 exec build/bin/varnelo-eject "$@"

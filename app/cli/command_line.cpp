@@ -1,31 +1,49 @@
 #include "app/cli/command_line.h"
 
+#include <algorithm>
 #include <iostream>
+#include <string_view>
 
-#include "app/cli/eject_commands.h"
+#include "app/cli/exit_status.h"
 #include "app/cli/linux_platform.h"
 #include "app/cli/volume_listing.h"
 #include "build_config.h"
+#include "core/localization.h"
 
 namespace {
 
-void printUsage(std::ostream& out) {
-  out << "Usage: varnelo-eject [COMMAND]\n"
-         "\n"
-         "Without a command, starts the desktop application.\n"
-         "\n"
-         "Commands:\n"
-         "  list [--json]              list the mounted external volumes and a summary\n"
-         "  eject NAME-OR-MOUNT-PATH   eject one volume\n"
-         "  eject-all                  eject every volume the settings allow\n"
-         "  --help                     show this help\n"
-         "  --version                  show the version\n";
-}
+// Qt's own options, which the desktop application takes (with one dash or two).
+constexpr std::string_view desktopOptions[] = {"platform",
+                                               "platformpluginpath",
+                                               "platformtheme",
+                                               "plugin",
+                                               "qwindowgeometry",
+                                               "qwindowicon",
+                                               "qwindowtitle",
+                                               "reverse",
+                                               "session",
+                                               "display",
+                                               "geometry",
+                                               "style",
+                                               "stylesheet",
+                                               "widgetcount",
+                                               "nograb",
+                                               "dograb",
+                                               "sync",
+                                               "name",
+                                               "title",
+                                               "visual"};
 
-int usageError(const std::string& message) {
-  std::cerr << "varnelo-eject: " << message << "\n";
-  printUsage(std::cerr);
-  return 2;
+bool isDesktopOption(std::string_view argument) {
+  if (argument.starts_with("--")) {
+    argument.remove_prefix(2);
+  } else if (argument.starts_with("-")) {
+    argument.remove_prefix(1);
+  } else {
+    return false;
+  }
+  return std::find(std::begin(desktopOptions), std::end(desktopOptions), argument) !=
+         std::end(desktopOptions);
 }
 
 // list [--json]: one discovery pass, then the volumes in display order and the summary line.
@@ -35,10 +53,10 @@ int listCommand(const std::vector<std::string>& options) {
     if (option == "--json") {
       json = true;
     } else {
-      return usageError("list: unknown option '" + printableText(option) + "'");
+      return usageError(L("cli.unknown_option", "list", option));
     }
   }
-  LinuxPlatform platform;
+  LinuxPlatform platform(nullptr);
   const auto& volumes = platform.engine().volumes();
   if (json) {
     std::cout << volumesJsonText(volumes) << "\n";
@@ -46,40 +64,40 @@ int listCommand(const std::vector<std::string>& options) {
     printVolumeLines(volumes, std::cout);
     std::cout << printableText(EjectEngine::resume(volumes)) << "\n";
   }
-  return std::cout.good() ? 0 : 1;
+  std::cout.flush();
+  return std::cout.good() ? exit_status::done : exit_status::refused;
 }
-
-struct Command {
-  const char* name;
-  int (*run)(const std::vector<std::string>& options);
-};
-
-// Every command, by the name typed after the program's.
-constexpr Command commands[] = {
-    {"list", listCommand},
-    {"eject", ejectCommand},
-    {"eject-all", ejectAllCommand},
-};
 
 } // namespace
 
-std::optional<int> runCommandLine(const std::vector<std::string>& arguments) {
-  if (arguments.empty()) {
+int usageError(const std::string& message) {
+  std::cerr << "varnelo-eject: " << printableText(message) << "\n\n" << L("cli.usage");
+  return exit_status::notFound;
+}
+
+std::optional<int> runCommandLine(const std::vector<std::string>& arguments,
+                                  const EjectCommandRunners& ejectCommands) {
+  if (arguments.empty() || isDesktopOption(arguments.front())) {
     return std::nullopt;
   }
   const std::string& command = arguments.front();
   if (command == "--help" || command == "-h" || command == "help") {
-    printUsage(std::cout);
-    return 0;
+    std::cout << L("cli.usage");
+    return exit_status::done;
   }
   if (command == "--version") {
     std::cout << "varnelo-eject " << build_config::version << "\n";
-    return 0;
+    return exit_status::done;
   }
-  for (const auto& candidate : commands) {
-    if (command == candidate.name) {
-      return candidate.run({arguments.begin() + 1, arguments.end()});
-    }
+  const std::vector<std::string> options(arguments.begin() + 1, arguments.end());
+  if (command == "list") {
+    return listCommand(options);
   }
-  return usageError("unknown command '" + printableText(command) + "'");
+  if (command == "eject" && ejectCommands.eject) {
+    return ejectCommands.eject(options);
+  }
+  if (command == "eject-all" && ejectCommands.ejectAll) {
+    return ejectCommands.ejectAll(options);
+  }
+  return usageError(L("cli.unknown_command", command));
 }

@@ -4,19 +4,31 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/authorisation_watch.h"
+#include "app/cli/exit_status.h"
 #include "core/eject_engine.h"
 #include "platform/linux/loop_dispatcher.h"
 
-// eject NAME-OR-MOUNT-PATH and eject-all, on this machine's volumes through the system
-// ejector. The exit status: 0 when everything asked for was ejected, 1 when an ejection
-// failed or the volume was not found, 2 for a wrong command line.
+// eject VOLUME and eject-all, on this machine's volumes through the system ejector.
 int ejectCommand(const std::vector<std::string>& options);
 int ejectAllCommand(const std::vector<std::string>& options);
 
-// The same over any engine whose main queue is the dispatcher: one line per result on out
-// ("ejected NAME", "failed NAME: MESSAGE"), a volume not found on err.
-int ejectVolume(EjectEngine& engine, LoopDispatcher& dispatcher, const std::string& nameOrPath,
-                std::ostream& out, std::ostream& err);
-// Honours the eject settings as the desktop application does; "nothing to eject" when the
-// settings leave nothing.
-int ejectAllVolumes(EjectEngine& engine, LoopDispatcher& dispatcher, std::ostream& out);
+// Where the commands write: one line per result on out ("ejected NAME", "failed NAME: MESSAGE"),
+// the reasons and what went wrong on err. With a watch, err also says when polkit refused
+// because nobody could be asked for a password.
+struct CommandStreams {
+  std::ostream& out;
+  std::ostream& err;
+  const AuthorisationWatch* unaskedAuthorisation = nullptr;
+};
+
+// One result's line on out and its reason on err; the exit status it calls for.
+int reportResult(const EjectEngine::EjectResult& result, const CommandStreams& streams);
+
+// The same over any engine whose main queue is the dispatcher. The volume is given by its name,
+// one of its mount paths (absolute or relative) or its device node; a path inside a volume is
+// not the volume.
+int ejectVolume(EjectEngine& engine, LoopDispatcher& dispatcher, const std::string& volume,
+                const CommandStreams& streams);
+// Honours the eject settings as the desktop application does.
+int ejectAllVolumes(EjectEngine& engine, LoopDispatcher& dispatcher, const CommandStreams& streams);

@@ -1,9 +1,18 @@
 #include "app/cli/linux_platform.h"
 
-#include "platform/linux/system_ejector.h"
+namespace {
 
-// udisks2 on the system bus, or for root the direct unmount; chosen at each ejection.
-LinuxPlatform::LinuxPlatform() : ejector_(std::make_unique<SystemEjector>()) {}
+class RefusingEjector : public Ejector {
+ public:
+  EjectOutcome unmountAndEject(const std::string&) override {
+    return {false, "this program does not eject"};
+  }
+};
+
+} // namespace
+
+LinuxPlatform::LinuxPlatform(std::unique_ptr<Ejector> ejector)
+    : ejector_(ejector ? std::move(ejector) : std::make_unique<RefusingEjector>()) {}
 
 LinuxPlatform::~LinuxPlatform() {
   engine_.reset();
@@ -12,6 +21,7 @@ LinuxPlatform::~LinuxPlatform() {
 void LinuxPlatform::setEjector(std::unique_ptr<Ejector> ejector) {
   if (!engine_ && ejector) {
     ejector_ = std::move(ejector);
+    authorisationWatch_.setEjector(*ejector_);
   }
 }
 
@@ -21,7 +31,7 @@ EjectEngine& LinuxPlatform::engine(bool watchVolumes) {
         .volumeSource = volumeSource_,
         .diskDescriber = diskDescriber_,
         .processRunner = processRunner_,
-        .ejector = *ejector_,
+        .ejector = authorisationWatch_,
         .dispatcher = dispatcher_,
         .volumeMonitor = watchVolumes ? &volumeMonitor_ : nullptr,
         .timeMachineTool = "/usr/bin/tmutil",

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/cli/authorisation_watch.h"
 #include "core/eject_engine.h"
 #include "platform/linux/libmount_volume_monitor.h"
 #include "platform/linux/libmount_volume_source.h"
@@ -12,7 +13,11 @@
 // The real Linux pieces for a program without a Qt event loop, and the one engine over them.
 class LinuxPlatform {
  public:
+  // Ejects through the system ejector: udisks2, or for root the direct unmount.
   LinuxPlatform();
+  // Ejects through the given ejector; with none, every ejection is refused (for listing only,
+  // without loading D-Bus).
+  explicit LinuxPlatform(std::unique_ptr<Ejector> ejector);
   ~LinuxPlatform();
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
@@ -30,6 +35,8 @@ class LinuxPlatform {
   PosixProcessRunner& processRunner() { return processRunner_; }
   LibmountVolumeMonitor& volumeMonitor() { return volumeMonitor_; }
   LoopDispatcher& dispatcher() { return dispatcher_; }
+  // Every ejection of the engine goes through it.
+  const AuthorisationWatch& authorisationWatch() const { return authorisationWatch_; }
 
  private:
   LibmountVolumeSource volumeSource_;
@@ -38,6 +45,7 @@ class LinuxPlatform {
   LibmountVolumeMonitor volumeMonitor_;
   LoopDispatcher dispatcher_;
   std::unique_ptr<Ejector> ejector_;
+  AuthorisationWatch authorisationWatch_{*ejector_};
   // Last: it goes first, while everything it works through still exists.
   std::unique_ptr<EjectEngine> engine_;
 };

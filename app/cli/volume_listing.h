@@ -8,10 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/ejectable_volume.h"
-
-// A name or path made safe for a terminal line: valid UTF-8 stays, control characters and
-// bytes that are not UTF-8 become escapes ("\n", "\t", "\x1b", "\xff"), a backslash doubles.
-std::string printableText(std::string_view text);
+#include "core/utf8_text.h"
 
 // One line per volume, in the list's order: name, size, flags, mount path, separated by tabs.
 void printVolumeLines(const std::vector<EjectableVolume>& volumes, std::ostream& out);

@@ -128,6 +128,12 @@ std::filesystem::path XdgAutostartLoginItem::standardFolder(const Environment& e
 }
 
 std::string XdgAutostartLoginItem::runningExecutable() {
+  // The varnelo-eject command starts the desktop program from libexec and names itself here:
+  // the command is what users know, and what keeps working across upgrades.
+  if (const char* command = getenv("VARNELO_EJECT_COMMAND");
+      command != nullptr && command[0] == '/' && ::access(command, X_OK) == 0) {
+    return command;
+  }
   std::error_code error;
   std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
   if (error) {

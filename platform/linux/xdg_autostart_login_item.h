@@ -27,8 +27,9 @@ class XdgAutostartLoginItem : public LoginItem {
   // $XDG_CONFIG_HOME/autostart when that is an absolute path, else ~/.config/autostart.
   // getenv when no environment is given.
   static std::filesystem::path standardFolder(const Environment& environment = {});
-  // The running program's own path, without the mark the kernel adds once the file has been
-  // replaced; empty when it cannot be read.
+  // The command that started the running program (VARNELO_EJECT_COMMAND, set by the
+  // varnelo-eject command), else the running program's own path, without the mark the kernel
+  // adds once the file has been replaced; empty when it cannot be read.
   static std::string runningExecutable();
 
   LoginItemStatus status() override;

@@ -1,0 +1,11 @@
+#include <string>
+#include <vector>
+
+#include "app/cli/command_line.h"
+#include "app/cli/eject_commands.h"
+
+// The eject and eject-all commands, which the varnelo-eject command hands over to.
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  return runCommandLine(arguments, {ejectCommand, ejectAllCommand}).value_or(exit_status::notFound);
+}

@@ -1,0 +1,121 @@
+#include "core/name_order.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <string_view>
+
+#include <unicode/ucol.h>
+
+namespace {
+
+// ICU's C entry points carry its version ("ucol_open_72"); its headers know the names.
+#define VARNELO_ICU_TEXT(name) VARNELO_ICU_TEXT_EXPANDED(name)
+#define VARNELO_ICU_TEXT_EXPANDED(name) #name
+
+struct CollationLibrary {
+  decltype(&ucol_open) open = nullptr;
+  decltype(&ucol_setStrength) setStrength = nullptr;
+  decltype(&ucol_strcollUTF8) compare = nullptr;
+  decltype(&ucol_close) close = nullptr;
+
+  bool loaded() const { return open && setStrength && compare && close; }
+};
+
+// Loaded once and kept for the life of the process; none when ICU cannot be loaded.
+const CollationLibrary& collationLibrary() {
+  static const CollationLibrary library = [] {
+    CollationLibrary found;
+    void* handle =
+        dlopen("libicui18n.so." VARNELO_ICU_TEXT(U_ICU_VERSION_MAJOR_NUM), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      return found;
+    }
+    found.open = reinterpret_cast<decltype(found.open)>(dlsym(handle, VARNELO_ICU_TEXT(ucol_open)));
+    found.setStrength = reinterpret_cast<decltype(found.setStrength)>(
+        dlsym(handle, VARNELO_ICU_TEXT(ucol_setStrength)));
+    found.compare = reinterpret_cast<decltype(found.compare)>(
+        dlsym(handle, VARNELO_ICU_TEXT(ucol_strcollUTF8)));
+    found.close =
+        reinterpret_cast<decltype(found.close)>(dlsym(handle, VARNELO_ICU_TEXT(ucol_close)));
+    return found;
+  }();
+  return library;
+}
+
+int32_t clampedLength(const std::string& text) {
+  return static_cast<int32_t>(
+      std::min<std::size_t>(text.size(), std::numeric_limits<int32_t>::max()));
+}
+
+// Languages whose order leaves the plain Latin letters as the root order has them (Danish
+// puts "aa" after "z", Welsh "ch" after "c", Turkish "I" apart from "i": not these).
+constexpr std::string_view untailoredLanguages[] = {"", "en", "fr", "de", "it", "es", "pt", "nl"};
+
+// Letters, digits and spaces only. For such names the root order, ignoring case, is the byte
+// order of their lower-case forms (space, then digits, then letters), so no collator is needed.
+bool isPlain(const std::string& name) {
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return c == ' ' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
+} // namespace
+
+struct NameOrder::Collator {
+  const CollationLibrary& library;
+  UCollator* collator;
+};
+
+NameOrder::NameOrder(const std::string& localeName) : localeName_(localeName) {
+  const std::string language = localeName.substr(0, localeName.find_first_of("_-@"));
+  plainLettersInByteOrder_ =
+      std::find(std::begin(untailoredLanguages), std::end(untailoredLanguages), language) !=
+      std::end(untailoredLanguages);
+}
+
+NameOrder::~NameOrder() {
+  if (collator_) {
+    collator_->library.close(collator_->collator);
+  }
+}
+
+const NameOrder::Collator* NameOrder::collator() const {
+  if (collatorOpened_) {
+    return collator_.get();
+  }
+  collatorOpened_ = true;
+  const CollationLibrary& library = collationLibrary();
+  if (!library.loaded()) {
+    return nullptr;
+  }
+  // An unknown language falls back to the root order.
+  UErrorCode status = U_ZERO_ERROR;
+  UCollator* opened = library.open(localeName_.c_str(), &status);
+  if (opened == nullptr || U_FAILURE(status)) {
+    if (opened != nullptr) {
+      library.close(opened);
+    }
+    return nullptr;
+  }
+  library.setStrength(opened, UCOL_SECONDARY);
+  collator_ = std::make_unique<Collator>(Collator{library, opened});
+  return collator_.get();
+}
+
+bool NameOrder::less(const std::string& left, const std::string& right) const {
+  const Collator* const collation =
+      plainLettersInByteOrder_ && isPlain(left) && isPlain(right) ? nullptr : collator();
+  if (collation == nullptr) {
+    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
+                                        [](char a, char b) {
+                                          return std::tolower(static_cast<unsigned char>(a)) <
+                                                 std::tolower(static_cast<unsigned char>(b));
+                                        });
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  return collation->library.compare(collation->collator, left.data(), clampedLength(left),
+                                    right.data(), clampedLength(right), &status) == UCOL_LESS;
+}

@@ -1,0 +1,49 @@
+#include "app/cli/command_line.h"
+
+#include <iostream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "app/cli/eject_commands.h"
+#include "core/localization.h"
+
+namespace {
+
+// The status (none: the desktop's), standard output and standard error of one command line.
+std::tuple<std::optional<int>, std::string, std::string> run(std::vector<std::string> arguments) {
+  std::ostringstream out;
+  std::ostringstream err;
+  auto* const savedOut = std::cout.rdbuf(out.rdbuf());
+  auto* const savedErr = std::cerr.rdbuf(err.rdbuf());
+  const auto status = runCommandLine(arguments, {ejectCommand, ejectAllCommand});
+  std::cout.rdbuf(savedOut);
+  std::cerr.rdbuf(savedErr);
+  return {status, out.str(), err.str()};
+}
+
+TEST(CommandLine, WrongCommandLinesExitTwoWithTheUsageOnStandardErrorOthersGoToTheDesktop) {
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"--bogus"},
+                                             {"lsit"},
+                                             {"-platformx"},
+                                             {"list", "--jsn"},
+                                             {"list", "--json", "x"},
+                                             {"eject"},
+                                             {"eject", ""},
+                                             {"eject", "A", "B"},
+                                             {"eject-all", "now"},
+                                             {"\x1b[2J"}}) {
+    const auto [status, out, err] = run(arguments);
+    EXPECT_EQ(status, 2) << arguments.back();
+    EXPECT_EQ(out, "") << arguments.back();
+    EXPECT_NE(err.find(L("cli.usage")), std::string::npos) << arguments.back();
+    EXPECT_EQ(err.find('\x1b'), std::string::npos) << "printed raw: " << arguments.back();
+  }
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {}, {"-platform", "offscreen"}, {"--platform", "xcb"}, {"-reverse"}}) {
+    EXPECT_EQ(std::get<0>(run(arguments)), std::nullopt);
+  }
+}
+
+} // namespace

@@ -1,10 +1,9 @@
 #include "app/cli/authorisation_watch.h"
 
-EjectOutcome AuthorisationWatch::unmountAndEject(const std::string& mountPath) {
-  EjectOutcome outcome = ejector_->unmountAndEject(mountPath);
-  // udisks2's NotAuthorized and NotAuthorizedCanObtain; a dismissed dialog was an answer.
-  if (!outcome.success && outcome.errorText.find("Error.NotAuthorized") != std::string::npos &&
-      outcome.errorText.find("NotAuthorizedDismissed") == std::string::npos) {
+EjectOutcome AuthorisationWatch::eject(const EjectTarget& target) {
+  EjectOutcome outcome = ejector_->eject(target);
+  // A dismissed password dialog was an answer; only a refusal nobody could ask about counts.
+  if (!outcome.success && outcome.failure == EjectFailure::notAuthorised) {
     refused_ = true;
   }
   return outcome;

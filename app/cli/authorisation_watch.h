@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <string>
 
 #include "platform/ejector.h"
 
@@ -12,7 +11,7 @@ class AuthorisationWatch : public Ejector {
   explicit AuthorisationWatch(Ejector& ejector) : ejector_(&ejector) {}
 
   void setEjector(Ejector& ejector) { ejector_ = &ejector; }
-  EjectOutcome unmountAndEject(const std::string& mountPath) override;
+  EjectOutcome eject(const EjectTarget& target) override;
   bool sawRefusal() const { return refused_; }
 
  private:

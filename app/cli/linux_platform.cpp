@@ -4,8 +4,11 @@ namespace {
 
 class RefusingEjector : public Ejector {
  public:
-  EjectOutcome unmountAndEject(const std::string&) override {
-    return {false, "this program does not eject"};
+  EjectOutcome eject(const EjectTarget&) override {
+    EjectOutcome outcome;
+    outcome.failure = EjectFailure::other;
+    outcome.errorText = "this program does not eject";
+    return outcome;
   }
 };
 

@@ -25,28 +25,6 @@
 
 namespace {
 
-// What a menu shows for an item's text: "&&" is one "&", a lone "&" marks the next letter.
-std::string shownText(const QAction& action) {
-  const QString text = action.text();
-  QString shown;
-  for (qsizetype index = 0; index < text.size(); ++index) {
-    if (text[index] == QLatin1Char('&') && index + 1 < text.size()) {
-      ++index;
-    }
-    shown += text[index];
-  }
-  return shown.toStdString();
-}
-
-const QAction* itemShowing(const QMenu& menu, const std::string& shown) {
-  for (const QAction* action : menu.actions()) {
-    if (!action->isSeparator() && shownText(*action) == shown) {
-      return action;
-    }
-  }
-  return nullptr;
-}
-
 std::string ejectItemFor(const std::string& name) {
   return L("eject.volume_action", name);
 }
@@ -61,13 +39,13 @@ TEST(OddNamesTrayMenu, AmpersandsAndTabsShowAsTheyAreNamed) {
       {"/media/user/Lines", FakeVolumeSource::external("Two\nLines")},
   });
   rig.launch();
-  const std::unique_ptr<QMenu> menu(rig.delegate->buildStatusMenu());
+  const QMenu& menu = rig.openTrayMenu();
 
-  EXPECT_NE(itemShowing(*menu, ejectItemFor("Tom & Jerry")), nullptr);
-  const QAction* tab = itemShowing(*menu, ejectItemFor("Left Right"));
+  EXPECT_NE(itemShowing(menu, ejectItemFor("Tom & Jerry")), nullptr);
+  const QAction* tab = itemShowing(menu, ejectItemFor("Left Right"));
   ASSERT_NE(tab, nullptr);
   EXPECT_FALSE(tab->text().contains(QLatin1Char('\t')));
-  EXPECT_NE(itemShowing(*menu, ejectItemFor("Two Lines")), nullptr);
+  EXPECT_NE(itemShowing(menu, ejectItemFor("Two Lines")), nullptr);
 }
 
 class OddNamesTrayMenuOnLoopDevices : public testing::Test {
@@ -105,21 +83,33 @@ TEST_F(OddNamesTrayMenuOnLoopDevices, EachItemShowsItsNameAndEjectsOnlyItsVolume
   rig.updater = std::make_unique<Updater>(
       rig.transport, platform_->dispatcher(), SettingsStore::shared(), rig.alerts,
       UpdaterConfiguration{"https://updates.invalid/feed.json", "1.0.0", "/nonexistent"});
-  rig.delegate = std::make_unique<AppDelegate>(AppDelegate::Collaborators{
-      engine, rig.alerts, rig.display, rig.signature, *rig.updater, [] {}, [](int) {},
-      [](const std::string&) { return std::optional<std::string>(); }});
-  rig.delegate->loginItemService = &rig.loginItem;
+  rig.application = std::make_unique<Application>(Application::Services{
+      .engine = engine,
+      .alerts = rig.alerts,
+      .display = rig.display,
+      .codeSignature = rig.signature,
+      .updater = *rig.updater,
+      .supportClient = *rig.client,
+      .launcherBadge = rig.badge,
+      .loginItem = rig.loginItem,
+      .installCrashReporter = {},
+      .exitProcess = {},
+      .environment = {},
+      .systemLog = {},
+      .openUrl = {},
+      .endEventLoop = {},
+  });
 
   const auto names = odd_volume::oddNames();
   for (std::size_t index = 0; index < names.size(); ++index) {
     SCOPED_TRACE(names[index].shown);
     ASSERT_TRUE(listed(volumes_[index]->mountPath()));
-    const std::unique_ptr<QMenu> menu(rig.delegate->buildStatusMenu());
+    const QMenu& menu = rig.openTrayMenu();
     for (std::size_t later = index; later < names.size(); ++later) {
-      EXPECT_NE(itemShowing(*menu, ejectItemFor(names[later].shown)), nullptr)
+      EXPECT_NE(itemShowing(menu, ejectItemFor(names[later].shown)), nullptr)
           << "missing from the menu: " << names[later].shown;
     }
-    QAction* item = const_cast<QAction*>(itemShowing(*menu, ejectItemFor(names[index].shown)));
+    QAction* item = itemShowing(menu, ejectItemFor(names[index].shown));
     ASSERT_NE(item, nullptr);
 
     const std::size_t alertsBefore = rig.alerts.shown.size();
@@ -138,5 +128,5 @@ TEST_F(OddNamesTrayMenuOnLoopDevices, EachItemShowsItsNameAndEjectsOnlyItsVolume
   for (const auto& volume : volumes_) {
     EXPECT_TRUE(volume->imageIntact()) << volume->mountPath();
   }
-  rig.delegate.reset();
+  rig.application.reset();
 }

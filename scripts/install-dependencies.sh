@@ -10,11 +10,13 @@ packages=(
   libplist-dev libmount-dev libblkid-dev libudev-dev libicu-dev libfmt-dev
   nlohmann-json3-dev libcurl4-openssl-dev uuid-dev libsdbus-c++-dev
   # desktop
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qt6-wayland
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # integration tests: volumes, udev, D-Bus, udisks2, a display
   e2fsprogs util-linux udev dbus udisks2 policykit-1 xvfb xauth trayer imagemagick
+  # the tray as StatusNotifierItem panels see it
+  haskell-status-notifier-item-utils
   desktop-file-utils appstream
 )
 

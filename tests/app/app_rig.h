@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,7 +58,6 @@ struct AppRig {
   CurlHttpTransport transport;
   RecordingLauncherBadge badge;
   std::unique_ptr<SupportClient> client;
-  std::map<std::string, std::string> environment;
   std::unique_ptr<Application> application;
 
   static constexpr const char* backupMount = "/media/user/Backups";
@@ -91,17 +89,13 @@ struct AppRig {
     flushEvents();
   }
 
-  // "USB" and "Photos" plain disks, a disk image, a backup disk.
-  void mount(bool usb, bool photos, bool image, bool backup) {
+  // "USB" and "Photos" plain disks, a backup disk.
+  void mount(bool usb, bool photos, bool backup) {
     std::vector<FakeVolumeSource::Entry> entries;
     if (usb)
       entries.push_back({"/media/user/USB", FakeVolumeSource::external("USB")});
     if (photos)
       entries.push_back({"/media/user/Photos", FakeVolumeSource::external("Photos")});
-    if (image) {
-      entries.push_back({"/media/user/Image", FakeVolumeSource::external("Image")});
-      engineRig.describer.setDiskImage("/media/user/Image");
-    }
     if (backup) {
       entries.push_back({backupMount, FakeVolumeSource::external("Backups")});
       engineRig.runner.setOutput({"destinationinfo", "-X"},
@@ -128,12 +122,8 @@ struct AppRig {
         .launcherBadge = badge,
         .loginItem = loginItem,
         .installCrashReporter = {},
-        .exitProcess = [this](int status) { exitStatus = status; },
-        .environment = [this](const std::string& name) -> std::optional<std::string> {
-          const auto found = environment.find(name);
-          return found == environment.end() ? std::nullopt
-                                            : std::optional<std::string>(found->second);
-        },
+        .exitProcess = {},
+        .environment = {},
         .systemLog = {},
         .openUrl = {},
         .endEventLoop = [this]() { ++quits; },
@@ -175,7 +165,6 @@ struct AppRig {
     return nlohmann::json{{"tk", ticket}, {"mid", id}, {"msg", text}}.dump();
   }
 
-  std::optional<int> exitStatus;
   int quits = 0;
 };
 

@@ -12,14 +12,18 @@
 
 #include <QApplication>
 
-#include "tests/app/status_notifier/status_notifier_bus.h"
-
 extern char** environ;
+std::string statusNotifierSkipReason;
 
 namespace {
 
-// Children never hold the test's output open: ctest waits for it to close.
-pid_t spawn(const char* program, char** arguments, int displayFd = -1) {
+// Children never hold the test's output open (ctest waits for it to close).
+pid_t spawn(std::initializer_list<const char*> command, int displayFd = -1) {
+  std::vector<char*> arguments;
+  for (const char* argument : command) {
+    arguments.push_back(const_cast<char*>(argument));
+  }
+  arguments.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (displayFd >= 0) {
@@ -28,35 +32,38 @@ pid_t spawn(const char* program, char** arguments, int displayFd = -1) {
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  const bool started = posix_spawnp(&pid, program, &actions, nullptr, arguments, environ) == 0;
+  const bool started =
+      posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   return started ? pid : 0;
 }
 
+std::string outputOf(const char* command) {
+  std::string text;
+  if (FILE* pipe = popen(command, "r")) {
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+      text += buffer;
+    }
+    pclose(pipe);
+  }
+  return text;
+}
+
 // A private X server: Qt exports tray icons over D-Bus on X11 and Wayland, not offscreen.
 pid_t startDisplay() {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) {
+  int ends[2];
+  if (pipe(ends) != 0) {
     return 0;
   }
-  char* arguments[] = {const_cast<char*>("Xvfb"),
-                       const_cast<char*>("-displayfd"),
-                       const_cast<char*>("3"),
-                       const_cast<char*>("-nolisten"),
-                       const_cast<char*>("tcp"),
-                       const_cast<char*>("-screen"),
-                       const_cast<char*>("0"),
-                       const_cast<char*>("1024x768x24"),
-                       nullptr};
-  const pid_t pid = spawn("Xvfb", arguments, pipeEnds[1]);
-  close(pipeEnds[1]);
-  // The display number, then a newline, once the server accepts clients.
+  const pid_t pid = spawn({"Xvfb", "-displayfd", "3", "-nolisten", "tcp"}, ends[1]);
+  close(ends[1]);
   std::string number;
   char character = 0;
-  while (pid != 0 && read(pipeEnds[0], &character, 1) == 1 && character != '\n') {
+  while (pid != 0 && read(ends[0], &character, 1) == 1 && character != '\n') {
     number += character;
   }
-  close(pipeEnds[0]);
+  close(ends[0]);
   if (number.empty()) {
     return 0;
   }
@@ -65,76 +72,50 @@ pid_t startDisplay() {
   return pid;
 }
 
-// Qt decides once, at start, whether a watcher runs; it must be on the bus by then.
-bool watcherOnBus() {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    FILE* answer = popen("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
-                         "org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher "
-                         "2>/dev/null",
-                         "r");
-    std::string text;
-    char buffer[256];
-    while (answer != nullptr && std::fgets(buffer, sizeof buffer, answer) != nullptr) {
-      text += buffer;
-    }
-    if (answer != nullptr) {
-      pclose(answer);
-    }
-    if (text.find("boolean true") != std::string::npos) {
-      // Qt exports its icon only when a panel (a host) is there to show it; we stand in for one.
+// Qt decides once, at start, whether a panel is there; a watcher with a host must be on the bus
+// by then. We stand in for the panel's host.
+bool watcherWithHost() {
+  for (int attempt = 0; attempt < 100; ++attempt, usleep(50 * 1000)) {
+    if (outputOf("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+                 "org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher "
+                 "2>/dev/null")
+            .find("boolean true") != std::string::npos) {
       return std::system("dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher "
                          "/StatusNotifierWatcher "
                          "org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost "
                          "string:org.kde.StatusNotifierHost-test >/dev/null 2>&1") == 0;
     }
-    usleep(50 * 1000);
   }
   return false;
 }
 
 } // namespace
 
-std::string StatusNotifierBus::skipReason;
-
-// A private session bus with a StatusNotifierItem watcher on it, in place before Qt first looks
-// for one: then the tray icon is exported over D-Bus as on a real desktop's panel.
+// A display and a private session bus with a StatusNotifierItem watcher, in place before Qt
+// starts: then the tray icon is exported over D-Bus as on a real desktop's panel.
 int main(int argc, char** argv) {
-  const pid_t displayPid = startDisplay();
-  if (displayPid == 0) {
-    StatusNotifierBus::skipReason = "no Xvfb to run the tray on";
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  pid_t children[3] = {startDisplay(), 0, 0};
+  const std::string bus = children[0] != 0
+                              ? outputOf("dbus-daemon --session --fork --print-address=1 "
+                                         "--print-pid=1 2>/dev/null")
+                              : std::string();
+  const std::size_t newline = bus.find('\n');
+  if (newline != std::string::npos) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.substr(0, newline).c_str(), 1);
+    children[1] = static_cast<pid_t>(std::atol(bus.c_str() + newline + 1));
+    children[2] = spawn({"status-notifier-watcher"});
   }
-  pid_t busPid = 0;
-  pid_t watcherPid = 0;
-  FILE* bus =
-      popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
-  char address[512] = {};
-  long pid = 0;
-  if (bus != nullptr && std::fgets(address, sizeof address, bus) != nullptr &&
-      std::fscanf(bus, "%ld", &pid) == 1) {
-    busPid = static_cast<pid_t>(pid);
-    std::string line(address);
-    line.erase(line.find_last_not_of('\n') + 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", line.c_str(), 1);
-    char* watcher[] = {const_cast<char*>("status-notifier-watcher"), nullptr};
-    watcherPid = spawn(watcher[0], watcher);
-    if ((watcherPid == 0 || !watcherOnBus()) && displayPid != 0) {
-      StatusNotifierBus::skipReason = "no status-notifier-watcher on the private bus";
-    }
-  } else {
-    StatusNotifierBus::skipReason = "dbus-daemon could not start a session bus";
+  if (children[2] == 0 || !watcherWithHost()) {
+    statusNotifierSkipReason = "needs Xvfb, dbus-daemon and status-notifier-watcher";
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
-  if (bus != nullptr) {
-    pclose(bus);
-  }
-
   int status = 0;
   {
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     status = RUN_ALL_TESTS();
   }
-  for (const pid_t child : {watcherPid, busPid, displayPid}) {
+  for (const pid_t child : children) {
     if (child > 0) {
       kill(child, SIGTERM);
       waitpid(child, nullptr, 0);

@@ -29,12 +29,6 @@
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/temporary_folder.h"
 
-// No network for updates: every request fails at once.
-class UnreachableHttpTransport : public HttpTransport {
- public:
-  HttpResponse send(const HttpRequest&) override { return {}; }
-};
-
 class RecordingLauncherBadge : public LauncherBadge {
  public:
   void setUnread(bool unread) override { states.push_back(unread); }
@@ -50,7 +44,6 @@ struct AppRig {
   FakeDisplayEnvironment display;
   FakeCodeSignature signature;
   FakeLoginItem loginItem;
-  UnreachableHttpTransport noNetwork;
   std::unique_ptr<Updater> updater;
   TemporaryFolder folder;
   SettingsStore store{folder / "defaults.plist"};
@@ -110,7 +103,7 @@ struct AppRig {
   Application& make() {
     engine = engineRig.makeEngine();
     updater = std::make_unique<Updater>(
-        noNetwork, engineRig.dispatcher, SettingsStore::shared(), alerts,
+        transport, engineRig.dispatcher, SettingsStore::shared(), alerts,
         UpdaterConfiguration{"https://updates.invalid/feed.json", "1.0.0", "/nonexistent"});
     application = std::make_unique<Application>(Application::Services{
         .engine = *engine,

@@ -52,7 +52,7 @@ void EjectController::ejectAll() {
 
   setBusy(true);
   QPointer<EjectController> self(this);
-  engine_.ejectAll([self](std::vector<EjectEngine::EjectResult> results) {
+  engine_.ejectAll([self](const std::vector<EjectEngine::EjectResult>& results) {
     if (!self) {
       return;
     }

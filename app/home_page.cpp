@@ -132,6 +132,7 @@ void HomePage::setVolumes(const std::vector<EjectableVolume>& volumes, const QSt
   summary_->setVisible(!volumes.empty());
   summary_->setText(summary);
   std::vector<bool> badges;
+  badges.reserve(volumes.size());
   for (const EjectableVolume& volume : volumes) {
     badges.push_back(EjectController::isBackup(volume));
   }

@@ -72,6 +72,16 @@ TrayIcon::TrayIcon(VolumeModel& model, QObject* parent)
   rebuildMenu();
   connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::activate);
   connect(&model_, &VolumeModel::changed, this, &TrayIcon::refresh);
+  // Panels that never announce an opening still get the current list. Queued: the change may
+  // come from inside one of the menu's own actions.
+  connect(
+      &model_, &VolumeModel::changed, this,
+      [this]() {
+        if (!menu_->isVisible()) {
+          rebuildMenu();
+        }
+      },
+      Qt::QueuedConnection);
   refresh();
 }
 

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "app/desktop_application.h"
 #include "app/display_mode_controller.h"
 #include "app/eject_controller.h"
 #include "app/main_window.h"
@@ -17,6 +18,7 @@
 #include "app/tray_icon.h"
 #include "core/localization.h"
 #include "tests/app/app_rig.h"
+#include "tests/support/environment_variable.h"
 #include "views/round_eject_button.h"
 #include "views/volume_row_view.h"
 
@@ -275,4 +277,15 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
   EXPECT_NE(itemShowing(rig.openTrayMenu(), L("messages.banner_title")), nullptr);
   ASSERT_FALSE(rig.badge.states.empty());
   EXPECT_TRUE(rig.badge.states.back());
+}
+
+TEST(Application, WithoutADisplayTheProgramSaysSoAndEnds) {
+  EnvironmentVariable platform("QT_QPA_PLATFORM", nullptr);
+  EnvironmentVariable x11("DISPLAY", nullptr);
+  EnvironmentVariable wayland("WAYLAND_DISPLAY", nullptr);
+  char name[] = "varnelo-eject";
+  char* arguments[] = {name, nullptr};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(runDesktopApplication(1, arguments), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("DISPLAY"), std::string::npos);
 }

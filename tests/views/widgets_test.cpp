@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
 #include "views/elided_label.h"
 #include "views/round_eject_button.h"
-#include "views/volume_list_view.h"
 #include "views/volume_row_view.h"
 
 namespace {
@@ -83,22 +81,4 @@ TEST(ElidedLabel, LongTextKeepsBothEndsAndShowsInFullInTheTooltip) {
   label.resize(QFontMetrics(label.font()).horizontalAdvance(name) + 10, 20);
   EXPECT_EQ(label.text(), name);
   EXPECT_TRUE(label.toolTip().isEmpty());
-}
-
-TEST(VolumeListView, ShowsOneRowPerVolumeInOrderOrTheEmptyText) {
-  VolumeListView list;
-  list.resize(list.sizeHint());
-  list.show();
-  list.setVolumes({volumeNamed("B"), volumeNamed("A")});
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  ASSERT_EQ(list.rows().size(), 2);
-  EXPECT_EQ(list.rows()[0]->volume().name, "B");
-  QSignalSpy ejected(&list, &VolumeListView::ejectRequested);
-  list.rows()[1]->findChild<QToolButton*>()->click();
-  ASSERT_EQ(ejected.count(), 1);
-
-  list.setVolumes({});
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(list.rows().isEmpty());
-  EXPECT_TRUE(list.findChild<QLabel*>()->isVisible());
 }

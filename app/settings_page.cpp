@@ -145,6 +145,7 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   back_->setShortcut(QKeySequence(Qt::Key_Escape));
   connect(back_, &QToolButton::clicked, this, &SettingsPage::backRequested);
   QLabel* title = makeLabel(text("settings.title"), 20, QFont::Bold, labelColor());
+  title_ = title;
   title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   auto* header = new QHBoxLayout();
   header->setSpacing(8);
@@ -227,8 +228,10 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   QLabel* versionLine = makeLabel(QString::fromStdString(L("about.version_label", version)), 12,
                                   QFont::DemiBold, labelColor());
   versionLine->setObjectName(QStringLiteral("versionLine"));
+  version_ = versionLine;
   QLabel* maker = makeLabel(text("about.developed_by"), 11, QFont::Normal, secondaryLabelColor());
   maker->setObjectName(QStringLiteral("makerLine"));
+  maker_ = maker;
   auto* link = new LinkButton(QString::fromUtf8(build_config::websiteName));
   link->setObjectName(QStringLiteral("websiteLink"));
   link->setToolTip(QString::fromUtf8(build_config::websiteUrl));
@@ -286,6 +289,15 @@ bool SettingsPage::openWebsite(const std::string& address) {
 }
 
 void SettingsPage::applyThemeColours() {
+  // Colours set by hand do not follow a light/dark switch by themselves.
+  const auto recolour = [](QLabel* label, const QColor& colour) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+  };
+  recolour(title_, labelColor());
+  recolour(version_, labelColor());
+  recolour(maker_, secondaryLabelColor());
   back_->setIcon(QIcon(
       Symbols::pixmap(QStringLiteral("chevron.left"), 15, QFont::DemiBold, secondaryLabelColor())));
   back_->setIconSize(QSize(qRound(Symbols::side(15)), qRound(Symbols::side(15))));
@@ -293,7 +305,9 @@ void SettingsPage::applyThemeColours() {
 
 void SettingsPage::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() == QEvent::PaletteChange) {
+  if (event->type() == QEvent::PaletteChange && !recolouring_) {
+    recolouring_ = true;
     applyThemeColours();
+    recolouring_ = false;
   }
 }

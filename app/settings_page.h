@@ -8,6 +8,7 @@
 class LoginItem;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QToolButton;
 class QUrl;
 class Updater;
@@ -52,6 +53,10 @@ class SettingsPage : public QWidget {
 
   Services services_;
   QToolButton* back_ = nullptr;
+  QLabel* title_ = nullptr;
+  QLabel* version_ = nullptr;
+  QLabel* maker_ = nullptr;
+  bool recolouring_ = false;
   QCheckBox* menuBar_ = nullptr;
   QCheckBox* login_ = nullptr;
 };

@@ -1,20 +1,30 @@
 #include "app/desktop_application.h"
 
+#include <syslog.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
 #include <QApplication>
 #include <QIcon>
-#include <QMainWindow>
 #include <QStandardPaths>
 #include <QTimer>
 
-#include "app/app_delegate.h"
+#include "app/application.h"
+#include "app/display_mode_controller.h"
+#include "app/main_window.h"
 #include "app/qt_alert_presenter.h"
 #include "app/qt_dispatcher.h"
 #include "app/qt_display_environment.h"
 #include "app/single_instance.h"
+#include "app/support/unity_launcher_badge.h"
 #include "app/updater.h"
 #include "build_config.h"
 #include "core/crash/crash_reporter.h"
 #include "core/eject_engine.h"
+#include "core/localization.h"
 #include "core/settings_store.h"
 #include "core/support/network_queue.h"
 #include "core/support/shared_http_transport.h"
@@ -27,9 +37,42 @@
 #include "platform/linux/posix_process_runner.h"
 #include "platform/linux/system_ejector.h"
 #include "platform/linux/unsigned_code_signature.h"
+#include "platform/linux/xdg_autostart_login_item.h"
 #include "views/symbols.h"
 
+namespace {
+
+bool isSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Qt aborts when it has no display to talk to; we say so and leave instead. A platform chosen
+// on the command line or in the environment is Qt's business.
+bool displayReachable(int argc, char** argv) {
+  if (isSet("QT_QPA_PLATFORM") || isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")) {
+    return true;
+  }
+  for (int index = 1; index < argc; ++index) {
+    const std::string_view argument(argv[index]);
+    if (argument == "-platform" || argument == "--platform" || argument.starts_with("-platform=") ||
+        argument.starts_with("--platform=")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace
+
 int runDesktopApplication(int argc, char** argv) {
+  if (!displayReachable(argc, argv)) {
+    std::fputs("varnelo-eject: no graphical display (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+               "Use \"varnelo-eject list\" or \"varnelo-eject eject-all\" without a desktop.\n",
+               stderr);
+    return 1;
+  }
+  // QApplication takes its own options (-platform, -style, -session...) out of argv.
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VarneloEject"));
   QApplication::setApplicationVersion(QString::fromLatin1(build_config::version));
@@ -43,7 +86,7 @@ int runDesktopApplication(int argc, char** argv) {
   if (!instance.claim()) {
     return 0;
   }
-  AppDelegate::applyActivationPolicyAtStart();
+  DisplayModeController::prepareProcess();
 
   // Requests of the whole program, ours and the core's, go through one transport that lives
   // as long as the process.
@@ -75,10 +118,9 @@ int runDesktopApplication(int argc, char** argv) {
   });
 
   QtDisplayEnvironment display;
-  AppDelegate* delegate = nullptr;
-  QtAlertPresenter alerts(display, [&delegate]() -> QWidget* {
-    return delegate != nullptr ? delegate->mainWindow.data() : nullptr;
-  });
+  Application* shell = nullptr;
+  QtAlertPresenter alerts(
+      display, [&shell]() -> QWidget* { return shell != nullptr ? shell->mainWindow() : nullptr; });
   Updater updater(
       transport, network, SettingsStore::shared(), alerts,
       UpdaterConfiguration{
@@ -87,22 +129,38 @@ int runDesktopApplication(int argc, char** argv) {
           QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString(),
       });
   UnsignedCodeSignature codeSignature;
+  // Kept to the end of the process, past the application object its bus belongs to.
+  static auto* launcherBadge = new UnityLauncherBadge();
+  XdgAutostartLoginItem loginItem(
+      XdgAutostartLoginItem::standardFolder(),
+      XdgAutostartLoginItem::Entry{L("app.name"), XdgAutostartLoginItem::runningExecutable(),
+                                   "varnelo-eject"});
 
-  AppDelegate shell(AppDelegate::Collaborators{
-      engine, alerts, display, codeSignature, updater, []() { CrashReporter::install(); }, {}, {}});
-  delegate = &shell;
-
-  QObject::connect(&instance, &SingleInstance::reopenRequested, &shell, [&shell]() {
-    bool hasVisibleWindows = false;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-      hasVisibleWindows = hasVisibleWindows || (window->isWindow() && window->isVisible() &&
-                                                window->windowType() != Qt::Popup);
-    }
-    shell.applicationShouldHandleReopen(hasVisibleWindows);
+  Application desktop(Application::Services{
+      .engine = engine,
+      .alerts = alerts,
+      .display = display,
+      .codeSignature = codeSignature,
+      .updater = updater,
+      .supportClient = SupportClient::shared(),
+      .launcherBadge = *launcherBadge,
+      .loginItem = loginItem,
+      .installCrashReporter = []() { CrashReporter::install(); },
+      .exitProcess = [](int status) { std::exit(status); },
+      .environment = [](const std::string& name) -> std::optional<std::string> {
+        const char* value = std::getenv(name.c_str());
+        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+      },
+      .systemLog =
+          [](const std::string& line) { syslog(LOG_USER | LOG_WARNING, "%s", line.c_str()); },
+      .openUrl = {},
+      .endEventLoop = {},
   });
+  shell = &desktop;
+  QObject::connect(&instance, &SingleInstance::reopenRequested, &desktop, &Application::reopen);
 
   // Launching has finished once the event loop runs.
-  QTimer::singleShot(0, &shell, [&shell]() { shell.applicationDidFinishLaunching(); });
+  QTimer::singleShot(0, &desktop, [&desktop]() { desktop.launch(); });
   const int status = QApplication::exec();
 
   // Nothing may reach the shell while the rest goes away; quitting never waits on a server.

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QString>
 #include <QWidget>
 
@@ -44,9 +45,10 @@ int QtAlertPresenter::present(const Alert& alert) {
   box.setWindowTitle(QString::fromStdString(L("app.name")));
   box.setTextFormat(Qt::RichText);
   box.setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(alert.title).toHtmlEscaped()));
-  box.setInformativeText(QString::fromStdString(alert.message)
-                             .toHtmlEscaped()
-                             .replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+  box.setAccessibleName(QString::fromStdString(alert.title));
+  // Plain text throughout: names and server texts may hold "&", "<" or quotes.
+  box.setInformativeText(
+      Qt::convertFromPlainText(QString::fromStdString(alert.message), Qt::WhiteSpaceNormal));
   box.setWindowModality(Qt::ApplicationModal);
   if (alert.icon) {
     const QIcon icon = QIcon::fromTheme(QString::fromStdString(*alert.icon),

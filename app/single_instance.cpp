@@ -1,10 +1,9 @@
 #include "app/single_instance.h"
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QStandardPaths>
 
 namespace {
 
@@ -27,7 +26,9 @@ bool handOver(const QString& name) {
 } // namespace
 
 QString SingleInstance::defaultName() {
-  return QStringLiteral("varnelo-eject-%1").arg(static_cast<qulonglong>(getuid()));
+  // Qt makes sure the folder is the user's own and private, creating one when it must.
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  return QDir(folder).filePath(QStringLiteral("varnelo-eject.socket"));
 }
 
 SingleInstance::SingleInstance(QString name, QObject* parent)
@@ -39,9 +40,9 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
 
 bool SingleInstance::claim() {
   // Two launches at the same moment must not both decide they are first.
-  QLockFile lock(QDir::temp().filePath(name_ + QStringLiteral(".lock")));
+  QLockFile lock(name_ + QStringLiteral(".lock"));
   lock.setStaleLockTime(10 * 1000);
-  lock.lock();
+  lock.tryLock(handOverTimeoutMs * 3);
 
   if (handOver(name_)) {
     return false;

@@ -10,9 +10,11 @@ class SingleInstance : public QObject {
   Q_OBJECT
 
  public:
-  // The per-user name the running copy listens on.
+  // The socket the running copy listens on, in the user's private runtime folder
+  // ($XDG_RUNTIME_DIR), where other users can neither create nor squat it.
   static QString defaultName();
 
+  // `name` is a socket path; its lock file sits beside it.
   explicit SingleInstance(QString name = defaultName(), QObject* parent = nullptr);
 
   // True: this process is now the running copy and listens for later launches.

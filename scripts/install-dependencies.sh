@@ -10,7 +10,7 @@ packages=(
   libplist-dev libmount-dev libblkid-dev libudev-dev libicu-dev libfmt-dev
   nlohmann-json3-dev libcurl4-openssl-dev uuid-dev libsdbus-c++-dev
   # desktop
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qt6-wayland
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # integration tests: volumes, udev, D-Bus, udisks2, a display
@@ -18,6 +18,8 @@ packages=(
   dosfstools fusefat
   # the command line's password prompt in a terminal (loaded when needed); its test's terminal
   libpolkit-agent-1-0 bsdutils
+  # the tray as StatusNotifierItem panels see it
+  haskell-status-notifier-item-utils
   desktop-file-utils appstream
 )
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include <QMouseEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -75,8 +75,9 @@ void boxBlurPass(QImage& image, int radius, bool horizontal) {
 
 } // namespace
 
-RoundEjectButton::RoundEjectButton(QWidget* parent) : QWidget(parent) {
-  setFocusPolicy(Qt::NoFocus);
+RoundEjectButton::RoundEjectButton(QWidget* parent) : QAbstractButton(parent) {
+  setFocusPolicy(Qt::StrongFocus);
+  setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
   scheduler_ = [](int delayMs, std::function<void()> task) {
     QTimer::singleShot(delayMs, std::move(task));
   };
@@ -88,8 +89,9 @@ void RoundEjectButton::setAvailableState(bool available) {
 }
 
 void RoundEjectButton::setTitle(const QString& title) {
-  title_ = title;
-  update();
+  setText(title);
+  setAccessibleName(title);
+  updateGeometry();
 }
 
 void RoundEjectButton::flashDone() {
@@ -109,7 +111,29 @@ QRectF RoundEjectButton::shapeRect() const {
 }
 
 QSize RoundEjectButton::sizeHint() const {
-  return {230, 46};
+  // 230 x 46 at least; wider when the title and symbol need it (long translations, big fonts).
+  const QFontMetricsF metrics(systemFont(15, QFont::DemiBold, this), this);
+  const int content =
+      static_cast<int>(std::ceil(metrics.horizontalAdvance(text()) + Symbols::side(16) + iconGap));
+  return {std::max(230, content + 48), std::max(46, static_cast<int>(metrics.height()) + 20)};
+}
+
+bool RoundEjectButton::hitButton(const QPoint& position) const {
+  return isAvailableState_ && rect().contains(position);
+}
+
+void RoundEjectButton::keyPressEvent(QKeyEvent* event) {
+  const bool activates = event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
+                         event->key() == Qt::Key_Enter;
+  if (activates && !isAvailableState_) {
+    event->accept();
+    return;
+  }
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+    animateClick();
+    return;
+  }
+  QAbstractButton::keyPressEvent(event);
 }
 
 QImage RoundEjectButton::shadowImage(qreal ratio, bool available) {
@@ -159,7 +183,7 @@ void RoundEjectButton::paintEvent(QPaintEvent*) {
   } else {
     painter.fillPath(path, systemGrey);
   }
-  if (pressed_) {
+  if (isDown()) {
     painter.fillPath(path, QColor::fromRgbF(0, 0, 0, 0.15f));
   }
 
@@ -169,7 +193,7 @@ void RoundEjectButton::paintEvent(QPaintEvent*) {
                       QFont::DemiBold, Qt::white, ratio);
   const QFont font = systemFont(15, QFont::DemiBold, this);
   const QFontMetricsF metrics(font, this);
-  const qreal titleWidth = metrics.horizontalAdvance(title_);
+  const qreal titleWidth = metrics.horizontalAdvance(text());
   const qreal titleHeight = metrics.height();
   const QSizeF symbolSize = symbol.isNull() ? QSizeF() : symbol.deviceIndependentSize();
   // The gap is counted even without a title, so a bare symbol sits 4 left of the centre.
@@ -186,47 +210,12 @@ void RoundEjectButton::paintEvent(QPaintEvent*) {
   painter.setFont(font);
   painter.setPen(QColor::fromRgbF(1, 1, 1, static_cast<float>(alpha)));
   painter.drawText(QRectF(x, shape.center().y() - titleHeight / 2, titleWidth + 1, titleHeight),
-                   Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, title_);
-}
-
-void RoundEjectButton::mousePressEvent(QMouseEvent* event) {
-  // An inert button swallows the press without any pressed look.
-  if (!isEnabled() || !isAvailableState_ || event->button() != Qt::LeftButton) {
-    event->accept();
-    return;
+                   Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+  if (hasFocus()) {
+    // Keyboard users need to see where Space and Return go.
+    painter.setOpacity(1);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(capsule(shape.adjusted(1, 1, -1, -1)));
   }
-  tracking_ = true;
-  pressed_ = true;
-  update();
-  event->accept();
-}
-
-void RoundEjectButton::mouseMoveEvent(QMouseEvent* event) {
-  if (!tracking_) {
-    return;
-  }
-  // Dragging out releases the pressed look; dragging back in restores it.
-  pressed_ = rect().contains(event->position().toPoint());
-  update();
-}
-
-void RoundEjectButton::mouseReleaseEvent(QMouseEvent* event) {
-  if (!tracking_ || event->button() != Qt::LeftButton) {
-    return;
-  }
-  tracking_ = false;
-  pressed_ = false;
-  update();
-  if (rect().contains(event->position().toPoint())) {
-    emit clicked();
-  }
-}
-
-void RoundEjectButton::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::EnabledChange && !isEnabled()) {
-    tracking_ = false;
-    pressed_ = false;
-    update();
-  }
-  QWidget::changeEvent(event);
 }

@@ -1,157 +1,113 @@
 #include "views/volume_row_view.h"
 
-#include <algorithm>
-#include <cmath>
-
-#include <QFontMetricsF>
-#include <QFrame>
 #include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include "core/localization.h"
+#include "views/elided_label.h"
 #include "views/palette.h"
 #include "views/symbols.h"
 
 namespace {
 
-constexpr int iconX = 2;
-constexpr int iconSide = 20;
-constexpr int nameX = 32;
-constexpr int nameHeight = 16;
-constexpr int minimumNameWidth = 40;
-constexpr int buttonColumn = 28; // the eject button's column at the right edge
-constexpr int buttonSide = 24;
-constexpr int rightGap = 10;
-constexpr int sizeGap = 12;
-constexpr int badgeHeight = 16;
-constexpr int badgeGap = 8;
-constexpr int badgePadding = 14;
-
 const QColor badgeGreen = QColor::fromRgbF(0.133f, 0.773f, 0.369f);
 
-// The green capsule behind the badge text.
-class TimeMachineBadge : public QWidget {
+// The green capsule behind the backup badge's text.
+class BackupBadge : public QLabel {
  public:
-  using QWidget::QWidget;
+  explicit BackupBadge(const QString& text) : QLabel(text) {
+    setTextFormat(Qt::PlainText);
+    setFont(systemFont(9.5, QFont::DemiBold));
+    setContentsMargins(7, 1, 7, 1);
+    setAlignment(Qt::AlignCenter);
+    QPalette colours = palette();
+    colours.setColor(QPalette::WindowText, badgeGreen);
+    setPalette(colours);
+  }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QColor background = badgeGreen;
     background.setAlphaF(0.18f);
     painter.setPen(Qt::NoPen);
     painter.setBrush(background);
-    painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    const qreal radius = height() / 2.0;
+    painter.drawRoundedRect(QRectF(rect()), radius, radius);
+    painter.end();
+    QLabel::paintEvent(event);
+  }
+};
+
+// Return presses it too, as it does a push button.
+class RowEjectButton : public QToolButton {
+ public:
+  using QToolButton::QToolButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !event->isAutoRepeat()) {
+      animateClick();
+      return;
+    }
+    QToolButton::keyPressEvent(event);
   }
 };
 
 } // namespace
 
-VolumeRowLayout VolumeRowLayout::compute(int width, int height, QSize sizeTextSize, int badgeWidth,
-                                         int nameTextWidth) {
-  VolumeRowLayout layout;
-  layout.icon = QRect(iconX, (height - iconSide) / 2, iconSide, iconSide);
-  const int right = width - buttonColumn - rightGap;
-  const int sizeWidth = sizeTextSize.isEmpty() ? 0 : sizeTextSize.width();
-  if (sizeWidth > 0) {
-    layout.size = QRect(right - sizeWidth, (height - sizeTextSize.height()) / 2, sizeWidth,
-                        sizeTextSize.height());
-  }
-  const int reserved = badgeWidth > 0 ? badgeWidth + badgeGap : 0;
-  // Never narrower than 40, even when it then runs into the size text.
-  const int nameWidth = std::max(
-      minimumNameWidth, right - sizeWidth - (sizeWidth > 0 ? sizeGap : 0) - reserved - nameX);
-  layout.name = QRect(nameX, (height - nameHeight) / 2, nameWidth, nameHeight);
-  if (badgeWidth > 0) {
-    // Right after the visible end of the name, however short the name is.
-    layout.badge = QRect(nameX + std::min(nameWidth, nameTextWidth) + badgeGap,
-                         (height - badgeHeight) / 2, badgeWidth, badgeHeight);
-  }
-  layout.ejectButton =
-      QRect(width - buttonColumn, (height - buttonSide) / 2, buttonSide, buttonSide);
-  layout.separator = QRect(0, height - 1, width, 1);
-  return layout;
-}
-
-VolumeRowView::VolumeRowView(const QRect& frame, const EjectableVolume& volume, QWidget* parent)
-    : QWidget(parent) {
-  setGeometry(frame);
-  const int width = frame.width();
-  const int height = frame.height();
-
+VolumeRowView::VolumeRowView(const EjectableVolume& volume, bool showBackupBadge, QWidget* parent)
+    : QWidget(parent), volume_(volume) {
+  setMinimumHeight(minimumRowHeight);
   iconSymbol_ = volume.isDiskImage ? QStringLiteral("opticaldisc.fill")
                                    : QStringLiteral("externaldrive.fill");
-  iconView_ = new QLabel(this);
+  iconView_ = new QLabel();
   iconView_->setAlignment(Qt::AlignCenter);
+  iconView_->setFixedSize(20, 20);
 
-  // Time Machine badge: its width follows its text; its place follows the name.
-  int badgeWidth = 0;
-  QLabel* badgeLabel = nullptr;
-  if (volume.isTimeMachine) {
-    const QString text = QString::fromStdString(L("eject.time_machine_badge"));
-    const QFont badgeFont = systemFont(9.5, QFont::DemiBold);
-    badgeWidth = static_cast<int>(std::ceil(QFontMetricsF(badgeFont).horizontalAdvance(text))) +
-                 badgePadding;
-    timeMachineBadge_ = new TimeMachineBadge(this);
-    badgeLabel = makeLabel(text, 9.5, QFont::DemiBold, badgeGreen, timeMachineBadge_);
+  nameLabel_ = new ElidedLabel(QString::fromStdString(volume.name));
+  nameLabel_->setFont(systemFont(12.5, QFont::Medium));
+
+  auto* line = new QHBoxLayout();
+  line->setContentsMargins(2, 0, 4, 0);
+  line->setSpacing(10);
+  line->addWidget(iconView_);
+  line->addWidget(nameLabel_, 1);
+  if (volume.isTimeMachine || showBackupBadge) {
+    line->addWidget(new BackupBadge(QString::fromStdString(L("eject.time_machine_badge"))));
   }
-
-  const QString sizeText = QString::fromStdString(volume.sizeText);
-  QSize sizeTextSize;
-  if (!sizeText.isEmpty()) {
-    sizeLabel_ = new QLabel(sizeText, this);
+  if (!volume.sizeText.empty()) {
+    sizeLabel_ = new QLabel(QString::fromStdString(volume.sizeText));
     sizeLabel_->setTextFormat(Qt::PlainText);
     sizeLabel_->setFont(systemFont(11.5));
-    sizeLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    sizeTextSize = sizeLabel_->sizeHint();
+    line->addWidget(sizeLabel_);
   }
-
-  const QString name = QString::fromStdString(volume.name);
-  const QFont nameFont = systemFont(12.5, QFont::Medium);
-  const QFontMetricsF nameMetrics(nameFont);
-  const int nameTextWidth = static_cast<int>(std::ceil(nameMetrics.horizontalAdvance(name)));
-
-  const VolumeRowLayout layout =
-      VolumeRowLayout::compute(width, height, sizeTextSize, badgeWidth, nameTextWidth);
-
-  iconView_->setGeometry(layout.icon);
-  if (sizeLabel_ != nullptr) {
-    sizeLabel_->setGeometry(layout.size);
-  }
-
-  nameLabel_ = new QLabel(this);
-  nameLabel_->setTextFormat(Qt::PlainText);
-  nameLabel_->setFont(nameFont);
-  nameLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  const QString visibleName = nameMetrics.elidedText(name, Qt::ElideRight, layout.name.width());
-  nameLabel_->setText(visibleName);
-  if (visibleName != name) {
-    nameLabel_->setToolTip(name);
-  }
-  nameLabel_->setAccessibleName(name);
-  nameLabel_->setGeometry(layout.name);
-
-  if (timeMachineBadge_ != nullptr) {
-    timeMachineBadge_->setGeometry(layout.badge);
-    badgeLabel->setGeometry(0, 2, badgeWidth, 13);
-  }
-
-  ejectButton_ = new QToolButton(this);
+  ejectButton_ = new RowEjectButton();
   ejectButton_->setAutoRaise(true);
-  ejectButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  ejectButton_->setFocusPolicy(Qt::StrongFocus);
+  ejectButton_->setMinimumSize(24, 24);
   ejectButton_->setToolTip(QString::fromStdString(L("eject.volume_action", volume.name)));
-  ejectButton_->setAccessibleName(QString::fromStdString(L("eject.icon_accessibility")));
-  ejectButton_->setGeometry(layout.ejectButton);
-  connect(ejectButton_, &QToolButton::clicked, this, &VolumeRowView::ejectTapped);
+  ejectButton_->setAccessibleName(QString::fromStdString(L("eject.volume_action", volume.name)));
+  connect(ejectButton_, &QToolButton::clicked, this, [this]() { emit ejectRequested(volume_); });
+  line->addWidget(ejectButton_);
 
-  separator_ = new QFrame(this);
+  separator_ = new QFrame();
   separator_->setFrameShape(QFrame::HLine);
   separator_->setFrameShadow(QFrame::Plain);
-  separator_->setLineWidth(1);
-  separator_->setGeometry(layout.separator);
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addLayout(line, 1);
+  column->addWidget(separator_);
   applyThemeColours();
 }
 
@@ -179,11 +135,5 @@ void VolumeRowView::changeEvent(QEvent* event) {
   // A light/dark switch while the list stays as it is.
   if (event->type() == QEvent::PaletteChange) {
     applyThemeColours();
-  }
-}
-
-void VolumeRowView::ejectTapped() {
-  if (onEject) {
-    onEject();
   }
 }

@@ -1,37 +1,42 @@
 #pragma once
 
-#include <functional>
-#include <map>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include <QAction>
-#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QLabel>
-#include <QMainWindow>
 #include <QMenu>
-#include <QPalette>
 
-#include "app/app_delegate.h"
+#include "app/application.h"
+#include "app/tray_icon.h"
+#include "app/support/launcher_badge.h"
 #include "app/updater.h"
 #include "core/eject_settings.h"
 #include "core/settings_store.h"
+#include "core/support/support_client.h"
 #include "platform/fake/fake_code_signature.h"
 #include "platform/fake/fake_login_item.h"
+#include "platform/linux/curl_http_transport.h"
 #include "tests/app/fake_display_environment.h"
 #include "tests/app/scripted_alert_presenter.h"
 #include "tests/core/eject_engine_rig.h"
+#include "tests/support/loopback_http_server.h"
+#include "tests/support/temporary_folder.h"
 
-// No network in these tests: every request fails at once.
-class UnreachableHttpTransport : public HttpTransport {
+class RecordingLauncherBadge : public LauncherBadge {
  public:
-  HttpResponse send(const HttpRequest&) override { return {}; }
+  void setUnread(bool unread) override { states.push_back(unread); }
+  std::vector<bool> states;
 };
 
-// The whole shell over fakes: engine platform, alerts, desktop, signature and updater.
+// The whole shell over a fake engine platform, scripted alerts and desktop, and a support
+// client that talks to a real loopback server through the engine's manual dispatcher.
 struct AppRig {
   EngineRig engineRig;
   std::unique_ptr<EjectEngine> engine;
@@ -39,107 +44,96 @@ struct AppRig {
   FakeDisplayEnvironment display;
   FakeCodeSignature signature;
   FakeLoginItem loginItem;
-  UnreachableHttpTransport transport;
   std::unique_ptr<Updater> updater;
-  std::map<std::string, std::string> environment;
-  std::optional<int> exitStatus;
-  int crashReporterInstalls = 0;
-  std::function<void()> onCrashReporterInstall; // runs at each install, when set
-  std::unique_ptr<AppDelegate> delegate;
+  TemporaryFolder folder;
+  SettingsStore store{folder / "defaults.plist"};
+  LoopbackHttpServer server;
+  CurlHttpTransport transport;
+  RecordingLauncherBadge badge;
+  std::unique_ptr<SupportClient> client;
+  std::unique_ptr<Application> application;
 
-  static constexpr const char* timeMachineMount = "/media/user/Backups";
+  static constexpr const char* backupMount = "/media/user/Backups";
 
   AppRig() {
     SettingsStore& defaults = SettingsStore::shared();
-    for (const char* key :
-         {AppDelegate::menuBarModeKey, AppDelegate::onboardedKey,
-          EjectSettings::protectTimeMachineKey, EjectSettings::ejectDiskImagesKey,
-          EjectSettings::statusColorKey, Updater::automaticDownloadsKey, Updater::lastCheckKey}) {
+    for (const char* key : {"VEMenuBarMode", EjectSettings::protectTimeMachineKey,
+                            EjectSettings::ejectDiskImagesKey, EjectSettings::statusColorKey}) {
       defaults.remove(key);
     }
     defaults.set(Updater::automaticChecksKey, false);
-    defaults.set(AppDelegate::onboardedKey, true);
+    defaults.set("VEOnboarded", true);
+    server.answer(200, offer("none", 0, ""));
+    using namespace std::chrono_literals;
+    client = std::make_unique<SupportClient>(
+        SupportClient::Setup{.transport = transport,
+                             .defaults = store,
+                             .checkURL = server.url("/eject/v1/check"),
+                             .reportURL = server.url("/eject/v1/report"),
+                             .version = "1.4.2",
+                             .osString = [] { return "Debian GNU/Linux 12"; },
+                             .checkTimeout = 2s,
+                             .reportTimeout = 2s,
+                             .dispatcher = &engineRig.dispatcher});
   }
 
   ~AppRig() {
-    delegate.reset();
+    application.reset();
     flushEvents();
   }
 
-  // Mount table: "USB" and "Photos" plain disks, a disk image, a Time Machine disk.
-  void mount(bool usb, bool photos, bool image, bool timeMachine) {
+  // "USB" and "Photos" plain disks, a backup disk.
+  void mount(bool usb, bool photos, bool backup) {
     std::vector<FakeVolumeSource::Entry> entries;
     if (usb)
       entries.push_back({"/media/user/USB", FakeVolumeSource::external("USB")});
     if (photos)
       entries.push_back({"/media/user/Photos", FakeVolumeSource::external("Photos")});
-    if (image) {
-      entries.push_back({"/media/user/Image", FakeVolumeSource::external("Image")});
-      engineRig.describer.setDiskImage("/media/user/Image");
-    }
-    if (timeMachine) {
-      entries.push_back({timeMachineMount, FakeVolumeSource::external("Backups")});
-      engineRig.runner.setOutput({"destinationinfo", "-X"}, destinationInfo());
+    if (backup) {
+      entries.push_back({backupMount, FakeVolumeSource::external("Backups")});
+      engineRig.runner.setOutput({"destinationinfo", "-X"},
+                                 std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                                             "<key>Destinations</key><array><dict><key>MountPoint"
+                                             "</key><string>") +
+                                     backupMount + "</string></dict></array></dict></plist>\n");
     }
     engineRig.source.setVolumes(entries);
   }
 
-  static std::string destinationInfo() {
-    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                       "<plist version=\"1.0\"><dict><key>Destinations</key><array><dict>"
-                       "<key>MountPoint</key><string>") +
-           timeMachineMount + "</string></dict></array></dict></plist>\n";
-  }
-
-  void setBackupRunning(std::optional<bool> running) {
-    if (!running) {
-      engineRig.runner.setOutput({"status"}, "");
-      return;
-    }
-    engineRig.runner.setOutput({"status"},
-                               *running ? "Backup session status:\n{\n    Running = 1;\n}\n"
-                                        : "Backup session status:\n{\n    Running = 0;\n}\n");
-  }
-
-  AppDelegate& make() {
+  Application& make() {
     engine = engineRig.makeEngine();
     updater = std::make_unique<Updater>(
         transport, engineRig.dispatcher, SettingsStore::shared(), alerts,
         UpdaterConfiguration{"https://updates.invalid/feed.json", "1.0.0", "/nonexistent"});
-    AppDelegate::Collaborators collaborators{
-        *engine,
-        alerts,
-        display,
-        signature,
-        *updater,
-        [this]() {
-          ++crashReporterInstalls;
-          if (onCrashReporterInstall)
-            onCrashReporterInstall();
-        },
-        [this](int status) { exitStatus = status; },
-        [this](const std::string& name) -> std::optional<std::string> {
-          const auto found = environment.find(name);
-          if (found == environment.end())
-            return std::nullopt;
-          return found->second;
-        }};
-    delegate = std::make_unique<AppDelegate>(std::move(collaborators));
-    // Never the desktop's own autostart folder.
-    delegate->loginItemService = &loginItem;
-    return *delegate;
+    application = std::make_unique<Application>(Application::Services{
+        .engine = *engine,
+        .alerts = alerts,
+        .display = display,
+        .codeSignature = signature,
+        .updater = *updater,
+        .supportClient = *client,
+        .launcherBadge = badge,
+        .loginItem = loginItem,
+        .installCrashReporter = {},
+        .exitProcess = {},
+        .environment = {},
+        .systemLog = {},
+        .openUrl = {},
+        .endEventLoop = [this]() { ++quits; },
+    });
+    return *application;
   }
 
-  AppDelegate& launch() {
+  Application& launch() {
     make();
-    delegate->applicationDidFinishLaunching();
+    application->launch();
     flushEvents();
-    return *delegate;
+    return *application;
   }
 
   // Runs the engine's queues and Qt's posted events until both are quiet.
   void settle() {
-    for (int round = 0; round < 10; ++round) {
+    for (int round = 0; round < 20; ++round) {
       const int ran = engineRig.dispatcher.drainAll();
       flushEvents();
       if (ran == 0)
@@ -153,34 +147,40 @@ struct AppRig {
     QCoreApplication::processEvents();
   }
 
-  int alertsTitled(const std::string& title) const {
-    int count = 0;
-    for (const Alert& alert : alerts.shown) {
-      count += alert.title == title ? 1 : 0;
-    }
-    return count;
+  // The tray menu as a host sees it when it opens.
+  QMenu& openTrayMenu() {
+    QMenu& menu = *application->trayIcon().menu();
+    emit menu.aboutToShow();
+    return menu;
   }
+
+  static std::string offer(const std::string& ticket, std::int64_t id, const std::string& text) {
+    return nlohmann::json{{"tk", ticket}, {"mid", id}, {"msg", text}}.dump();
+  }
+
+  int quits = 0;
 };
 
-// A named child of `parent`, or null.
-template <typename T = QWidget> T* childNamed(const QWidget* parent, const char* name) {
-  return parent->findChild<T*>(QString::fromLatin1(name));
+// What a menu shows for an item's text: "&&" is one "&", a lone "&" marks the next letter.
+inline std::string shownText(const QAction& action) {
+  const QString text = action.text();
+  QString shown;
+  for (qsizetype index = 0; index < text.size(); ++index) {
+    if (text[index] == QLatin1Char('&') && index + 1 < text.size()) {
+      ++index;
+    }
+    shown += text[index];
+  }
+  return shown.toStdString();
 }
 
-// The first item of `menu` with that title, or null.
-inline QAction* actionTitled(const QMenu& menu, const std::string& title) {
+inline QAction* itemShowing(const QMenu& menu, const std::string& shown) {
   for (QAction* action : menu.actions()) {
-    if (action->text().toStdString() == title)
+    // A long name is shortened on screen and given in full in the tooltip.
+    if (!action->isSeparator() &&
+        (shownText(*action) == shown || action->toolTip().toStdString() == shown)) {
       return action;
+    }
   }
   return nullptr;
-}
-
-inline QPalette darkPalette() {
-  QPalette dark;
-  dark.setColor(QPalette::Window, QColor(40, 40, 44));
-  dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
-  dark.setColor(QPalette::Base, QColor(30, 30, 33));
-  dark.setColor(QPalette::Text, QColor(235, 235, 240));
-  return dark;
 }

@@ -1,42 +1,93 @@
 #include "app/single_instance.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QFileInfo>
 #include <QSignalSpy>
-#include <QUuid>
+#include <QThread>
+
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
-QString uniqueName() {
-  return QStringLiteral("varnelo-eject-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+QString socketIn(const TemporaryFolder& folder) {
+  return QString::fromStdString((folder.path() / "varnelo-eject.socket").string());
+}
+
+// The socket file a crashed copy leaves: bound, then abandoned without unlinking.
+bool leaveStaleSocket(const QString& path) {
+  const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof(address.sun_path) - 1);
+  const bool bound = ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(descriptor);
+  return bound && QFileInfo::exists(path);
 }
 
 } // namespace
 
-TEST(SingleInstance, SecondLaunchHandsOverAndTheFirstIsAskedToReopen) {
-  const QString name = uniqueName();
-  SingleInstance first(name);
-  ASSERT_TRUE(first.claim());
-  QSignalSpy reopen(&first, &SingleInstance::reopenRequested);
-
-  SingleInstance second(name);
-  EXPECT_FALSE(second.claim());
-  ASSERT_TRUE(reopen.wait(5000));
-  EXPECT_EQ(reopen.count(), 1);
+TEST(SingleInstance, OneCopyRunsWhateverIsLeftAroundOrHoweverLaunchesRace) {
+  {
+    SCOPED_TRACE("a later launch hands over and the running copy is asked to reopen");
+    TemporaryFolder folder;
+    SingleInstance first(socketIn(folder));
+    ASSERT_TRUE(first.claim());
+    QSignalSpy reopen(&first, &SingleInstance::reopenRequested);
+    SingleInstance second(socketIn(folder));
+    EXPECT_FALSE(second.claim());
+    ASSERT_TRUE(reopen.wait(5000));
+  }
+  {
+    SCOPED_TRACE("a crashed copy's socket file is replaced, so later launches find the new one");
+    TemporaryFolder folder;
+    ASSERT_TRUE(leaveStaleSocket(socketIn(folder)));
+    SingleInstance next(socketIn(folder));
+    EXPECT_TRUE(next.claim());
+    SingleInstance later(socketIn(folder));
+    EXPECT_FALSE(later.claim());
+  }
+  {
+    SCOPED_TRACE("two launches at the same moment give one running copy");
+    TemporaryFolder folder;
+    std::atomic<int> running = 0;
+    std::atomic<bool> go = false;
+    const auto launch = [&]() {
+      auto copy = std::make_unique<SingleInstance>(socketIn(folder));
+      while (!go) {
+        std::this_thread::yield();
+      }
+      running += copy->claim() ? 1 : 0;
+      // Alive until both have decided, as a running copy would be.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    };
+    // Qt threads, so that each copy's socket has an event dispatcher like a real process's.
+    std::unique_ptr<QThread> one(QThread::create(launch));
+    std::unique_ptr<QThread> two(QThread::create(launch));
+    one->start();
+    two->start();
+    go = true;
+    one->wait();
+    two->wait();
+    EXPECT_EQ(running, 1);
+  }
 }
 
-TEST(SingleInstance, LeftoverSocketOfACrashedCopyDoesNotBlockTheNextOne) {
-  const QString name = uniqueName();
-  {
-    // A listener that goes away without answering anyone stands in for a crashed copy.
-    QLocalServer stale;
-    stale.setSocketOptions(QLocalServer::UserAccessOption);
-    ASSERT_TRUE(stale.listen(name));
-    stale.close();
-  }
-  SingleInstance next(name);
-  EXPECT_TRUE(next.claim());
-  SingleInstance later(name);
-  EXPECT_FALSE(later.claim());
+TEST(SingleInstance, TheSocketLivesInTheUsersPrivateRuntimeFolder) {
+  const QFileInfo folder(QFileInfo(SingleInstance::defaultName()).absolutePath());
+  EXPECT_FALSE(SingleInstance::defaultName().startsWith(QStringLiteral("/tmp/varnelo")));
+  EXPECT_EQ(folder.ownerId(), ::getuid());
+  EXPECT_EQ(folder.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther |
+                                    QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther),
+            QFile::Permissions());
 }

@@ -87,12 +87,6 @@ TEST_F(LauncherBadgeBus, SignalsCountOneVisibleWhileUnreadAndHiddenAfter) {
   EXPECT_TRUE(updates.mid(hidden).contains("boolean false"));
 }
 
-TEST(LauncherBadge, WithoutABusDoesNothing) {
-  UnityLauncherBadge badge{QDBusConnection(QString())};
-  badge.setUnread(true);
-  badge.setUnread(false);
-}
-
 TEST(LauncherBadge, ASessionBusIsFoundByAddressOrByTheUsersRuntimeSocket) {
   TemporaryFolder runtime;
   {

@@ -1,0 +1,147 @@
+#include "app/application.h"
+
+#include <cstdlib>
+
+#include <QCoreApplication>
+
+#include "app/display_mode_controller.h"
+#include "app/eject_controller.h"
+#include "app/home_page.h"
+#include "app/main_window.h"
+#include "app/messages_controller.h"
+#include "app/settings_page.h"
+#include "app/tray_icon.h"
+#include "app/updater.h"
+#include "app/volume_model.h"
+#include "platform/code_signature.h"
+
+Application::Application(Services services, QObject* parent)
+    : QObject(parent), services_(std::move(services)) {
+  model_ = std::make_unique<VolumeModel>(services_.engine);
+  eject_ = std::make_unique<EjectController>(services_.engine, *model_, services_.alerts);
+  tray_ = std::make_unique<TrayIcon>(*model_);
+  messages_ = std::make_unique<MessagesController>(services_.supportClient, services_.launcherBadge,
+                                                   services_.alerts, services_.display);
+  connect(tray_.get(), &TrayIcon::ejectAllRequested, eject_.get(), &EjectController::ejectAll);
+  connect(tray_.get(), &TrayIcon::ejectVolumeRequested, eject_.get(),
+          &EjectController::ejectVolume);
+  connect(eject_.get(), &EjectController::busyChanged, tray_.get(), &TrayIcon::setBusy);
+  connect(tray_.get(), &TrayIcon::messagesRequested, messages_.get(),
+          &MessagesController::showMessages);
+  connect(tray_.get(), &TrayIcon::reportProblemRequested, messages_.get(),
+          &MessagesController::reportProblem);
+  connect(tray_.get(), &TrayIcon::checkForUpdatesRequested, &services_.updater,
+          &Updater::checkForUpdates);
+  connect(tray_.get(), &TrayIcon::quitRequested, this, &Application::quit);
+  connect(messages_.get(), &MessagesController::messagePendingChanged, tray_.get(),
+          &TrayIcon::setMessagePending);
+  services_.updater.startUpdater();
+}
+
+Application::~Application() {
+  // The window's pages talk to the controllers; they go first.
+  displayMode_.reset();
+  window_.reset();
+}
+
+void Application::launch() {
+  if (!services_.codeSignature.verify()) {
+    if (services_.exitProcess) {
+      services_.exitProcess(EXIT_FAILURE);
+    } else {
+      std::exit(EXIT_FAILURE);
+    }
+    return;
+  }
+  if (services_.installCrashReporter) {
+    services_.installCrashReporter();
+  }
+  buildWindow();
+  model_->followEngine();
+  // Whatever alert comes next, the window behind it already shows what is mounted.
+  showVolumes();
+  displayMode_->start();
+  displayMode_->showOnboardingIfNeeded();
+  showVolumes();
+  messages_->startSync();
+  services_.updater.setUpdateCheckInterval(updateCheckIntervalSeconds);
+
+  const auto debugSettings = services_.environment ? services_.environment(debugSettingsVariable)
+                                                   : std::optional<std::string>();
+  if (debugSettings && *debugSettings == "1") {
+    window_->showSettings();
+  }
+}
+
+void Application::buildWindow() {
+  auto* home = new HomePage();
+  auto* settings = new SettingsPage(SettingsPage::Services{
+      .updater = services_.updater,
+      .loginItem = services_.loginItem,
+      .systemLog = services_.systemLog,
+      .openUrl = services_.openUrl,
+  });
+  settings->setMenuBarMode(DisplayModeController::menuBarMode());
+  settings->reloadLoginItem();
+  window_ = std::make_unique<MainWindow>(home, settings);
+  displayMode_ = std::make_unique<DisplayModeController>(*window_, *tray_, services_.display,
+                                                         services_.alerts);
+  messages_->setMainWindow(window_.get());
+
+  connect(home, &HomePage::ejectAllRequested, eject_.get(), &EjectController::ejectAll);
+  connect(home, &HomePage::ejectVolumeRequested, eject_.get(), &EjectController::ejectVolume);
+  connect(home, &HomePage::messagesRequested, messages_.get(), &MessagesController::showMessages);
+  connect(eject_.get(), &EjectController::busyChanged, home, &HomePage::setBusy);
+  connect(eject_.get(), &EjectController::allEjected, home, &HomePage::flashDone);
+  connect(messages_.get(), &MessagesController::stateChanged, home, &HomePage::setMessagesState);
+  connect(messages_.get(), &MessagesController::stateChanged, window_.get(),
+          [window = window_.get()](bool open, bool) { window->setTicketOpen(open); });
+  connect(model_.get(), &VolumeModel::changed, this, &Application::showVolumes);
+
+  connect(settings, &SettingsPage::menuBarModeToggled, displayMode_.get(),
+          &DisplayModeController::setMenuBarMode);
+  connect(displayMode_.get(), &DisplayModeController::menuBarModeChanged, settings,
+          &SettingsPage::setMenuBarMode);
+  connect(settings, &SettingsPage::appearanceChanged, model_.get(), &VolumeModel::announce);
+  connect(settings, &SettingsPage::reportProblemRequested, messages_.get(),
+          &MessagesController::reportProblem);
+
+  connect(window_.get(), &MainWindow::closedByUser, displayMode_.get(),
+          &DisplayModeController::windowClosedByUser);
+  connect(window_.get(), &MainWindow::checkForUpdatesRequested, &services_.updater,
+          &Updater::checkForUpdates);
+  connect(window_.get(), &MainWindow::messagesRequested, messages_.get(),
+          &MessagesController::showMessages);
+  connect(window_.get(), &MainWindow::reportProblemRequested, messages_.get(),
+          &MessagesController::reportProblem);
+  connect(window_.get(), &MainWindow::quitRequested, this, &Application::quit);
+  connect(tray_.get(), &TrayIcon::openRequested, displayMode_.get(),
+          &DisplayModeController::showWindow);
+  connect(displayMode_.get(), &DisplayModeController::broughtForward, messages_.get(),
+          &MessagesController::refreshBadges);
+}
+
+void Application::showVolumes() {
+  if (window_) {
+    window_->home().setVolumes(model_->volumes(), model_->summary());
+  }
+}
+
+void Application::reopen() {
+  if (displayMode_) {
+    displayMode_->reopen();
+  }
+}
+
+void Application::quit() {
+  if (displayMode_) {
+    displayMode_->prepareForQuit();
+  }
+  // exit() rather than quit(): quit() first closes every window, and a closed window is how
+  // the user asks for tray mode.
+  if (services_.endEventLoop) {
+    services_.endEventLoop();
+  } else {
+    QCoreApplication::exit(0);
+  }
+}

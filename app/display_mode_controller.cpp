@@ -1,0 +1,166 @@
+#include "app/display_mode_controller.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include "app/main_window.h"
+#include "app/tray_icon.h"
+#include "core/localization.h"
+#include "core/settings_store.h"
+
+namespace {
+
+constexpr Qt::WindowFlags baseWindowFlags = Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                            Qt::WindowMinimizeButtonHint |
+                                            Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
+
+void storeMenuBarMode(bool on) {
+  SettingsStore::shared().set(DisplayModeController::menuBarModeKey, on);
+}
+
+} // namespace
+
+DisplayModeController::DisplayModeController(MainWindow& window, TrayIcon& tray,
+                                             DisplayEnvironment& display, AlertPresenter& alerts,
+                                             QObject* parent)
+    : QObject(parent), window_(window), tray_(tray), display_(display), alerts_(alerts) {}
+
+bool DisplayModeController::menuBarMode() {
+  return SettingsStore::shared().boolean(menuBarModeKey);
+}
+
+bool DisplayModeController::menuBarModeInEffect() const {
+  return menuBarMode() && display_.systemTrayAvailable();
+}
+
+void DisplayModeController::prepareProcess() {
+  // Without a tray the window keeps the process alive; the check comes again once the display
+  // environment is known.
+  QApplication::setQuitOnLastWindowClosed(!menuBarMode());
+}
+
+void DisplayModeController::start() {
+  applyWindowKind();
+  if (!menuBarModeInEffect()) {
+    window_.bringToFront();
+  }
+  if (menuBarMode()) {
+    tray_.setVisible(true);
+    if (!menuBarModeInEffect()) {
+      activate();
+      explainMissingTray();
+    }
+  } else {
+    activate();
+  }
+}
+
+void DisplayModeController::showOnboardingIfNeeded() {
+  SettingsStore& defaults = SettingsStore::shared();
+  if (defaults.boolean(onboardedKey)) {
+    return;
+  }
+  // Written before asking, so the question never comes twice even if the process ends now.
+  defaults.set(onboardedKey, true);
+  activate();
+  const int answer =
+      alerts_.present({.style = Alert::Style::informational,
+                       .title = L("onboarding.welcome_title"),
+                       .message = L("onboarding.welcome_message"),
+                       .buttons = {L("onboarding.dock_button"), L("onboarding.menubar_button")},
+                       .icon = std::nullopt});
+  storeMenuBarMode(answer == 1);
+  emit menuBarModeChanged(answer == 1);
+  apply(true);
+}
+
+void DisplayModeController::setMenuBarMode(bool on) {
+  storeMenuBarMode(on);
+  emit menuBarModeChanged(on);
+  apply(true);
+}
+
+void DisplayModeController::apply(bool bringWindowForward) {
+  const bool menuBar = menuBarMode();
+  tray_.setVisible(menuBar);
+  QApplication::setQuitOnLastWindowClosed(!menuBarModeInEffect());
+  // The window kind changes once the current event is done: it may be the window's own close.
+  QTimer::singleShot(0, this, [this, menuBar, bringWindowForward]() {
+    applyWindowKind();
+    const bool noTray = !display_.systemTrayAvailable();
+    // Without a tray the window is the only way in, so it comes forward regardless.
+    if (bringWindowForward || (menuBar && noTray)) {
+      window_.bringToFront();
+    }
+    activate();
+    if (menuBar && noTray) {
+      explainMissingTray();
+    }
+    if (!menuBar) {
+      emit broughtForward();
+    }
+  });
+}
+
+void DisplayModeController::applyWindowKind() {
+  const bool toolWindow = menuBarModeInEffect();
+  QApplication::setQuitOnLastWindowClosed(!toolWindow);
+  // A Qt::Tool window is a utility window that taskbars leave out; it can still be shown,
+  // raised and focused. Changing the flags re-creates the native window, hiding it.
+  const Qt::WindowFlags wanted = baseWindowFlags | (toolWindow ? Qt::Tool : Qt::Window);
+  if (window_.windowFlags() != wanted) {
+    const bool wasVisible = window_.isVisible();
+    window_.setWindowFlags(wanted);
+    display_.keepOutOfTaskbar(&window_, toolWindow);
+    if (wasVisible) {
+      window_.show();
+    }
+  }
+}
+
+void DisplayModeController::windowClosedByUser() {
+  if (quitting_) {
+    return;
+  }
+  if (!menuBarMode() && display_.systemTrayAvailable()) {
+    storeMenuBarMode(true);
+    emit menuBarModeChanged(true);
+    // The window stays closed; the tray icon is the way back.
+    apply(false);
+  } else if (menuBarMode()) {
+    // A tray may have appeared since the window was put in the taskbar for want of one.
+    QTimer::singleShot(0, this, [this]() { applyWindowKind(); });
+  }
+  QApplication::setQuitOnLastWindowClosed(!menuBarModeInEffect());
+}
+
+void DisplayModeController::reopen() {
+  // In tray mode the tray icon is the way in.
+  if (menuBarModeInEffect()) {
+    return;
+  }
+  // A minimised or covered window counts as hidden: it comes back in front.
+  showWindow();
+}
+
+void DisplayModeController::showWindow() {
+  window_.bringToFront();
+  activate();
+  emit broughtForward();
+}
+
+void DisplayModeController::activate() {
+  display_.activateApplication(&window_);
+}
+
+void DisplayModeController::explainMissingTray() {
+  if (missingTrayExplained_) {
+    return;
+  }
+  missingTrayExplained_ = true;
+  alerts_.present({.style = Alert::Style::informational,
+                   .title = L("tray.unavailable_title"),
+                   .message = L("tray.unavailable_message"),
+                   .buttons = {L("common.ok")},
+                   .icon = std::nullopt});
+}

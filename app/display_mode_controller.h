@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+
+#include "app/alert_presenter.h"
+#include "app/display_environment.h"
+
+class MainWindow;
+class TrayIcon;
+
+// The two display modes: a taskbar window, or the tray icon alone with the window as a utility
+// window shown on demand. Asks the first-launch question, follows the settings switch and the
+// window's close button, and brings the window back on a second launch.
+class DisplayModeController : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr const char* menuBarModeKey = "VEMenuBarMode";
+  static constexpr const char* onboardedKey = "VEOnboarded";
+
+  DisplayModeController(MainWindow& window, TrayIcon& tray, DisplayEnvironment& display,
+                        AlertPresenter& alerts, QObject* parent = nullptr);
+
+  static bool menuBarMode();
+  // Chosen, and the desktop has a tray to put the icon in.
+  bool menuBarModeInEffect() const;
+  // Before any window exists: whether closing the last window ends the program.
+  static void prepareProcess();
+
+  // The launch steps of the mode: the tray icon or the window comes forward.
+  void start();
+  void showOnboardingIfNeeded();
+
+ public slots:
+  void setMenuBarMode(bool on);
+  // The user closed the window: in window mode with a tray, the tray becomes the way back.
+  void windowClosedByUser();
+  // Another launch asked for us.
+  void reopen();
+  void showWindow();
+  // From now on, window closes belong to the program ending, not to the user.
+  void prepareForQuit() { quitting_ = true; }
+
+ signals:
+  void menuBarModeChanged(bool on);
+  // The window came forward in window mode: badges are worth a fresh look.
+  void broughtForward();
+
+ private:
+  void apply(bool bringWindowForward);
+  void applyWindowKind();
+  void explainMissingTray();
+  void activate();
+
+  MainWindow& window_;
+  TrayIcon& tray_;
+  DisplayEnvironment& display_;
+  AlertPresenter& alerts_;
+  bool missingTrayExplained_ = false;
+  bool quitting_ = false;
+};

@@ -1,0 +1,136 @@
+#include "app/eject_controller.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <QPointer>
+
+#include "app/volume_model.h"
+#include "core/eject_settings.h"
+#include "core/localization.h"
+
+EjectController::EjectController(EjectEngine& engine, VolumeModel& model, AlertPresenter& alerts,
+                                 QObject* parent)
+    : QObject(parent), engine_(engine), model_(model), alerts_(alerts) {}
+
+bool EjectController::isBackup(const EjectableVolume& volume) {
+  return volume.isTimeMachine || (volume.backupUnknown && EjectSettings::protectTimeMachine());
+}
+
+void EjectController::setBusy(bool busy) {
+  if (batchRunning_ != busy) {
+    batchRunning_ = busy;
+    emit busyChanged(busy);
+  }
+}
+
+void EjectController::ejectAll() {
+  if (batchRunning_) {
+    return;
+  }
+  const std::vector<EjectableVolume> volumes = model_.volumes();
+  if (volumes.empty()) {
+    return;
+  }
+  const bool protect = EjectSettings::protectTimeMachine();
+  const bool ejectDiskImages = EjectSettings::ejectDiskImages();
+  const bool nothingLeft = std::all_of(volumes.begin(), volumes.end(), [&](const auto& volume) {
+    return (protect && isBackup(volume)) || (!ejectDiskImages && volume.isDiskImage);
+  });
+  if (nothingLeft) {
+    const bool allBackups = std::all_of(volumes.begin(), volumes.end(),
+                                        [](const auto& volume) { return volume.isTimeMachine; });
+    alerts_.present({.style = Alert::Style::informational,
+                     .title = L("eject.nothing_to_eject_title"),
+                     .message = allBackups ? L("eject.only_time_machine_message")
+                                           : L("eject.nothing_to_eject_message"),
+                     .buttons = {L("messages.acknowledge_button")},
+                     .icon = std::nullopt});
+    model_.announce();
+    return;
+  }
+
+  setBusy(true);
+  QPointer<EjectController> self(this);
+  engine_.ejectAll([self](const std::vector<EjectEngine::EjectResult>& results) {
+    if (!self) {
+      return;
+    }
+    self->setBusy(false);
+    bool failed = false;
+    for (const EjectEngine::EjectResult& result : results) {
+      failed = self->report(result) || failed;
+      if (!self) {
+        return;
+      }
+    }
+    if (!results.empty() && !failed) {
+      emit self->allEjected();
+    }
+    self->model_.announce();
+  });
+}
+
+void EjectController::ejectVolume(const EjectableVolume& volume) {
+  if (batchRunning_ || ejecting_.contains(volume.id) || !confirmBackupEject(volume)) {
+    return;
+  }
+  // The question may have stayed open while a batch started or the volume went away.
+  if (batchRunning_ || !model_.find(volume.id)) {
+    return;
+  }
+  ejecting_.insert(volume.id);
+  QPointer<EjectController> self(this);
+  engine_.eject(volume, [self](const EjectEngine::EjectResult& result) {
+    if (!self) {
+      return;
+    }
+    self->ejecting_.erase(result.volume.id);
+    self->report(result);
+    if (self) {
+      self->model_.announce();
+    }
+  });
+}
+
+bool EjectController::confirmBackupEject(const EjectableVolume& volume) {
+  if (!isBackup(volume)) {
+    return true;
+  }
+  // Only a definite yes counts: a tool that cannot tell does not block the user.
+  if (engine_.backupIsRunning() == true) {
+    alerts_.present({.style = Alert::Style::critical,
+                     .title = L("eject.backup_running_title"),
+                     .message = L("eject.backup_running_message", volume.name),
+                     .buttons = {L("messages.acknowledge_button")},
+                     .icon = std::nullopt});
+    model_.announce();
+    return false;
+  }
+  const int answer =
+      alerts_.present({.style = Alert::Style::warning,
+                       .title = L("eject.time_machine_confirm_title", volume.name),
+                       .message = L("eject.time_machine_confirm_message"),
+                       .buttons = {L("eject.time_machine_confirm_button"), L("common.cancel")},
+                       .icon = std::nullopt});
+  model_.announce();
+  return answer == 0;
+}
+
+bool EjectController::report(const EjectEngine::EjectResult& result) {
+  // Unmounted but left powered is safe to unplug: not a failure.
+  if (result.success || result.partial) {
+    emit volumeEjected(result.volume);
+    return false;
+  }
+  std::string message = result.message.value_or(L("eject.retained_message"));
+  if (!result.detail.empty()) {
+    message += "\n\n" + result.detail;
+  }
+  alerts_.present({.style = Alert::Style::warning,
+                   .title = L("eject.failure_title", result.volume.name),
+                   .message = message,
+                   .buttons = {},
+                   .icon = std::nullopt});
+  return true;
+}

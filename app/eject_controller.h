@@ -1,0 +1,51 @@
+#pragma once
+
+#include <set>
+#include <string>
+
+#include <QObject>
+
+#include "app/alert_presenter.h"
+#include "core/eject_engine.h"
+
+class VolumeModel;
+
+// The eject rules: what eject-all leaves out, the question before a backup volume goes, the
+// failure alerts. One batch at a time: while it runs, every entry point (button, tray click,
+// menus, rows) is refused rather than starting a second one.
+class EjectController : public QObject {
+  Q_OBJECT
+
+ public:
+  EjectController(EjectEngine& engine, VolumeModel& model, AlertPresenter& alerts,
+                  QObject* parent = nullptr);
+
+  bool isBusy() const { return batchRunning_; }
+  // A volume counts as a backup one when the backup tool names it, or when protection is on and
+  // nobody can tell (its root is unreadable).
+  static bool isBackup(const EjectableVolume& volume);
+
+ public slots:
+  void ejectAll();
+  // One volume, from a row or the tray menu: a backup volume is asked about first.
+  void ejectVolume(const EjectableVolume& volume);
+
+ signals:
+  void busyChanged(bool busy);
+  // A batch ended with every volume ejected.
+  void allEjected();
+  // One volume is gone and safe to unplug (also when its drive stays powered).
+  void volumeEjected(const EjectableVolume& volume);
+
+ private:
+  bool confirmBackupEject(const EjectableVolume& volume);
+  // True when the result is a failure the user has to hear about.
+  bool report(const EjectEngine::EjectResult& result);
+  void setBusy(bool busy);
+
+  EjectEngine& engine_;
+  VolumeModel& model_;
+  AlertPresenter& alerts_;
+  bool batchRunning_ = false;
+  std::set<std::string> ejecting_;
+};

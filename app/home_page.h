@@ -1,0 +1,52 @@
+#pragma once
+
+#include <vector>
+
+#include <QWidget>
+
+#include "core/ejectable_volume.h"
+
+class BadgeImageView;
+class QLabel;
+class QToolButton;
+class RoundEjectButton;
+class VolumeListView;
+
+// The main page: product icon and name, the eject-all button, the summary, the volume list and
+// the messages and settings buttons in the bottom corner.
+class HomePage : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit HomePage(QWidget* parent = nullptr);
+
+ public slots:
+  void setVolumes(const std::vector<EjectableVolume>& volumes, const QString& summary);
+  // No new batch from the button while one runs.
+  void setBusy(bool busy);
+  void flashDone();
+  void setMessagesState(bool ticketOpen, bool unread);
+
+ signals:
+  void ejectAllRequested();
+  void ejectVolumeRequested(const EjectableVolume& volume);
+  void settingsRequested();
+  void messagesRequested();
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void applyThemeColours();
+
+  RoundEjectButton* ejectButton_ = nullptr;
+  QLabel* title_ = nullptr;
+  QLabel* subtitle_ = nullptr;
+  QLabel* summary_ = nullptr;
+  VolumeListView* list_ = nullptr;
+  QToolButton* messagesButton_ = nullptr;
+  QToolButton* settingsButton_ = nullptr;
+  BadgeImageView* messagesBadge_ = nullptr;
+  bool unread_ = false;
+  bool changingColours_ = false;
+};

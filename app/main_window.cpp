@@ -1,0 +1,186 @@
+#include "app/main_window.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTextEdit>
+
+#include "app/home_page.h"
+#include "app/settings_page.h"
+#include "core/localization.h"
+#include "views/symbols.h"
+
+namespace {
+
+// Room left for the title bar the window manager adds, which is unknown before the first show.
+constexpr int decorationAllowance = 40;
+
+QString text(const char* key) {
+  return QString::fromStdString(L(key));
+}
+
+bool isTextField(const QWidget* widget) {
+  return qobject_cast<const QLineEdit*>(widget) != nullptr ||
+         qobject_cast<const QPlainTextEdit*>(widget) != nullptr ||
+         qobject_cast<const QTextEdit*>(widget) != nullptr;
+}
+
+void sendToFocusedText(const char* method) {
+  QWidget* focused = QApplication::focusWidget();
+  if (focused != nullptr && isTextField(focused)) {
+    QMetaObject::invokeMethod(focused, method);
+  }
+}
+
+} // namespace
+
+QMenu* MainWindow::createEditMenu(QWidget* parent) {
+  auto* menu = new QMenu(text("menu.edit"), parent);
+  menu->setObjectName(QStringLiteral("editMenu"));
+  const struct {
+    const char* title;
+    const char* method;
+    QKeySequence shortcut;
+  } items[] = {
+      {"edit.undo", "undo", QKeySequence(Qt::CTRL | Qt::Key_Z)},
+      {"edit.redo", "redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
+      {nullptr, nullptr, {}},
+      {"edit.cut", "cut", QKeySequence(Qt::CTRL | Qt::Key_X)},
+      {"edit.copy", "copy", QKeySequence(Qt::CTRL | Qt::Key_C)},
+      {"edit.paste", "paste", QKeySequence(Qt::CTRL | Qt::Key_V)},
+      {"edit.select_all", "selectAll", QKeySequence(Qt::CTRL | Qt::Key_A)},
+  };
+  QList<QAction*> actions;
+  for (const auto& item : items) {
+    if (item.title == nullptr) {
+      menu->addSeparator();
+      continue;
+    }
+    QAction* action = menu->addAction(text(item.title));
+    action->setShortcut(item.shortcut);
+    // Every window's text fields, not only the main one's; a field handles its own keys first.
+    action->setShortcutContext(Qt::ApplicationShortcut);
+    const char* method = item.method;
+    connect(action, &QAction::triggered, menu, [method]() { sendToFocusedText(method); });
+    actions.push_back(action);
+  }
+  const auto follow = [actions](QWidget*, QWidget* now) {
+    for (QAction* action : actions) {
+      action->setEnabled(isTextField(now));
+    }
+  };
+  follow(nullptr, QApplication::focusWidget());
+  connect(qApp, &QApplication::focusChanged, menu, follow);
+  return menu;
+}
+
+MainWindow::MainWindow(HomePage* home, SettingsPage* settings, QWidget* parent)
+    : QMainWindow(parent), home_(home), settings_(settings) {
+  setWindowTitle(text("app.name"));
+  if (Symbols::exists(QStringLiteral("eject.fill"))) {
+    setWindowIcon(QIcon(QStringLiteral(":/icons/varnelo-eject.svg")));
+  }
+  pages_ = new QStackedWidget();
+  pages_->addWidget(home_);
+  pages_->addWidget(settings_);
+  setCentralWidget(pages_);
+  connect(home_, &HomePage::settingsRequested, this, &MainWindow::showSettings);
+  connect(settings_, &SettingsPage::backRequested, this, &MainWindow::showHome);
+  buildMenus();
+  fitToScreen();
+}
+
+void MainWindow::buildMenus() {
+  // Linux menu bars show every menu's title, so the application menu carries the name.
+  QMenu* application = menuBar()->addMenu(text("app.name"));
+  connect(application->addAction(text("menu.check_updates")), &QAction::triggered, this,
+          &MainWindow::checkForUpdatesRequested);
+  messagesAction_ = application->addAction(text("messages.banner_title"));
+  messagesAction_->setVisible(false);
+  connect(messagesAction_, &QAction::triggered, this, &MainWindow::messagesRequested);
+  connect(application->addAction(text("menu.report_problem")), &QAction::triggered, this,
+          &MainWindow::reportProblemRequested);
+  application->addSeparator();
+  QAction* quit = application->addAction(text("menu.quit"));
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  quit->setMenuRole(QAction::QuitRole);
+  connect(quit, &QAction::triggered, this, &MainWindow::quitRequested);
+
+  QMenu* file = menuBar()->addMenu(text("menu.file"));
+  QAction* close = file->addAction(text("menu.close"));
+  close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+  connect(close, &QAction::triggered, this, &MainWindow::closeOrBack);
+
+  menuBar()->addMenu(createEditMenu(this));
+}
+
+bool MainWindow::showsSettings() const {
+  return pages_->currentWidget() == settings_;
+}
+
+void MainWindow::showHome() {
+  pages_->setCurrentWidget(home_);
+}
+
+void MainWindow::showSettings() {
+  settings_->reloadLoginItem();
+  pages_->setCurrentWidget(settings_);
+}
+
+void MainWindow::closeOrBack() {
+  if (showsSettings()) {
+    showHome();
+    return;
+  }
+  close();
+}
+
+void MainWindow::setTicketOpen(bool open) {
+  messagesAction_->setVisible(open);
+}
+
+void MainWindow::fitToScreen() {
+  QScreen* screen = this->screen() != nullptr ? this->screen() : QApplication::primaryScreen();
+  const QSize wanted = defaultSize.expandedTo(minimumSizeHint());
+  if (screen == nullptr) {
+    setFixedSize(wanted);
+    return;
+  }
+  const QRect available = screen->availableGeometry();
+  const QSize room(available.width(), available.height() - decorationAllowance);
+  // Not resizable; the volume list is what shrinks when the screen is short.
+  setFixedSize(wanted.boundedTo(room));
+  QRect frame(QPoint(), size() + QSize(0, decorationAllowance));
+  frame.moveCenter(available.center());
+  frame.moveTop(std::max(frame.top(), available.top()));
+  frame.moveLeft(std::max(frame.left(), available.left()));
+  move(frame.topLeft());
+}
+
+void MainWindow::bringToFront() {
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    show();
+  }
+  raise();
+  activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  QMainWindow::closeEvent(event);
+  if (event->isAccepted()) {
+    emit closedByUser();
+  }
+}

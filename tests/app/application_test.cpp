@@ -1,0 +1,291 @@
+#include "app/application.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/desktop_application.h"
+#include "app/display_mode_controller.h"
+#include "app/eject_controller.h"
+#include "app/main_window.h"
+#include "app/messages_controller.h"
+#include "app/tray_icon.h"
+#include "core/localization.h"
+#include "tests/app/app_rig.h"
+#include "tests/support/environment_variable.h"
+#include "views/round_eject_button.h"
+#include "views/volume_row_view.h"
+
+namespace {
+
+std::vector<std::string> ejected(AppRig& rig) {
+  return rig.engineRig.ejector.ejectedPaths();
+}
+
+template <typename T> T* child(const QWidget& parent, const char* name) {
+  return parent.findChild<T*>(QString::fromLatin1(name));
+}
+
+bool storedMenuBarMode() {
+  return SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey);
+}
+
+} // namespace
+
+TEST(Application, EveryEntryPointWaitsForTheRunningBatch) {
+  AppRig rig;
+  rig.mount(true, true, false);
+  Application& application = rig.launch();
+  MainWindow& window = *application.mainWindow();
+  auto* button = child<RoundEjectButton>(window, "ejectAllButton");
+  QTest::keyClick(button, Qt::Key_Space);
+  ASSERT_TRUE(application.ejectController().isBusy());
+
+  // Until the batch ends: a tray click, the menu's items and the button all do nothing.
+  application.trayIcon().activate(QSystemTrayIcon::Trigger);
+  QMenu& menu = rig.openTrayMenu();
+  for (QAction* action : menu.actions()) {
+    if (action->text().toStdString() == L("eject.all_menu_item") ||
+        action->text().toStdString() == L("eject.volume_action", "USB")) {
+      EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+    }
+  }
+  EXPECT_FALSE(button->isEnabled());
+  rig.settle();
+  EXPECT_EQ(ejected(rig), (std::vector<std::string>{"/media/user/Photos", "/media/user/USB"}));
+  EXPECT_TRUE(rig.alerts.shown.empty()) << rig.alerts.shown.front().title;
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_TRUE(button->isShowingCheck());
+
+  // A failed volume gets one alert naming it, and no check mark.
+  QTest::qWait(1200);
+  rig.engineRig.ejector.setFailure("/media/user/USB");
+  application.trayIcon().activate(QSystemTrayIcon::Trigger);
+  rig.settle();
+  EXPECT_EQ(rig.alerts.titles(), std::vector<std::string>{L("eject.failure_title", "USB")});
+  EXPECT_FALSE(button->isShowingCheck());
+}
+
+TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
+  struct Case {
+    const char* from;
+    int answer;
+    bool ejects;
+  };
+  for (const Case& test : {Case{"tray menu", 1, false}, Case{"tray menu", 0, true},
+                           Case{"row", 1, false}, Case{"row", 0, true}}) {
+    SCOPED_TRACE(std::string(test.from) + (test.ejects ? " yes" : " cancel"));
+    AppRig rig;
+    rig.mount(false, false, true);
+    Application& application = rig.launch();
+    rig.alerts.answer(test.answer);
+    if (std::string(test.from) == "row") {
+      auto* row = application.mainWindow()->findChild<VolumeRowView*>();
+      ASSERT_NE(row, nullptr);
+      QTest::keyClick(row->findChild<QToolButton*>(), Qt::Key_Return);
+      QTest::qWait(300); // animateClick's press lasts a moment
+    } else {
+      itemShowing(rig.openTrayMenu(), L("eject.volume_action", "Backups"))->trigger();
+    }
+    rig.settle();
+    ASSERT_EQ(rig.alerts.titles(),
+              std::vector<std::string>{L("eject.time_machine_confirm_title", "Backups")});
+    EXPECT_EQ(ejected(rig).size(), test.ejects ? 1u : 0u);
+  }
+}
+
+TEST(Application, QuittingKeepsTheModeWhileClosingTheWindowTurnsToTheTray) {
+  struct Case {
+    const char* how;
+    bool trayMode;
+  };
+  for (const Case& test : {Case{"Ctrl+Q", false}, Case{"tray menu quit", false},
+                           Case{"close button", true}, Case{"Ctrl+W", true}}) {
+    SCOPED_TRACE(test.how);
+    AppRig rig;
+    Application& application = rig.launch();
+    MainWindow& window = *application.mainWindow();
+    const std::string how = test.how;
+    if (how == "Ctrl+Q") {
+      QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    } else if (how == "tray menu quit") {
+      itemShowing(rig.openTrayMenu(), L("menu.quit"))->trigger();
+    } else if (how == "close button") {
+      window.close();
+    } else {
+      QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+    }
+    AppRig::flushEvents();
+    // However the desktop then closes the window on the way out.
+    window.close();
+    AppRig::flushEvents();
+    EXPECT_EQ(storedMenuBarMode(), test.trayMode);
+    EXPECT_EQ(rig.quits, test.trayMode ? 0 : 1);
+  }
+}
+
+TEST(Application, SecondLaunchBringsTheWindowBackOnlyInWindowMode) {
+  struct Case {
+    const char* state;
+    bool trayMode;
+    bool shownAfter;
+  };
+  for (const Case& test :
+       {Case{"minimised", false, true}, Case{"hidden", false, true}, Case{"hidden", true, false}}) {
+    SCOPED_TRACE(std::string(test.state) + (test.trayMode ? " in tray mode" : ""));
+    AppRig rig;
+    SettingsStore::shared().set(DisplayModeController::menuBarModeKey, test.trayMode);
+    Application& application = rig.launch();
+    MainWindow& window = *application.mainWindow();
+    window.show();
+    std::string(test.state) == "minimised" ? window.showMinimized() : window.hide();
+    AppRig::flushEvents();
+    application.reopen();
+    AppRig::flushEvents();
+    EXPECT_EQ(window.isVisible() && !window.isMinimized(), test.shownAfter);
+  }
+}
+
+TEST(Application, LaunchAlertsStandOverAWindowThatAlreadyShowsTheVolumes) {
+  struct Case {
+    const char* alert;
+    bool onboarded;
+    bool trayAvailable;
+  };
+  for (const Case& test : {Case{"onboarding.welcome_title", false, true},
+                           Case{"tray.unavailable_title", true, false}}) {
+    SCOPED_TRACE(test.alert);
+    AppRig rig;
+    rig.mount(true, false, false);
+    SettingsStore::shared().set("VEOnboarded", test.onboarded);
+    SettingsStore::shared().set(DisplayModeController::menuBarModeKey, !test.trayAvailable);
+    rig.display.trayAvailable = test.trayAvailable;
+    rig.make();
+    QString summaryDuringAlert;
+    rig.alerts.setOnPresent([&](const Alert& alert) {
+      if (alert.title == L(test.alert)) {
+        summaryDuringAlert = child<QLabel>(*rig.application->mainWindow(), "summaryLabel")->text();
+      }
+    });
+    rig.application->launch();
+    EXPECT_EQ(summaryDuringAlert.toStdString(), EjectEngine::resume(rig.engine->volumes()));
+  }
+}
+
+TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAll) {
+  AppRig rig;
+  const std::string longName(255, 'x');
+  rig.engineRig.source.setVolumes({
+      {"/media/user/Long", FakeVolumeSource::external(longName)},
+      {"/media/user/Tom", FakeVolumeSource::external("Tom & Jerry")},
+      {"/media/user/Tab", FakeVolumeSource::external("Left\tRight")},
+      {"/media/user/Lines", FakeVolumeSource::external("Two\nLines")},
+  });
+  Application& application = rig.launch();
+  TrayIcon& tray = application.trayIcon();
+  EXPECT_EQ(tray.systemTrayIcon().contextMenu(), tray.menu());
+
+  const QMenu& menu = rig.openTrayMenu();
+  // "&" is no shortcut mark, tabs and line breaks no columns or lines; long names are shortened
+  // in the middle and given in full in the tooltip.
+  for (const char* shown : {"Tom & Jerry", "Left Right", "Two Lines"}) {
+    EXPECT_NE(itemShowing(menu, L("eject.volume_action", shown)), nullptr) << shown;
+  }
+  const QAction* item = itemShowing(menu, L("eject.volume_action", longName));
+  ASSERT_NE(item, nullptr);
+  EXPECT_LT(QFontMetrics(menu.font()).horizontalAdvance(item->text()),
+            QApplication::primaryScreen()->availableGeometry().width() / 2);
+  EXPECT_TRUE(item->text().contains(QChar(0x2026)));
+
+  // Built afresh on each opening, also for a change the engine was not told about.
+  rig.mount(true, false, false);
+  rig.engine->refresh();
+  EXPECT_NE(itemShowing(rig.openTrayMenu(), L("eject.volume_action", "USB")), nullptr);
+
+  tray.activate(QSystemTrayIcon::Trigger);
+  rig.settle();
+  EXPECT_EQ(ejected(rig), std::vector<std::string>{"/media/user/USB"});
+}
+
+TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTab) {
+  AppRig rig;
+  rig.server.answer(200, AppRig::offer("open", 0, ""));
+  rig.mount(true, false, false);
+  Application& application = rig.launch();
+  rig.settle();
+  MainWindow& window = *application.mainWindow();
+  const QRect available = window.screen()->availableGeometry();
+  EXPECT_TRUE(available.contains(QRect(window.pos(), window.size())))
+      << window.pos().x() << "," << window.pos().y() << " " << window.width() << "x"
+      << window.height();
+
+  std::vector<QWidget*> reachable;
+  QWidget* widget = &window;
+  do {
+    widget = widget->nextInFocusChain();
+    if (widget->isVisibleTo(&window) && (widget->focusPolicy() & Qt::TabFocus)) {
+      reachable.push_back(widget);
+    }
+  } while (widget != &window);
+  const auto reaches = [&](QWidget* target) {
+    return std::find(reachable.begin(), reachable.end(), target) != reachable.end();
+  };
+  EXPECT_TRUE(reaches(child<QWidget>(window, "ejectAllButton")));
+  EXPECT_TRUE(reaches(child<QWidget>(window, "settingsButton")));
+  EXPECT_TRUE(reaches(child<QWidget>(window, "messagesButton")));
+  EXPECT_TRUE(reaches(window.findChild<VolumeRowView*>()->findChild<QToolButton*>()));
+  EXPECT_FALSE(child<QWidget>(window, "ejectAllButton")->accessibleName().isEmpty());
+}
+
+TEST(Application, EditMenuActsOnlyWhileATextFieldHasFocus) {
+  AppRig rig;
+  MainWindow& window = *rig.launch().mainWindow();
+  QMenu* edit = child<QMenu>(window, "editMenu");
+  QAction* paste = itemShowing(*edit, L("edit.paste"));
+  child<QWidget>(window, "ejectAllButton")->setFocus();
+  EXPECT_FALSE(paste->isEnabled());
+
+  QLineEdit field;
+  field.show();
+  QApplication::setActiveWindow(&field);
+  field.setFocus();
+  AppRig::flushEvents();
+  EXPECT_TRUE(paste->isEnabled());
+}
+
+TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
+  AppRig rig;
+  rig.server.answer(200, AppRig::offer("open", 7, "Hello & welcome"));
+  Application& application = rig.launch();
+  rig.alerts.answer(0);
+  rig.settle();
+  ASSERT_EQ(rig.alerts.titles(), std::vector<std::string>{L("messages.banner_title")});
+  EXPECT_EQ(rig.alerts.shown.front().message, "Hello & welcome");
+
+  // With the window closed the next message waits in the tray menu and on the badge.
+  application.mainWindow()->hide();
+  rig.server.answer(200, AppRig::offer("open", 8, "Second"));
+  application.messages().syncWithServer();
+  rig.settle();
+  EXPECT_EQ(rig.alerts.shown.size(), 1u);
+  EXPECT_NE(itemShowing(rig.openTrayMenu(), L("messages.banner_title")), nullptr);
+  ASSERT_FALSE(rig.badge.states.empty());
+  EXPECT_TRUE(rig.badge.states.back());
+}
+
+TEST(Application, WithoutADisplayTheProgramSaysSoAndEnds) {
+  EnvironmentVariable platform("QT_QPA_PLATFORM", nullptr);
+  EnvironmentVariable x11("DISPLAY", nullptr);
+  EnvironmentVariable wayland("WAYLAND_DISPLAY", nullptr);
+  char name[] = "varnelo-eject";
+  char* arguments[] = {name, nullptr};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(runDesktopApplication(1, arguments), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("DISPLAY"), std::string::npos);
+}

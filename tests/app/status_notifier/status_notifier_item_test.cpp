@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QStringList>
+#include <QTest>
+
+#include "core/localization.h"
+#include "tests/app/app_rig.h"
+
+// Set by the test main; empty when the display, the bus and its watcher run.
+extern std::string statusNotifierSkipReason;
+
+namespace {
+
+// Another client of the bus, as a panel is. Calls wait with the event loop running, since the
+// item answers from this very thread.
+QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+                  const QString& method, const QVariantList& arguments = {}) {
+  static QDBusConnection panel = QDBusConnection::connectToBus(
+      QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("panel"));
+  QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+  message.setArguments(arguments);
+  QDBusPendingCall pending = panel.asyncCall(message, 5000);
+  (void)QTest::qWaitFor([&]() { return pending.isFinished(); }, 6000);
+  return pending.reply();
+}
+
+QVariant property(const QString& service, const QString& path, const QString& interface,
+                  const QString& name) {
+  const QDBusMessage reply = call(service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                  QStringLiteral("Get"), {interface, name});
+  return reply.arguments().isEmpty() ? QVariant()
+                                     : reply.arguments().front().value<QDBusVariant>().variant();
+}
+
+// The labels of a dbusmenu layout node (ia{sv}av) and of its children, depth first.
+void collectLabels(const QDBusArgument& node, QStringList& labels) {
+  int id = 0;
+  QVariantMap properties;
+  node.beginStructure();
+  node >> id >> properties;
+  labels << properties.value(QStringLiteral("label")).toString();
+  node.beginArray();
+  while (!node.atEnd()) {
+    QDBusVariant child;
+    node >> child;
+    collectLabels(child.variant().value<QDBusArgument>(), labels);
+  }
+  node.endArray();
+  node.endStructure();
+}
+
+} // namespace
+
+TEST(StatusNotifierItem, PanelsGetTheMenuOfVolumesAndActivateEjectsAll) {
+  if (!statusNotifierSkipReason.empty()) {
+    GTEST_SKIP() << statusNotifierSkipReason;
+  }
+  AppRig rig;
+  SettingsStore::shared().set("VEMenuBarMode", true);
+  rig.mount(true, true, false);
+  rig.launch();
+
+  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+  QStringList items;
+  (void)QTest::qWaitFor(
+      [&]() {
+        items = property(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher,
+                         QStringLiteral("RegisteredStatusNotifierItems"))
+                    .toStringList();
+        return !items.isEmpty();
+      },
+      5000);
+  ASSERT_EQ(items.size(), 1) << "the tray icon never registered with the watcher";
+  const qsizetype slash = items.front().indexOf(QLatin1Char('/'));
+  const QString service = items.front().left(slash);
+  const QString path = slash > 0 ? items.front().mid(slash) : QStringLiteral("/StatusNotifierItem");
+  const QString item = QStringLiteral("org.kde.StatusNotifierItem");
+
+  const QString menu =
+      property(service, path, item, QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+  ASSERT_FALSE(menu.isEmpty());
+  ASSERT_NE(menu, QStringLiteral("/NO_DBUSMENU"));
+  const QString dbusmenu = QStringLiteral("com.canonical.dbusmenu");
+  call(service, menu, dbusmenu, QStringLiteral("AboutToShow"), {0});
+  const QDBusMessage layout =
+      call(service, menu, dbusmenu, QStringLiteral("GetLayout"), {0, -1, QStringList()});
+  ASSERT_EQ(layout.arguments().size(), 2) << layout.errorMessage().toStdString();
+  QStringList labels;
+  collectLabels(layout.arguments().at(1).value<QDBusArgument>(), labels);
+  for (const char* name : {"USB", "Photos"}) {
+    EXPECT_TRUE(labels.contains(QString::fromStdString(L("eject.volume_action", name))))
+        << labels.join(QLatin1Char('|')).toStdString();
+  }
+
+  call(service, path, item, QStringLiteral("Activate"), {0, 0});
+  rig.settle();
+  EXPECT_EQ(rig.engineRig.ejector.ejectedPaths().size(), 2u);
+}

@@ -1,0 +1,125 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+extern char** environ;
+std::string statusNotifierSkipReason;
+
+namespace {
+
+// Children never hold the test's output open (ctest waits for it to close).
+pid_t spawn(std::initializer_list<const char*> command, int displayFd = -1) {
+  std::vector<char*> arguments;
+  for (const char* argument : command) {
+    arguments.push_back(const_cast<char*>(argument));
+  }
+  arguments.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (displayFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, displayFd, 3);
+  }
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const bool started =
+      posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return started ? pid : 0;
+}
+
+std::string outputOf(const char* command) {
+  std::string text;
+  if (FILE* pipe = popen(command, "r")) {
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+      text += buffer;
+    }
+    pclose(pipe);
+  }
+  return text;
+}
+
+// A private X server: Qt exports tray icons over D-Bus on X11 and Wayland, not offscreen.
+pid_t startDisplay() {
+  int ends[2];
+  if (pipe(ends) != 0) {
+    return 0;
+  }
+  const pid_t pid = spawn({"Xvfb", "-displayfd", "3", "-nolisten", "tcp"}, ends[1]);
+  close(ends[1]);
+  std::string number;
+  char character = 0;
+  while (pid != 0 && read(ends[0], &character, 1) == 1 && character != '\n') {
+    number += character;
+  }
+  close(ends[0]);
+  if (number.empty()) {
+    return 0;
+  }
+  setenv("DISPLAY", (":" + number).c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  return pid;
+}
+
+// Qt decides once, at start, whether a panel is there; a watcher with a host must be on the bus
+// by then. We stand in for the panel's host.
+bool watcherWithHost() {
+  for (int attempt = 0; attempt < 100; ++attempt, usleep(50 * 1000)) {
+    if (outputOf("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+                 "org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher "
+                 "2>/dev/null")
+            .find("boolean true") != std::string::npos) {
+      return std::system("dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher "
+                         "/StatusNotifierWatcher "
+                         "org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost "
+                         "string:org.kde.StatusNotifierHost-test >/dev/null 2>&1") == 0;
+    }
+  }
+  return false;
+}
+
+} // namespace
+
+// A display and a private session bus with a StatusNotifierItem watcher, in place before Qt
+// starts: then the tray icon is exported over D-Bus as on a real desktop's panel.
+int main(int argc, char** argv) {
+  pid_t children[3] = {startDisplay(), 0, 0};
+  const std::string bus = children[0] != 0
+                              ? outputOf("dbus-daemon --session --fork --print-address=1 "
+                                         "--print-pid=1 2>/dev/null")
+                              : std::string();
+  const std::size_t newline = bus.find('\n');
+  if (newline != std::string::npos) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.substr(0, newline).c_str(), 1);
+    children[1] = static_cast<pid_t>(std::atol(bus.c_str() + newline + 1));
+    children[2] = spawn({"status-notifier-watcher"});
+  }
+  if (children[2] == 0 || !watcherWithHost()) {
+    statusNotifierSkipReason = "needs Xvfb, dbus-daemon and status-notifier-watcher";
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  int status = 0;
+  {
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    status = RUN_ALL_TESTS();
+  }
+  for (const pid_t child : children) {
+    if (child > 0) {
+      kill(child, SIGTERM);
+      waitpid(child, nullptr, 0);
+    }
+  }
+  return status;
+}

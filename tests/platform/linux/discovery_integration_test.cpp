@@ -94,8 +94,8 @@ TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImag
   ASSERT_EQ(runCommand({"/sbin/mkfs.ext4", "-q", "-F", image, "8M"}).status, 0);
   ASSERT_EQ(runCommand({"/bin/mount", "-o", "loop,x-gvfs-hide", image, hidden.string()}).status, 0);
   ASSERT_EQ(runCommand({"/sbin/mkfs.vfat", "-C", "-n", "FATIMG", fatImage, "8192"}).status, 0);
-  const auto loop = test_volumes::commandOutput({"/sbin/losetup", "-f", "--show", fatImage});
-  const std::string device = loop ? loop->substr(0, loop->find('\n')) : "";
+  const auto loop = runCommand({"/sbin/losetup", "-f", "--show", fatImage}).output;
+  const std::string device = loop.substr(0, loop.find('\n'));
   const auto fuse = runCommand({"/usr/bin/fusefat", "-o", "rw+,fsname=" + device, device, fat});
   udev_daemon::waitUntilProbed(device);
   const auto ours = listedFor(0);

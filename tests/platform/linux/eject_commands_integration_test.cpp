@@ -43,7 +43,9 @@ class EjectCommands : public ::testing::Test {
                         {"/media/ana/Image", FakeVolumeSource::external("Image")}});
     describer_.setDiskImage("/media/ana/Image");
     ejector_.setFailure("/media/ana/Image", "org.freedesktop.UDisks2.Error.DeviceBusy: busy");
-    ejector_.setFailure("/media/ana/Backup", "org.freedesktop.UDisks2.Error.NotAuthorized: no");
+    EjectOutcome refused;
+    refused.failure = EjectFailure::notAuthorised;
+    ejector_.setOutcome("/media/ana/Backup", refused);
     engine_.refresh();
   }
 
@@ -70,16 +72,16 @@ class EjectCommands : public ::testing::Test {
 };
 
 TEST_F(EjectCommands, Eject_FindsTheVolumeByNameOrAnyFormOfItsMountPathOnly) {
-  for (const auto& row :
-       std::vector<Case>{{(folder_ / "usb-stick/").string(), 0, "ejected Stick\n", ""},
-                         {"Stick", 0, "ejected Stick\n", ""},
-                         {"usb-stick", 0, "ejected Stick\n", ""},
-                         {"usb-stick/inside", 2, "", "no external volume"},
-                         {"stick", 2, "", "no external volume"},
-                         {"Archive", 2, "", "/media/ana/Backup\n  /media/ana/Archive\n"},
-                         {"Image", 1, "failed Image: " + retained_ + "\n", ""},
-                         {"/media/ana/Backup", 1, "failed Archive: " + retained_ + "\n",
-                          L("cli.no_authentication_agent")}}) {
+  for (const auto& row : std::vector<Case>{
+           {(folder_ / "usb-stick/").string(), 0, "ejected Stick\n", ""},
+           {"Stick", 0, "ejected Stick\n", ""},
+           {"usb-stick", 0, "ejected Stick\n", ""},
+           {"usb-stick/inside", 2, "", "no external volume"},
+           {"stick", 2, "", "no external volume"},
+           {"Archive", 2, "", "/media/ana/Backup\n  /media/ana/Archive\n"},
+           {"Image", 1, "failed Image: " + retained_ + "\n", ""},
+           {"/media/ana/Backup", 1, "failed Archive: " + L("eject.failed_message") + "\n",
+            L("cli.no_authentication_agent")}}) {
     expect(ejectVolume(engine_, dispatcher_, std::get<0>(row), {out_, err_, &watch_}), row);
   }
   EXPECT_EQ(ejector_.ejectedPaths().size(), 5u);
@@ -151,7 +153,7 @@ TEST_F(EjectCommandsEndToEnd, TheProgram_RefusedUnprivilegedListsInFrenchEjectsB
                             alpha_->mountPath().string();
   const auto out = runProgram(eject + " </dev/null 2>/dev/null");
   EXPECT_EQ(out.status, 1);
-  EXPECT_EQ(out.output, "failed VEALPHA: " + L("eject.retained_message") + "\n");
+  EXPECT_EQ(out.output, "failed VEALPHA: " + L("eject.failed_message") + "\n");
   const auto err = runProgram(eject + " </dev/null 2>&1 >/dev/null");
   EXPECT_NE(err.output.find(L("cli.no_authentication_agent")), std::string::npos) << err.output;
   // In a terminal, polkit's text agent asks there (and gets no answer).

@@ -11,6 +11,10 @@ void printVolumeLines(const std::vector<EjectableVolume>& volumes, std::ostream&
     if (volume.isTimeMachine) {
       flags += (flags.empty() ? "" : ",") + L("cli.flag_time_machine");
     }
+    // Its root could not be read, so it is protected like a backup disk.
+    if (volume.backupUnknown) {
+      flags += (flags.empty() ? "" : ",") + L("cli.flag_backup_unknown");
+    }
     out << printableText(volume.name) << '\t'
         << (volume.sizeText.empty() ? "-" : printableText(volume.sizeText)) << '\t'
         << (flags.empty() ? "-" : printableText(flags)) << '\t'
@@ -26,7 +30,10 @@ nlohmann::json volumesJson(const std::vector<EjectableVolume>& volumes) {
                      {"sizeText", volume.sizeText},
                      {"isDiskImage", volume.isDiskImage},
                      {"isTimeMachine", volume.isTimeMachine},
-                     {"mountPath", volume.url.string()}});
+                     {"backupUnknown", volume.backupUnknown},
+                     {"mountPath", volume.url.string()},
+                     {"device", volume.device},
+                     {"mountPaths", volume.mountPaths}});
   }
   return array;
 }

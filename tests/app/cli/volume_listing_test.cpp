@@ -15,11 +15,14 @@ TEST(VolumeListing, OneEscapedLinePerVolumeInListOrderAndTheJsonFields) {
   EjectableVolume bare;
   bare.id = bare.url = "/media/caf\xe9";
   bare.name = "Stick";
+  bare.backupUnknown = true;
+  bare.device = "/dev/sdb1";
+  bare.mountPaths = {bare.id, "/mnt/stick"};
   std::ostringstream out;
   printVolumeLines({image, bare}, out);
   EXPECT_EQ(out.str(),
             "Backup\\nDisk\\u202e\t16 GB\tdisk-image,time-machine\t/media/me/Backup Disk\n"
-            "Stick\t-\t-\t/media/caf\\xe9\n");
+            "Stick\t-\tmaybe-backup\t/media/caf\\xe9\n");
 
   EXPECT_EQ(volumesJsonText({}), "[]");
   const auto json = nlohmann::json::parse(volumesJsonText({image, bare}));
@@ -30,6 +33,9 @@ TEST(VolumeListing, OneEscapedLinePerVolumeInListOrderAndTheJsonFields) {
   EXPECT_EQ(json[0]["isTimeMachine"], true);
   EXPECT_EQ(json[1]["id"], "/media/caf\xef\xbf\xbd");
   EXPECT_EQ(json[1]["mountPath"], "/media/caf\xef\xbf\xbd");
+  EXPECT_EQ(json[1]["backupUnknown"], true);
+  EXPECT_EQ(json[1]["device"], "/dev/sdb1");
+  EXPECT_EQ(json[1]["mountPaths"][1], "/mnt/stick");
 }
 
 } // namespace

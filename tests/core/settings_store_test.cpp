@@ -17,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/support/message_history.h"
 #include "tests/core/test_files.h"
 #include "tests/support/environment_variable.h"
 #include "tests/support/temporary_folder.h"
@@ -263,27 +262,6 @@ TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
         const auto* number = value->as<std::int64_t>();
         EXPECT_NE(number, nullptr) << "the value is no longer an integer";
         return number != nullptr ? *number : -1;
-      },
-      [this] { return !corruptCopies().empty(); });
-}
-
-TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewMessageHistory) {
-  const auto now = std::chrono::system_clock::now();
-  killWritersAndCheck(
-      [this, now](std::int64_t id) {
-        SettingsStore store(file());
-        MessageHistory(store).archive(id, "message " + std::to_string(id), now);
-        return true;
-      },
-      [this, now]() -> std::optional<std::int64_t> {
-        SettingsStore reader(file());
-        const auto entries = MessageHistory(reader).entries(now);
-        if (entries.empty()) {
-          return std::nullopt;
-        }
-        EXPECT_EQ(entries.front().body, "message " + std::to_string(entries.front().id));
-        EXPECT_LE(entries.size(), MessageHistory::maxEntries);
-        return entries.front().id;
       },
       [this] { return !corruptCopies().empty(); });
 }

@@ -1,11 +1,16 @@
 #pragma once
 
-// Loop-mounted images and busy holders for the tests that need real volumes. Header only.
+// A private mount namespace, loop-mounted images and busy holders for the tests that need real
+// volumes. Header only.
 
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -19,6 +24,33 @@ namespace test_volumes {
 
 using test_support::findTool;
 using test_support::runProgram;
+
+// Moves the calling thread (and the threads and children it starts) into a private copy of the
+// mount namespace, and back at the end: other programs' mounts meanwhile stay out of sight.
+class PrivateMountNamespace {
+ public:
+  PrivateMountNamespace() {
+    original_ = geteuid() == 0 ? open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC) : -1;
+    if (original_ < 0 || unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      error_ = std::string("no private mount namespace (mounts need root): ") + strerror(errno);
+    }
+  }
+  ~PrivateMountNamespace() {
+    if (original_ >= 0) {
+      setns(original_, CLONE_NEWNS);
+      close(original_);
+    }
+  }
+  PrivateMountNamespace(const PrivateMountNamespace&) = delete;
+  PrivateMountNamespace& operator=(const PrivateMountNamespace&) = delete;
+
+  const std::string& error() const { return error_; }
+
+ private:
+  int original_ = -1;
+  std::string error_;
+};
 
 // An image with one known file, attached to a loop device and mounted in a folder beside it.
 // Any label (or none) and any folder name. It detaches only its own loop device, never a

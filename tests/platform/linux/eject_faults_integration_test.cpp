@@ -112,7 +112,7 @@ TEST_P(EjectFaults, FuseMountedImage_IsUnmountedAndItsLoopDetached) {
 TEST_P(EjectFaults, BusyVolume_NamesItsHolderAndStaysUntilItGoes) {
   LoopVolume& busy = volume("Busy");
   {
-    test_volumes::BusyHolder holder(busy.mountPath(), test_volumes::BusyHolder::How::openFile);
+    test_volumes::BusyHolder holder(busy.mountPath());
     const EjectOutcome outcome = eject(busy);
     EXPECT_EQ(outcome.failure, EjectFailure::busy) << outcome.errorText;
     EXPECT_THAT(outcome.holders, ::testing::Contains(VolumeUser{"sleep", holder.pid()}));

@@ -143,7 +143,6 @@ class LoopVolume {
 
   const std::filesystem::path& mountPath() const { return mountPath_; }
   const std::string& device() const { return device_; }
-  std::string label() const { return mountPath_.filename().string(); }
 
   // Mounts the device again at another folder, or binds a sub-folder of it there.
   bool mountAlsoAt(const std::filesystem::path& path, bool bindSubFolder = false) {
@@ -207,19 +206,13 @@ class LoopVolume {
   std::vector<std::string> extraMounts_;
 };
 
-// A process ("sleep") that keeps a volume busy: its working folder is on it, or it holds a file
-// of it open.
+// A process ("sleep") that keeps a volume busy: it holds a file of it open.
 class BusyHolder {
  public:
-  enum class How { workingFolder, openFile };
-
-  BusyHolder(const std::filesystem::path& mountPath, How how)
-      : process_({"/bin/sh", "-c",
-                  how == How::workingFolder ? "cd \"$0\" && exec sleep 600"
-                                            : "exec sleep 600 < \"$0/kept.txt\"",
-                  mountPath.string()},
-                 {}, "/dev/null") {
-    // Ready once the exec happened: by then the folder or file is held.
+  explicit BusyHolder(const std::filesystem::path& mountPath)
+      : process_({"/bin/sh", "-c", "exec sleep 600 < \"$0/kept.txt\"", mountPath.string()}, {},
+                 "/dev/null") {
+    // Ready once the exec happened: by then the file is held.
     test_bus::waitUntil([&] {
       std::string name;
       std::getline(std::ifstream("/proc/" + std::to_string(pid()) + "/comm"), name);

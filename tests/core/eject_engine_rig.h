@@ -34,31 +34,25 @@ struct EngineRig {
   TemporaryFolder tools;
   std::filesystem::path toolPath;
   std::map<std::string, std::string> environment;
-  ProcessRunner* processRunner = nullptr; // the fake runner unless a test picks another
 
-  EngineRig() : toolPath(tools / "tmutil") { writeTool("#!/bin/sh\nexit 0\n"); }
-
-  void writeTool(const std::string& script, mode_t mode = 0755) const {
-    std::ofstream(toolPath, std::ios::binary | std::ios::trunc) << script;
-    ::chmod(toolPath.c_str(), mode);
+  EngineRig() : toolPath(tools / "tmutil") {
+    std::ofstream(toolPath) << "#!/bin/sh\nexit 0\n";
+    ::chmod(toolPath.c_str(), 0755);
   }
 
   std::unique_ptr<EjectEngine> makeEngine(bool withMonitor = true) {
     EnginePlatform platform{source,
                             describer,
-                            processRunner != nullptr ? *processRunner : runner,
+                            runner,
                             ejector,
                             dispatcher,
                             withMonitor ? &monitor : nullptr,
                             toolPath.string(),
                             {}};
     platform.volumeUsers = &users;
-    platform.environment = [this](const std::string& name) -> std::optional<std::string> {
+    platform.environment = [this](const std::string& name) {
       const auto found = environment.find(name);
-      if (found == environment.end()) {
-        return std::nullopt;
-      }
-      return found->second;
+      return found == environment.end() ? std::nullopt : std::optional(found->second);
     };
     return std::make_unique<EjectEngine>(std::move(platform));
   }
@@ -68,7 +62,6 @@ inline std::string readFixture(const std::string& relativePath) {
   return readFile(std::filesystem::path(VARNELO_TEST_FIXTURES) / relativePath);
 }
 
-// One text field of every volume, in list order.
 inline std::vector<std::string> fieldOf(const std::vector<EjectableVolume>& volumes,
                                         std::string EjectableVolume::*field) {
   std::vector<std::string> values;
@@ -77,11 +70,9 @@ inline std::vector<std::string> fieldOf(const std::vector<EjectableVolume>& volu
   }
   return values;
 }
-
 inline std::vector<std::string> idsOf(const std::vector<EjectableVolume>& volumes) {
   return fieldOf(volumes, &EjectableVolume::id);
 }
-
 inline std::vector<std::string> namesOf(const std::vector<EjectableVolume>& volumes) {
   return fieldOf(volumes, &EjectableVolume::name);
 }

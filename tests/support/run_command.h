@@ -29,9 +29,40 @@ struct CommandResult {
   bool timedOut = false;
 };
 
-// Standard output is captured (through a file, so a daemon the program starts cannot hold us
-// up); input and errors are /dev/null. environment: "NAME=value" entries added to ours.
-// asUser: the user (and group of the same number) the program runs as.
+// Starts the program with our environment plus "NAME=value" entries, input from /dev/null,
+// standard output and errors to the given descriptors (negative: /dev/null), as asUser (and the
+// group of the same number) when given. Only async-signal-safe calls in the child: other
+// threads may hold locks.
+inline pid_t startProgram(std::vector<std::string> argv, std::vector<std::string> environment,
+                          int output, int errors, std::optional<uid_t> asUser = std::nullopt) {
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    environment.emplace_back(*entry);
+  }
+  std::vector<char*> arguments;
+  std::vector<char*> entries;
+  for (auto [texts, pointers] : {std::pair{&argv, &arguments}, std::pair{&environment, &entries}}) {
+    for (auto& text : *texts) {
+      pointers->push_back(text.data());
+    }
+    pointers->push_back(nullptr);
+  }
+  const pid_t pid = argv.empty() ? -1 : fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, STDIN_FILENO);
+    dup2(output < 0 ? null : output, STDOUT_FILENO);
+    dup2(errors < 0 ? null : errors, STDERR_FILENO);
+    if (asUser && (setgroups(0, nullptr) != 0 || setgid(*asUser) != 0 || setuid(*asUser) != 0)) {
+      _exit(126);
+    }
+    execve(arguments[0], arguments.data(), entries.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Runs the program to its end with startProgram; standard output is captured (through a file,
+// so a daemon the program starts cannot hold us up).
 inline CommandResult runProgram(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& environment = {},
                                 std::optional<uid_t> asUser = std::nullopt,
@@ -39,37 +70,11 @@ inline CommandResult runProgram(const std::vector<std::string>& argv,
   CommandResult result;
   char outputPath[] = "/tmp/varnelo-output-XXXXXX";
   const int output = mkostemp(outputPath, O_CLOEXEC);
-  if (argv.empty() || output < 0) {
+  if (output < 0) {
     return result;
   }
   unlink(outputPath);
-  std::vector<std::string> arguments(argv);
-  std::vector<std::string> entries;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    entries.emplace_back(*entry);
-  }
-  entries.insert(entries.end(), environment.begin(), environment.end());
-  std::vector<char*> argumentPointers;
-  std::vector<char*> environmentPointers;
-  for (auto [texts, pointers] :
-       {std::pair{&arguments, &argumentPointers}, std::pair{&entries, &environmentPointers}}) {
-    for (auto& text : *texts) {
-      pointers->push_back(text.data());
-    }
-    pointers->push_back(nullptr);
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, STDIN_FILENO);
-    dup2(output, STDOUT_FILENO);
-    dup2(null, STDERR_FILENO);
-    if (asUser && (setgroups(0, nullptr) != 0 || setgid(*asUser) != 0 || setuid(*asUser) != 0)) {
-      _exit(126);
-    }
-    execve(argumentPointers[0], argumentPointers.data(), environmentPointers.data());
-    _exit(127);
-  }
+  const pid_t pid = startProgram(argv, environment, output, -1, asUser);
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
   while (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {

@@ -51,8 +51,6 @@ struct MessageClientRig {
     dispatcher.drainAll();
   }
 
-  nlohmann::json lastBody() const { return nlohmann::json::parse(server.received().back().body); }
-
   static std::string offer(const std::string& ticket, std::int64_t id, const std::string& text) {
     return nlohmann::json{{"tk", ticket}, {"mid", id}, {"msg", text}}.dump();
   }

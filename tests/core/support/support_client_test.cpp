@@ -28,18 +28,17 @@ TEST_F(SupportClientTest, Send_PostsCompactBodiesWithoutHeadersAndOneDeviceIdAcr
   rig.makeClient()->reportProblem(std::string(3 * 1024 * 1024, 'x'), std::nullopt);
   const auto requests = rig.server.received();
   ASSERT_EQ(requests.size(), 5u);
-  const std::set<std::string> keys[] = {{"d", "v", "os", "text", "email"},
-                                        {"d", "v", "os", "text"},
-                                        {"d", "v", "os", "text"},
-                                        {"d", "v", "os", "text", "email"},
-                                        {"d", "v", "os", "text"}};
   const std::string id = nlohmann::json::parse(requests[0].body)["d"];
   EXPECT_EQ(id.size(), 36u);
   EXPECT_EQ(id[14], '4') << "a random (version 4) identifier";
   EXPECT_EQ(id.find_first_of("abcdef"), std::string::npos);
   for (std::size_t index = 0; index < requests.size(); ++index) {
     const auto body = nlohmann::json::parse(requests[index].body);
-    EXPECT_EQ(keysOf(body), keys[index]) << index;
+    std::set<std::string> keys{"d", "v", "os", "text"};
+    if (index == 0 || index == 3) {
+      keys.insert("email"); // an empty address is left out, a blank one is not
+    }
+    EXPECT_EQ(keysOf(body), keys) << index;
     EXPECT_EQ(body["d"], id);
     EXPECT_EQ(requests[index].method, "POST");
     EXPECT_EQ(requests[index].path, "/eject/v1/report");

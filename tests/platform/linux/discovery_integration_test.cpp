@@ -12,11 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "app/cli/linux_platform.h"
-#include "tests/platform/linux/discovery_test_volumes.h"
+#include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/support/temporary_folder.h"
 
-using discovery_test::LoopVolume;
-using discovery_test::runCommand;
+using test_support::runCommand;
+using test_volumes::LoopVolume;
 
 namespace {
 
@@ -68,7 +68,7 @@ class DiscoveryIntegrationTest : public ::testing::Test {
     return text;
   }
 
-  discovery_test::PrivateMountNamespace privateNamespace_;
+  test_volumes::PrivateMountNamespace privateNamespace_;
   TemporaryFolder folder_;
 };
 

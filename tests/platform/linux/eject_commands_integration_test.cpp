@@ -18,7 +18,6 @@
 #include "platform/fake/fake_ejector.h"
 #include "platform/fake/fake_process_runner.h"
 #include "platform/fake/fake_volume_source.h"
-#include "tests/platform/linux/discovery_test_volumes.h"
 #include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/platform/linux/udisks_test_bus.h"
 #include "tests/support/run_command.h"
@@ -32,8 +31,6 @@ using Case = std::tuple<std::string, int, std::string, std::string>;
 class EjectCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Settings of this process only: tests running beside it share the build's home.
-    setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
     // A real folder, so that paths relative to the working folder lead to it.
     std::filesystem::create_directories(folder_ / "usb-stick" / "inside");
     ASSERT_EQ(chdir(folder_.path().c_str()), 0);
@@ -121,7 +118,7 @@ class EjectCommandsEndToEnd : public ::testing::Test {
   void SetUp() override {
     std::string whyNot;
     if (!privateMounts_.error().empty() ||
-        !(services_ = test_bus::UdisksTestServices::start(whyNot))) {
+        !(services_ = test_bus::PrivateSystemBus::start(whyNot))) {
       GTEST_SKIP() << privateMounts_.error() << whyNot;
     }
     bravo_ = test_volumes::LoopVolume::create(folder_.path(), "VEBRAVO", whyNot);
@@ -129,18 +126,18 @@ class EjectCommandsEndToEnd : public ::testing::Test {
     if (!alpha_) {
       GTEST_SKIP() << whyNot;
     }
-    test_bus::UdisksTestServices::settle();
+    test_bus::PrivateSystemBus::settle();
   }
 
   // The built program on the test's bus, through the shell for its redirections.
   test_support::CommandResult runProgram(const std::string& command) {
     return test_support::runCommand(
-        {"/bin/sh", "-c", "DBUS_SYSTEM_BUS_ADDRESS='" + services_->busAddress() + "' " + command});
+        {"/bin/sh", "-c", "DBUS_SYSTEM_BUS_ADDRESS='" + services_->address() + "' " + command});
   }
 
-  discovery_test::PrivateMountNamespace privateMounts_;
+  test_volumes::PrivateMountNamespace privateMounts_;
   TemporaryFolder folder_;
-  std::unique_ptr<test_bus::UdisksTestServices> services_;
+  std::unique_ptr<test_bus::PrivateSystemBus> services_;
   std::unique_ptr<test_volumes::LoopVolume> bravo_;
   std::unique_ptr<test_volumes::LoopVolume> alpha_;
 };

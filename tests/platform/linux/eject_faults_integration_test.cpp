@@ -13,7 +13,6 @@
 #include "app/cli/linux_platform.h"
 #include "core/eject_settings.h"
 #include "platform/linux/system_ejector.h"
-#include "tests/platform/linux/discovery_test_volumes.h"
 #include "tests/platform/linux/eject_test_volumes.h"
 
 namespace {
@@ -25,11 +24,9 @@ enum class Route { udisks, direct };
 class EjectFaults : public ::testing::TestWithParam<Route> {
  protected:
   void SetUp() override {
-    static TemporaryFolder home; // our settings only: tests beside us share the build's home
-    setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
     std::string whyNot = privateMounts_.error();
-    if (!whyNot.empty() || (GetParam() == Route::udisks &&
-                            !(services_ = test_bus::UdisksTestServices::start(whyNot)))) {
+    if (!whyNot.empty() ||
+        (GetParam() == Route::udisks && !(services_ = test_bus::PrivateSystemBus::start(whyNot)))) {
       GTEST_SKIP() << whyNot;
     }
   }
@@ -58,7 +55,7 @@ class EjectFaults : public ::testing::TestWithParam<Route> {
   SystemEjector::Options options() const {
     SystemEjector::Options options;
     options.udisks.busAddress =
-        services_ ? services_->busAddress() : "unix:path=" + (folder_ / "no-bus").string();
+        services_ ? services_->address() : "unix:path=" + (folder_ / "no-bus").string();
     options.udisks.callTimeout = std::chrono::seconds(30);
     return options;
   }
@@ -67,8 +64,8 @@ class EjectFaults : public ::testing::TestWithParam<Route> {
     return SystemEjector(options()).eject({volume.device(), {volume.mountPath().string()}});
   }
 
-  discovery_test::PrivateMountNamespace privateMounts_;
-  std::unique_ptr<test_bus::UdisksTestServices> services_;
+  test_volumes::PrivateMountNamespace privateMounts_;
+  std::unique_ptr<test_bus::PrivateSystemBus> services_;
   TemporaryFolder folder_;
   std::vector<std::unique_ptr<LoopVolume>> volumes_;
 };
@@ -115,7 +112,7 @@ TEST_P(EjectFaults, FuseMountedImage_IsUnmountedAndItsLoopDetached) {
 TEST_P(EjectFaults, BusyVolume_NamesItsHolderAndStaysUntilItGoes) {
   LoopVolume& busy = volume("Busy");
   {
-    test_volumes::BusyHolder holder(busy.mountPath(), test_volumes::BusyHolder::How::openFile);
+    test_volumes::BusyHolder holder(busy.mountPath());
     const EjectOutcome outcome = eject(busy);
     EXPECT_EQ(outcome.failure, EjectFailure::busy) << outcome.errorText;
     EXPECT_THAT(outcome.holders, ::testing::Contains(VolumeUser{"sleep", holder.pid()}));

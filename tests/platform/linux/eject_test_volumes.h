@@ -1,11 +1,16 @@
 #pragma once
 
-// Loop-mounted images and busy holders for the tests that need real volumes. Header only.
+// A private mount namespace, loop-mounted images and busy holders for the tests that need real
+// volumes. Header only.
 
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -19,6 +24,33 @@ namespace test_volumes {
 
 using test_support::findTool;
 using test_support::runProgram;
+
+// Moves the calling thread (and the threads and children it starts) into a private copy of the
+// mount namespace, and back at the end: other programs' mounts meanwhile stay out of sight.
+class PrivateMountNamespace {
+ public:
+  PrivateMountNamespace() {
+    original_ = geteuid() == 0 ? open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC) : -1;
+    if (original_ < 0 || unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      error_ = std::string("no private mount namespace (mounts need root): ") + strerror(errno);
+    }
+  }
+  ~PrivateMountNamespace() {
+    if (original_ >= 0) {
+      setns(original_, CLONE_NEWNS);
+      close(original_);
+    }
+  }
+  PrivateMountNamespace(const PrivateMountNamespace&) = delete;
+  PrivateMountNamespace& operator=(const PrivateMountNamespace&) = delete;
+
+  const std::string& error() const { return error_; }
+
+ private:
+  int original_ = -1;
+  std::string error_;
+};
 
 // An image with one known file, attached to a loop device and mounted in a folder beside it.
 // Any label (or none) and any folder name. It detaches only its own loop device, never a
@@ -111,7 +143,6 @@ class LoopVolume {
 
   const std::filesystem::path& mountPath() const { return mountPath_; }
   const std::string& device() const { return device_; }
-  std::string label() const { return mountPath_.filename().string(); }
 
   // Mounts the device again at another folder, or binds a sub-folder of it there.
   bool mountAlsoAt(const std::filesystem::path& path, bool bindSubFolder = false) {
@@ -175,19 +206,13 @@ class LoopVolume {
   std::vector<std::string> extraMounts_;
 };
 
-// A process ("sleep") that keeps a volume busy: its working folder is on it, or it holds a file
-// of it open.
+// A process ("sleep") that keeps a volume busy: it holds a file of it open.
 class BusyHolder {
  public:
-  enum class How { workingFolder, openFile };
-
-  BusyHolder(const std::filesystem::path& mountPath, How how)
-      : process_({"/bin/sh", "-c",
-                  how == How::workingFolder ? "cd \"$0\" && exec sleep 600"
-                                            : "exec sleep 600 < \"$0/kept.txt\"",
-                  mountPath.string()},
-                 {}, "/dev/null") {
-    // Ready once the exec happened: by then the folder or file is held.
+  explicit BusyHolder(const std::filesystem::path& mountPath)
+      : process_({"/bin/sh", "-c", "exec sleep 600 < \"$0/kept.txt\"", mountPath.string()}, {},
+                 "/dev/null") {
+    // Ready once the exec happened: by then the file is held.
     test_bus::waitUntil([&] {
       std::string name;
       std::getline(std::ifstream("/proc/" + std::to_string(pid()) + "/comm"), name);

@@ -8,7 +8,7 @@
 
 TEST(FreedesktopNotifierTest, SendsTheStandardNotifyCallAndNothingWhereNoServiceListens) {
   std::string whyNot;
-  const auto bus = test_bus::PrivateSystemBus::start(false, whyNot);
+  const auto bus = test_bus::PrivateSystemBus::start(whyNot, false);
   if (!bus) {
     GTEST_SKIP() << whyNot;
   }

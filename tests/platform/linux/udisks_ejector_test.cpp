@@ -211,7 +211,7 @@ class UdisksEjectorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string whyNot;
-    if (!(bus_ = test_bus::PrivateSystemBus::start(false, whyNot))) {
+    if (!(bus_ = test_bus::PrivateSystemBus::start(whyNot, false))) {
       GTEST_SKIP() << whyNot;
     }
     options_.busAddress = bus_->address();

@@ -42,32 +42,16 @@ inline bool waitUntil(const std::function<bool()>& condition,
 // entries, its output in a log file; stopped (SIGTERM, then SIGKILL) when this object goes.
 class Daemon {
  public:
-  Daemon(std::vector<std::string> argv, std::vector<std::string> environment,
+  Daemon(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
          const std::string& logFile) {
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      environment.emplace_back(*entry);
-    }
-    std::vector<char*> arguments;
-    std::vector<char*> entries;
-    for (auto [texts, pointers] :
-         {std::pair{&argv, &arguments}, std::pair{&environment, &entries}}) {
-      for (auto& text : *texts) {
-        pointers->push_back(text.data());
-      }
-      pointers->push_back(nullptr);
-    }
     const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    pid_ = fork();
-    if (pid_ == 0) { // only async-signal-safe calls from here: other threads may hold locks
-      dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-      dup2(log, STDOUT_FILENO);
-      dup2(log, STDERR_FILENO);
-      execve(arguments[0], arguments.data(), entries.data());
-      _exit(127);
-    }
+    pid_ = test_support::startProgram(argv, environment, log, log);
     close(log);
   }
   ~Daemon() {
+    if (pid_ <= 0) {
+      return;
+    }
     kill(pid_, SIGTERM);
     if (!waitUntil([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; },
                    std::chrono::seconds(2))) {
@@ -97,7 +81,7 @@ inline bool nameHasOwner(const std::string& address, const std::string& name) {
 class PrivateSystemBus {
  public:
   // Nothing, with the reason in whyNot, where this machine cannot run them.
-  static std::unique_ptr<PrivateSystemBus> start(bool withUdisks, std::string& whyNot) {
+  static std::unique_ptr<PrivateSystemBus> start(std::string& whyNot, bool withUdisks = true) {
     constexpr const char* udisksd = "/usr/libexec/udisks2/udisksd";
     if (withUdisks &&
         (geteuid() != 0 || !std::filesystem::exists(udisksd) ||
@@ -130,9 +114,6 @@ class PrivateSystemBus {
     return bus;
   }
 
-  static std::unique_ptr<PrivateSystemBus> start(std::string& whyNot) {
-    return start(true, whyNot);
-  }
   ~PrivateSystemBus() {
     while (!daemons_.empty()) {
       daemons_.pop_back(); // udisksd, polkitd, then the bus
@@ -140,7 +121,6 @@ class PrivateSystemBus {
   }
 
   const std::string& address() const { return address_; }
-  const std::string& busAddress() const { return address_; }
   // Lets udisksd see devices attached or mounted since.
   static void settle() { udev_daemon::settle(); }
   const TemporaryFolder& folder() const { return folder_; }
@@ -168,7 +148,5 @@ class PrivateSystemBus {
   std::string address_;
   std::vector<std::unique_ptr<Daemon>> daemons_;
 };
-
-using UdisksTestServices = PrivateSystemBus;
 
 } // namespace test_bus

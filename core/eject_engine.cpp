@@ -232,6 +232,24 @@ void EjectEngine::rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds)
   });
 }
 
+std::optional<std::vector<EjectableVolume>>
+EjectEngine::listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds) {
+  EjectEngine* engine = nullptr;
+  {
+    std::lock_guard lock(rebuilds->mutex);
+    if (rebuilds->engine == nullptr) {
+      return std::nullopt;
+    }
+    engine = rebuilds->engine;
+    ++rebuilds->running;
+  }
+  auto volumes = engine->listExternalVolumes();
+  std::lock_guard lock(rebuilds->mutex);
+  --rebuilds->running;
+  rebuilds->finished.notify_all();
+  return volumes;
+}
+
 std::optional<std::string> EjectEngine::environmentValue(const std::string& name) const {
   if (platform_.environment) {
     return platform_.environment(name);
@@ -547,8 +565,8 @@ void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completio
   Ejector& ejector = platform_.ejector;
   Dispatcher& dispatcher = platform_.dispatcher;
   // An init-capture, so the copy is not const and can be moved on to the main queue.
-  dispatcher.runInBackground([weakSelf, &ejector, &dispatcher, volume = volume,
-                              completion = std::move(completion)]() mutable {
+  dispatcher.runInBackground([weakSelf, rebuilds = rebuilds_, &ejector, &dispatcher,
+                              volume = volume, completion = std::move(completion)]() mutable {
     if (weakSelf.expired()) {
       return;
     }
@@ -556,14 +574,20 @@ void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completio
     target.device = volume.device;
     target.mountPaths = mountPathsOf(volume);
     const EjectOutcome outcome = ejector.eject(target);
+    // The list after the ejection is read here too: a dying disk must not freeze the window.
+    auto volumes = listWhileAlive(rebuilds);
+    if (!volumes) {
+      return;
+    }
     dispatcher.runOnMain([weakSelf, volume = std::move(volume), outcome,
+                          volumes = std::move(*volumes),
                           completion = std::move(completion)]() mutable {
       auto self = weakSelf.lock();
       if (!self) {
         return;
       }
       EjectEngine& engine = **self;
-      engine.volumes_ = engine.listExternalVolumes();
+      engine.volumes_ = std::move(volumes);
       EjectResult result = resultOf(std::move(volume), outcome);
       // Last: the completion may end the engine's life.
       self.reset();

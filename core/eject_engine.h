@@ -95,6 +95,9 @@ class EjectEngine {
   // From any thread: a mount, unmount or rename happened.
   static void volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds);
   static void rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds);
+  // One discovery pass off the main thread; nothing once the engine is gone.
+  static std::optional<std::vector<EjectableVolume>>
+  listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds);
   // From the platform's environment reader, else the process environment.
   std::optional<std::string> environmentValue(const std::string& name) const;
   void ejectSequentially(std::vector<EjectableVolume> remaining, std::vector<EjectResult> results,

@@ -13,7 +13,11 @@
 #include "app/tray_icon.h"
 #include "app/updater.h"
 #include "app/volume_model.h"
+#include "core/eject_settings.h"
+#include "core/localization.h"
 #include "platform/code_signature.h"
+#include "platform/desktop_notifier.h"
+#include "platform/dispatcher.h"
 
 Application::Application(Services services, QObject* parent)
     : QObject(parent), services_(std::move(services)) {
@@ -26,6 +30,7 @@ Application::Application(Services services, QObject* parent)
   connect(tray_.get(), &TrayIcon::ejectVolumeRequested, eject_.get(),
           &EjectController::ejectVolume);
   connect(eject_.get(), &EjectController::busyChanged, tray_.get(), &TrayIcon::setBusy);
+  connect(eject_.get(), &EjectController::volumeEjected, this, &Application::notifySafeToRemove);
   connect(tray_.get(), &TrayIcon::messagesRequested, messages_.get(),
           &MessagesController::showMessages);
   connect(tray_.get(), &TrayIcon::reportProblemRequested, messages_.get(),
@@ -119,6 +124,18 @@ void Application::buildWindow() {
           &DisplayModeController::showWindow);
   connect(displayMode_.get(), &DisplayModeController::broughtForward, messages_.get(),
           &MessagesController::refreshBadges);
+}
+
+void Application::notifySafeToRemove(const EjectableVolume& volume, bool partial) {
+  // A partial result has its own alert already.
+  if (partial || !EjectSettings::notifyWhenSafe()) {
+    return;
+  }
+  DesktopNotifier& notifier = services_.notifier;
+  services_.dispatcher.runInBackground(
+      [&notifier, summary = L("eject.safe_to_remove", volume.name)]() {
+        notifier.notify(summary, "");
+      });
 }
 
 void Application::showVolumes() {

@@ -31,10 +31,12 @@
 #include "core/support/support_client.h"
 #include "platform/linux/apport_crash_reports.h"
 #include "platform/linux/curl_http_transport.h"
+#include "platform/linux/freedesktop_notifier.h"
 #include "platform/linux/libmount_volume_monitor.h"
 #include "platform/linux/libmount_volume_source.h"
 #include "platform/linux/linux_disk_describer.h"
 #include "platform/linux/posix_process_runner.h"
+#include "platform/linux/proc_volume_users.h"
 #include "platform/linux/system_ejector.h"
 #include "platform/linux/unsigned_code_signature.h"
 #include "platform/linux/xdg_autostart_login_item.h"
@@ -106,6 +108,7 @@ int runDesktopApplication(int argc, char** argv) {
   PosixProcessRunner processRunner;
   LibmountVolumeMonitor volumeMonitor;
   SystemEjector ejector;
+  ProcVolumeUsers volumeUsers;
   EjectEngine engine(EnginePlatform{
       .volumeSource = volumeSource,
       .diskDescriber = diskDescriber,
@@ -115,6 +118,7 @@ int runDesktopApplication(int argc, char** argv) {
       .volumeMonitor = &volumeMonitor,
       .timeMachineTool = "/usr/bin/tmutil",
       .environment = {},
+      .volumeUsers = &volumeUsers,
   });
 
   QtDisplayEnvironment display;
@@ -129,6 +133,7 @@ int runDesktopApplication(int argc, char** argv) {
           QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString(),
       });
   UnsignedCodeSignature codeSignature;
+  FreedesktopNotifier notifier;
   // Kept to the end of the process, past the application object its bus belongs to.
   static auto* launcherBadge = new UnityLauncherBadge();
   XdgAutostartLoginItem loginItem(
@@ -145,6 +150,8 @@ int runDesktopApplication(int argc, char** argv) {
       .supportClient = SupportClient::shared(),
       .launcherBadge = *launcherBadge,
       .loginItem = loginItem,
+      .notifier = notifier,
+      .dispatcher = dispatcher,
       .installCrashReporter = []() { CrashReporter::install(); },
       .exitProcess = [](int status) { std::exit(status); },
       .environment = [](const std::string& name) -> std::optional<std::string> {

@@ -70,6 +70,78 @@ TEST(Application, EveryEntryPointWaitsForTheRunningBatch) {
   rig.settle();
   EXPECT_EQ(rig.alerts.titles(), std::vector<std::string>{L("eject.failure_title", "USB")});
   EXPECT_FALSE(button->isShowingCheck());
+
+  // A batch the engine runs without us is never answered to a second caller: refuse, not wait.
+  rig.engine->ejectAll([](auto) {});
+  application.ejectController().ejectAll();
+  EXPECT_FALSE(application.ejectController().isBusy());
+  rig.settle();
+  application.ejectController().ejectAll();
+  EXPECT_TRUE(application.ejectController().isBusy());
+}
+
+TEST(Application, EachResultGetsItsOwnAlertAndOnlyCleanEjectionsNotify) {
+  enum class Usb { ejected, unmountedOnly, held };
+  struct Case {
+    const char* name;
+    Usb usb;
+    bool notify;
+    bool fromRow;
+    std::vector<std::string> titles;
+    std::vector<std::string> notified;
+    // Found in the alert's text.
+    std::string detail;
+  };
+  const Case cases[] = {
+      {"batch, notify on", Usb::ejected, true, false, {}, {"Photos", "USB"}, ""},
+      {"row, notify on", Usb::ejected, true, true, {}, {"USB"}, ""},
+      {"batch, notify off", Usb::ejected, false, false, {}, {}, ""},
+      {"row, partial",
+       Usb::unmountedOnly,
+       true,
+       true,
+       {L("eject.partial_title", "USB")},
+       {},
+       "Device busy"},
+      {"batch, busy", Usb::held, true, false, {L("eject.failure_title", "USB")}, {"Photos"}, "vlc"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    AppRig rig;
+    SettingsStore::shared().set(EjectSettings::notifyWhenSafeKey, test.notify);
+    EjectOutcome outcome;
+    outcome.success = test.usb != Usb::held;
+    if (test.usb == Usb::unmountedOnly) {
+      outcome.leftUndone = EjectOutcome::LeftUndone::powerOff;
+      outcome.errorText = "Device busy";
+    } else if (test.usb == Usb::held) {
+      outcome.failure = EjectFailure::busy;
+      outcome.holders = {{.program = "vlc", .pid = 77}};
+    }
+    rig.engineRig.ejector.setOutcome("/media/user/USB", outcome);
+    rig.mount(true, !test.fromRow, false);
+    Application& application = rig.launch();
+    if (test.fromRow) {
+      itemShowing(rig.openTrayMenu(), L("eject.volume_action", "USB"))->trigger();
+    } else {
+      application.ejectController().ejectAll();
+    }
+    rig.settle();
+    EXPECT_EQ(rig.alerts.titles(), test.titles);
+    std::vector<std::string> notified;
+    for (const auto& shown : rig.notifier.shown()) {
+      notified.push_back(shown.summary);
+    }
+    std::vector<std::string> expected;
+    for (const std::string& name : test.notified) {
+      expected.push_back(L("eject.safe_to_remove", name));
+    }
+    EXPECT_EQ(notified, expected);
+    if (!test.detail.empty() && !rig.alerts.shown.empty()) {
+      EXPECT_NE(rig.alerts.shown.front().message.find(test.detail), std::string::npos)
+          << rig.alerts.shown.front().message;
+    }
+  }
 }
 
 TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
@@ -77,12 +149,19 @@ TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
     const char* from;
     int answer;
     bool ejects;
+    // A backup program holding the volume refuses the eject before any question.
+    bool backupProgramHolds = false;
   };
-  for (const Case& test : {Case{"tray menu", 1, false}, Case{"tray menu", 0, true},
-                           Case{"row", 1, false}, Case{"row", 0, true}}) {
-    SCOPED_TRACE(std::string(test.from) + (test.ejects ? " yes" : " cancel"));
+  for (const Case& test :
+       {Case{"tray menu", 1, false}, Case{"tray menu", 0, true}, Case{"row", 1, false},
+        Case{"row", 0, true}, Case{"row", 0, false, true}, Case{"tray menu", 0, false, true}}) {
+    SCOPED_TRACE(std::string(test.from) + (test.ejects ? " yes" : " cancel") +
+                 (test.backupProgramHolds ? " held" : ""));
     AppRig rig;
     rig.mount(false, false, true);
+    if (test.backupProgramHolds) {
+      rig.engineRig.users.setUsers(AppRig::backupMount, {{.program = "borg", .pid = 4242}});
+    }
     Application& application = rig.launch();
     rig.alerts.answer(test.answer);
     if (std::string(test.from) == "row") {
@@ -95,7 +174,9 @@ TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
     }
     rig.settle();
     ASSERT_EQ(rig.alerts.titles(),
-              std::vector<std::string>{L("eject.time_machine_confirm_title", "Backups")});
+              std::vector<std::string>{test.backupProgramHolds
+                                           ? L("eject.backup_running_title")
+                                           : L("eject.time_machine_confirm_title", "Backups")});
     EXPECT_EQ(ejected(rig).size(), test.ejects ? 1u : 0u);
   }
 }

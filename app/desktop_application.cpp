@@ -168,14 +168,18 @@ int runDesktopApplication(int argc, char** argv) {
 
   // Launching has finished once the event loop runs.
   QTimer::singleShot(0, &desktop, [&desktop]() { desktop.launch(); });
+  // Quitting never waits on a server: transfers under way are aborted, queued ones dropped,
+  // and whatever asks for the network afterwards (a late crash) finds no queue to wait on.
+  QObject::connect(&application, &QCoreApplication::aboutToQuit, &desktop, [&]() {
+    updater.shutdown();
+    network.shutdown();
+    SupportClient::shared().setDispatcher(nullptr);
+    CrashReporter::configure(CrashReporter::standardSetup(&systemReports, nullptr));
+  });
   const int status = QApplication::exec();
 
-  // Nothing may reach the shell while the rest goes away; quitting never waits on a server.
+  // Nothing may reach the shell while the rest goes away.
   volumeMonitor.stop();
-  updater.shutdown();
-  network.shutdown();
   dispatcher.waitForBackground();
-  SupportClient::shared().setDispatcher(nullptr);
-  CrashReporter::configure(CrashReporter::standardSetup(&systemReports, nullptr));
   return status;
 }

@@ -13,6 +13,7 @@
 #include "app/tray_icon.h"
 #include "app/updater.h"
 #include "app/volume_model.h"
+#include "build_config.h"
 #include "core/eject_settings.h"
 #include "core/localization.h"
 #include "platform/code_signature.h"
@@ -40,7 +41,6 @@ Application::Application(Services services, QObject* parent)
   connect(tray_.get(), &TrayIcon::quitRequested, this, &Application::quit);
   connect(messages_.get(), &MessagesController::messagePendingChanged, tray_.get(),
           &TrayIcon::setMessagePending);
-  services_.updater.startUpdater();
 }
 
 Application::~Application() {
@@ -68,8 +68,12 @@ void Application::launch() {
   displayMode_->start();
   displayMode_->showOnboardingIfNeeded();
   showVolumes();
-  messages_->startSync();
-  services_.updater.setUpdateCheckInterval(updateCheckIntervalSeconds);
+  // Only now that the first-launch question is answered may anything reach a server.
+  if (build_config::networkFeatures) {
+    messages_->startSync();
+    services_.updater.setUpdateCheckInterval(updateCheckIntervalSeconds);
+    services_.updater.startUpdater();
+  }
 
   const auto debugSettings = services_.environment ? services_.environment(debugSettingsVariable)
                                                    : std::optional<std::string>();

@@ -11,6 +11,8 @@
 #include <QToolButton>
 
 #include "app/desktop_application.h"
+#include "app/updater.h"
+#include "build_config.h"
 #include "app/display_mode_controller.h"
 #include "app/eject_controller.h"
 #include "app/main_window.h"
@@ -247,15 +249,20 @@ TEST(Application, LaunchAlertsStandOverAWindowThatAlreadyShowsTheVolumes) {
     SettingsStore::shared().set("VEOnboarded", test.onboarded);
     SettingsStore::shared().set(DisplayModeController::menuBarModeKey, !test.trayAvailable);
     rig.display.trayAvailable = test.trayAvailable;
+    SettingsStore::shared().set(Updater::automaticChecksKey, true);
     rig.make();
     QString summaryDuringAlert;
+    bool updaterStartedBeforeAnswer = false;
     rig.alerts.setOnPresent([&](const Alert& alert) {
       if (alert.title == L(test.alert)) {
         summaryDuringAlert = child<QLabel>(*rig.application->mainWindow(), "summaryLabel")->text();
+        updaterStartedBeforeAnswer = rig.updater->scheduledCheckDelay().has_value();
       }
     });
     rig.application->launch();
     EXPECT_EQ(summaryDuringAlert.toStdString(), EjectEngine::resume(rig.engine->volumes()));
+    EXPECT_FALSE(updaterStartedBeforeAnswer);
+    EXPECT_EQ(rig.updater->scheduledCheckDelay().has_value(), build_config::networkFeatures);
   }
 }
 

@@ -1,8 +1,11 @@
 #include "app/application.h"
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -329,6 +332,35 @@ TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTab) {
   EXPECT_TRUE(reaches(child<QWidget>(window, "messagesButton")));
   EXPECT_TRUE(reaches(window.findChild<VolumeRowView*>()->findChild<QToolButton*>()));
   EXPECT_FALSE(child<QWidget>(window, "ejectAllButton")->accessibleName().isEmpty());
+}
+
+TEST(Application, SettingsCheckboxesShowAndStoreTheirSettingAtOnce) {
+  AppRig rig;
+  Application& application = rig.launch();
+  application.mainWindow()->showSettings();
+  struct Case {
+    const char* checkbox;
+    std::function<bool()> stored;
+    bool network;
+  };
+  const Case cases[] = {
+      {"notifyWhenSafeCheckbox", [] { return EjectSettings::notifyWhenSafe(); }, false},
+      {"serverContactCheckbox", [] { return EjectSettings::automaticServerContact(); }, true},
+      {"autoUpdateCheckbox", [&rig] { return rig.updater->automaticUpdates(); }, true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.checkbox);
+    auto* box = child<QCheckBox>(*application.mainWindow(), test.checkbox);
+    if (test.network && !build_config::networkFeatures) {
+      EXPECT_EQ(box, nullptr);
+      continue;
+    }
+    ASSERT_NE(box, nullptr);
+    const bool before = test.stored();
+    EXPECT_EQ(box->isChecked(), before);
+    box->click();
+    EXPECT_EQ(test.stored(), !before);
+  }
 }
 
 TEST(Application, EditMenuActsOnlyWhileATextFieldHasFocus) {

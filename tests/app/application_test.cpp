@@ -9,8 +9,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "app/desktop_application.h"
@@ -20,6 +23,7 @@
 #include "app/eject_controller.h"
 #include "app/main_window.h"
 #include "app/messages_controller.h"
+#include "app/support/problem_report_form.h"
 #include "app/tray_icon.h"
 #include "core/localization.h"
 #include "tests/app/app_rig.h"
@@ -374,6 +378,29 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
   EXPECT_NE(itemShowing(rig.openTrayMenu(), L("messages.banner_title")), nullptr);
   ASSERT_FALSE(rig.badge.states.empty());
   EXPECT_TRUE(rig.badge.states.back());
+}
+
+TEST(Application, AProblemReportThatFailedToSendComesBackAsTyped) {
+  AppRig rig;
+  Application& application = rig.launch();
+  rig.server.answer(500, "");
+  std::vector<QString> formsShown; // each form's text and address as it opens
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&]() {
+    auto* form = qobject_cast<ProblemReportForm*>(QApplication::activeModalWidget());
+    if (form == nullptr) {
+      return;
+    }
+    formsShown.push_back(form->description() + "|" + form->email());
+    form->textArea()->setPlainText(QStringLiteral("It hangs"));
+    form->emailField()->setText(QStringLiteral("me@example.org"));
+    (formsShown.size() == 1 ? form->sendButton() : form->cancelButton())->click();
+  });
+  user.start(20);
+  application.messages().reportProblem();
+  rig.settle();
+  EXPECT_EQ(formsShown, (std::vector<QString>{"|", "It hangs|me@example.org"}));
+  EXPECT_EQ(rig.alerts.titles(), std::vector<std::string>{L("common.send_failed_title")});
 }
 
 TEST(Application, WithoutADisplayTheProgramSaysSoAndEnds) {

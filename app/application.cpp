@@ -13,7 +13,12 @@
 #include "app/tray_icon.h"
 #include "app/updater.h"
 #include "app/volume_model.h"
+#include "build_config.h"
+#include "core/eject_settings.h"
+#include "core/localization.h"
 #include "platform/code_signature.h"
+#include "platform/desktop_notifier.h"
+#include "platform/dispatcher.h"
 
 Application::Application(Services services, QObject* parent)
     : QObject(parent), services_(std::move(services)) {
@@ -26,6 +31,7 @@ Application::Application(Services services, QObject* parent)
   connect(tray_.get(), &TrayIcon::ejectVolumeRequested, eject_.get(),
           &EjectController::ejectVolume);
   connect(eject_.get(), &EjectController::busyChanged, tray_.get(), &TrayIcon::setBusy);
+  connect(eject_.get(), &EjectController::volumeEjected, this, &Application::notifySafeToRemove);
   connect(tray_.get(), &TrayIcon::messagesRequested, messages_.get(),
           &MessagesController::showMessages);
   connect(tray_.get(), &TrayIcon::reportProblemRequested, messages_.get(),
@@ -35,7 +41,6 @@ Application::Application(Services services, QObject* parent)
   connect(tray_.get(), &TrayIcon::quitRequested, this, &Application::quit);
   connect(messages_.get(), &MessagesController::messagePendingChanged, tray_.get(),
           &TrayIcon::setMessagePending);
-  services_.updater.startUpdater();
 }
 
 Application::~Application() {
@@ -63,8 +68,12 @@ void Application::launch() {
   displayMode_->start();
   displayMode_->showOnboardingIfNeeded();
   showVolumes();
-  messages_->startSync();
-  services_.updater.setUpdateCheckInterval(updateCheckIntervalSeconds);
+  // Only now that the first-launch question is answered may anything reach a server.
+  if (build_config::networkFeatures) {
+    messages_->startSync();
+    services_.updater.setUpdateCheckInterval(updateCheckIntervalSeconds);
+    services_.updater.startUpdater();
+  }
 
   const auto debugSettings = services_.environment ? services_.environment(debugSettingsVariable)
                                                    : std::optional<std::string>();
@@ -119,6 +128,18 @@ void Application::buildWindow() {
           &DisplayModeController::showWindow);
   connect(displayMode_.get(), &DisplayModeController::broughtForward, messages_.get(),
           &MessagesController::refreshBadges);
+}
+
+void Application::notifySafeToRemove(const EjectableVolume& volume, bool partial) {
+  // A partial result has its own alert already.
+  if (partial || !EjectSettings::notifyWhenSafe()) {
+    return;
+  }
+  DesktopNotifier& notifier = services_.notifier;
+  services_.dispatcher.runInBackground(
+      [&notifier, summary = L("eject.safe_to_remove", volume.name)]() {
+        notifier.notify(summary, "");
+      });
 }
 
 void Application::showVolumes() {

@@ -12,6 +12,8 @@
 #include "core/eject_engine.h"
 
 class CodeSignature;
+class DesktopNotifier;
+class Dispatcher;
 class DisplayModeController;
 class EjectController;
 class LauncherBadge;
@@ -39,6 +41,9 @@ class Application : public QObject {
     SupportClient& supportClient;
     LauncherBadge& launcherBadge;
     LoginItem& loginItem;
+    DesktopNotifier& notifier;
+    // Notifications leave the GUI thread through it: they are D-Bus calls.
+    Dispatcher& dispatcher;
     // Uploads the last crash and installs the crash handlers.
     std::function<void()> installCrashReporter;
     // Ends the process at once (a failed signature check).
@@ -75,6 +80,7 @@ class Application : public QObject {
  private:
   void buildWindow();
   void showVolumes();
+  void notifySafeToRemove(const EjectableVolume& volume, bool partial);
 
   Services services_;
   std::unique_ptr<VolumeModel> model_;

@@ -31,10 +31,12 @@
 #include "core/support/support_client.h"
 #include "platform/linux/apport_crash_reports.h"
 #include "platform/linux/curl_http_transport.h"
+#include "platform/linux/freedesktop_notifier.h"
 #include "platform/linux/libmount_volume_monitor.h"
 #include "platform/linux/libmount_volume_source.h"
 #include "platform/linux/linux_disk_describer.h"
 #include "platform/linux/posix_process_runner.h"
+#include "platform/linux/proc_volume_users.h"
 #include "platform/linux/system_ejector.h"
 #include "platform/linux/unsigned_code_signature.h"
 #include "platform/linux/xdg_autostart_login_item.h"
@@ -106,6 +108,7 @@ int runDesktopApplication(int argc, char** argv) {
   PosixProcessRunner processRunner;
   LibmountVolumeMonitor volumeMonitor;
   SystemEjector ejector;
+  ProcVolumeUsers volumeUsers;
   EjectEngine engine(EnginePlatform{
       .volumeSource = volumeSource,
       .diskDescriber = diskDescriber,
@@ -115,6 +118,7 @@ int runDesktopApplication(int argc, char** argv) {
       .volumeMonitor = &volumeMonitor,
       .timeMachineTool = "/usr/bin/tmutil",
       .environment = {},
+      .volumeUsers = &volumeUsers,
   });
 
   QtDisplayEnvironment display;
@@ -127,8 +131,10 @@ int runDesktopApplication(int argc, char** argv) {
           build_config::updateFeedUrl,
           build_config::version,
           QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString(),
+          build_config::networkFeatures,
       });
   UnsignedCodeSignature codeSignature;
+  FreedesktopNotifier notifier;
   // Kept to the end of the process, past the application object its bus belongs to.
   static auto* launcherBadge = new UnityLauncherBadge();
   XdgAutostartLoginItem loginItem(
@@ -145,6 +151,8 @@ int runDesktopApplication(int argc, char** argv) {
       .supportClient = SupportClient::shared(),
       .launcherBadge = *launcherBadge,
       .loginItem = loginItem,
+      .notifier = notifier,
+      .dispatcher = dispatcher,
       .installCrashReporter = []() { CrashReporter::install(); },
       .exitProcess = [](int status) { std::exit(status); },
       .environment = [](const std::string& name) -> std::optional<std::string> {
@@ -161,14 +169,18 @@ int runDesktopApplication(int argc, char** argv) {
 
   // Launching has finished once the event loop runs.
   QTimer::singleShot(0, &desktop, [&desktop]() { desktop.launch(); });
+  // Quitting never waits on a server: transfers under way are aborted, queued ones dropped,
+  // and whatever asks for the network afterwards (a late crash) finds no queue to wait on.
+  QObject::connect(&application, &QCoreApplication::aboutToQuit, &desktop, [&]() {
+    updater.shutdown();
+    network.shutdown();
+    SupportClient::shared().setDispatcher(nullptr);
+    CrashReporter::configure(CrashReporter::standardSetup(&systemReports, nullptr));
+  });
   const int status = QApplication::exec();
 
-  // Nothing may reach the shell while the rest goes away; quitting never waits on a server.
+  // Nothing may reach the shell while the rest goes away.
   volumeMonitor.stop();
-  updater.shutdown();
-  network.shutdown();
   dispatcher.waitForBackground();
-  SupportClient::shared().setDispatcher(nullptr);
-  CrashReporter::configure(CrashReporter::standardSetup(&systemReports, nullptr));
   return status;
 }

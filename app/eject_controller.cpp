@@ -25,7 +25,8 @@ void EjectController::setBusy(bool busy) {
 }
 
 void EjectController::ejectAll() {
-  if (batchRunning_) {
+  // The engine ignores a second batch and never answers it: we would stay busy for good.
+  if (batchRunning_ || engine_.batchRunning()) {
     return;
   }
   const std::vector<EjectableVolume> volumes = model_.volumes();
@@ -72,11 +73,12 @@ void EjectController::ejectAll() {
 }
 
 void EjectController::ejectVolume(const EjectableVolume& volume) {
-  if (batchRunning_ || ejecting_.contains(volume.id) || !confirmBackupEject(volume)) {
+  if (batchRunning_ || engine_.batchRunning() || ejecting_.contains(volume.id) ||
+      !confirmBackupEject(volume)) {
     return;
   }
   // The question may have stayed open while a batch started or the volume went away.
-  if (batchRunning_ || !model_.find(volume.id)) {
+  if (batchRunning_ || engine_.batchRunning() || !model_.find(volume.id)) {
     return;
   }
   ejecting_.insert(volume.id);
@@ -98,7 +100,7 @@ bool EjectController::confirmBackupEject(const EjectableVolume& volume) {
     return true;
   }
   // Only a definite yes counts: a tool that cannot tell does not block the user.
-  if (engine_.backupIsRunning() == true) {
+  if (engine_.backupIsRunning(volume) == true) {
     alerts_.present({.style = Alert::Style::critical,
                      .title = L("eject.backup_running_title"),
                      .message = L("eject.backup_running_message", volume.name),
@@ -118,9 +120,23 @@ bool EjectController::confirmBackupEject(const EjectableVolume& volume) {
 }
 
 bool EjectController::report(const EjectEngine::EjectResult& result) {
-  // Unmounted but left powered is safe to unplug: not a failure.
-  if (result.success || result.partial) {
-    emit volumeEjected(result.volume);
+  if (result.success && !result.partial) {
+    emit volumeEjected(result.volume, false);
+    return false;
+  }
+  // Unmounted but left powered is safe to unplug: not a failure, but the user should know
+  // what was left undone.
+  if (result.partial) {
+    emit volumeEjected(result.volume, true);
+    std::string message = result.message.value_or(std::string());
+    if (!result.detail.empty()) {
+      message += (message.empty() ? "" : "\n\n") + result.detail;
+    }
+    alerts_.present({.style = Alert::Style::informational,
+                     .title = L("eject.partial_title", result.volume.name),
+                     .message = message,
+                     .buttons = {},
+                     .icon = std::nullopt});
     return false;
   }
   std::string message = result.message.value_or(L("eject.retained_message"));

@@ -34,8 +34,9 @@ class EjectController : public QObject {
   void busyChanged(bool busy);
   // A batch ended with every volume ejected.
   void allEjected();
-  // One volume is gone and safe to unplug (also when its drive stays powered).
-  void volumeEjected(const EjectableVolume& volume);
+  // One volume is gone and safe to unplug; partial: its drive stays powered or its container
+  // unlocked, which the user has already been told about.
+  void volumeEjected(const EjectableVolume& volume, bool partial);
 
  private:
   bool confirmBackupEject(const EjectableVolume& volume);

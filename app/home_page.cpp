@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/eject_controller.h"
+#include "build_config.h"
 #include "core/localization.h"
 #include "views/badge_image_view.h"
 #include "views/palette.h"
@@ -149,7 +150,7 @@ void HomePage::flashDone() {
 
 void HomePage::setMessagesState(bool ticketOpen, bool unread) {
   unread_ = unread;
-  messagesButton_->setVisible(ticketOpen);
+  messagesButton_->setVisible(ticketOpen && build_config::networkFeatures);
   if (unread) {
     messagesBadge_->setPixmap(QPixmap::fromImage(quotaBadgeImage(1, 14)));
   } else {

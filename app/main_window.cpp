@@ -18,6 +18,7 @@
 
 #include "app/home_page.h"
 #include "app/settings_page.h"
+#include "build_config.h"
 #include "core/localization.h"
 #include "views/symbols.h"
 
@@ -104,14 +105,16 @@ MainWindow::MainWindow(HomePage* home, SettingsPage* settings, QWidget* parent)
 void MainWindow::buildMenus() {
   // Linux menu bars show every menu's title, so the application menu carries the name.
   QMenu* application = menuBar()->addMenu(text("app.name"));
-  connect(application->addAction(text("menu.check_updates")), &QAction::triggered, this,
-          &MainWindow::checkForUpdatesRequested);
-  messagesAction_ = application->addAction(text("messages.banner_title"));
-  messagesAction_->setVisible(false);
-  connect(messagesAction_, &QAction::triggered, this, &MainWindow::messagesRequested);
-  connect(application->addAction(text("menu.report_problem")), &QAction::triggered, this,
-          &MainWindow::reportProblemRequested);
-  application->addSeparator();
+  if (build_config::networkFeatures) {
+    connect(application->addAction(text("menu.check_updates")), &QAction::triggered, this,
+            &MainWindow::checkForUpdatesRequested);
+    messagesAction_ = application->addAction(text("messages.banner_title"));
+    messagesAction_->setVisible(false);
+    connect(messagesAction_, &QAction::triggered, this, &MainWindow::messagesRequested);
+    connect(application->addAction(text("menu.report_problem")), &QAction::triggered, this,
+            &MainWindow::reportProblemRequested);
+    application->addSeparator();
+  }
   QAction* quit = application->addAction(text("menu.quit"));
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   quit->setMenuRole(QAction::QuitRole);
@@ -147,7 +150,9 @@ void MainWindow::closeOrBack() {
 }
 
 void MainWindow::setTicketOpen(bool open) {
-  messagesAction_->setVisible(open);
+  if (messagesAction_ != nullptr) {
+    messagesAction_->setVisible(open);
+  }
 }
 
 void MainWindow::fitToScreen() {

@@ -89,12 +89,7 @@ void MessagesController::showMessages() {
   if (!window_) {
     window_ = new MessagesWindow();
   }
-  QPointer<MessagesController> self(this);
-  replyField_ = window_->rebuild(client_.messageHistory(), [self]() {
-    if (self) {
-      self->sendReply();
-    }
-  });
+  rebuildWindow();
   window_->centreOnScreen();
   if (window_->isMinimized()) {
     window_->showNormal();
@@ -107,6 +102,43 @@ void MessagesController::showMessages() {
   display_.activateApplication(window_);
 }
 
+void MessagesController::rebuildWindow() {
+  if (!window_) {
+    return;
+  }
+  QPointer<MessagesController> self(this);
+  replyField_ = window_->rebuild(
+      client_.messageHistory(),
+      [self]() {
+        if (self) {
+          self->sendReply();
+        }
+      },
+      [self](const ArchivedMessage& reply) {
+        if (self) {
+          self->client_.resendReply(reply, self->replyAnswered());
+        }
+      });
+}
+
+std::function<void(bool)> MessagesController::replyAnswered() {
+  QPointer<MessagesController> self(this);
+  return [self](bool accepted) {
+    if (!self) {
+      return;
+    }
+    // The history shows whether it went: "Not sent" with Send Again when it did not.
+    self->rebuildWindow();
+    if (!accepted) {
+      self->alerts_.present({.style = Alert::Style::warning,
+                             .title = L("common.send_failed_title"),
+                             .message = L("messages.send_failed_message"),
+                             .buttons = {},
+                             .icon = std::nullopt});
+    }
+  };
+}
+
 void MessagesController::sendReply() {
   if (!replyField_) {
     return;
@@ -115,28 +147,21 @@ void MessagesController::sendReply() {
   if (typed.isEmpty()) {
     return;
   }
-  const std::string text = typed.toStdString();
   replyField_->clear();
-  // In the history before it is sent: a failed reply stays there, as the user wrote it.
-  client_.archiveOwn(text);
-  showMessages();
-  QPointer<MessagesController> self(this);
-  client_.reportProblem(text, std::nullopt, [self](bool accepted) {
-    if (accepted || !self) {
-      return;
-    }
-    self->alerts_.present({.style = Alert::Style::warning,
-                           .title = L("common.send_failed_title"),
-                           .message = L("messages.send_failed_message"),
-                           .buttons = {},
-                           .icon = std::nullopt});
-  });
+  // Archived before it is sent: a failed reply stays in the history, as the user wrote it.
+  client_.sendReply(typed.toStdString(), replyAnswered());
+  rebuildWindow();
 }
 
 void MessagesController::reportProblem() {
+  openReportForm({}, {});
+}
+
+void MessagesController::openReportForm(const QString& description, const QString& email) {
   // Over the main window while it is on screen; standing alone otherwise.
   QWidget* parent = (mainWindow_ && mainWindow_->isVisible()) ? mainWindow_.data() : nullptr;
   ProblemReportForm form(parent);
+  form.setDraft(description, email);
   display_.activateApplication(mainWindow_);
   form.show();
   display_.activateApplication(&form);
@@ -148,21 +173,29 @@ void MessagesController::reportProblem() {
     return;
   }
   // The address goes as typed; the server decides what to make of it.
-  const std::string email = form.email().toStdString();
   QPointer<MessagesController> self(this);
-  client_.reportProblem(text, email, [self](bool accepted) {
-    if (!self) {
-      return;
-    }
-    self->alerts_.present(accepted ? Alert{.style = Alert::Style::informational,
-                                           .title = L("report.sent_title"),
-                                           .message = L("report.sent_message"),
-                                           .buttons = {},
-                                           .icon = std::nullopt}
-                                   : Alert{.style = Alert::Style::warning,
-                                           .title = L("common.send_failed_title"),
-                                           .message = L("report.failed_message"),
-                                           .buttons = {},
-                                           .icon = std::nullopt});
-  });
+  client_.reportProblem(
+      text, form.email().toStdString(),
+      [self, typed = form.description(), typedEmail = form.email()](bool accepted) {
+        if (!self) {
+          return;
+        }
+        if (accepted) {
+          self->alerts_.present({.style = Alert::Style::informational,
+                                 .title = L("report.sent_title"),
+                                 .message = L("report.sent_message"),
+                                 .buttons = {},
+                                 .icon = std::nullopt});
+          return;
+        }
+        self->alerts_.present({.style = Alert::Style::warning,
+                               .title = L("common.send_failed_title"),
+                               .message = L("report.failed_message"),
+                               .buttons = {},
+                               .icon = std::nullopt});
+        // Nothing the user typed is lost: the form comes back as they left it.
+        if (self) {
+          self->openReportForm(typed, typedEmail);
+        }
+      });
 }

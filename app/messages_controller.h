@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -10,6 +12,7 @@
 class LauncherBadge;
 class MessagesWindow;
 class QLineEdit;
+class QString;
 class QWidget;
 class SupportClient;
 
@@ -43,6 +46,11 @@ class MessagesController : public QObject {
 
  private:
   void sendReply();
+  // The window shows the history as it is now, when it is open.
+  void rebuildWindow();
+  // What a sent or resent reply does with its answer.
+  std::function<void(bool accepted)> replyAnswered();
+  void openReportForm(const QString& description, const QString& email);
 
   SupportClient& client_;
   LauncherBadge& badge_;

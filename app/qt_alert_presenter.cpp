@@ -3,9 +3,13 @@
 #include <utility>
 #include <vector>
 
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextDocument>
 #include <QString>
 #include <QWidget>
@@ -13,6 +17,9 @@
 #include "core/localization.h"
 
 namespace {
+
+// Past this many characters a message no longer fits a label on screen.
+constexpr qsizetype longMessageLength = 1000;
 
 QMessageBox::Icon iconFor(Alert::Style style) {
   switch (style) {
@@ -46,15 +53,34 @@ int QtAlertPresenter::present(const Alert& alert) {
   box.setTextFormat(Qt::RichText);
   box.setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(alert.title).toHtmlEscaped()));
   box.setAccessibleName(QString::fromStdString(alert.title));
-  // Plain text throughout: names and server texts may hold "&", "<" or quotes.
-  box.setInformativeText(
-      Qt::convertFromPlainText(QString::fromStdString(alert.message), Qt::WhiteSpaceNormal));
+  const QString message = QString::fromStdString(alert.message);
+  if (message.size() <= longMessageLength) {
+    // Plain text throughout: names and server texts may hold "&", "<" or quotes.
+    box.setInformativeText(Qt::convertFromPlainText(message, Qt::WhiteSpaceNormal));
+  }
   box.setWindowModality(Qt::ApplicationModal);
   if (alert.icon) {
     const QIcon icon = QIcon::fromTheme(QString::fromStdString(*alert.icon),
                                         QIcon(QString::fromStdString(*alert.icon)));
     if (!icon.isNull()) {
       box.setIconPixmap(icon.pixmap(64, 64));
+    }
+  }
+
+  if (message.size() > longMessageLength) {
+    // A label would grow past the screen and take the buttons with it: the text scrolls in a
+    // box of its own, where the informative text would stand.
+    auto* scrolling = new QPlainTextEdit(message);
+    scrolling->setObjectName(QStringLiteral("longMessage"));
+    scrolling->setReadOnly(true);
+    scrolling->setAccessibleName(QString::fromStdString(alert.title));
+    const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+      scrolling->setMaximumHeight(screen->availableGeometry().height() * 3 / 5);
+    }
+    scrolling->setMinimumWidth(420);
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+      grid->addWidget(scrolling, 1, 1);
     }
   }
 

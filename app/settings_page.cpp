@@ -184,40 +184,49 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   colourRow->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
   colourRow->setRowWrapPolicy(QFormLayout::WrapLongRows);
   colourRow->addRow(text("settings.color_when_mounted"), colours);
+  auto* notify = new QCheckBox(text("settings.notify_when_safe"));
+  notify->setObjectName(QStringLiteral("notifyWhenSafeCheckbox"));
+  notify->setChecked(EjectSettings::notifyWhenSafe());
+  connect(notify, &QCheckBox::clicked, this, &EjectSettings::setNotifyWhenSafe);
   ejectCard->column()->addWidget(diskImages);
   ejectCard->column()->addWidget(protect);
+  ejectCard->column()->addWidget(notify);
   ejectCard->column()->addLayout(colourRow);
 
   auto* appCard = new SettingsCard();
-  auto* autoUpdates = new QCheckBox(text("settings.auto_update"));
-  autoUpdates->setObjectName(QStringLiteral("autoUpdateCheckbox"));
-  autoUpdates->setChecked(services_.updater.automaticallyChecksForUpdates() &&
-                          services_.updater.automaticallyDownloadsUpdates());
-  connect(autoUpdates, &QCheckBox::clicked, this, [this](bool on) {
-    services_.updater.setAutomaticallyChecksForUpdates(on);
-    services_.updater.setAutomaticallyDownloadsUpdates(on);
-  });
   menuBar_ = new QCheckBox(text("settings.menu_bar_icon"));
   menuBar_->setObjectName(QStringLiteral("menuBarCheckbox"));
   connect(menuBar_, &QCheckBox::clicked, this, &SettingsPage::menuBarModeToggled);
   login_ = new QCheckBox(text("settings.launch_at_login"));
   login_->setObjectName(QStringLiteral("loginCheckbox"));
   connect(login_, &QCheckBox::clicked, this, &SettingsPage::toggleLoginItem);
-  appCard->column()->addWidget(autoUpdates);
-  appCard->column()->addWidget(menuBar_);
-  appCard->column()->addWidget(login_);
-
-  auto* updates = new QPushButton(text("menu.check_updates"));
-  updates->setObjectName(QStringLiteral("checkUpdatesButton"));
-  connect(updates, &QPushButton::clicked, &services_.updater, &Updater::checkForUpdates);
-  auto* problem = new QPushButton(text("menu.report_problem"));
-  problem->setObjectName(QStringLiteral("reportProblemButton"));
-  connect(problem, &QPushButton::clicked, this, &SettingsPage::reportProblemRequested);
   auto* buttons = new QHBoxLayout();
   buttons->setSpacing(10);
-  buttons->addWidget(updates);
-  buttons->addWidget(problem);
+  // A build without the network features shows nothing that would talk to a server.
+  if (build_config::networkFeatures) {
+    auto* autoUpdates = new QCheckBox(text("settings.auto_update"));
+    autoUpdates->setObjectName(QStringLiteral("autoUpdateCheckbox"));
+    autoUpdates->setChecked(services_.updater.automaticUpdates());
+    connect(autoUpdates, &QCheckBox::clicked, &services_.updater, &Updater::setAutomaticUpdates);
+    auto* serverContact = new QCheckBox(text("settings.automatic_server_contact"));
+    serverContact->setObjectName(QStringLiteral("serverContactCheckbox"));
+    serverContact->setChecked(EjectSettings::automaticServerContact());
+    connect(serverContact, &QCheckBox::clicked, this, &EjectSettings::setAutomaticServerContact);
+    appCard->column()->addWidget(autoUpdates);
+    appCard->column()->addWidget(serverContact);
+
+    auto* updates = new QPushButton(text("menu.check_updates"));
+    updates->setObjectName(QStringLiteral("checkUpdatesButton"));
+    connect(updates, &QPushButton::clicked, &services_.updater, &Updater::checkForUpdates);
+    auto* problem = new QPushButton(text("menu.report_problem"));
+    problem->setObjectName(QStringLiteral("reportProblemButton"));
+    connect(problem, &QPushButton::clicked, this, &SettingsPage::reportProblemRequested);
+    buttons->addWidget(updates);
+    buttons->addWidget(problem);
+  }
   buttons->addStretch(1);
+  appCard->column()->addWidget(menuBar_);
+  appCard->column()->addWidget(login_);
 
   auto* mark = new QLabel();
   mark->setAlignment(Qt::AlignCenter);

@@ -12,6 +12,7 @@
 
 #include "app/volume_model.h"
 #include "core/eject_settings.h"
+#include "build_config.h"
 #include "core/localization.h"
 #include "views/elided_label.h"
 #include "views/palette.h"
@@ -177,18 +178,20 @@ void TrayIcon::rebuildMenu() {
             [this, volume]() { emit ejectVolumeRequested(volume); });
   }
   menu_->addSeparator();
-  if (messagePending_) {
+  if (messagePending_ && build_config::networkFeatures) {
     QAction* message = menu_->addAction(text("messages.banner_title"));
     message->setIcon(QIcon(QPixmap::fromImage(quotaBadgeImage(1, 13))));
     connect(message, &QAction::triggered, this, &TrayIcon::messagesRequested);
   }
   connect(menu_->addAction(text("menu.open_app")), &QAction::triggered, this,
           &TrayIcon::openRequested);
-  menu_->addSeparator();
-  connect(menu_->addAction(text("menu.check_updates")), &QAction::triggered, this,
-          &TrayIcon::checkForUpdatesRequested);
-  connect(menu_->addAction(text("menu.report_problem")), &QAction::triggered, this,
-          &TrayIcon::reportProblemRequested);
+  if (build_config::networkFeatures) {
+    menu_->addSeparator();
+    connect(menu_->addAction(text("menu.check_updates")), &QAction::triggered, this,
+            &TrayIcon::checkForUpdatesRequested);
+    connect(menu_->addAction(text("menu.report_problem")), &QAction::triggered, this,
+            &TrayIcon::reportProblemRequested);
+  }
   menu_->addSeparator();
   connect(menu_->addAction(text("menu.quit")), &QAction::triggered, this, &TrayIcon::quitRequested);
 }

@@ -21,6 +21,7 @@
 #include "core/settings_store.h"
 #include "core/support/support_client.h"
 #include "platform/fake/fake_code_signature.h"
+#include "platform/fake/fake_desktop_notifier.h"
 #include "platform/fake/fake_login_item.h"
 #include "platform/linux/curl_http_transport.h"
 #include "tests/app/fake_display_environment.h"
@@ -44,6 +45,7 @@ struct AppRig {
   FakeDisplayEnvironment display;
   FakeCodeSignature signature;
   FakeLoginItem loginItem;
+  FakeDesktopNotifier notifier;
   std::unique_ptr<Updater> updater;
   TemporaryFolder folder;
   SettingsStore store{folder / "defaults.plist"};
@@ -114,6 +116,8 @@ struct AppRig {
         .supportClient = *client,
         .launcherBadge = badge,
         .loginItem = loginItem,
+        .notifier = notifier,
+        .dispatcher = engineRig.dispatcher,
         .installCrashReporter = {},
         .exitProcess = {},
         .environment = {},

@@ -1,20 +1,29 @@
 #include "app/application.h"
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "app/desktop_application.h"
+#include "app/updater.h"
+#include "build_config.h"
 #include "app/display_mode_controller.h"
 #include "app/eject_controller.h"
 #include "app/main_window.h"
 #include "app/messages_controller.h"
+#include "app/support/problem_report_form.h"
 #include "app/tray_icon.h"
 #include "core/localization.h"
 #include "tests/app/app_rig.h"
@@ -63,13 +72,70 @@ TEST(Application, EveryEntryPointWaitsForTheRunningBatch) {
   EXPECT_TRUE(button->isEnabled());
   EXPECT_TRUE(button->isShowingCheck());
 
-  // A failed volume gets one alert naming it, and no check mark.
-  QTest::qWait(1200);
-  rig.engineRig.ejector.setFailure("/media/user/USB");
-  application.trayIcon().activate(QSystemTrayIcon::Trigger);
+  // A batch the engine runs without us is never answered to a second caller: refuse, not wait.
+  rig.engine->ejectAll([](auto) {});
+  application.ejectController().ejectAll();
+  EXPECT_FALSE(application.ejectController().isBusy());
   rig.settle();
-  EXPECT_EQ(rig.alerts.titles(), std::vector<std::string>{L("eject.failure_title", "USB")});
-  EXPECT_FALSE(button->isShowingCheck());
+  application.ejectController().ejectAll();
+  EXPECT_TRUE(application.ejectController().isBusy());
+}
+
+TEST(Application, EachResultGetsItsOwnAlertAndOnlyCleanEjectionsNotify) {
+  enum class Usb { ejected, unmountedOnly, held };
+  struct Case {
+    Usb usb;
+    bool notify;
+    bool fromRow;
+    std::string alertTitle; // and the alert's text holds `detail`
+    std::string detail;
+    std::vector<std::string> notified;
+  };
+  for (const Case& test : {
+           Case{Usb::ejected, true, false, "", "", {"Photos", "USB"}},
+           Case{Usb::ejected, true, true, "", "", {"USB"}},
+           Case{Usb::ejected, false, false, "", "", {}},
+           Case{Usb::unmountedOnly, true, true, L("eject.partial_title", "USB"), "Device busy", {}},
+           Case{Usb::held, true, false, L("eject.failure_title", "USB"), "vlc", {"Photos"}},
+       }) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(test.usb)) + (test.fromRow ? " row" : " all"));
+    AppRig rig;
+    SettingsStore::shared().set(EjectSettings::notifyWhenSafeKey, test.notify);
+    EjectOutcome outcome;
+    outcome.success = test.usb != Usb::held;
+    outcome.leftUndone = test.usb == Usb::unmountedOnly ? EjectOutcome::LeftUndone::powerOff
+                                                        : EjectOutcome::LeftUndone::nothing;
+    outcome.errorText = test.usb == Usb::unmountedOnly ? "Device busy" : "";
+    outcome.failure = test.usb == Usb::held ? EjectFailure::busy : EjectFailure::none;
+    outcome.holders = {{.program = "vlc", .pid = 77}};
+    rig.engineRig.ejector.setOutcome("/media/user/USB", outcome);
+    rig.mount(true, !test.fromRow, false);
+    Application& application = rig.launch();
+    if (test.fromRow) {
+      itemShowing(rig.openTrayMenu(), L("eject.volume_action", "USB"))->trigger();
+    } else {
+      child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->click();
+    }
+    rig.settle();
+    std::vector<std::string> notified;
+    for (const auto& shown : rig.notifier.shown()) {
+      notified.push_back(shown.summary);
+    }
+    std::vector<std::string> expected;
+    for (const std::string& name : test.notified) {
+      expected.push_back(L("eject.safe_to_remove", name));
+    }
+    EXPECT_EQ(notified, expected);
+    if (test.alertTitle.empty()) {
+      EXPECT_TRUE(rig.alerts.shown.empty());
+      continue;
+    }
+    ASSERT_EQ(rig.alerts.titles(), std::vector<std::string>{test.alertTitle});
+    EXPECT_NE(rig.alerts.shown.front().message.find(test.detail), std::string::npos);
+    EXPECT_EQ(
+        child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->isShowingCheck(),
+        test.usb != Usb::held && !test.fromRow);
+  }
 }
 
 TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
@@ -77,12 +143,19 @@ TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
     const char* from;
     int answer;
     bool ejects;
+    // A backup program holding the volume refuses the eject before any question.
+    bool backupProgramHolds = false;
   };
-  for (const Case& test : {Case{"tray menu", 1, false}, Case{"tray menu", 0, true},
-                           Case{"row", 1, false}, Case{"row", 0, true}}) {
-    SCOPED_TRACE(std::string(test.from) + (test.ejects ? " yes" : " cancel"));
+  for (const Case& test :
+       {Case{"tray menu", 1, false}, Case{"tray menu", 0, true}, Case{"row", 1, false},
+        Case{"row", 0, true}, Case{"row", 0, false, true}, Case{"tray menu", 0, false, true}}) {
+    SCOPED_TRACE(std::string(test.from) + (test.ejects ? " yes" : " cancel") +
+                 (test.backupProgramHolds ? " held" : ""));
     AppRig rig;
     rig.mount(false, false, true);
+    if (test.backupProgramHolds) {
+      rig.engineRig.users.setUsers(AppRig::backupMount, {{.program = "borg", .pid = 4242}});
+    }
     Application& application = rig.launch();
     rig.alerts.answer(test.answer);
     if (std::string(test.from) == "row") {
@@ -95,7 +168,9 @@ TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
     }
     rig.settle();
     ASSERT_EQ(rig.alerts.titles(),
-              std::vector<std::string>{L("eject.time_machine_confirm_title", "Backups")});
+              std::vector<std::string>{test.backupProgramHolds
+                                           ? L("eject.backup_running_title")
+                                           : L("eject.time_machine_confirm_title", "Backups")});
     EXPECT_EQ(ejected(rig).size(), test.ejects ? 1u : 0u);
   }
 }
@@ -166,15 +241,20 @@ TEST(Application, LaunchAlertsStandOverAWindowThatAlreadyShowsTheVolumes) {
     SettingsStore::shared().set("VEOnboarded", test.onboarded);
     SettingsStore::shared().set(DisplayModeController::menuBarModeKey, !test.trayAvailable);
     rig.display.trayAvailable = test.trayAvailable;
+    SettingsStore::shared().set(Updater::automaticChecksKey, true);
     rig.make();
     QString summaryDuringAlert;
+    bool updaterStartedBeforeAnswer = false;
     rig.alerts.setOnPresent([&](const Alert& alert) {
       if (alert.title == L(test.alert)) {
         summaryDuringAlert = child<QLabel>(*rig.application->mainWindow(), "summaryLabel")->text();
+        updaterStartedBeforeAnswer = rig.updater->scheduledCheckDelay().has_value();
       }
     });
     rig.application->launch();
     EXPECT_EQ(summaryDuringAlert.toStdString(), EjectEngine::resume(rig.engine->volumes()));
+    EXPECT_FALSE(updaterStartedBeforeAnswer);
+    EXPECT_EQ(rig.updater->scheduledCheckDelay().has_value(), build_config::networkFeatures);
   }
 }
 
@@ -238,9 +318,30 @@ TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTab) {
   };
   EXPECT_TRUE(reaches(child<QWidget>(window, "ejectAllButton")));
   EXPECT_TRUE(reaches(child<QWidget>(window, "settingsButton")));
-  EXPECT_TRUE(reaches(child<QWidget>(window, "messagesButton")));
+  EXPECT_EQ(reaches(child<QWidget>(window, "messagesButton")), build_config::networkFeatures);
   EXPECT_TRUE(reaches(window.findChild<VolumeRowView*>()->findChild<QToolButton*>()));
-  EXPECT_FALSE(child<QWidget>(window, "ejectAllButton")->accessibleName().isEmpty());
+}
+
+TEST(Application, SettingsCheckboxesShowAndStoreTheirSettingAtOnce) {
+  AppRig rig;
+  Application& application = rig.launch();
+  const std::pair<const char*, std::function<bool()>> cases[] = {
+      {"notifyWhenSafeCheckbox", [] { return EjectSettings::notifyWhenSafe(); }},
+      {"serverContactCheckbox", [] { return EjectSettings::automaticServerContact(); }},
+      {"autoUpdateCheckbox", [&rig] { return rig.updater->automaticUpdates(); }}};
+  for (const auto& [name, stored] : cases) {
+    auto* box = child<QCheckBox>(*application.mainWindow(), name);
+    // Only the notification switch talks to no server.
+    if (!build_config::networkFeatures && name != cases[0].first) {
+      EXPECT_EQ(box, nullptr) << name;
+      continue;
+    }
+    ASSERT_NE(box, nullptr) << name;
+    const bool before = stored();
+    EXPECT_EQ(box->isChecked(), before) << name;
+    box->click();
+    EXPECT_EQ(stored(), !before) << name;
+  }
 }
 
 TEST(Application, EditMenuActsOnlyWhileATextFieldHasFocus) {
@@ -260,6 +361,9 @@ TEST(Application, EditMenuActsOnlyWhileATextFieldHasFocus) {
 }
 
 TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
+  if (!build_config::networkFeatures) {
+    GTEST_SKIP() << "built without the server conversation";
+  }
   AppRig rig;
   rig.server.answer(200, AppRig::offer("open", 7, "Hello & welcome"));
   Application& application = rig.launch();
@@ -277,6 +381,29 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
   EXPECT_NE(itemShowing(rig.openTrayMenu(), L("messages.banner_title")), nullptr);
   ASSERT_FALSE(rig.badge.states.empty());
   EXPECT_TRUE(rig.badge.states.back());
+}
+
+TEST(Application, AProblemReportThatFailedToSendComesBackAsTyped) {
+  AppRig rig;
+  Application& application = rig.launch();
+  rig.server.answer(500, "");
+  std::vector<QString> formsShown; // each form's text and address as it opens
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&]() {
+    auto* form = qobject_cast<ProblemReportForm*>(QApplication::activeModalWidget());
+    if (form == nullptr) {
+      return;
+    }
+    formsShown.push_back(form->description() + "|" + form->email());
+    form->textArea()->setPlainText(QStringLiteral("It hangs"));
+    form->emailField()->setText(QStringLiteral("me@example.org"));
+    (formsShown.size() == 1 ? form->sendButton() : form->cancelButton())->click();
+  });
+  user.start(20);
+  application.messages().reportProblem();
+  rig.settle();
+  EXPECT_EQ(formsShown, (std::vector<QString>{"|", "It hangs|me@example.org"}));
+  EXPECT_EQ(rig.alerts.titles(), std::vector<std::string>{L("common.send_failed_title")});
 }
 
 TEST(Application, WithoutADisplayTheProgramSaysSoAndEnds) {

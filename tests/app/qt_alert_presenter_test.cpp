@@ -4,8 +4,11 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -92,4 +95,28 @@ TEST_F(QtAlertPresenterTest, AnswersWithTheButtonPressedWhereverTheDesktopPutsIt
     alert.buttons = test.buttons;
     EXPECT_EQ(presenter.present(alert), test.answer);
   }
+}
+
+TEST_F(QtAlertPresenterTest, LongMessageScrollsSoTheButtonsStayOnScreen) {
+  QString message;
+  for (int line = 0; line < 300; ++line) {
+    message += QStringLiteral("Line %1 of what the server said <b>&amp;\n").arg(line);
+  }
+  QString shownText;
+  int boxHeight = 0;
+  whenShown([&](QMessageBox& box) {
+    auto* text = box.findChild<QPlainTextEdit*>(QStringLiteral("longMessage"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->isReadOnly());
+    EXPECT_GE(box.layout()->indexOf(text), 0); // laid out, not floating
+    shownText = text->toPlainText();
+    boxHeight = box.sizeHint().height();
+    box.buttons().front()->click();
+  });
+  Alert alert = confirmation();
+  alert.message = message.toStdString();
+  presenter.present(alert);
+  EXPECT_EQ(shownText, message);
+  EXPECT_GT(boxHeight, 0);
+  EXPECT_LE(boxHeight, QGuiApplication::primaryScreen()->availableGeometry().height());
 }

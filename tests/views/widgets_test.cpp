@@ -6,19 +6,6 @@
 
 #include "views/elided_label.h"
 #include "views/round_eject_button.h"
-#include "views/volume_row_view.h"
-
-namespace {
-
-EjectableVolume volumeNamed(const std::string& name) {
-  EjectableVolume volume;
-  volume.id = "/media/user/" + name;
-  volume.name = name;
-  volume.sizeText = "16 GB";
-  return volume;
-}
-
-} // namespace
 
 TEST(RoundEjectButton, KeyboardAndMouseClickOnlyWhileThereIsSomethingToEject) {
   struct Case {
@@ -52,20 +39,6 @@ TEST(RoundEjectButton, GrowsForALongTitleInsteadOfClippingIt) {
   button.setTitle(QStringLiteral("Éjecter tous les volumes externes maintenant"));
   const QFontMetrics metrics(button.font());
   EXPECT_GT(button.sizeHint().width(), metrics.horizontalAdvance(button.title()));
-}
-
-TEST(VolumeRowView, EjectButtonIsReachedAndPressedFromTheKeyboard) {
-  for (const int key : {Qt::Key_Space, Qt::Key_Return}) {
-    VolumeRowView row(volumeNamed("USB"));
-    auto* button = row.findChild<QToolButton*>();
-    EXPECT_TRUE(button->focusPolicy() & Qt::TabFocus);
-    EXPECT_FALSE(button->accessibleName().isEmpty());
-    QSignalSpy ejected(&row, &VolumeRowView::ejectRequested);
-    QTest::keyClick(button, static_cast<Qt::Key>(key));
-    QTest::qWait(200);
-    ASSERT_EQ(ejected.count(), 1);
-    EXPECT_EQ(ejected.front().front().value<EjectableVolume>().id, "/media/user/USB");
-  }
 }
 
 TEST(ElidedLabel, LongTextKeepsBothEndsAndShowsInFullInTheTooltip) {

@@ -12,6 +12,8 @@
 
 #include <QApplication>
 
+#include "tests/support/run_command.h"
+
 extern char** environ;
 std::string statusNotifierSkipReason;
 
@@ -36,18 +38,6 @@ pid_t spawn(std::initializer_list<const char*> command, int displayFd = -1) {
       posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   return started ? pid : 0;
-}
-
-std::string outputOf(const char* command) {
-  std::string text;
-  if (FILE* pipe = popen(command, "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-      text += buffer;
-    }
-    pclose(pipe);
-  }
-  return text;
 }
 
 // A private X server: Qt exports tray icons over D-Bus on X11 and Wayland, not offscreen.
@@ -75,15 +65,17 @@ pid_t startDisplay() {
 // Qt decides once, at start, whether a panel is there; a watcher with a host must be on the bus
 // by then. We stand in for the panel's host.
 bool watcherWithHost() {
+  using test_support::runProgram;
   for (int attempt = 0; attempt < 100; ++attempt, usleep(50 * 1000)) {
-    if (outputOf("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
-                 "org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher "
-                 "2>/dev/null")
-            .find("boolean true") != std::string::npos) {
-      return std::system("dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher "
-                         "/StatusNotifierWatcher "
-                         "org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost "
-                         "string:org.kde.StatusNotifierHost-test >/dev/null 2>&1") == 0;
+    if (runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
+                    "--dest=org.freedesktop.DBus", "/", "org.freedesktop.DBus.NameHasOwner",
+                    "string:org.kde.StatusNotifierWatcher"})
+            .output.find("boolean true") != std::string::npos) {
+      return runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
+                         "--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                         "org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost",
+                         "string:org.kde.StatusNotifierHost-test"})
+                 .status == 0;
     }
   }
   return false;
@@ -95,10 +87,11 @@ bool watcherWithHost() {
 // starts: then the tray icon is exported over D-Bus as on a real desktop's panel.
 int main(int argc, char** argv) {
   pid_t children[3] = {startDisplay(), 0, 0};
-  const std::string bus = children[0] != 0
-                              ? outputOf("dbus-daemon --session --fork --print-address=1 "
-                                         "--print-pid=1 2>/dev/null")
-                              : std::string();
+  const std::string bus =
+      children[0] != 0 ? test_support::runProgram({"/usr/bin/dbus-daemon", "--session", "--fork",
+                                                   "--print-address=1", "--print-pid=1"})
+                             .output
+                       : std::string();
   const std::size_t newline = bus.find('\n');
   if (newline != std::string::npos) {
     setenv("DBUS_SESSION_BUS_ADDRESS", bus.substr(0, newline).c_str(), 1);

@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,43 +13,22 @@
 
 #include "tests/support/run_command.h"
 
-extern char** environ;
 std::string statusNotifierSkipReason;
 
 namespace {
 
-// Children never hold the test's output open (ctest waits for it to close).
-pid_t spawn(std::initializer_list<const char*> command, int displayFd = -1) {
-  std::vector<char*> arguments;
-  for (const char* argument : command) {
-    arguments.push_back(const_cast<char*>(argument));
-  }
-  arguments.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (displayFd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, displayFd, 3);
-  }
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const bool started =
-      posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  return started ? pid : 0;
-}
-
 // A private X server: Qt exports tray icons over D-Bus on X11 and Wayland, not offscreen.
 pid_t startDisplay() {
   int ends[2];
-  if (pipe(ends) != 0) {
+  if (pipe2(ends, O_CLOEXEC) != 0) {
     return 0;
   }
-  const pid_t pid = spawn({"Xvfb", "-displayfd", "3", "-nolisten", "tcp"}, ends[1]);
+  const pid_t pid = test_support::startProgram(
+      {test_support::findTool("Xvfb"), "-displayfd", "1", "-nolisten", "tcp"}, {}, ends[1], -1);
   close(ends[1]);
   std::string number;
   char character = 0;
-  while (pid != 0 && read(ends[0], &character, 1) == 1 && character != '\n') {
+  while (pid > 0 && read(ends[0], &character, 1) == 1 && character != '\n') {
     number += character;
   }
   close(ends[0]);
@@ -96,9 +74,10 @@ int main(int argc, char** argv) {
   if (newline != std::string::npos) {
     setenv("DBUS_SESSION_BUS_ADDRESS", bus.substr(0, newline).c_str(), 1);
     children[1] = static_cast<pid_t>(std::atol(bus.c_str() + newline + 1));
-    children[2] = spawn({"status-notifier-watcher"});
+    children[2] =
+        test_support::startProgram({test_support::findTool("status-notifier-watcher")}, {}, -1, -1);
   }
-  if (children[2] == 0 || !watcherWithHost()) {
+  if (children[2] <= 0 || !watcherWithHost()) {
     statusNotifierSkipReason = "needs Xvfb, dbus-daemon and status-notifier-watcher";
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }

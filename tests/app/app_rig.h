@@ -36,8 +36,7 @@ class RecordingLauncherBadge : public LauncherBadge {
   std::vector<bool> states;
 };
 
-// The whole shell over a fake engine platform, scripted alerts and desktop, and a support
-// client that talks to a real loopback server through the engine's manual dispatcher.
+// The shell over fake engine, alerts and desktop; support talks to a real loopback server.
 struct AppRig {
   EngineRig engineRig;
   std::unique_ptr<EjectEngine> engine;

@@ -272,8 +272,7 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
   EXPECT_EQ(tray.systemTrayIcon().contextMenu(), tray.menu());
 
   const QMenu& menu = rig.openTrayMenu();
-  // "&" is no shortcut mark, tabs and line breaks no columns or lines; long names are shortened
-  // in the middle and given in full in the tooltip.
+  // "&" is no mnemonic, tabs and breaks are spaces; long names are elided in the middle.
   for (const char* shown : {"Tom & Jerry", "Left Right", "Two Lines"}) {
     EXPECT_NE(itemShowing(menu, L("eject.volume_action", shown)), nullptr) << shown;
   }

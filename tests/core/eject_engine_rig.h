@@ -21,8 +21,7 @@
 #include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
 
-// Everything an engine needs, faked, plus a small executable standing in for the Time Machine
-// tool (the fake runner answers for it; only its presence and mode matter).
+// Everything an engine needs, faked, plus a stand-in executable for the Time Machine tool.
 struct EngineRig {
   FakeVolumeSource source;
   FakeDiskDescriber describer;

@@ -99,8 +99,7 @@ std::size_t argumentsOf(const std::string& text) {
   return std::max(automatic, numbered);
 }
 
-// Every key the sources look up: key-shaped literals of a group the tables use. Comments and
-// symbol names (QStringLiteral) match the first alternatives and are skipped.
+// Key-shaped literals of the tables' groups; comments and QStringLiteral names are skipped.
 std::set<std::string> keysInSources(const std::set<std::string>& groups) {
   static const std::regex pattern(R"re(//.*|QStringLiteral\("[^"]*"|"(([a-z]+)\.[a-z_.]+)")re");
   std::set<std::string> keys;

@@ -198,10 +198,7 @@ TEST(SettingsStoreLocation, FollowsXdgConfigHomeOrFallsBackToDotConfigWhenUnsetO
 
 using SettingsDurability = SettingsStoreTest;
 
-// A writer killed at any moment leaves a settings file that parses and holds either the value
-// it held before the interrupted write or the value being written; never a broken file.
-// Kills writers of 1, 2, 3... in turn, each with SIGKILL after up to 30 ms (from start-up to
-// several writes in); the child reports every finished write on a pipe.
+// A writer SIGKILLed at a random moment leaves the old or the new value, never a broken file.
 TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("random seed " + std::to_string(seed));

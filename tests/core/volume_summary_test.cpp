@@ -36,8 +36,7 @@ TEST(VolumeSummary, CountsDisksAndImagesWithTheDisksPhraseFirstAndBackupsAsDisks
   }
 }
 
-// Names are ordered by the collation locale: LC_ALL, else LC_COLLATE, else LANG; Swedish puts
-// "Ä" after "Z", German beside "A".
+// Collation follows LC_ALL, LC_COLLATE, LANG: Swedish puts "Ä" after "Z", German by "A".
 TEST(VolumeOrder, CollationLocaleComesFromLcAllThenLcCollateThenLang) {
   EngineRig rig;
   rig.source.setVolumes({{"/media/z", FakeVolumeSource::external("Zebra")},

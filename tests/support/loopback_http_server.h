@@ -10,8 +10,7 @@
 
 #include <httplib.h>
 
-// A real HTTP server on 127.0.0.1 and a free port. GET routes answer what they were given;
-// every other request gets the common answer. It remembers what it received.
+// HTTP on 127.0.0.1: GET routes answer as given, other requests the common answer; all recorded.
 class LoopbackHttpServer {
  public:
   struct Received {

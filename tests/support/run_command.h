@@ -1,9 +1,6 @@
 #pragma once
 
-// The one way the tests run a program (no shell) to its end: with extra environment entries,
-// as another user when asked, and with a time limit, so that a tool that waits on a daemon
-// which is not there (udevadm on a stale socket, for one) fails the step instead of hanging
-// the suite. Header only.
+// Runs programs without a shell, with a time limit so a tool waiting on a missing daemon fails.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -29,10 +26,8 @@ struct CommandResult {
   bool timedOut = false;
 };
 
-// Starts the program with our environment plus "NAME=value" entries, input from /dev/null,
-// standard output and errors to the given descriptors (negative: /dev/null), as asUser (and the
-// group of the same number) when given. Only async-signal-safe calls in the child: other
-// threads may hold locks.
+// Starts argv with extra "NAME=value" entries; output and errors to the descriptors (negative:
+// /dev/null), as asUser if given. Only async-signal-safe calls in the child.
 inline pid_t startProgram(std::vector<std::string> argv, std::vector<std::string> environment,
                           int output, int errors, std::optional<uid_t> asUser = std::nullopt) {
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -61,8 +56,7 @@ inline pid_t startProgram(std::vector<std::string> argv, std::vector<std::string
   return pid;
 }
 
-// Runs the program to its end with startProgram; standard output is captured (through a file,
-// so a daemon the program starts cannot hold us up).
+// Runs to the end; output goes through a file so a daemon the program starts cannot hold us.
 inline CommandResult runProgram(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& environment = {},
                                 std::optional<uid_t> asUser = std::nullopt,

@@ -40,8 +40,7 @@ pid_t startDisplay() {
   return pid;
 }
 
-// Qt decides once, at start, whether a panel is there; a watcher with a host must be on the bus
-// by then. We stand in for the panel's host.
+// Qt checks once at start for a watcher with a host; we stand in for the panel's host.
 bool watcherWithHost() {
   using test_support::runProgram;
   for (int attempt = 0; attempt < 100; ++attempt, usleep(50 * 1000)) {
@@ -61,8 +60,7 @@ bool watcherWithHost() {
 
 } // namespace
 
-// A display and a private session bus with a StatusNotifierItem watcher, in place before Qt
-// starts: then the tray icon is exported over D-Bus as on a real desktop's panel.
+// Display, private session bus and watcher come before Qt, so the tray icon goes over D-Bus.
 int main(int argc, char** argv) {
   pid_t children[3] = {startDisplay(), 0, 0};
   const std::string bus =

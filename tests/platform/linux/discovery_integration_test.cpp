@@ -1,5 +1,4 @@
-// Discovery end to end on real loop devices: the real volume source, describer, monitor and
-// engine.
+// Discovery end to end on real loop devices: real source, describer, monitor and engine.
 
 #include <grp.h>
 #include <sys/wait.h>
@@ -36,8 +35,7 @@ class DiscoveryIntegrationTest : public ::testing::Test {
     return created;
   }
 
-  // The engine's volumes under our folder as the given user sees them, each as "name device
-  // [image] [backup] [unknown] at FOLDER...; ".
+  // Our folder's volumes as the user sees them: "name device [image] [backup] ... at X; ".
   std::string listedFor(uid_t user) {
     int ends[2];
     EXPECT_EQ(pipe(ends), 0);
@@ -74,8 +72,7 @@ class DiscoveryIntegrationTest : public ::testing::Test {
 
 } // namespace
 
-// Mounted twice, bound from a folder inside, shown again under a hidden mark: one volume. A FAT
-// image through FUSE is a disk image.
+// Mounted twice, bound, under a hidden mark: one volume. FAT through FUSE is a disk image.
 TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImagesToo) {
   if (!std::filesystem::exists("/usr/bin/fusefat") || !std::filesystem::exists("/sbin/mkfs.vfat")) {
     GTEST_SKIP() << "needs fusefat and dosfstools";
@@ -108,8 +105,7 @@ TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImag
             "FATIMG " + device + " image at f; Twice " + twice->device() + " image at T2 Twice; ");
 }
 
-// A backup tool's marks protect a volume; a root the user may not read protects it too, for that
-// user, and says why; devices udev says to ignore or calls the system's are not listed.
+// Backup marks and unreadable roots protect a volume; udev-ignored or system devices are hidden.
 TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootAndUdevHints) {
   auto borg = volume("Borg"), locked = volume("Locked");
   auto ignored = volume("Ignored"), system = volume("System");
@@ -171,8 +167,7 @@ TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerCha
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(nameListed(), "Before");
   udev_daemon::triggerChange(image->device()); // the same label is no rename
-  // e2label renames a mounted ext4 through an ioctl udevd does not see; the change event a
-  // desktop gets from its disk service is made by hand.
+  // e2label's ioctl goes unseen by udevd; the disk service's change event is made by hand.
   runCommand({"/sbin/e2label", image->device(), "After"});
   udev_daemon::triggerChange(image->device());
   runFor(std::chrono::seconds(1));

@@ -1,5 +1,4 @@
-// The eject and eject-all commands over scripted platform pieces; the program end to end as root
-// on real loop-mounted images, through the real udisksd.
+// Eject commands over scripted pieces, and end to end as root on loop images via udisksd.
 
 #include "app/cli/eject_commands.h"
 

@@ -1,7 +1,5 @@
-// Ejection end to end on real loop devices, through the real udisksd on a private bus and
-// through the direct unmount as root: each case runs on both routes. A volume is a device:
-// every mount of it goes, the result is what the mount table says afterwards, and a failure
-// says why.
+// Ejection on real loop devices, via udisksd and via direct unmount: every mount goes, and the
+// result is what the mount table says afterwards.
 
 #include <sys/mount.h>
 #include <sys/wait.h>

@@ -1,7 +1,6 @@
 #pragma once
 
-// A private mount namespace, loop-mounted images and busy holders for the tests that need real
-// volumes. Header only.
+// Private mount namespace, loop-mounted images and busy holders. Header only.
 
 #include <fcntl.h>
 #include <sched.h>
@@ -25,8 +24,7 @@ namespace test_volumes {
 using test_support::findTool;
 using test_support::runProgram;
 
-// Moves the calling thread (and the threads and children it starts) into a private copy of the
-// mount namespace, and back at the end: other programs' mounts meanwhile stay out of sight.
+// Moves this thread (and what it starts) into a private mount namespace until destroyed.
 class PrivateMountNamespace {
  public:
   PrivateMountNamespace() {
@@ -52,9 +50,8 @@ class PrivateMountNamespace {
   std::string error_;
 };
 
-// An image with one known file, attached to a loop device and mounted in a folder beside it.
-// Any label (or none) and any folder name. It detaches only its own loop device, never a
-// number another test has reused meanwhile.
+// A loop-mounted image with one known file; detaches only its own loop device, never a reused
+// number.
 class LoopVolume {
  public:
   static constexpr const char* fileName = "kept.txt";

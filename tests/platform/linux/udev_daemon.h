@@ -1,8 +1,6 @@
 #pragma once
 
-// udevd for the tests that need its database or its events. The control socket in /run/udev
-// may outlive the daemon (these machines boot with a stale one), so only an answered ping
-// counts as running. Header only.
+// udevd for the tests; a stale control socket may outlive it, so only a ping answer counts.
 
 #include <unistd.h>
 
@@ -30,9 +28,7 @@ inline void settle() {
   udevadm({"settle", "--timeout=10"}, 20);
 }
 
-// A change event for one device (or every block device), waiting until udevd has handled it:
-// "--settle" waits for those very events, where a later "udevadm settle" may find the queue
-// empty before the kernel has even delivered them.
+// A change event, waited for with "--settle" (a later settle may run before the kernel sends it).
 inline void triggerChange(const std::string& device = {}) {
   if (udevadm({"trigger", "--action=change", "--settle",
                device.empty() ? "--subsystem-match=block" : device},
@@ -42,9 +38,8 @@ inline void triggerChange(const std::string& device = {}) {
   }
 }
 
-// Reloads the rules and re-runs them on the device until its database entry does (or, with
-// an empty value, does not) hold the property; udevd now and then handles the next event with
-// the rules it had before the reload. False when that never happens within about five seconds.
+// Reloads rules and re-triggers until the property is (or, value empty, is not) there; udevd
+// sometimes uses the old rules once. False after about five seconds.
 inline bool applyRulesUntil(const std::string& device, const std::string& property,
                             const std::string& value) {
   for (int attempt = 0; attempt < 25; ++attempt) {
@@ -62,8 +57,7 @@ inline bool applyRulesUntil(const std::string& device, const std::string& proper
   return false;
 }
 
-// The UUID of the file system on the device, read by libblkid from the device itself; empty
-// when it has none.
+// The file system's UUID as libblkid reads it off the device; empty when none.
 inline std::string fileSystemUuid(const std::string& device) {
   const auto output = test_support::runProgram({test_support::findTool("blkid"), "-p", "-s", "UUID",
                                                 "-o", "value", device})
@@ -71,9 +65,8 @@ inline std::string fileSystemUuid(const std::string& device) {
   return output.substr(0, output.find('\n'));
 }
 
-// Waits, at most five seconds, until udev's database describes the file system now on the
-// device. A loop number another test has just let go keeps the old image's label there until
-// udevd has handled the attach.
+// Waits up to 5 s until udev's database has the device's new file system (a reused loop number
+// keeps the old label until then).
 inline void waitUntilProbed(const std::string& device) {
   const std::string uuid = answers() ? fileSystemUuid(device) : std::string(); // no udevd: blkid
   for (int attempt = 0; attempt < 50 && !uuid.empty(); ++attempt) {
@@ -86,8 +79,7 @@ inline void waitUntilProbed(const std::string& device) {
   }
 }
 
-// udevd is the machine's own device manager: once started here it is left running for every
-// later test, since tests running beside this one may rely on it. False when it cannot run.
+// Once started, udevd is left running: tests beside this one may rely on it.
 inline bool ensureRunning() {
   if (answers()) {
     return true;

@@ -1,7 +1,6 @@
 #pragma once
 
-// Test services for the udisks2 path: a private system bus, and on it polkitd and the real
-// udisksd, with udevd running. Header only.
+// A private system bus with polkitd and the real udisksd, udevd running. Header only.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -38,8 +37,7 @@ inline bool waitUntil(const std::function<bool()>& condition,
   return true;
 }
 
-// A program that runs for the length of a test, with our environment plus "NAME=value"
-// entries, its output in a log file; stopped (SIGTERM, then SIGKILL) when this object goes.
+// A program run for the test's length, logging to a file; SIGTERM then SIGKILL at the end.
 class Daemon {
  public:
   Daemon(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
@@ -76,8 +74,7 @@ inline bool nameHasOwner(const std::string& address, const std::string& name) {
              .output.find("boolean true") != std::string::npos;
 }
 
-// A bus of the system type of our own, open to every user, in a temporary folder; with
-// withUdisks, udevd, polkitd and the real udisksd on it, so that udisks2 sees loop devices.
+// A system-type bus of our own, open to every user; withUdisks adds udevd, polkitd, udisksd.
 class PrivateSystemBus {
  public:
   // Nothing, with the reason in whyNot, where this machine cannot run them.
@@ -125,8 +122,7 @@ class PrivateSystemBus {
   static void settle() { udev_daemon::settle(); }
   const TemporaryFolder& folder() const { return folder_; }
 
-  // Whether udisksd lists a block device mounted at the path (it reads the mount table on its
-  // own schedule).
+  // Whether udisksd lists a block mounted at the path (it reads the table on its own schedule).
   bool listsMountPoint(const std::string& mountPath) const {
     return test_support::runProgram({test_support::findTool("udisksctl"), "dump"},
                                     {"DBUS_SYSTEM_BUS_ADDRESS=" + address_})

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,6 +20,20 @@
 extern char** environ;
 
 namespace test_support {
+
+// Polls the condition until it holds (true) or the time is up (false).
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10),
+                      std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) {
+      return false;
+    }
+    std::this_thread::sleep_for(step);
+  }
+  return true;
+}
 
 struct CommandResult {
   int status = -1; // exit status; -1 when it could not start, was killed or ran out of time
@@ -69,16 +84,12 @@ inline CommandResult runProgram(const std::vector<std::string>& argv,
   }
   unlink(outputPath);
   const pid_t pid = startProgram(argv, environment, output, -1, asUser);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
-  while (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      result.timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (pid > 0 && !waitUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, limit,
+                            std::chrono::milliseconds(5))) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    result.timedOut = true;
   }
   if (pid > 0 && !result.timedOut && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);

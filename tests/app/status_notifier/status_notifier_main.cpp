@@ -43,19 +43,18 @@ pid_t startDisplay() {
 // Qt checks once at start for a watcher with a host; we stand in for the panel's host.
 bool watcherWithHost() {
   using test_support::runProgram;
-  for (int attempt = 0; attempt < 100; ++attempt, usleep(50 * 1000)) {
-    if (runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
-                    "--dest=org.freedesktop.DBus", "/", "org.freedesktop.DBus.NameHasOwner",
-                    "string:org.kde.StatusNotifierWatcher"})
-            .output.find("boolean true") != std::string::npos) {
-      return runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
-                         "--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                         "org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost",
-                         "string:org.kde.StatusNotifierHost-test"})
+  return test_support::waitUntil([] {
+           return runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
+                              "--dest=org.freedesktop.DBus", "/",
+                              "org.freedesktop.DBus.NameHasOwner",
+                              "string:org.kde.StatusNotifierWatcher"})
+                      .output.find("boolean true") != std::string::npos;
+         }) &&
+         runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
+                     "--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                     "org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost",
+                     "string:org.kde.StatusNotifierHost-test"})
                  .status == 0;
-    }
-  }
-  return false;
 }
 
 } // namespace

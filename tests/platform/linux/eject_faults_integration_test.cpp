@@ -32,9 +32,9 @@ class EjectFaults : public ::testing::TestWithParam<Route> {
   // A mounted volume that udisksd (when used, and unless FUSE) already lists.
   LoopVolume& volume(const std::string& label, bool autoClear = false,
                      const std::string& fileSystem = "ext4", std::filesystem::path in = {}) {
-    LoopVolume::Options options{label, "", fileSystem, autoClear};
     std::string whyNot;
-    volumes_.push_back(LoopVolume::create(in.empty() ? folder_.path() : in, options, whyNot));
+    volumes_.push_back(
+        LoopVolume::create(in.empty() ? folder_.path() : in, label, whyNot, fileSystem, autoClear));
     if (!volumes_.back()) {
       throw std::runtime_error("cannot make the volume: " + whyNot); // fails the test
     }

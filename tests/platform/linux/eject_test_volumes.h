@@ -56,31 +56,19 @@ class LoopVolume {
  public:
   static constexpr const char* fileName = "kept.txt";
 
-  struct Options {
-    std::string label;      // empty: none
-    std::string folderName; // empty: the label
-    // "ext4", or "vfat" mounted through fusefat as a desktop image mounter would.
-    std::string fileSystem = "ext4";
-    // Attached by mount -o loop: the loop lets go by itself at the unmount.
-    bool autoClear = false;
-  };
-
+  // Nothing, with the reason in whyNot, where the machine does not allow it. The label names the
+  // folder too; "vfat" is mounted through fusefat as a desktop image mounter would; autoClear
+  // attaches by mount -o loop, so the loop lets go by itself at the unmount.
   static std::unique_ptr<LoopVolume> create(const std::filesystem::path& folder,
-                                            const std::string& label, std::string& whyNot) {
-    Options options;
-    options.label = label;
-    return create(folder, options, whyNot);
-  }
-
-  // Nothing, with the reason in whyNot, where the machine does not allow it.
-  static std::unique_ptr<LoopVolume> create(const std::filesystem::path& folder,
-                                            const Options& options, std::string& whyNot) {
+                                            const std::string& label, std::string& whyNot,
+                                            const std::string& fileSystem = "ext4",
+                                            bool autoClear = false) {
     static int serial = 0;
-    const bool fat = options.fileSystem == "vfat";
+    const bool fat = fileSystem == "vfat";
     auto volume = std::unique_ptr<LoopVolume>(new LoopVolume());
     volume->image_ =
         folder / ("volume-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".img");
-    volume->mountPath_ = folder / (options.folderName.empty() ? options.label : options.folderName);
+    volume->mountPath_ = folder / label;
     volume->content_ = "written on " + volume->mountPath_.filename().string() + "\n";
     std::error_code error;
     std::filesystem::create_directories(volume->mountPath_, error);
@@ -90,8 +78,8 @@ class LoopVolume {
     if (!fat) {
       format.insert(format.end(), {"-q", "-F"});
     }
-    if (!options.label.empty()) {
-      format.insert(format.end(), {fat ? "-n" : "-L", options.label});
+    if (!label.empty()) {
+      format.insert(format.end(), {fat ? "-n" : "-L", label});
     }
     format.push_back(volume->image_.string());
     if (geteuid() != 0 || runProgram(format).status != 0) {
@@ -100,7 +88,7 @@ class LoopVolume {
     }
     const std::string image = volume->image_.string();
     const std::string mountPath = volume->mountPath_.string();
-    if (options.autoClear) {
+    if (autoClear) {
       runProgram({findTool("mount"), "-o", "loop", image, mountPath});
       const auto source = runProgram({findTool("findmnt"), "-n", "-o", "SOURCE", mountPath});
       volume->device_ = source.output.substr(0, source.output.find('\n'));

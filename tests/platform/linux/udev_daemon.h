@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/run_command.h"
@@ -42,19 +41,16 @@ inline void triggerChange(const std::string& device = {}) {
 // sometimes uses the old rules once. False after about five seconds.
 inline bool applyRulesUntil(const std::string& device, const std::string& property,
                             const std::string& value) {
-  for (int attempt = 0; attempt < 25; ++attempt) {
-    udevadm({"control", "--reload"});
-    triggerChange(device);
-    const std::string properties = "\n" + udevadm({"info", "--query=property", device}).output;
-    const bool hasAny = properties.find("\n" + property + "=") != std::string::npos;
-    if (value.empty()
-            ? !hasAny
-            : properties.find("\n" + property + "=" + value + "\n") != std::string::npos) {
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  return false;
+  return test_support::waitUntil(
+      [&] {
+        udevadm({"control", "--reload"});
+        triggerChange(device);
+        const std::string properties = "\n" + udevadm({"info", "--query=property", device}).output;
+        return value.empty()
+                   ? properties.find("\n" + property + "=") == std::string::npos
+                   : properties.find("\n" + property + "=" + value + "\n") != std::string::npos;
+      },
+      std::chrono::seconds(5), std::chrono::milliseconds(200));
 }
 
 // The file system's UUID as libblkid reads it off the device; empty when none.
@@ -69,14 +65,13 @@ inline std::string fileSystemUuid(const std::string& device) {
 // keeps the old label until then).
 inline void waitUntilProbed(const std::string& device) {
   const std::string uuid = answers() ? fileSystemUuid(device) : std::string(); // no udevd: blkid
-  for (int attempt = 0; attempt < 50 && !uuid.empty(); ++attempt) {
-    settle();
-    if (udevadm({"info", "--query=property", device}).output.find("ID_FS_UUID=" + uuid + "\n") !=
-        std::string::npos) {
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  test_support::waitUntil(
+      [&] {
+        return uuid.empty() ||
+               (settle(), udevadm({"info", "--query=property", device}))
+                       .output.find("ID_FS_UUID=" + uuid + "\n") != std::string::npos;
+      },
+      std::chrono::seconds(5), std::chrono::milliseconds(100));
 }
 
 // Once started, udevd is left running: tests beside this one may rely on it.

@@ -11,10 +11,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <sdbus-c++/sdbus-c++.h> // for the tests that ask udisks2 themselves
@@ -25,17 +23,7 @@
 
 namespace test_bus {
 
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using test_support::waitUntil;
 
 // A program run for the test's length, logging to a file; SIGTERM then SIGKILL at the end.
 class Daemon {

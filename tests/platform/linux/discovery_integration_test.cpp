@@ -80,29 +80,22 @@ TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImag
   auto twice = volume("Twice");
   ASSERT_TRUE(twice);
   const auto in = twice->mountPath() / "in";
-  const auto second = folder_ / "T2", inside = folder_ / "i", hidden = folder_ / "h",
-             fat = folder_ / "f";
-  for (const auto& path : {second, inside, hidden, in, fat}) {
+  const auto second = folder_ / "T2", inside = folder_ / "i", hidden = folder_ / "h";
+  for (const auto& path : {second, inside, hidden, in}) {
     std::filesystem::create_directory(path);
   }
   ASSERT_EQ(mount(twice->device().c_str(), second.c_str(), "ext4", 0, nullptr), 0);
   ASSERT_EQ(mount(in.c_str(), inside.c_str(), nullptr, MS_BIND, nullptr), 0);
-  const auto image = (folder_ / "hidden.img").string(), fatImage = (folder_ / "fat.img").string();
+  const auto image = (folder_ / "hidden.img").string();
   ASSERT_EQ(runCommand({"/sbin/mkfs.ext4", "-q", "-F", image, "8M"}).status, 0);
   ASSERT_EQ(runCommand({"/bin/mount", "-o", "loop,x-gvfs-hide", image, hidden.string()}).status, 0);
-  ASSERT_EQ(runCommand({"/sbin/mkfs.vfat", "-C", "-n", "FATIMG", fatImage, "8192"}).status, 0);
-  const auto loop = runCommand({"/sbin/losetup", "-f", "--show", fatImage}).output;
-  const std::string device = loop.substr(0, loop.find('\n'));
-  const auto fuse = runCommand({"/usr/bin/fusefat", "-o", "rw+,fsname=" + device, device, fat});
-  udev_daemon::waitUntilProbed(device);
+  std::string whyNot;
+  const auto fat = LoopVolume::create(folder_.path(), "FATIMG", whyNot, "vfat");
   const auto ours = listedFor(0);
-  for (const auto& path : {hidden, fat}) {
-    umount2(path.c_str(), MNT_DETACH); // the hidden image's loop device goes with it
-  }
-  runCommand({"/sbin/losetup", "-d", device});
-  ASSERT_EQ(fuse.status, 0);
-  EXPECT_EQ(ours,
-            "FATIMG " + device + " image at f; Twice " + twice->device() + " image at T2 Twice; ");
+  umount2(hidden.c_str(), MNT_DETACH); // the hidden image's loop device goes with it
+  ASSERT_TRUE(fat) << whyNot;
+  EXPECT_EQ(ours, "FATIMG " + fat->device() + " image at FATIMG; Twice " + twice->device() +
+                      " image at T2 Twice; ");
 }
 
 // Backup marks and unreadable roots protect a volume; udev-ignored or system devices are hidden.

@@ -82,8 +82,6 @@ TEST(LanguageEnvironment, LanguageListThenLcAllThenLcMessagesThenLangWithoutRepe
   }
 }
 
-// --- The program's own tables ----------------------------------------------------------------
-
 const std::filesystem::path sourceRoot = std::filesystem::path(VARNELO_TEST_FIXTURES) / ".." / "..";
 
 // How many arguments a text takes: "{}" each take the next one, "{N}" the N-th.

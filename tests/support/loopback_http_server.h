@@ -87,7 +87,6 @@ class LoopbackHttpServer {
     return received_;
   }
 
-  // Whether `count` requests arrived within the time.
   bool waitForRequests(std::size_t count,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock lock(mutex_);

@@ -41,8 +41,7 @@ struct CommandResult {
   bool timedOut = false;
 };
 
-// Starts argv with extra "NAME=value" entries; output and errors to the descriptors (negative:
-// /dev/null), as asUser if given. Only async-signal-safe calls in the child.
+// Descriptors below 0 mean /dev/null. Only async-signal-safe calls in the child.
 inline pid_t startProgram(std::vector<std::string> argv, std::vector<std::string> environment,
                           int output, int errors, std::optional<uid_t> asUser = std::nullopt) {
   for (char** entry = environ; *entry != nullptr; ++entry) {

@@ -10,7 +10,6 @@
 #include <string>
 #include <system_error>
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
 class TemporaryFolder {
  public:
   TemporaryFolder() {

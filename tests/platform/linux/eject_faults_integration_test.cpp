@@ -1,5 +1,4 @@
-// Ejection on real loop devices, via udisksd and via direct unmount: every mount goes, and the
-// result is what the mount table says afterwards.
+// Ejection on real loop devices via udisksd and via direct unmount; the mount table decides.
 
 #include <sys/mount.h>
 #include <sys/wait.h>

@@ -1,7 +1,5 @@
 #pragma once
 
-// Private mount namespace, loop-mounted images and busy holders. Header only.
-
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -50,15 +48,13 @@ class PrivateMountNamespace {
   std::string error_;
 };
 
-// A loop-mounted image with one known file; detaches only its own loop device, never a reused
-// number.
+// A loop-mounted image with one known file; detaches only its own loop, never a reused number.
 class LoopVolume {
  public:
   static constexpr const char* fileName = "kept.txt";
 
-  // Nothing, with the reason in whyNot, where the machine does not allow it. The label names the
-  // folder too; "vfat" is mounted through fusefat as a desktop image mounter would; autoClear
-  // attaches by mount -o loop, so the loop lets go by itself at the unmount.
+  // Nothing, with whyNot, where the machine does not allow it. "vfat" mounts through fusefat as
+  // desktop image mounters do; autoClear attaches by mount -o loop, so the loop goes by itself.
   static std::unique_ptr<LoopVolume> create(const std::filesystem::path& folder,
                                             const std::string& label, std::string& whyNot,
                                             const std::string& fileSystem = "ext4",
@@ -129,7 +125,6 @@ class LoopVolume {
   const std::filesystem::path& mountPath() const { return mountPath_; }
   const std::string& device() const { return device_; }
 
-  // Mounts the device again at another folder, or binds a sub-folder of it there.
   bool mountAlsoAt(const std::filesystem::path& path, bool bindSubFolder = false) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
@@ -164,7 +159,6 @@ class LoopVolume {
     return test_bus::waitUntil([&] { return !attached(); }, std::chrono::seconds(5));
   }
 
-  // Unmounted behind everyone's back, the loop device left attached.
   bool unmountBehindTheBack() const { return umount2(mountPath_.c_str(), 0) == 0; }
 
   // The image (ext4) checks clean and still holds the file written on it.
@@ -174,7 +168,6 @@ class LoopVolume {
            file.output == content_;
   }
 
-  // The file, read through the mount.
   bool fileReadable() const {
     std::stringstream text;
     text << std::ifstream(mountPath_ / fileName).rdbuf();

@@ -12,7 +12,6 @@
 
 namespace udev_daemon {
 
-// udevadm with a time limit; its standard output.
 inline test_support::CommandResult udevadm(std::vector<std::string> arguments, int seconds = 10) {
   arguments.insert(arguments.begin(), test_support::findTool("udevadm"));
   return test_support::runProgram(arguments, {}, std::nullopt, std::chrono::seconds(seconds));
@@ -37,8 +36,7 @@ inline void triggerChange(const std::string& device = {}) {
   }
 }
 
-// Reloads rules and re-triggers until the property is (or, value empty, is not) there; udevd
-// sometimes uses the old rules once. False after about five seconds.
+// Reloads and re-triggers until the property is (value empty: is not) set; udevd may lag a rule.
 inline bool applyRulesUntil(const std::string& device, const std::string& property,
                             const std::string& value) {
   return test_support::waitUntil(
@@ -61,8 +59,7 @@ inline std::string fileSystemUuid(const std::string& device) {
   return output.substr(0, output.find('\n'));
 }
 
-// Waits up to 5 s until udev's database has the device's new file system (a reused loop number
-// keeps the old label until then).
+// Waits up to 5 s for udev's database to show the new file system (reused loop numbers lag).
 inline void waitUntilProbed(const std::string& device) {
   const std::string uuid = answers() ? fileSystemUuid(device) : std::string(); // no udevd: blkid
   test_support::waitUntil(

@@ -1,5 +1,4 @@
-// The udisks2 ejector against a stand-in udisksd on a private bus, for what loop devices cannot
-// show; it keeps a mount table file of its blocks and records every call.
+// The udisks2 ejector against a stand-in udisksd that records calls and keeps a mount table.
 
 #include "platform/linux/udisks_ejector.h"
 

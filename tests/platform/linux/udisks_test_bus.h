@@ -54,7 +54,6 @@ class Daemon {
   pid_t pid_ = -1;
 };
 
-// True when the bus at the address has a name owner for the name.
 inline bool nameHasOwner(const std::string& address, const std::string& name) {
   return test_support::runProgram({test_support::findTool("dbus-send"), "--bus=" + address,
                                    "--print-reply", "--dest=org.freedesktop.DBus", "/",

@@ -95,8 +95,7 @@ TEST(Autostart, ChangesThatCannotBeMadeAreRefusedWithTheirReason) {
   }));
 }
 
-// After an upgrade the running file reads " (deleted)": the entry keeps the program's path.
-// A copy of this test replaces its own file as a package manager does.
+// A copy of this test replaces its own file as an upgrade does: no " (deleted)" in the path.
 TEST(Autostart, RunningExecutableIsThisProgramEvenAfterAnUpgradeReplacedItsFile) {
   if (const char* self = std::getenv("VARNELO_TEST_REPLACE_OWN_FILE")) {
     writeFile(std::string(self) + ".new", "the next version");

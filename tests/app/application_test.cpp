@@ -294,7 +294,7 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
 
 TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTab) {
   AppRig rig;
-  rig.server.answer(200, AppRig::offer("open", 0, ""));
+  rig.server.answer(200, MessageClientRig::offer("open", 0, ""));
   rig.mount(true, false, false);
   Application& application = rig.launch();
   rig.settle();
@@ -364,7 +364,7 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
     GTEST_SKIP() << "built without the server conversation";
   }
   AppRig rig;
-  rig.server.answer(200, AppRig::offer("open", 7, "Hello & welcome"));
+  rig.server.answer(200, MessageClientRig::offer("open", 7, "Hello & welcome"));
   Application& application = rig.launch();
   rig.alerts.answer(0);
   rig.settle();
@@ -373,7 +373,7 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
 
   // With the window closed the next message waits in the tray menu and on the badge.
   application.mainWindow()->hide();
-  rig.server.answer(200, AppRig::offer("open", 8, "Second"));
+  rig.server.answer(200, MessageClientRig::offer("open", 8, "Second"));
   application.messages().syncWithServer();
   rig.settle();
   EXPECT_EQ(rig.alerts.shown.size(), 1u);

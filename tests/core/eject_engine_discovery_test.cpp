@@ -66,7 +66,8 @@ TEST_F(EjectEngineDiscovery, Sorting_IgnoresCaseKeepsAccentsByTheirLetterAndOrde
 
 TEST_F(EjectEngineDiscovery,
        TimeMachine_MarksWhatTheToolReportsRunningItOncePerPassAndNeverSandboxed) {
-  rig.runner.setOutput(destinationInfo, readFixture("tmutil/destinationinfo.xml"));
+  rig.runner.setOutput(destinationInfo,
+                       readFile(VARNELO_TEST_FIXTURES "/tmutil/destinationinfo.xml"));
   rig.source.setVolumes({{"/Volumes/Archive 2019", FakeVolumeSource::external("Archive")},
                          {"/Volumes/Sauvegarde", FakeVolumeSource::external("Other")},
                          {"/Volumes/Sauvegarde Mac", FakeVolumeSource::external("Sauvegarde")}});

@@ -39,15 +39,9 @@ struct EngineRig {
     ::chmod(toolPath.c_str(), 0755);
   }
 
-  std::unique_ptr<EjectEngine> makeEngine(bool withMonitor = true) {
-    EnginePlatform platform{source,
-                            describer,
-                            runner,
-                            ejector,
-                            dispatcher,
-                            withMonitor ? &monitor : nullptr,
-                            toolPath.string(),
-                            {}};
+  std::unique_ptr<EjectEngine> makeEngine() {
+    EnginePlatform platform{source,   describer,         runner, ejector, dispatcher,
+                            &monitor, toolPath.string(), {}};
     platform.volumeUsers = &users;
     platform.environment = [this](const std::string& name) {
       const auto found = environment.find(name);
@@ -56,10 +50,6 @@ struct EngineRig {
     return std::make_unique<EjectEngine>(std::move(platform));
   }
 };
-
-inline std::string readFixture(const std::string& relativePath) {
-  return readFile(std::filesystem::path(VARNELO_TEST_FIXTURES) / relativePath);
-}
 
 inline std::vector<std::string> fieldOf(const std::vector<EjectableVolume>& volumes,
                                         std::string EjectableVolume::*field) {

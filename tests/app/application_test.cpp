@@ -41,10 +41,6 @@ template <typename T> T* child(const QWidget& parent, const char* name) {
   return parent.findChild<T*>(QString::fromLatin1(name));
 }
 
-bool storedMenuBarMode() {
-  return SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey);
-}
-
 } // namespace
 
 TEST(Application, EveryEntryPointWaitsForTheRunningBatch) {
@@ -200,7 +196,8 @@ TEST(Application, QuittingKeepsTheModeWhileClosingTheWindowTurnsToTheTray) {
     // However the desktop then closes the window on the way out.
     window.close();
     AppRig::flushEvents();
-    EXPECT_EQ(storedMenuBarMode(), test.trayMode);
+    EXPECT_EQ(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey),
+              test.trayMode);
     EXPECT_EQ(rig.quits, test.trayMode ? 0 : 1);
   }
 }

@@ -125,7 +125,7 @@ class EjectCommandsEndToEnd : public ::testing::Test {
     if (!alpha_) {
       GTEST_SKIP() << whyNot;
     }
-    test_bus::PrivateSystemBus::settle();
+    udev_daemon::settle(); // udisksd sees the new devices
   }
 
   // The built program on the test's bus, through the shell for its redirections.

@@ -43,7 +43,7 @@ class EjectFaults : public ::testing::TestWithParam<Route> {
 
   bool udisksSees(const std::filesystem::path& path) {
     if (services_) {
-      services_->settle();
+      udev_daemon::settle();
       return test_bus::waitUntil([&] { return services_->listsMountPoint(path.string()); });
     }
     return true;

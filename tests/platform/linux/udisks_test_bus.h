@@ -105,8 +105,6 @@ class PrivateSystemBus {
   }
 
   const std::string& address() const { return address_; }
-  // Lets udisksd see devices attached or mounted since.
-  static void settle() { udev_daemon::settle(); }
   const TemporaryFolder& folder() const { return folder_; }
 
   // Whether udisksd lists a block mounted at the path (it reads the table on its own schedule).

@@ -62,7 +62,6 @@ TEST(Localizer, LanguagesInOrderThenEnglishThenTheKeyAndArgumentsNeverReadAsForm
 }
 
 TEST(LanguageEnvironment, LanguageListThenLcAllThenLcMessagesThenLangWithoutRepeats) {
-  // LANGUAGE, LC_ALL, LC_MESSAGES, LANG
   const std::pair<std::array<const char*, 4>, Languages> rows[] = {
       {{nullptr, nullptr, nullptr, nullptr}, {}},
       {{nullptr, nullptr, nullptr, "fr_FR.UTF-8"}, {"fr_FR", "fr"}},

@@ -43,7 +43,6 @@ TEST(VolumeOrder, CollationLocaleComesFromLcAllThenLcCollateThenLang) {
                          {"/media/a", FakeVolumeSource::external("Äpple")}});
   const std::vector<std::string> swedish{"Zebra", "Äpple"};
   const std::vector<std::string> german{"Äpple", "Zebra"};
-  // LC_ALL, LC_COLLATE, LANG
   const std::pair<std::array<const char*, 3>, std::vector<std::string>> rows[] = {
       {{"sv_SE.UTF-8", "de_DE.UTF-8", "de_DE.UTF-8"}, swedish},
       {{"de_DE.UTF-8", "sv_SE.UTF-8", "sv_SE.UTF-8"}, german},

@@ -6,12 +6,11 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include <QAction>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMenu>
+#include <QRegularExpression>
 
 #include "app/application.h"
 #include "app/tray_icon.h"
@@ -27,6 +26,7 @@
 #include "tests/app/fake_display_environment.h"
 #include "tests/app/scripted_alert_presenter.h"
 #include "tests/core/eject_engine_rig.h"
+#include "tests/core/support/message_client_rig.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/temporary_folder.h"
 
@@ -36,8 +36,7 @@ class RecordingLauncherBadge : public LauncherBadge {
   std::vector<bool> states;
 };
 
-// The whole shell over a fake engine platform, scripted alerts and desktop, and a support
-// client that talks to a real loopback server through the engine's manual dispatcher.
+// The shell over fake engine, alerts and desktop; support talks to a real loopback server.
 struct AppRig {
   EngineRig engineRig;
   std::unique_ptr<EjectEngine> engine;
@@ -65,7 +64,7 @@ struct AppRig {
     }
     defaults.set(Updater::automaticChecksKey, false);
     defaults.set("VEOnboarded", true);
-    server.answer(200, offer("none", 0, ""));
+    server.answer(200, MessageClientRig::offer("none", 0, ""));
     using namespace std::chrono_literals;
     client = std::make_unique<SupportClient>(
         SupportClient::Setup{.transport = transport,
@@ -158,24 +157,14 @@ struct AppRig {
     return menu;
   }
 
-  static std::string offer(const std::string& ticket, std::int64_t id, const std::string& text) {
-    return nlohmann::json{{"tk", ticket}, {"mid", id}, {"msg", text}}.dump();
-  }
-
   int quits = 0;
 };
 
 // What a menu shows for an item's text: "&&" is one "&", a lone "&" marks the next letter.
 inline std::string shownText(const QAction& action) {
-  const QString text = action.text();
-  QString shown;
-  for (qsizetype index = 0; index < text.size(); ++index) {
-    if (text[index] == QLatin1Char('&') && index + 1 < text.size()) {
-      ++index;
-    }
-    shown += text[index];
-  }
-  return shown.toStdString();
+  static const QRegularExpression mark(QStringLiteral("&(.)"),
+                                       QRegularExpression::DotMatchesEverythingOption);
+  return action.text().replace(mark, QStringLiteral("\\1")).toStdString();
 }
 
 inline QAction* itemShowing(const QMenu& menu, const std::string& shown) {

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 
-// Widget tests need the application object; the offscreen platform needs no display.
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

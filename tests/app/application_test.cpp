@@ -41,10 +41,6 @@ template <typename T> T* child(const QWidget& parent, const char* name) {
   return parent.findChild<T*>(QString::fromLatin1(name));
 }
 
-bool storedMenuBarMode() {
-  return SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey);
-}
-
 } // namespace
 
 TEST(Application, EveryEntryPointWaitsForTheRunningBatch) {
@@ -200,7 +196,8 @@ TEST(Application, QuittingKeepsTheModeWhileClosingTheWindowTurnsToTheTray) {
     // However the desktop then closes the window on the way out.
     window.close();
     AppRig::flushEvents();
-    EXPECT_EQ(storedMenuBarMode(), test.trayMode);
+    EXPECT_EQ(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey),
+              test.trayMode);
     EXPECT_EQ(rig.quits, test.trayMode ? 0 : 1);
   }
 }
@@ -272,8 +269,7 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
   EXPECT_EQ(tray.systemTrayIcon().contextMenu(), tray.menu());
 
   const QMenu& menu = rig.openTrayMenu();
-  // "&" is no shortcut mark, tabs and line breaks no columns or lines; long names are shortened
-  // in the middle and given in full in the tooltip.
+  // "&" is no mnemonic, tabs and breaks are spaces; long names are elided in the middle.
   for (const char* shown : {"Tom & Jerry", "Left Right", "Two Lines"}) {
     EXPECT_NE(itemShowing(menu, L("eject.volume_action", shown)), nullptr) << shown;
   }
@@ -295,7 +291,7 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
 
 TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTab) {
   AppRig rig;
-  rig.server.answer(200, AppRig::offer("open", 0, ""));
+  rig.server.answer(200, MessageClientRig::offer("open", 0, ""));
   rig.mount(true, false, false);
   Application& application = rig.launch();
   rig.settle();
@@ -365,7 +361,7 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
     GTEST_SKIP() << "built without the server conversation";
   }
   AppRig rig;
-  rig.server.answer(200, AppRig::offer("open", 7, "Hello & welcome"));
+  rig.server.answer(200, MessageClientRig::offer("open", 7, "Hello & welcome"));
   Application& application = rig.launch();
   rig.alerts.answer(0);
   rig.settle();
@@ -374,7 +370,7 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
 
   // With the window closed the next message waits in the tray menu and on the badge.
   application.mainWindow()->hide();
-  rig.server.answer(200, AppRig::offer("open", 8, "Second"));
+  rig.server.answer(200, MessageClientRig::offer("open", 8, "Second"));
   application.messages().syncWithServer();
   rig.settle();
   EXPECT_EQ(rig.alerts.shown.size(), 1u);

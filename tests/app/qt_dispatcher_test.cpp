@@ -6,22 +6,7 @@
 #include <thread>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-
-namespace {
-
-// Spins the event loop until the condition holds or five seconds pass.
-bool processUntil(const std::function<bool()>& condition) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition() && timer.elapsed() < 5000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return condition();
-}
-
-} // namespace
+#include <QTest>
 
 TEST(QtDispatcher, MainTasksRunLaterInOrderAndBackgroundTasksReportBackOnTheMainThread) {
   QtDispatcher dispatcher;
@@ -36,7 +21,7 @@ TEST(QtDispatcher, MainTasksRunLaterInOrderAndBackgroundTasksReportBackOnTheMain
     ranElsewhere = std::this_thread::get_id() != mainThread;
     dispatcher.runOnMain([&]() { reportedOn = std::this_thread::get_id(); });
   });
-  ASSERT_TRUE(processUntil([&]() { return reportedOn != std::thread::id(); }));
+  ASSERT_TRUE(QTest::qWaitFor([&]() { return reportedOn != std::thread::id(); }, 5000));
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
   EXPECT_TRUE(ranElsewhere);
   EXPECT_EQ(reportedOn, mainThread);

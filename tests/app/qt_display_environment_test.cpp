@@ -4,8 +4,7 @@
 
 #include <QWidget>
 
-// The tests run on the offscreen platform, which answers as X11 without an X connection: the
-// desktop's own calls must then do nothing rather than reach for a display.
+// Offscreen answers as X11 with no X connection: desktop calls must then do nothing.
 TEST(QtDisplayEnvironment, WithoutAnXServerEveryCallIsHarmless) {
   QtDisplayEnvironment environment;
   QWidget window;

@@ -7,8 +7,7 @@
 
 #include "app/alert_presenter.h"
 
-// Answers alerts from a script and remembers every alert it was shown, in order. With the
-// script used up it presses the first button.
+// Answers alerts from a script (then the first button) and records every alert shown.
 class ScriptedAlertPresenter : public AlertPresenter {
  public:
   void answer(int buttonIndex) { answers_.push_back(buttonIndex); }

@@ -24,17 +24,6 @@ QString socketIn(const TemporaryFolder& folder) {
   return QString::fromStdString((folder.path() / "varnelo-eject.socket").string());
 }
 
-// The socket file a crashed copy leaves: bound, then abandoned without unlinking.
-bool leaveStaleSocket(const QString& path) {
-  const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof(address.sun_path) - 1);
-  const bool bound = ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(descriptor);
-  return bound && QFileInfo::exists(path);
-}
-
 } // namespace
 
 TEST(SingleInstance, OneCopyRunsWhateverIsLeftAroundOrHoweverLaunchesRace) {
@@ -51,7 +40,14 @@ TEST(SingleInstance, OneCopyRunsWhateverIsLeftAroundOrHoweverLaunchesRace) {
   {
     SCOPED_TRACE("a crashed copy's socket file is replaced, so later launches find the new one");
     TemporaryFolder folder;
-    ASSERT_TRUE(leaveStaleSocket(socketIn(folder)));
+    // Bound, then abandoned without unlinking, as a crashed copy leaves it.
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketIn(folder).toLocal8Bit().constData(),
+                 sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(descriptor);
     SingleInstance next(socketIn(folder));
     EXPECT_TRUE(next.claim());
     SingleInstance later(socketIn(folder));

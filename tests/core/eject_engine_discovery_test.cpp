@@ -66,7 +66,8 @@ TEST_F(EjectEngineDiscovery, Sorting_IgnoresCaseKeepsAccentsByTheirLetterAndOrde
 
 TEST_F(EjectEngineDiscovery,
        TimeMachine_MarksWhatTheToolReportsRunningItOncePerPassAndNeverSandboxed) {
-  rig.runner.setOutput(destinationInfo, readFixture("tmutil/destinationinfo.xml"));
+  rig.runner.setOutput(destinationInfo,
+                       readFile(VARNELO_TEST_FIXTURES "/tmutil/destinationinfo.xml"));
   rig.source.setVolumes({{"/Volumes/Archive 2019", FakeVolumeSource::external("Archive")},
                          {"/Volumes/Sauvegarde", FakeVolumeSource::external("Other")},
                          {"/Volumes/Sauvegarde Mac", FakeVolumeSource::external("Sauvegarde")}});
@@ -87,8 +88,7 @@ TEST_F(EjectEngineDiscovery,
       << "once per pass with volumes, never per volume";
 }
 
-// Marks of backup tools, at the root or one folder down; near misses mark nothing. Entries
-// ending in "/" are folders, others files, with any text after "=" as their content.
+// Backup marks at the root or one folder down; "x/" is a folder, "x=text" a file with text.
 TEST_F(EjectEngineDiscovery, Backup_MarkersOfMacAndLinuxToolsAtTheRootOrOneFolderDown) {
   const std::pair<std::vector<std::string>, bool> rows[] = {
       {{"Backups.backupdb/"}, true},
@@ -118,8 +118,7 @@ TEST_F(EjectEngineDiscovery, Backup_MarkersOfMacAndLinuxToolsAtTheRootOrOneFolde
   }
 }
 
-// Notifications rebuild in the background and apply on the main queue; a burst while a pass is
-// queued or running makes one more pass, not one each.
+// A burst of notifications while a pass is queued or running makes one more pass, not many.
 TEST_F(EjectEngineDiscovery, Change_RebuildsOffTheMainQueueAndCoalescesBursts) {
   rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));
   auto engine = rig.makeEngine();

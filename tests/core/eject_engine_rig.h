@@ -21,8 +21,7 @@
 #include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
 
-// Everything an engine needs, faked, plus a small executable standing in for the Time Machine
-// tool (the fake runner answers for it; only its presence and mode matter).
+// Everything an engine needs, faked, plus a stand-in executable for the Time Machine tool.
 struct EngineRig {
   FakeVolumeSource source;
   FakeDiskDescriber describer;
@@ -40,15 +39,9 @@ struct EngineRig {
     ::chmod(toolPath.c_str(), 0755);
   }
 
-  std::unique_ptr<EjectEngine> makeEngine(bool withMonitor = true) {
-    EnginePlatform platform{source,
-                            describer,
-                            runner,
-                            ejector,
-                            dispatcher,
-                            withMonitor ? &monitor : nullptr,
-                            toolPath.string(),
-                            {}};
+  std::unique_ptr<EjectEngine> makeEngine() {
+    EnginePlatform platform{source,   describer,         runner, ejector, dispatcher,
+                            &monitor, toolPath.string(), {}};
     platform.volumeUsers = &users;
     platform.environment = [this](const std::string& name) {
       const auto found = environment.find(name);
@@ -57,10 +50,6 @@ struct EngineRig {
     return std::make_unique<EjectEngine>(std::move(platform));
   }
 };
-
-inline std::string readFixture(const std::string& relativePath) {
-  return readFile(std::filesystem::path(VARNELO_TEST_FIXTURES) / relativePath);
-}
 
 inline std::vector<std::string> fieldOf(const std::vector<EjectableVolume>& volumes,
                                         std::string EjectableVolume::*field) {

@@ -9,8 +9,7 @@
 
 namespace {
 
-// Each process has homes of its own; the keys are cleared around each case all the same, for
-// runs of the whole executable in one process.
+// Keys are cleared around each case, for runs of the whole executable in one process.
 class EjectSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override { clear(); }

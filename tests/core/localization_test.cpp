@@ -62,7 +62,6 @@ TEST(Localizer, LanguagesInOrderThenEnglishThenTheKeyAndArgumentsNeverReadAsForm
 }
 
 TEST(LanguageEnvironment, LanguageListThenLcAllThenLcMessagesThenLangWithoutRepeats) {
-  // LANGUAGE, LC_ALL, LC_MESSAGES, LANG
   const std::pair<std::array<const char*, 4>, Languages> rows[] = {
       {{nullptr, nullptr, nullptr, nullptr}, {}},
       {{nullptr, nullptr, nullptr, "fr_FR.UTF-8"}, {"fr_FR", "fr"}},
@@ -82,8 +81,6 @@ TEST(LanguageEnvironment, LanguageListThenLcAllThenLcMessagesThenLangWithoutRepe
   }
 }
 
-// --- The program's own tables ----------------------------------------------------------------
-
 const std::filesystem::path sourceRoot = std::filesystem::path(VARNELO_TEST_FIXTURES) / ".." / "..";
 
 // How many arguments a text takes: "{}" each take the next one, "{N}" the N-th.
@@ -99,8 +96,7 @@ std::size_t argumentsOf(const std::string& text) {
   return std::max(automatic, numbered);
 }
 
-// Every key the sources look up: key-shaped literals of a group the tables use. Comments and
-// symbol names (QStringLiteral) match the first alternatives and are skipped.
+// Key-shaped literals of the tables' groups; comments and QStringLiteral names are skipped.
 std::set<std::string> keysInSources(const std::set<std::string>& groups) {
   static const std::regex pattern(R"re(//.*|QStringLiteral\("[^"]*"|"(([a-z]+)\.[a-z_.]+)")re");
   std::set<std::string> keys;

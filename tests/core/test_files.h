@@ -8,14 +8,11 @@
 
 #include <nlohmann/json.hpp>
 
-// Small file and JSON helpers the core's tests share.
-
 inline void writeFile(const std::filesystem::path& path, const std::string& contents) {
   std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
-// The whole file, or nothing when it cannot be opened.
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream stream(path, std::ios::binary);
   std::ostringstream contents;

@@ -36,15 +36,13 @@ TEST(VolumeSummary, CountsDisksAndImagesWithTheDisksPhraseFirstAndBackupsAsDisks
   }
 }
 
-// Names are ordered by the collation locale: LC_ALL, else LC_COLLATE, else LANG; Swedish puts
-// "Ä" after "Z", German beside "A".
+// Collation follows LC_ALL, LC_COLLATE, LANG: Swedish puts "Ä" after "Z", German by "A".
 TEST(VolumeOrder, CollationLocaleComesFromLcAllThenLcCollateThenLang) {
   EngineRig rig;
   rig.source.setVolumes({{"/media/z", FakeVolumeSource::external("Zebra")},
                          {"/media/a", FakeVolumeSource::external("Äpple")}});
   const std::vector<std::string> swedish{"Zebra", "Äpple"};
   const std::vector<std::string> german{"Äpple", "Zebra"};
-  // LC_ALL, LC_COLLATE, LANG
   const std::pair<std::array<const char*, 3>, std::vector<std::string>> rows[] = {
       {{"sv_SE.UTF-8", "de_DE.UTF-8", "de_DE.UTF-8"}, swedish},
       {{"de_DE.UTF-8", "sv_SE.UTF-8", "sv_SE.UTF-8"}, german},

@@ -1,6 +1,4 @@
-// Linked into every test executable: each test process gets configuration and data homes of
-// its own, so cases that ctest runs in parallel never share a settings file, and nothing
-// touches the real user's files. The one place tests set these homes.
+// Linked into every test: each process gets its own config and data homes, never the user's.
 #include <stdlib.h>
 #include <unistd.h>
 

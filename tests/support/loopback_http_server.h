@@ -10,8 +10,7 @@
 
 #include <httplib.h>
 
-// A real HTTP server on 127.0.0.1 and a free port. GET routes answer what they were given;
-// every other request gets the common answer. It remembers what it received.
+// HTTP on 127.0.0.1: GET routes answer as given, other requests the common answer; all recorded.
 class LoopbackHttpServer {
  public:
   struct Received {
@@ -88,7 +87,6 @@ class LoopbackHttpServer {
     return received_;
   }
 
-  // Whether `count` requests arrived within the time.
   bool waitForRequests(std::size_t count,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock lock(mutex_);

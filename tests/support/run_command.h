@@ -1,9 +1,6 @@
 #pragma once
 
-// The one way the tests run a program (no shell) to its end: with extra environment entries,
-// as another user when asked, and with a time limit, so that a tool that waits on a daemon
-// which is not there (udevadm on a stale socket, for one) fails the step instead of hanging
-// the suite. Header only.
+// Runs programs without a shell, with a time limit so a tool waiting on a missing daemon fails.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -14,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,16 +21,27 @@ extern char** environ;
 
 namespace test_support {
 
+// Polls the condition until it holds (true) or the time is up (false).
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10),
+                      std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) {
+      return false;
+    }
+    std::this_thread::sleep_for(step);
+  }
+  return true;
+}
+
 struct CommandResult {
   int status = -1; // exit status; -1 when it could not start, was killed or ran out of time
   std::string output;
   bool timedOut = false;
 };
 
-// Starts the program with our environment plus "NAME=value" entries, input from /dev/null,
-// standard output and errors to the given descriptors (negative: /dev/null), as asUser (and the
-// group of the same number) when given. Only async-signal-safe calls in the child: other
-// threads may hold locks.
+// Descriptors below 0 mean /dev/null. Only async-signal-safe calls in the child.
 inline pid_t startProgram(std::vector<std::string> argv, std::vector<std::string> environment,
                           int output, int errors, std::optional<uid_t> asUser = std::nullopt) {
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -61,8 +70,7 @@ inline pid_t startProgram(std::vector<std::string> argv, std::vector<std::string
   return pid;
 }
 
-// Runs the program to its end with startProgram; standard output is captured (through a file,
-// so a daemon the program starts cannot hold us up).
+// Runs to the end; output goes through a file so a daemon the program starts cannot hold us.
 inline CommandResult runProgram(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& environment = {},
                                 std::optional<uid_t> asUser = std::nullopt,
@@ -75,16 +83,12 @@ inline CommandResult runProgram(const std::vector<std::string>& argv,
   }
   unlink(outputPath);
   const pid_t pid = startProgram(argv, environment, output, -1, asUser);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
-  while (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      result.timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (pid > 0 && !waitUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, limit,
+                            std::chrono::milliseconds(5))) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    result.timedOut = true;
   }
   if (pid > 0 && !result.timedOut && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);

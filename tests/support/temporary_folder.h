@@ -10,7 +10,6 @@
 #include <string>
 #include <system_error>
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
 class TemporaryFolder {
  public:
   TemporaryFolder() {
@@ -31,8 +30,7 @@ class TemporaryFolder {
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-  // Root ignores folder permissions, so a refusal can only be seen by an ordinary user: under
-  // root, the folder goes to nobody and the check runs in a child that became nobody.
+  // Root ignores permissions: under root the folder goes to nobody and a child checks as nobody.
   bool passesAsUnprivilegedUser(const std::function<bool()>& check) const {
     constexpr uid_t nobody = 65534;
     if (::geteuid() == 0) {

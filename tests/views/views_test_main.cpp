@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-// Widgets need the application object. The tests never need a real display: the offscreen
-// platform is used unless one is chosen explicitly (test discovery runs without the test
-// environment).
+// Offscreen unless a platform is chosen (test discovery runs without the test environment).
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -17,8 +17,7 @@ extern std::string statusNotifierSkipReason;
 
 namespace {
 
-// Another client of the bus, as a panel is. Calls wait with the event loop running, since the
-// item answers from this very thread.
+// A panel-like bus client; calls spin the event loop since the item answers on this thread.
 QDBusMessage call(const QString& service, const QString& path, const QString& interface,
                   const QString& method, const QVariantList& arguments = {}) {
   static QDBusConnection panel = QDBusConnection::connectToBus(

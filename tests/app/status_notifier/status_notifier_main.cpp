@@ -1,10 +1,8 @@
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -14,7 +12,6 @@
 
 #include "tests/support/run_command.h"
 
-extern char** environ;
 std::string statusNotifierSkipReason;
 
 // xkbcommon passes strndup atom names that end at their length, not at a NUL; under the strict
@@ -25,38 +22,18 @@ extern "C" const char* __asan_default_options() {
 
 namespace {
 
-// Children never hold the test's output open (ctest waits for it to close).
-pid_t spawn(std::initializer_list<const char*> command, int displayFd = -1) {
-  std::vector<char*> arguments;
-  for (const char* argument : command) {
-    arguments.push_back(const_cast<char*>(argument));
-  }
-  arguments.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (displayFd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, displayFd, 3);
-  }
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const bool started =
-      posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  return started ? pid : 0;
-}
-
 // A private X server: Qt exports tray icons over D-Bus on X11 and Wayland, not offscreen.
 pid_t startDisplay() {
   int ends[2];
-  if (pipe(ends) != 0) {
+  if (pipe2(ends, O_CLOEXEC) != 0) {
     return 0;
   }
-  const pid_t pid = spawn({"Xvfb", "-displayfd", "3", "-nolisten", "tcp"}, ends[1]);
+  const pid_t pid = test_support::startProgram(
+      {test_support::findTool("Xvfb"), "-displayfd", "1", "-nolisten", "tcp"}, {}, ends[1], -1);
   close(ends[1]);
   std::string number;
   char character = 0;
-  while (pid != 0 && read(ends[0], &character, 1) == 1 && character != '\n') {
+  while (pid > 0 && read(ends[0], &character, 1) == 1 && character != '\n') {
     number += character;
   }
   close(ends[0]);
@@ -68,29 +45,26 @@ pid_t startDisplay() {
   return pid;
 }
 
-// Qt decides once, at start, whether a panel is there; a watcher with a host must be on the bus
-// by then. We stand in for the panel's host.
+// Qt checks once at start for a watcher with a host; we stand in for the panel's host.
 bool watcherWithHost() {
   using test_support::runProgram;
-  for (int attempt = 0; attempt < 100; ++attempt, usleep(50 * 1000)) {
-    if (runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
-                    "--dest=org.freedesktop.DBus", "/", "org.freedesktop.DBus.NameHasOwner",
-                    "string:org.kde.StatusNotifierWatcher"})
-            .output.find("boolean true") != std::string::npos) {
-      return runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
-                         "--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                         "org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost",
-                         "string:org.kde.StatusNotifierHost-test"})
+  return test_support::waitUntil([] {
+           return runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
+                              "--dest=org.freedesktop.DBus", "/",
+                              "org.freedesktop.DBus.NameHasOwner",
+                              "string:org.kde.StatusNotifierWatcher"})
+                      .output.find("boolean true") != std::string::npos;
+         }) &&
+         runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
+                     "--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                     "org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost",
+                     "string:org.kde.StatusNotifierHost-test"})
                  .status == 0;
-    }
-  }
-  return false;
 }
 
 } // namespace
 
-// A display and a private session bus with a StatusNotifierItem watcher, in place before Qt
-// starts: then the tray icon is exported over D-Bus as on a real desktop's panel.
+// Display, private session bus and watcher come before Qt, so the tray icon goes over D-Bus.
 int main(int argc, char** argv) {
   pid_t children[3] = {startDisplay(), 0, 0};
   const std::string bus =
@@ -102,9 +76,10 @@ int main(int argc, char** argv) {
   if (newline != std::string::npos) {
     setenv("DBUS_SESSION_BUS_ADDRESS", bus.substr(0, newline).c_str(), 1);
     children[1] = static_cast<pid_t>(std::atol(bus.c_str() + newline + 1));
-    children[2] = spawn({"status-notifier-watcher"});
+    children[2] =
+        test_support::startProgram({test_support::findTool("status-notifier-watcher")}, {}, -1, -1);
   }
-  if (children[2] == 0 || !watcherWithHost()) {
+  if (children[2] <= 0 || !watcherWithHost()) {
     statusNotifierSkipReason = "needs Xvfb, dbus-daemon and status-notifier-watcher";
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }

@@ -1,5 +1,4 @@
-// Installs the crash reporter, then fails as asked: crash_child FOLDER MODE [CRASH_URL]
-// FOLDER holds the pending record; CRASH_URL receives the start-up uploads.
+// crash_child FOLDER MODE [CRASH_URL]: installs the crash reporter, then fails as asked.
 #include <sys/mman.h>
 
 #include <chrono>

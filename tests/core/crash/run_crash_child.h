@@ -7,7 +7,6 @@
 
 #include "tests/support/run_command.h"
 
-// Runs the crash child with the arguments to its end; returns its wait status.
 inline int runCrashChild(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), VARNELO_CRASH_CHILD);
   int status = -1;

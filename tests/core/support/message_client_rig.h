@@ -14,8 +14,7 @@
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/temporary_folder.h"
 
-// A client over its own settings file, a real loopback server and transport, a manual
-// dispatcher and a clock the test sets.
+// A client with its own settings, loopback server, manual dispatcher and a settable clock.
 struct MessageClientRig {
   TemporaryFolder folder;
   std::unique_ptr<SettingsStore> store = std::make_unique<SettingsStore>(folder / "defaults.plist");

@@ -8,6 +8,7 @@
 #include "core/eject_settings.h"
 #include "platform/fake/fake_system_crash_reports.h"
 #include "tests/core/support/message_client_rig.h"
+#include "tests/support/run_command.h"
 
 namespace {
 
@@ -46,11 +47,8 @@ TEST(NetworkQueue, AHungCrashServerHoldsUpNeitherTheAppsQueueNorChecksNorQuittin
     auto client = rig.makeClient();
     client->setDispatcher(&network);
     rig.server.answer(200, MessageClientRig::offer("open", 0, ""));
-    const auto started = Clock::now();
     client->checkWithServer();
-    while (rig.dispatcher.drainMain() == 0 && Clock::now() - started < 5s) {
-      std::this_thread::sleep_for(5ms);
-    }
+    test_support::waitUntil([&] { return rig.dispatcher.drainMain() != 0; }, 5s, 5ms);
     EXPECT_EQ(client->ticketState, "open") << "checked beside the hung upload";
     const auto quitting = Clock::now();
     network.shutdown();

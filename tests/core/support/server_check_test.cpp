@@ -121,8 +121,7 @@ TEST_F(ServerCheckTest, MarkShown_KeepsTheLast50IdsAndAnIdThatDroppedOutIsTakenA
   EXPECT_EQ(ShownMessages::read(*rig.store).back(), 1);
 }
 
-// The history as an older or damaged file holds it: unusable values read as empty, odd entries
-// are hidden but keep their place, a maker's id is archived once, at most 50 are kept.
+// Old or damaged history: bad values read empty, odd entries hidden in place, 50 kept at most.
 TEST_F(ServerCheckTest, History_ReadsWhatAFileHoldsAndKeepsTheNewest50) {
   using Dictionary = SettingsValue::Dictionary;
   for (const SettingsValue& value :

@@ -1,5 +1,4 @@
-// Discovery end to end on real loop devices: the real volume source, describer, monitor and
-// engine.
+// Discovery end to end on real loop devices: real source, describer, monitor and engine.
 
 #include <grp.h>
 #include <sys/wait.h>
@@ -36,8 +35,7 @@ class DiscoveryIntegrationTest : public ::testing::Test {
     return created;
   }
 
-  // The engine's volumes under our folder as the given user sees them, each as "name device
-  // [image] [backup] [unknown] at FOLDER...; ".
+  // Our folder's volumes as the user sees them: "name device [image] [backup] ... at X; ".
   std::string listedFor(uid_t user) {
     int ends[2];
     EXPECT_EQ(pipe(ends), 0);
@@ -74,8 +72,7 @@ class DiscoveryIntegrationTest : public ::testing::Test {
 
 } // namespace
 
-// Mounted twice, bound from a folder inside, shown again under a hidden mark: one volume. A FAT
-// image through FUSE is a disk image.
+// Mounted twice, bound, under a hidden mark: one volume. FAT through FUSE is a disk image.
 TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImagesToo) {
   if (!std::filesystem::exists("/usr/bin/fusefat") || !std::filesystem::exists("/sbin/mkfs.vfat")) {
     GTEST_SKIP() << "needs fusefat and dosfstools";
@@ -83,33 +80,25 @@ TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImag
   auto twice = volume("Twice");
   ASSERT_TRUE(twice);
   const auto in = twice->mountPath() / "in";
-  const auto second = folder_ / "T2", inside = folder_ / "i", hidden = folder_ / "h",
-             fat = folder_ / "f";
-  for (const auto& path : {second, inside, hidden, in, fat}) {
+  const auto second = folder_ / "T2", inside = folder_ / "i", hidden = folder_ / "h";
+  for (const auto& path : {second, inside, hidden, in}) {
     std::filesystem::create_directory(path);
   }
   ASSERT_EQ(mount(twice->device().c_str(), second.c_str(), "ext4", 0, nullptr), 0);
   ASSERT_EQ(mount(in.c_str(), inside.c_str(), nullptr, MS_BIND, nullptr), 0);
-  const auto image = (folder_ / "hidden.img").string(), fatImage = (folder_ / "fat.img").string();
+  const auto image = (folder_ / "hidden.img").string();
   ASSERT_EQ(runCommand({"/sbin/mkfs.ext4", "-q", "-F", image, "8M"}).status, 0);
   ASSERT_EQ(runCommand({"/bin/mount", "-o", "loop,x-gvfs-hide", image, hidden.string()}).status, 0);
-  ASSERT_EQ(runCommand({"/sbin/mkfs.vfat", "-C", "-n", "FATIMG", fatImage, "8192"}).status, 0);
-  const auto loop = runCommand({"/sbin/losetup", "-f", "--show", fatImage}).output;
-  const std::string device = loop.substr(0, loop.find('\n'));
-  const auto fuse = runCommand({"/usr/bin/fusefat", "-o", "rw+,fsname=" + device, device, fat});
-  udev_daemon::waitUntilProbed(device);
+  std::string whyNot;
+  const auto fat = LoopVolume::create(folder_.path(), "FATIMG", whyNot, "vfat");
   const auto ours = listedFor(0);
-  for (const auto& path : {hidden, fat}) {
-    umount2(path.c_str(), MNT_DETACH); // the hidden image's loop device goes with it
-  }
-  runCommand({"/sbin/losetup", "-d", device});
-  ASSERT_EQ(fuse.status, 0);
-  EXPECT_EQ(ours,
-            "FATIMG " + device + " image at f; Twice " + twice->device() + " image at T2 Twice; ");
+  umount2(hidden.c_str(), MNT_DETACH); // the hidden image's loop device goes with it
+  ASSERT_TRUE(fat) << whyNot;
+  EXPECT_EQ(ours, "FATIMG " + fat->device() + " image at FATIMG; Twice " + twice->device() +
+                      " image at T2 Twice; ");
 }
 
-// A backup tool's marks protect a volume; a root the user may not read protects it too, for that
-// user, and says why; devices udev says to ignore or calls the system's are not listed.
+// Backup marks and unreadable roots protect a volume; udev-ignored or system devices are hidden.
 TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootAndUdevHints) {
   auto borg = volume("Borg"), locked = volume("Locked");
   auto ignored = volume("Ignored"), system = volume("System");
@@ -171,8 +160,7 @@ TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerCha
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(nameListed(), "Before");
   udev_daemon::triggerChange(image->device()); // the same label is no rename
-  // e2label renames a mounted ext4 through an ioctl udevd does not see; the change event a
-  // desktop gets from its disk service is made by hand.
+  // e2label's ioctl goes unseen by udevd; the disk service's change event is made by hand.
   runCommand({"/sbin/e2label", image->device(), "After"});
   udev_daemon::triggerChange(image->device());
   runFor(std::chrono::seconds(1));

@@ -1,5 +1,4 @@
-// The eject and eject-all commands over scripted platform pieces; the program end to end as root
-// on real loop-mounted images, through the real udisksd.
+// Eject commands over scripted pieces, and end to end as root on loop images via udisksd.
 
 #include "app/cli/eject_commands.h"
 
@@ -126,7 +125,7 @@ class EjectCommandsEndToEnd : public ::testing::Test {
     if (!alpha_) {
       GTEST_SKIP() << whyNot;
     }
-    test_bus::PrivateSystemBus::settle();
+    udev_daemon::settle(); // udisksd sees the new devices
   }
 
   // The built program on the test's bus, through the shell for its redirections.

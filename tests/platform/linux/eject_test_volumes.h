@@ -1,8 +1,5 @@
 #pragma once
 
-// A private mount namespace, loop-mounted images and busy holders for the tests that need real
-// volumes. Header only.
-
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -25,8 +22,7 @@ namespace test_volumes {
 using test_support::findTool;
 using test_support::runProgram;
 
-// Moves the calling thread (and the threads and children it starts) into a private copy of the
-// mount namespace, and back at the end: other programs' mounts meanwhile stay out of sight.
+// Moves this thread (and what it starts) into a private mount namespace until destroyed.
 class PrivateMountNamespace {
  public:
   PrivateMountNamespace() {
@@ -52,38 +48,23 @@ class PrivateMountNamespace {
   std::string error_;
 };
 
-// An image with one known file, attached to a loop device and mounted in a folder beside it.
-// Any label (or none) and any folder name. It detaches only its own loop device, never a
-// number another test has reused meanwhile.
+// A loop-mounted image with one known file; detaches only its own loop, never a reused number.
 class LoopVolume {
  public:
   static constexpr const char* fileName = "kept.txt";
 
-  struct Options {
-    std::string label;      // empty: none
-    std::string folderName; // empty: the label
-    // "ext4", or "vfat" mounted through fusefat as a desktop image mounter would.
-    std::string fileSystem = "ext4";
-    // Attached by mount -o loop: the loop lets go by itself at the unmount.
-    bool autoClear = false;
-  };
-
+  // Nothing, with whyNot, where the machine does not allow it. "vfat" mounts through fusefat as
+  // desktop image mounters do; autoClear attaches by mount -o loop, so the loop goes by itself.
   static std::unique_ptr<LoopVolume> create(const std::filesystem::path& folder,
-                                            const std::string& label, std::string& whyNot) {
-    Options options;
-    options.label = label;
-    return create(folder, options, whyNot);
-  }
-
-  // Nothing, with the reason in whyNot, where the machine does not allow it.
-  static std::unique_ptr<LoopVolume> create(const std::filesystem::path& folder,
-                                            const Options& options, std::string& whyNot) {
+                                            const std::string& label, std::string& whyNot,
+                                            const std::string& fileSystem = "ext4",
+                                            bool autoClear = false) {
     static int serial = 0;
-    const bool fat = options.fileSystem == "vfat";
+    const bool fat = fileSystem == "vfat";
     auto volume = std::unique_ptr<LoopVolume>(new LoopVolume());
     volume->image_ =
         folder / ("volume-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".img");
-    volume->mountPath_ = folder / (options.folderName.empty() ? options.label : options.folderName);
+    volume->mountPath_ = folder / label;
     volume->content_ = "written on " + volume->mountPath_.filename().string() + "\n";
     std::error_code error;
     std::filesystem::create_directories(volume->mountPath_, error);
@@ -93,8 +74,8 @@ class LoopVolume {
     if (!fat) {
       format.insert(format.end(), {"-q", "-F"});
     }
-    if (!options.label.empty()) {
-      format.insert(format.end(), {fat ? "-n" : "-L", options.label});
+    if (!label.empty()) {
+      format.insert(format.end(), {fat ? "-n" : "-L", label});
     }
     format.push_back(volume->image_.string());
     if (geteuid() != 0 || runProgram(format).status != 0) {
@@ -103,7 +84,7 @@ class LoopVolume {
     }
     const std::string image = volume->image_.string();
     const std::string mountPath = volume->mountPath_.string();
-    if (options.autoClear) {
+    if (autoClear) {
       runProgram({findTool("mount"), "-o", "loop", image, mountPath});
       const auto source = runProgram({findTool("findmnt"), "-n", "-o", "SOURCE", mountPath});
       volume->device_ = source.output.substr(0, source.output.find('\n'));
@@ -144,7 +125,6 @@ class LoopVolume {
   const std::filesystem::path& mountPath() const { return mountPath_; }
   const std::string& device() const { return device_; }
 
-  // Mounts the device again at another folder, or binds a sub-folder of it there.
   bool mountAlsoAt(const std::filesystem::path& path, bool bindSubFolder = false) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
@@ -179,7 +159,6 @@ class LoopVolume {
     return test_bus::waitUntil([&] { return !attached(); }, std::chrono::seconds(5));
   }
 
-  // Unmounted behind everyone's back, the loop device left attached.
   bool unmountBehindTheBack() const { return umount2(mountPath_.c_str(), 0) == 0; }
 
   // The image (ext4) checks clean and still holds the file written on it.
@@ -189,7 +168,6 @@ class LoopVolume {
            file.output == content_;
   }
 
-  // The file, read through the mount.
   bool fileReadable() const {
     std::stringstream text;
     text << std::ifstream(mountPath_ / fileName).rdbuf();

@@ -39,8 +39,7 @@ TEST(PosixProcessRunnerTest, GivesStandardOutputOfTheProgramItselfWhateverItsExi
        {(folder / "tool").string(), (folder / "absent").string(), std::string("sh")}) {
     EXPECT_FALSE(runner.run(program, {"-c", "echo hi"}).has_value()) << program;
   }
-  // As if some library had opened a file without close-on-exec: the child gets only 0, 1 and 2
-  // (ls holds 3 for the folder it lists).
+  // A descriptor leaked without close-on-exec: the child gets only 0, 1, 2 (ls holds 3).
   const int careless = ::fcntl(::open("/dev/null", O_RDONLY | O_CLOEXEC), F_DUPFD, 100);
   ASSERT_GE(careless, 100);
   EXPECT_EQ(runner.run("/bin/ls", {"/proc/self/fd"}), "0\n1\n2\n3\n");

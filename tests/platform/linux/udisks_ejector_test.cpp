@@ -1,7 +1,4 @@
-// The udisks2 ejector against a small stand-in for udisksd on a private bus, for what loop
-// devices cannot show: drives to power off, removable media, two partitions of one drive,
-// encrypted containers, refusals. The stand-in keeps a mount table file of its blocks, as the
-// ejector checks its result against the mount table, and records every call.
+// The udisks2 ejector against a stand-in udisksd that records calls and keeps a mount table.
 
 #include "platform/linux/udisks_ejector.h"
 

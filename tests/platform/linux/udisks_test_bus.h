@@ -1,7 +1,6 @@
 #pragma once
 
-// Test services for the udisks2 path: a private system bus, and on it polkitd and the real
-// udisksd, with udevd running. Header only.
+// A private system bus with polkitd and the real udisksd, udevd running. Header only.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,10 +11,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <sdbus-c++/sdbus-c++.h> // for the tests that ask udisks2 themselves
@@ -26,20 +23,9 @@
 
 namespace test_bus {
 
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using test_support::waitUntil;
 
-// A program that runs for the length of a test, with our environment plus "NAME=value"
-// entries, its output in a log file; stopped (SIGTERM, then SIGKILL) when this object goes.
+// A program run for the test's length, logging to a file; SIGTERM then SIGKILL at the end.
 class Daemon {
  public:
   Daemon(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
@@ -68,7 +54,6 @@ class Daemon {
   pid_t pid_ = -1;
 };
 
-// True when the bus at the address has a name owner for the name.
 inline bool nameHasOwner(const std::string& address, const std::string& name) {
   return test_support::runProgram({test_support::findTool("dbus-send"), "--bus=" + address,
                                    "--print-reply", "--dest=org.freedesktop.DBus", "/",
@@ -76,8 +61,7 @@ inline bool nameHasOwner(const std::string& address, const std::string& name) {
              .output.find("boolean true") != std::string::npos;
 }
 
-// A bus of the system type of our own, open to every user, in a temporary folder; with
-// withUdisks, udevd, polkitd and the real udisksd on it, so that udisks2 sees loop devices.
+// A system-type bus of our own, open to every user; withUdisks adds udevd, polkitd, udisksd.
 class PrivateSystemBus {
  public:
   // Nothing, with the reason in whyNot, where this machine cannot run them.
@@ -121,12 +105,9 @@ class PrivateSystemBus {
   }
 
   const std::string& address() const { return address_; }
-  // Lets udisksd see devices attached or mounted since.
-  static void settle() { udev_daemon::settle(); }
   const TemporaryFolder& folder() const { return folder_; }
 
-  // Whether udisksd lists a block device mounted at the path (it reads the mount table on its
-  // own schedule).
+  // Whether udisksd lists a block mounted at the path (it reads the table on its own schedule).
   bool listsMountPoint(const std::string& mountPath) const {
     return test_support::runProgram({test_support::findTool("udisksctl"), "dump"},
                                     {"DBUS_SYSTEM_BUS_ADDRESS=" + address_})

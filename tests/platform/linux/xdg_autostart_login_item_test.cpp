@@ -95,9 +95,7 @@ TEST(Autostart, ChangesThatCannotBeMadeAreRefusedWithTheirReason) {
   }));
 }
 
-// After a package upgrade the running file has been replaced and the kernel marks its path
-// " (deleted)"; the entry must still name the program's path. This test runs a copy of itself
-// that replaces its own file the way a package manager does.
+// A copy of this test replaces its own file as an upgrade does: no " (deleted)" in the path.
 TEST(Autostart, RunningExecutableIsThisProgramEvenAfterAnUpgradeReplacedItsFile) {
   if (const char* self = std::getenv("VARNELO_TEST_REPLACE_OWN_FILE")) {
     writeFile(std::string(self) + ".new", "the next version");

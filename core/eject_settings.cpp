@@ -51,6 +51,13 @@ int hexDigitValue(char digit) {
   return -1;
 }
 
+// Switches that are on until the user turns them off: only a stored Boolean false counts, so
+// "NO" or 0 written by hand do not turn a protection off.
+bool onUnlessStoredFalse(const SettingsStore& store, const char* key) {
+  const auto value = store.object(key);
+  return !(value && value->is<bool>() && !*value->as<bool>());
+}
+
 } // namespace
 
 SettingsStore& EjectSettings::defaults() {
@@ -61,11 +68,7 @@ SettingsStore& EjectSettings::defaults() {
 }
 
 bool EjectSettings::protectTimeMachine() {
-  const auto value = defaults().object(protectTimeMachineKey);
-  if (value && value->is<bool>()) {
-    return *value->as<bool>();
-  }
-  return true;
+  return onUnlessStoredFalse(defaults(), protectTimeMachineKey);
 }
 
 void EjectSettings::setProtectTimeMachine(bool value) {
@@ -81,11 +84,7 @@ void EjectSettings::setEjectDiskImages(bool value) {
 }
 
 bool EjectSettings::notifyWhenSafe() {
-  const auto value = defaults().object(notifyWhenSafeKey);
-  if (value && value->is<bool>()) {
-    return *value->as<bool>();
-  }
-  return true;
+  return onUnlessStoredFalse(defaults(), notifyWhenSafeKey);
 }
 
 void EjectSettings::setNotifyWhenSafe(bool value) {
@@ -101,8 +100,7 @@ void EjectSettings::setStatusColorHex(const std::string& value) {
 }
 
 bool EjectSettings::automaticServerContact(const SettingsStore& store) {
-  const auto value = store.object(automaticServerContactKey);
-  return !(value && value->is<bool>() && !*value->as<bool>());
+  return onUnlessStoredFalse(store, automaticServerContactKey);
 }
 
 void EjectSettings::setAutomaticServerContact(bool value) {

@@ -69,9 +69,7 @@ bool displayReachable(int argc, char** argv) {
 
 int runDesktopApplication(int argc, char** argv) {
   if (!displayReachable(argc, argv)) {
-    std::fputs("varnelo-eject: no graphical display (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-               "Use \"varnelo-eject list\" or \"varnelo-eject eject-all\" without a desktop.\n",
-               stderr);
+    std::fputs(("varnelo-eject: " + L("app.no_display") + "\n").c_str(), stderr);
     return 1;
   }
   // QApplication takes its own options (-platform, -style, -session...) out of argv.

@@ -13,6 +13,8 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTextEdit>
 
@@ -94,7 +96,14 @@ MainWindow::MainWindow(HomePage* home, SettingsPage* settings, QWidget* parent)
   }
   pages_ = new QStackedWidget();
   pages_->addWidget(home_);
-  pages_->addWidget(settings_);
+  // When even its minimum height does not fit the screen (large fonts), the page scrolls
+  // rather than letting its rows overlap.
+  settingsScroll_ = new QScrollArea();
+  settingsScroll_->setWidget(settings_);
+  settingsScroll_->setWidgetResizable(true);
+  settingsScroll_->setFrameShape(QFrame::NoFrame);
+  settingsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  pages_->addWidget(settingsScroll_);
   setCentralWidget(pages_);
   connect(home_, &HomePage::settingsRequested, this, &MainWindow::showSettings);
   connect(settings_, &SettingsPage::backRequested, this, &MainWindow::showHome);
@@ -129,7 +138,7 @@ void MainWindow::buildMenus() {
 }
 
 bool MainWindow::showsSettings() const {
-  return pages_->currentWidget() == settings_;
+  return pages_->currentWidget() == settingsScroll_;
 }
 
 void MainWindow::showHome() {
@@ -138,7 +147,7 @@ void MainWindow::showHome() {
 
 void MainWindow::showSettings() {
   settings_->reloadLoginItem();
-  pages_->setCurrentWidget(settings_);
+  pages_->setCurrentWidget(settingsScroll_);
 }
 
 void MainWindow::closeOrBack() {
@@ -157,13 +166,29 @@ void MainWindow::setTicketOpen(bool open) {
 
 void MainWindow::fitToScreen() {
   QScreen* screen = this->screen() != nullptr ? this->screen() : QApplication::primaryScreen();
-  const QSize wanted = defaultSize.expandedTo(minimumSizeHint());
+  // The settings page sits in a scroll area, whose own minimum says nothing of the page's.
+  QSize wanted = defaultSize.expandedTo(minimumSizeHint())
+                     .expandedTo(QSize(settings_->minimumSizeHint().width(), 0));
+  // A wrapped label (long French texts, large fonts) needs more height than the minimum size
+  // tells; ask the settings page at the width it will get.
+  const int menuBarHeight = menuBar()->sizeHint().height();
+  const int scrollBarWidth = settingsScroll_->verticalScrollBar()->sizeHint().width();
+  // Asked as if the scroll bar were there, so that the page never needs it when the screen
+  // has the room.
+  const int settingsHeight = settings_->hasHeightForWidth()
+                                 ? settings_->heightForWidth(wanted.width() - scrollBarWidth)
+                                 : settings_->minimumSizeHint().height();
+  wanted.setHeight(std::max(wanted.height(), settingsHeight + menuBarHeight));
   if (screen == nullptr) {
     setFixedSize(wanted);
     return;
   }
   const QRect available = screen->availableGeometry();
   const QSize room(available.width(), available.height() - decorationAllowance);
+  if (wanted.height() > room.height()) {
+    // The settings page will scroll: room for its scroll bar beside it.
+    wanted.rwidth() += scrollBarWidth;
+  }
   // Not resizable; the volume list is what shrinks when the screen is short.
   setFixedSize(wanted.boundedTo(room));
   QRect frame(QPoint(), size() + QSize(0, decorationAllowance));

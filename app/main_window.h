@@ -5,6 +5,7 @@
 class HomePage;
 class QAction;
 class QMenu;
+class QScrollArea;
 class QStackedWidget;
 class SettingsPage;
 
@@ -15,7 +16,8 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  static constexpr QSize defaultSize{430, 589};
+  // The designed 430 × 589 content, with the menu bar that sits inside the window here.
+  static constexpr QSize defaultSize{430, 608};
 
   MainWindow(HomePage* home, SettingsPage* settings, QWidget* parent = nullptr);
 
@@ -56,5 +58,6 @@ class MainWindow : public QMainWindow {
   HomePage* home_;
   SettingsPage* settings_;
   QStackedWidget* pages_ = nullptr;
+  QScrollArea* settingsScroll_ = nullptr;
   QAction* messagesAction_ = nullptr;
 };

@@ -9,6 +9,18 @@
 #include "core/eject_settings.h"
 #include "core/localization.h"
 
+namespace {
+
+// The alert's text, then why, a blank line apart.
+std::string withDetail(const std::string& message, const std::string& detail) {
+  if (detail.empty()) {
+    return message;
+  }
+  return message.empty() ? detail : message + "\n\n" + detail;
+}
+
+} // namespace
+
 EjectController::EjectController(EjectEngine& engine, VolumeModel& model, AlertPresenter& alerts,
                                  QObject* parent)
     : QObject(parent), engine_(engine), model_(model), alerts_(alerts) {}
@@ -128,25 +140,18 @@ bool EjectController::report(const EjectEngine::EjectResult& result) {
   // what was left undone.
   if (result.partial) {
     emit volumeEjected(result.volume, true);
-    std::string message = result.message.value_or(std::string());
-    if (!result.detail.empty()) {
-      message += (message.empty() ? "" : "\n\n") + result.detail;
-    }
     alerts_.present({.style = Alert::Style::informational,
                      .title = L("eject.partial_title", result.volume.name),
-                     .message = message,
+                     .message = withDetail(result.message.value_or(std::string()), result.detail),
                      .buttons = {},
                      .icon = std::nullopt});
     return false;
   }
-  std::string message = result.message.value_or(L("eject.retained_message"));
-  if (!result.detail.empty()) {
-    message += "\n\n" + result.detail;
-  }
-  alerts_.present({.style = Alert::Style::warning,
-                   .title = L("eject.failure_title", result.volume.name),
-                   .message = message,
-                   .buttons = {},
-                   .icon = std::nullopt});
+  alerts_.present(
+      {.style = Alert::Style::warning,
+       .title = L("eject.failure_title", result.volume.name),
+       .message = withDetail(result.message.value_or(L("eject.retained_message")), result.detail),
+       .buttons = {},
+       .icon = std::nullopt});
   return true;
 }

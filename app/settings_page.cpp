@@ -33,6 +33,14 @@ QString text(const std::string& key) {
   return QString::fromStdString(L(key));
 }
 
+// A switch showing a stored setting; its owner connects what a click changes.
+QCheckBox* settingSwitch(const char* titleKey, const char* objectName, bool on) {
+  auto* box = new QCheckBox(text(titleKey));
+  box->setObjectName(QString::fromLatin1(objectName));
+  box->setChecked(on);
+  return box;
+}
+
 // A rounded box around a group of controls.
 class SettingsCard : public QWidget {
  public:
@@ -184,9 +192,8 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   colourRow->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
   colourRow->setRowWrapPolicy(QFormLayout::WrapLongRows);
   colourRow->addRow(text("settings.color_when_mounted"), colours);
-  auto* notify = new QCheckBox(text("settings.notify_when_safe"));
-  notify->setObjectName(QStringLiteral("notifyWhenSafeCheckbox"));
-  notify->setChecked(EjectSettings::notifyWhenSafe());
+  auto* notify = settingSwitch("settings.notify_when_safe", "notifyWhenSafeCheckbox",
+                               EjectSettings::notifyWhenSafe());
   connect(notify, &QCheckBox::clicked, this, &EjectSettings::setNotifyWhenSafe);
   ejectCard->column()->addWidget(diskImages);
   ejectCard->column()->addWidget(protect);
@@ -204,13 +211,12 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   buttons->setSpacing(10);
   // A build without the network features shows nothing that would talk to a server.
   if (build_config::networkFeatures) {
-    auto* autoUpdates = new QCheckBox(text("settings.auto_update"));
-    autoUpdates->setObjectName(QStringLiteral("autoUpdateCheckbox"));
-    autoUpdates->setChecked(services_.updater.automaticUpdates());
+    auto* autoUpdates = settingSwitch("settings.auto_update", "autoUpdateCheckbox",
+                                      services_.updater.automaticUpdates());
     connect(autoUpdates, &QCheckBox::clicked, &services_.updater, &Updater::setAutomaticUpdates);
-    auto* serverContact = new QCheckBox(text("settings.automatic_server_contact"));
-    serverContact->setObjectName(QStringLiteral("serverContactCheckbox"));
-    serverContact->setChecked(EjectSettings::automaticServerContact());
+    auto* serverContact =
+        settingSwitch("settings.automatic_server_contact", "serverContactCheckbox",
+                      EjectSettings::automaticServerContact());
     connect(serverContact, &QCheckBox::clicked, this, &EjectSettings::setAutomaticServerContact);
     appCard->column()->addWidget(autoUpdates);
     appCard->column()->addWidget(serverContact);

@@ -102,18 +102,6 @@ bool holdsLinuxBackup(const std::filesystem::path& folder, const std::vector<std
          present.contains("snapshots");
 }
 
-// "de_DE.UTF-8@euro" -> "de_DE"; "C" and "POSIX" mean no particular language.
-std::string icuLocaleName(std::string name) {
-  const auto cut = name.find_first_of(".@");
-  if (cut != std::string::npos) {
-    name.erase(cut);
-  }
-  if (name == "C" || name == "POSIX") {
-    return {};
-  }
-  return name;
-}
-
 struct PlistDeleter {
   void operator()(plist_t node) const { plist_free(node); }
 };
@@ -327,7 +315,7 @@ std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
   for (const char* variable : {"LC_ALL", "LC_COLLATE", "LANG"}) {
     const auto value = environmentValue(variable);
     if (value && !value->empty()) {
-      localeName = icuLocaleName(*value);
+      localeName = *value;
       break;
     }
   }

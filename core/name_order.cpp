@@ -2,12 +2,16 @@
 
 #include <dlfcn.h>
 
+#include <wctype.h>
+
 #include <algorithm>
 #include <cctype>
 #include <limits>
 #include <string_view>
 
 #include <unicode/ucol.h>
+
+#include "core/utf8_text.h"
 
 namespace {
 
@@ -62,6 +66,44 @@ bool isPlain(const std::string& name) {
   });
 }
 
+// Code points, lower-cased in the locale; an ill-formed byte counts as U+FFFD.
+std::wstring lowerCaseCodePoints(std::string_view text, locale_t locale) {
+  std::wstring codePoints;
+  codePoints.reserve(text.size());
+  for (std::size_t position = 0; position < text.size();) {
+    const std::size_t length = utf8SequenceLength(text, position);
+    if (length == 0) {
+      codePoints.push_back(L'\uFFFD');
+      ++position;
+      continue;
+    }
+    const auto lead = static_cast<unsigned char>(text[position]);
+    wchar_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t index = 1; index < length; ++index) {
+      codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[position + index]) & 0x3F);
+    }
+    codePoints.push_back(static_cast<wchar_t>(towlower_l(static_cast<wint_t>(codePoint), locale)));
+    position += length;
+  }
+  return codePoints;
+}
+
+// The locale named when it is installed and UTF-8; C.UTF-8 orders by code point, which is no
+// one's language, so the ICU root order serves instead.
+locale_t installedUtf8Locale(const std::string& name, const std::string& language) {
+  const auto dot = name.find('.');
+  if (dot == std::string::npos || language.empty()) {
+    return nullptr;
+  }
+  std::string codeset = name.substr(dot + 1, name.find('@', dot) - dot - 1);
+  std::transform(codeset.begin(), codeset.end(), codeset.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (codeset != "utf-8" && codeset != "utf8") {
+    return nullptr;
+  }
+  return newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, name.c_str(), nullptr);
+}
+
 } // namespace
 
 struct NameOrder::Collator {
@@ -69,16 +111,24 @@ struct NameOrder::Collator {
   UCollator* collator;
 };
 
-NameOrder::NameOrder(const std::string& localeName) : localeName_(localeName) {
-  const std::string language = localeName.substr(0, localeName.find_first_of("_-@"));
+NameOrder::NameOrder(const std::string& localeName)
+    : icuLocaleName_(localeName.substr(0, localeName.find_first_of(".@"))) {
+  if (icuLocaleName_ == "C" || icuLocaleName_ == "POSIX") {
+    icuLocaleName_.clear();
+  }
+  const std::string language = icuLocaleName_.substr(0, icuLocaleName_.find_first_of("_-"));
   plainLettersInByteOrder_ =
       std::find(std::begin(untailoredLanguages), std::end(untailoredLanguages), language) !=
       std::end(untailoredLanguages);
+  systemLocale_ = installedUtf8Locale(localeName, language);
 }
 
 NameOrder::~NameOrder() {
   if (collator_) {
     collator_->library.close(collator_->collator);
+  }
+  if (systemLocale_ != nullptr) {
+    freelocale(systemLocale_);
   }
 }
 
@@ -93,7 +143,7 @@ const NameOrder::Collator* NameOrder::collator() const {
   }
   // An unknown language falls back to the root order.
   UErrorCode status = U_ZERO_ERROR;
-  UCollator* opened = library.open(localeName_.c_str(), &status);
+  UCollator* opened = library.open(icuLocaleName_.c_str(), &status);
   if (opened == nullptr || U_FAILURE(status)) {
     if (opened != nullptr) {
       library.close(opened);
@@ -105,9 +155,17 @@ const NameOrder::Collator* NameOrder::collator() const {
   return collator_.get();
 }
 
+bool NameOrder::lessInSystemLocale(const std::string& left, const std::string& right) const {
+  return wcscoll_l(lowerCaseCodePoints(left, systemLocale_).c_str(),
+                   lowerCaseCodePoints(right, systemLocale_).c_str(), systemLocale_) < 0;
+}
+
 bool NameOrder::less(const std::string& left, const std::string& right) const {
-  const Collator* const collation =
-      plainLettersInByteOrder_ && isPlain(left) && isPlain(right) ? nullptr : collator();
+  const bool plain = plainLettersInByteOrder_ && isPlain(left) && isPlain(right);
+  if (!plain && systemLocale_ != nullptr) {
+    return lessInSystemLocale(left, right);
+  }
+  const Collator* const collation = plain ? nullptr : collator();
   if (collation == nullptr) {
     return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
                                         [](char a, char b) {

@@ -1,14 +1,17 @@
 #pragma once
 
+#include <locale.h>
+
 #include <memory>
 #include <string>
 
 // Compares volume names the way the user reads them: ignoring case, not accents, in the order
-// of the user's language. ICU's collation is loaded only when names need it, so that listing
-// volumes with plain names ("USB DISK 2") does not load ICU at all.
+// of the user's language. The C library's collation serves when the user's UTF-8 locale is
+// installed; ICU's, loaded only then, when it is not. Plain names ("USB DISK 2") need neither.
 class NameOrder {
  public:
-  // An ICU locale name ("de_DE"); empty for no particular language.
+  // A locale as the environment names it ("de_DE.UTF-8", "sv_SE@euro"); empty, "C" or
+  // "POSIX" for no particular language.
   explicit NameOrder(const std::string& localeName);
   ~NameOrder();
   NameOrder(const NameOrder&) = delete;
@@ -21,8 +24,11 @@ class NameOrder {
   struct Collator;
   // Opened on first need; none when ICU cannot be loaded.
   const Collator* collator() const;
+  bool lessInSystemLocale(const std::string& left, const std::string& right) const;
 
-  std::string localeName_;
+  std::string icuLocaleName_;
+  // The user's locale from the C library, when it is installed and UTF-8.
+  locale_t systemLocale_ = nullptr;
   bool plainLettersInByteOrder_ = false;
   mutable bool collatorOpened_ = false;
   mutable std::unique_ptr<Collator> collator_;

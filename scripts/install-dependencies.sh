@@ -21,7 +21,10 @@ packages=(
   # the tray as StatusNotifierItem panels see it
   haskell-status-notifier-item-utils
   desktop-file-utils appstream
+  # locales of languages that reorder letters, for the name order's tests
+  locales
 )
+test_locales=(sv_SE.UTF-8 de_DE.UTF-8 fr_FR.UTF-8)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -30,16 +33,30 @@ for package in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
   as_root=(sudo)
 fi
 
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Enabled in locale.gen, so that a later locale-gen keeps them.
+absent_locales=()
+for name in "${test_locales[@]}"; do
+  if ! locale -a | grep -qix "${name/UTF-8/utf8}"; then
+    absent_locales+=("$name")
+  fi
+done
+if [ ${#absent_locales[@]} -gt 0 ]; then
+  for name in "${absent_locales[@]}"; do
+    "${as_root[@]}" sed -i "s/^# *\(${name} UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${name} UTF-8" /etc/locale.gen ||
+      echo "${name} UTF-8" | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+  done
+  "${as_root[@]}" locale-gen >/dev/null
+fi

@@ -55,7 +55,7 @@ TEST_F(EjectEngineDiscovery, Sorting_IgnoresCaseKeepsAccentsByTheirLetterAndOrde
                          {"/media/4", FakeVolumeSource::external("Éclair")},
                          {"/media/5", FakeVolumeSource::external(std::string("\xc3\x28"))},
                          {"/media/6", FakeVolumeSource::external("Eclair")}});
-  for (const char* locale : {"", "C.UTF-8", "fr_FR.UTF-8@euro", "xx_INVALID"}) {
+  for (const char* locale : {"", "C.UTF-8", "fr_FR.UTF-8", "fr_FR.UTF-8@euro", "xx_INVALID"}) {
     rig.environment["LC_ALL"] = locale;
     const auto names = namesOf(rig.makeEngine()->volumes());
     EXPECT_THAT(std::vector(names.begin(), names.begin() + 5),

@@ -5,6 +5,8 @@
 # mount namespace, so that the listing has volumes to show, name and sort.
 #
 # Usage: bench/list.sh PATH-TO-varnelo-eject [VOLUMES]   (RUNS=40 by default; VOLUMES=3)
+# LABELS="Élan|Øresund|Café" names the volumes (default "Bench Volume N"); LIST_LOCALE=fr_FR.UTF-8
+# runs both programs in that locale.
 set -euo pipefail
 
 program=$(realpath "$1")
@@ -20,21 +22,26 @@ if [ -n "${VARNELO_BENCH_NAMESPACE:-}" ]; then
   trap 'for m in "$work"/m*; do umount "$m" 2>/dev/null || true; done; rm -rf "$work"' EXIT
   for i in $(seq 1 "$volumes"); do
     truncate -s 8M "$work/i$i.img"
-    mkfs.ext4 -q -F -L "Bench Volume $i" "$work/i$i.img"
+    label=$(cut -d '|' -f "$i" <<<"${LABELS:-}")
+    mkfs.ext4 -q -F -L "${label:-Bench Volume $i}" "$work/i$i.img"
     mkdir -p "$work/m$i"
     mount -o loop "$work/i$i.img" "$work/m$i"
   done
+  udevadm settle 2>/dev/null || true
 fi
 
-now() { local t=${EPOCHREALTIME/./}; echo "$t"; }
+now() { local t=${EPOCHREALTIME//[.,]/}; echo "$t"; }
+in_locale() {
+  if [ -n "${LIST_LOCALE:-}" ]; then LC_ALL=$LIST_LOCALE "$@"; else "$@"; fi
+}
 program_times=()
 findmnt_times=()
 for _ in $(seq 1 "$runs"); do
   start=$(now)
-  "$program" list >/dev/null
+  in_locale "$program" list >/dev/null
   program_times+=($(($(now) - start)))
   start=$(now)
-  findmnt --real -J >/dev/null
+  in_locale findmnt --real -J >/dev/null
   findmnt_times+=($(($(now) - start)))
 done
 
@@ -42,10 +49,12 @@ median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1
 peak() {
   [ -x /usr/bin/time ] || { echo 0; return; }
   local values=()
-  for _ in 1 2 3 4 5; do values+=($(/usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1)); done
+  for _ in 1 2 3 4 5; do
+    values+=($(in_locale /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1))
+  done
   median "${values[@]}"
 }
-listed=$("$program" list | head -n -1 | wc -l)
+listed=$(in_locale "$program" list | head -n -1 | wc -l)
 p=$(median "${program_times[@]}")
 f=$(median "${findmnt_times[@]}")
 awk -v p="$p" -v f="$f" -v n="$runs" -v pm="$(peak "$program" list)" \

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 #include <utility>
 
 #include <fmt/format.h>
@@ -51,16 +52,22 @@ std::optional<std::string> decimalSeparatorOfLocale(const std::string& localeNam
   if (localeName.empty()) {
     return std::nullopt;
   }
+  // Loading a locale reads files, and a listing formats one size per volume.
+  static std::mutex mutex;
+  static std::optional<std::pair<std::string, std::optional<std::string>>> lastAnswer;
+  const std::lock_guard lock(mutex);
+  if (lastAnswer && lastAnswer->first == localeName) {
+    return lastAnswer->second;
+  }
   // Asked without changing the process's own locale, which stays "C" for the command line.
-  const locale_t locale = newlocale(LC_NUMERIC_MASK, localeName.c_str(), nullptr);
-  if (locale == nullptr) {
-    return std::nullopt;
+  std::optional<std::string> separator;
+  if (const locale_t locale = newlocale(LC_NUMERIC_MASK, localeName.c_str(), nullptr)) {
+    if (std::string text = nl_langinfo_l(RADIXCHAR, locale); !text.empty()) {
+      separator = std::move(text);
+    }
+    freelocale(locale);
   }
-  std::string separator = nl_langinfo_l(RADIXCHAR, locale);
-  freelocale(locale);
-  if (separator.empty()) {
-    return std::nullopt;
-  }
+  lastAnswer.emplace(localeName, separator);
   return separator;
 }
 

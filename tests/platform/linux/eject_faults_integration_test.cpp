@@ -168,47 +168,44 @@ INSTANTIATE_TEST_SUITE_P(Routes, EjectFaults, ::testing::Values(Route::udisks, R
                          });
 
 // This kernel has no device-mapper: a prepared sysfs puts a mapping over a real loop volume.
-TEST(DirectEjector, CryptMapping_ClosedBeforeItsLoopGoesAndLeftOpenSaysWhy) {
+class CryptMappingOverLoop : public EjectFaults {};
+
+TEST_P(CryptMappingOverLoop, ClosedBeforeTheLoopGoes_LeftOpenSaysWhy_GoneOrNotCryptIsLeftAlone) {
   namespace fs = std::filesystem;
-  test_volumes::PrivateMountNamespace privateMounts;
-  if (!privateMounts.error().empty()) {
-    GTEST_SKIP() << privateMounts.error();
-  }
-  TemporaryFolder folder;
   DirectEjector::Paths paths;
-  paths.sysRoot = folder / "sys";
-  const fs::path mapping = folder / "sys/class/block/dm-7";
+  paths.sysRoot = folder_ / "sys";
+  const fs::path mapping = folder_ / "sys/class/block/dm-7";
   fs::create_directories(mapping / "dm");
-  fs::create_directories(folder / "sys/dev/block");
-  fs::create_directory_symlink(mapping, folder / "sys/dev/block/253:7");
-  fs::create_directory_symlink("/sys/block", folder / "sys/block");
+  fs::create_directories(folder_ / "sys/dev/block");
+  fs::create_directory_symlink(mapping, folder_ / "sys/dev/block/253:7");
+  fs::create_directory_symlink("/sys/block", folder_ / "sys/block");
   std::ofstream(mapping / "dm/name") << "luks-4f1c\n";
-  ASSERT_EQ(mknod((folder / "dm-7").c_str(), S_IFBLK | 0600, makedev(253, 7)), 0);
-  for (const auto& [uuid, closeError, loopStays] : std::vector<std::tuple<std::string, int, bool>>{
-           {"CRYPT-LUKS2-4f1c-luks-4f1c", 0, false},
-           {"CRYPT-LUKS2-4f1c-luks-4f1c", -EBUSY, true},
-           {"CRYPT-PLAIN-luks-4f1c", -ENODEV, false}, // closed already
-           {"LVM-Vg0-Lv0", 0, true}}) {
-    std::string whyNot;
-    const auto volume = LoopVolume::create(folder.path(), "Vault", whyNot);
-    ASSERT_TRUE(volume) << whyNot;
-    const auto loop = fs::path(volume->device()).filename().string();
+  ASSERT_EQ(mknod((folder_ / "dm-7").c_str(), S_IFBLK | 0600, makedev(253, 7)), 0);
+  for (const auto& [uuid, closeError, leftUndone, loopStays] :
+       std::vector<std::tuple<std::string, int, EjectOutcome::LeftUndone, bool>>{
+           {"CRYPT-LUKS2-4f1c-luks-4f1c", 0, EjectOutcome::LeftUndone::nothing, false},
+           {"CRYPT-LUKS2-4f1c-luks-4f1c", -EBUSY, EjectOutcome::LeftUndone::lock, true},
+           {"CRYPT-PLAIN-luks-4f1c", -ENODEV, EjectOutcome::LeftUndone::nothing, false}, // gone
+           {"LVM-Vg0-Lv0", 0, EjectOutcome::LeftUndone::nothing, true}}) {
+    LoopVolume& vault = volume("Vault");
     fs::remove_all(mapping / "slaves");
     fs::create_directories(mapping / "slaves");
-    fs::create_directory_symlink("/sys/class/block/" + loop, mapping / "slaves" / loop);
+    fs::create_directory_symlink("/sys/class/block/" + vault.device().substr(5),
+                                 mapping / "slaves/beneath");
     std::ofstream(mapping / "dm/uuid") << uuid << "\n";
     std::string closed;
     const auto outcome =
         DirectEjector(paths, [&closed, error = closeError](const auto& name) {
           closed += name;
           return DirectEjector::CryptCloseResult{.error = error, .message = "In use."};
-        }).eject({(folder / "dm-7").string(), {volume->mountPath().string()}});
+        }).eject({(folder_ / "dm-7").string(), {vault.mountPath().string()}});
 
-    EXPECT_TRUE(outcome.success && !volume->mounted()) << uuid;
-    EXPECT_EQ(outcome.leftUndone, closeError == -EBUSY ? EjectOutcome::LeftUndone::lock
-                                                       : EjectOutcome::LeftUndone::nothing);
+    EXPECT_TRUE(outcome.success && !vault.mounted()) << uuid;
+    EXPECT_EQ(outcome.leftUndone, leftUndone) << uuid;
     EXPECT_EQ(outcome.errorText, closeError == -EBUSY ? "In use." : "") << uuid;
     EXPECT_EQ(closed, uuid.starts_with("CRYPT-") ? "luks-4f1c" : "");
-    EXPECT_TRUE(loopStays ? volume->attached() : volume->waitUntilDetached()) << uuid;
+    EXPECT_TRUE(loopStays ? vault.attached() : vault.waitUntilDetached()) << uuid;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Direct, CryptMappingOverLoop, ::testing::Values(Route::direct));

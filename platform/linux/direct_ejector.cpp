@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include <libcryptsetup.h>
 
@@ -39,8 +40,9 @@ void keepCryptsetupError(int level, const char* message, void* /*unused*/) {
 }
 
 DirectEjector::CryptCloseResult closeWithCryptsetup(const std::string& mappingName) {
+  static std::once_flag logging;
+  std::call_once(logging, [] { crypt_set_log_callback(nullptr, keepCryptsetupError, nullptr); });
   cryptsetupError.clear();
-  crypt_set_log_callback(nullptr, keepCryptsetupError, nullptr);
   crypt_device* device = nullptr;
   DirectEjector::CryptCloseResult result;
   result.error = crypt_init_by_name(&device, mappingName.c_str());

@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-tidy clang-format
   # core and platform libraries
   libplist-dev libmount-dev libblkid-dev libudev-dev libicu-dev libfmt-dev
-  nlohmann-json3-dev libcurl4-openssl-dev uuid-dev libsdbus-c++-dev
+  nlohmann-json3-dev libcurl4-openssl-dev uuid-dev libsdbus-c++-dev libcryptsetup-dev
   # desktop
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qt6-wayland
   # tests and benchmarks

@@ -11,6 +11,8 @@
 
 #include <libmount/libmount.h>
 
+#include "platform/linux/sysfs_block_device.h"
+
 namespace {
 
 bool isUnder(const std::string& path, const std::string& folder) {
@@ -19,6 +21,14 @@ bool isUnder(const std::string& path, const std::string& folder) {
   }
   return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
          path[folder.size()] == '/';
+}
+
+std::optional<dev_t> blockDeviceNumber(const std::string& deviceNode) {
+  struct stat node {};
+  if (deviceNode.empty() || ::stat(deviceNode.c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
+    return std::nullopt;
+  }
+  return node.st_rdev;
 }
 
 } // namespace
@@ -117,14 +127,13 @@ bool DeviceMounts::mounted(const std::vector<MountEntry>& table) const {
 
 std::optional<std::string> loopDeviceOf(const std::string& deviceNode, const std::string& sysRoot) {
   namespace fs = std::filesystem;
-  struct stat node {};
-  if (deviceNode.empty() || ::stat(deviceNode.c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
+  const auto number = blockDeviceNumber(deviceNode);
+  if (!number) {
     return std::nullopt;
   }
   std::error_code error;
-  const fs::path link =
-      fs::path(sysRoot) / "dev/block" /
-      (std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev)));
+  const fs::path link = fs::path(sysRoot) / "dev/block" /
+                        (std::to_string(major(*number)) + ":" + std::to_string(minor(*number)));
   fs::path sysNode = fs::canonical(link, error);
   if (error) {
     return std::nullopt;
@@ -137,6 +146,26 @@ std::optional<std::string> loopDeviceOf(const std::string& deviceNode, const std
     return std::nullopt;
   }
   return name;
+}
+
+std::optional<CryptMapping> cryptMappingOf(const std::string& deviceNode,
+                                           const std::string& sysRoot) {
+  const auto number = blockDeviceNumber(deviceNode);
+  if (!number) {
+    return std::nullopt;
+  }
+  const SysfsBlockDevice sysfs(sysRoot);
+  const auto name = sysfs.nameOf(deviceNode, major(*number), minor(*number));
+  const auto info = name ? sysfs.inspect(*name) : std::nullopt;
+  if (!info || !info->cryptMapping) {
+    return std::nullopt;
+  }
+  CryptMapping mapping;
+  mapping.name = *info->cryptMapping;
+  if (info->isLoop) {
+    mapping.loop = info->disk;
+  }
+  return mapping;
 }
 
 bool loopAttached(const std::string& loopName, const std::string& sysRoot) {

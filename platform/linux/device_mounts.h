@@ -45,6 +45,14 @@ std::string withoutTrailingSlashes(std::string path);
 // The loop device ("loop3") that holds a block device node, also for a partition of a
 // partitioned image; nothing for any other device.
 std::optional<std::string> loopDeviceOf(const std::string& deviceNode, const std::string& sysRoot);
+// An open dm-crypt mapping a block device node is, and the loop device ("loop3") beneath it when
+// it lies on one or on a partition of one.
+struct CryptMapping {
+  std::string name;
+  std::optional<std::string> loop;
+};
+std::optional<CryptMapping> cryptMappingOf(const std::string& deviceNode,
+                                           const std::string& sysRoot);
 bool loopAttached(const std::string& loopName, const std::string& sysRoot);
 // An auto-clear loop lets go shortly after its last unmount; waits up to about a second.
 bool loopLetGo(const std::string& loopName, const std::string& sysRoot);

@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+
+#include <libcryptsetup.h>
 
 #include "platform/linux/device_mounts.h"
 
@@ -24,7 +27,44 @@ EjectOutcome failed(EjectFailure failure, std::string text) {
   return outcome;
 }
 
+// What libcryptsetup last logged as an error on this thread.
+thread_local std::string cryptsetupError;
+
+void keepCryptsetupError(int level, const char* message, void* /*unused*/) {
+  if (level == CRYPT_LOG_ERROR && message != nullptr) {
+    cryptsetupError = message;
+    while (!cryptsetupError.empty() && cryptsetupError.back() == '\n') {
+      cryptsetupError.pop_back();
+    }
+  }
+}
+
+DirectEjector::CryptCloseResult closeWithCryptsetup(const std::string& mappingName) {
+  static std::once_flag logging;
+  std::call_once(logging, [] { crypt_set_log_callback(nullptr, keepCryptsetupError, nullptr); });
+  cryptsetupError.clear();
+  crypt_device* device = nullptr;
+  DirectEjector::CryptCloseResult result;
+  result.error = crypt_init_by_name(&device, mappingName.c_str());
+  if (result.error == 0) {
+    result.error = crypt_deactivate(device, mappingName.c_str());
+    crypt_free(device);
+  }
+  if (result.error != 0) {
+    result.message = cryptsetupError.empty()
+                         ? errnoText("cannot close " + mappingName, -result.error)
+                         : cryptsetupError;
+  }
+  return result;
+}
+
 } // namespace
+
+DirectEjector::DirectEjector() : DirectEjector(Paths{}) {}
+
+DirectEjector::DirectEjector(Paths paths, CryptMappingCloser closeCryptMapping)
+    : paths_(std::move(paths)),
+      closeCryptMapping_(closeCryptMapping ? std::move(closeCryptMapping) : closeWithCryptsetup) {}
 
 EjectOutcome DirectEjector::eject(const EjectTarget& target) {
   const auto table = readMountTable(paths_.mountInfo);
@@ -45,8 +85,10 @@ EjectOutcome DirectEjector::eject(const EjectTarget& target) {
     outcome.nestedMounts = std::move(nested);
     return outcome;
   }
-  // Known before the unmount: a partition node of an image goes with its loop.
-  const auto loop = loopDeviceOf(device.device(), paths_.sysRoot);
+  // Known before the unmount: a partition node of an image goes with its loop, and a mapping
+  // removed as deferred goes away with its last mount, names and all.
+  const auto crypt = cryptMappingOf(device.device(), paths_.sysRoot);
+  const auto loop = crypt ? crypt->loop : loopDeviceOf(device.device(), paths_.sysRoot);
 
   // No MNT_FORCE, no MNT_DETACH: a volume in use must fail with EBUSY and stay mounted.
   for (const auto& point : points) {
@@ -69,6 +111,15 @@ EjectOutcome DirectEjector::eject(const EjectTarget& target) {
 
   EjectOutcome outcome;
   outcome.success = true;
+  if (crypt) {
+    // ENODEV: the mapping is gone already, closed by someone else or at the unmount.
+    const auto closed = closeCryptMapping_(crypt->name);
+    if (closed.error != 0 && closed.error != -ENODEV) {
+      outcome.leftUndone = EjectOutcome::LeftUndone::lock;
+      outcome.errorText = closed.message;
+      return outcome; // the loop is still in use beneath the open mapping
+    }
+  }
   if (!loop || !loopAttached(*loop, paths_.sysRoot)) {
     return outcome;
   }

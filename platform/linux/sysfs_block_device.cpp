@@ -123,6 +123,10 @@ std::optional<SysfsDiskInfo> SysfsBlockDevice::inspect(const std::string& name) 
   SysfsDiskInfo info;
   info.device = name;
   fs::path diskPath = linkTarget(root_ / "class" / "block" / name);
+  if (const auto uuid = readTrimmed(diskPath / "dm" / "uuid");
+      uuid && uuid->starts_with("CRYPT-")) {
+    info.cryptMapping = readTrimmed(diskPath / "dm" / "name");
+  }
   if (fs::exists(diskPath / "partition", error)) {
     diskPath = diskPath.parent_path();
   }

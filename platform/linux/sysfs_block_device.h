@@ -8,6 +8,8 @@
 struct SysfsDiskInfo {
   std::string device; // the name under class/block, "sdb1"
   std::string disk;   // its whole disk, "sdb"
+  // The mapping's name when the device is an open dm-crypt mapping, "luks-4f1c…".
+  std::optional<std::string> cryptMapping;
   bool isLoop = false;
   bool isOptical = false;
   std::optional<bool> isRemovable;

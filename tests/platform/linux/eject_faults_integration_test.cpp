@@ -16,6 +16,9 @@
 
 namespace {
 
+using test_support::findTool;
+using test_support::runCommand;
+using test_support::runProgram;
 using test_volumes::LoopVolume;
 
 enum class Route { udisks, direct };
@@ -136,19 +139,43 @@ TEST_P(EjectFaults, EjectAll_NestedVolumeGoesFirstAndTheOuterOneAloneSaysWhy) {
   EXPECT_TRUE(outer.waitUntilDetached() && inner.waitUntilDetached());
 }
 
-TEST_P(EjectFaults, OrdinaryUser_IsRefusedWithTheReasonAndTheVolumeStays) {
+TEST_P(EjectFaults, OrdinaryUser_IsRefusedWithTheReasonAndTheVolumeStaysUnlessHeMountedItByFuse) {
+  constexpr uid_t nobody = 65534;
+  // Only a child drops to nobody; we stay root for the clean-up.
+  const auto ejectAsNobody = [&](const EjectTarget& target) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const bool dropped = setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0;
+      _exit(dropped ? static_cast<int>(SystemEjector(options()).eject(target).failure) : 255);
+    }
+    int status = 0;
+    EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status));
+    return static_cast<EjectFailure>(WEXITSTATUS(status));
+  };
   LoopVolume& ofRoot = volume("OfRoot");
-  const pid_t child = fork();
-  if (child == 0) { // only this child drops to nobody; we stay root for the clean-up
-    const bool dropped = setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
-    _exit(dropped ? static_cast<int>(eject(ofRoot).failure) : 255);
-  }
-  int status = 0;
-  ASSERT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status));
-  EXPECT_EQ(static_cast<EjectFailure>(WEXITSTATUS(status)), GetParam() == Route::udisks
-                                                                ? EjectFailure::notAuthorised
-                                                                : EjectFailure::noWayToUnmount);
+  EXPECT_EQ(ejectAsNobody({ofRoot.device(), {ofRoot.mountPath().string()}}),
+            GetParam() == Route::udisks ? EjectFailure::notAuthorised
+                                        : EjectFailure::noWayToUnmount);
   EXPECT_TRUE(ofRoot.mounted() && ofRoot.attached());
+
+  // An image file nobody mounted through FUSE himself is his to take down, udisks2 or not.
+  const auto own = folder_ / "own";
+  std::filesystem::create_directories(own / "mount");
+  std::filesystem::permissions(folder_.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
+  ASSERT_EQ(runCommand({findTool("mkfs.vfat"), "-C", (own / "image").string(), "1024"}).status, 0);
+  ASSERT_EQ(chown(own.c_str(), nobody, nobody) | chown((own / "mount").c_str(), nobody, nobody) |
+                chown((own / "image").c_str(), nobody, nobody),
+            0);
+  const std::string image = (own / "image").string();
+  if (runProgram(
+          {findTool("fusefat"), "-o", "rw+,fsname=" + image, image, (own / "mount").string()}, {},
+          nobody)
+          .status != 0) {
+    GTEST_SKIP() << "nobody may not mount through FUSE here";
+  }
+  EXPECT_EQ(ejectAsNobody({image, {(own / "mount").string()}}), EjectFailure::none);
+  EXPECT_EQ(umount2((own / "mount").c_str(), MNT_DETACH), -1) << "still mounted";
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, EjectFaults, ::testing::Values(Route::udisks, Route::direct),

@@ -16,25 +16,22 @@ class SettingsValue {
   using Storage = std::variant<bool, std::int64_t, double, std::string, Date, Array, Dictionary>;
 
   SettingsValue() : storage_(false) {}
-  SettingsValue(bool value) : storage_(value) {}                   // NOLINT(google-explicit-constructor)
-  SettingsValue(int value) : storage_(std::int64_t{value}) {}      // NOLINT(google-explicit-constructor)
-  SettingsValue(std::int64_t value) : storage_(value) {}           // NOLINT(google-explicit-constructor)
-  SettingsValue(double value) : storage_(value) {}                 // NOLINT(google-explicit-constructor)
-  SettingsValue(std::string value) : storage_(std::move(value)) {} // NOLINT(google-explicit-constructor)
-  SettingsValue(const char* value) : storage_(std::string(value)) {}  // NOLINT(google-explicit-constructor)
-  SettingsValue(Date value) : storage_(value) {}                   // NOLINT(google-explicit-constructor)
-  SettingsValue(Array value) : storage_(std::move(value)) {}       // NOLINT(google-explicit-constructor)
-  SettingsValue(Dictionary value) : storage_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  // Implicit, so that a value is written as it is: set("VEKey", true).
+  // NOLINTBEGIN(google-explicit-constructor)
+  SettingsValue(bool value) : storage_(value) {}
+  SettingsValue(int value) : storage_(std::int64_t{value}) {}
+  SettingsValue(std::int64_t value) : storage_(value) {}
+  SettingsValue(double value) : storage_(value) {}
+  SettingsValue(std::string value) : storage_(std::move(value)) {}
+  SettingsValue(const char* value) : storage_(std::string(value)) {}
+  SettingsValue(Date value) : storage_(value) {}
+  SettingsValue(Array value) : storage_(std::move(value)) {}
+  SettingsValue(Dictionary value) : storage_(std::move(value)) {}
+  // NOLINTEND(google-explicit-constructor)
 
-  template <typename T>
-  bool is() const {
-    return std::holds_alternative<T>(storage_);
-  }
+  template <typename T> bool is() const { return std::holds_alternative<T>(storage_); }
   // The value when it holds a T, else null.
-  template <typename T>
-  const T* as() const {
-    return std::get_if<T>(&storage_);
-  }
+  template <typename T> const T* as() const { return std::get_if<T>(&storage_); }
 
   const Storage& storage() const { return storage_; }
 

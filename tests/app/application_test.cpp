@@ -218,9 +218,16 @@ TEST(Application, SecondLaunchBringsTheWindowBackOnlyInWindowMode) {
     window.show();
     std::string(test.state) == "minimised" ? window.showMinimized() : window.hide();
     AppRig::flushEvents();
+    rig.mount(true, false, false);
+    rig.engineRig.monitor.fire();
+    rig.settle();
     application.reopen();
     AppRig::flushEvents();
     EXPECT_EQ(window.isVisible() && !window.isMinimized(), test.shownAfter);
+    // What was mounted meanwhile is listed as it comes back.
+    if (test.shownAfter) {
+      EXPECT_EQ(window.findChildren<VolumeRowView*>().size(), 1);
+    }
   }
 }
 

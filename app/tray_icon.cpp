@@ -73,12 +73,13 @@ TrayIcon::TrayIcon(VolumeModel& model, QObject* parent)
   rebuildMenu();
   connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::activate);
   connect(&model_, &VolumeModel::changed, this, &TrayIcon::refresh);
-  // Panels that never announce an opening still get the current list. Queued: the change may
-  // come from inside one of the menu's own actions.
+  // StatusNotifierItem panels that never announce an opening still get the current list; the
+  // embedded icon opens the menu itself, which announces it. Queued: the change may come from
+  // inside one of the menu's own actions.
   connect(
       &model_, &VolumeModel::changed, this,
       [this]() {
-        if (!menu_->isVisible()) {
+        if (!menu_->isVisible() && statusNotifierHost()) {
           rebuildMenu();
         }
       },
@@ -125,11 +126,18 @@ QIcon TrayIcon::contrastIcon() {
   return icon;
 }
 
+bool TrayIcon::statusNotifierHost() {
+  // Qt chooses between a StatusNotifierItem host and an embedded icon once, when the tray icon
+  // is made, so the question is asked once too.
+  if (!statusNotifierHost_) {
+    statusNotifierHost_ = statusNotifierHostPresent();
+  }
+  return *statusNotifierHost_;
+}
+
 const QIcon& TrayIcon::plainIcon() {
   if (!plainIcon_) {
-    // Qt chooses between a StatusNotifierItem host and an embedded icon once, when the tray
-    // icon is made, so the question is asked once too.
-    plainIcon_ = statusNotifierHostPresent()
+    plainIcon_ = statusNotifierHost()
                      ? QIcon::fromTheme(QStringLiteral("media-eject-symbolic"), contrastIcon())
                      : contrastIcon();
   }

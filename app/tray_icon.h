@@ -53,6 +53,7 @@ class TrayIcon : public QObject {
  private:
   void rebuildMenu();
   const QIcon& plainIcon();
+  bool statusNotifierHost();
   const QIcon& colourIcon(const QColor& colour);
 
   VolumeModel& model_;
@@ -61,6 +62,7 @@ class TrayIcon : public QObject {
   bool busy_ = false;
   bool messagePending_ = false;
   bool showsColour_ = false;
+  std::optional<bool> statusNotifierHost_;
   // Each state's icon is drawn once and handed to the tray only when the state changes: the
   // tray redraws whatever it is given.
   std::optional<QIcon> plainIcon_;

@@ -1,10 +1,13 @@
 #include "app/home_page.h"
 
+#include <utility>
+
 #include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -124,11 +127,22 @@ HomePage::HomePage(QWidget* parent) : QWidget(parent) {
   page->addLayout(corner);
   setTabOrder(ejectButton_, list_);
   applyThemeColours();
-  setVolumes({}, QString());
+  applyVolumes({}, QString());
   setMessagesState(false, false);
 }
 
 void HomePage::setVolumes(const std::vector<EjectableVolume>& volumes, const QString& summary) {
+  // Rows for a page nobody sees (the window closed to the tray, the settings in front) would
+  // be built for nothing at every mount; the last list waits for the page to show.
+  if (!isVisible()) {
+    pending_ = Shown{.volumes = volumes, .summary = summary};
+    return;
+  }
+  pending_.reset();
+  applyVolumes(volumes, summary);
+}
+
+void HomePage::applyVolumes(const std::vector<EjectableVolume>& volumes, const QString& summary) {
   ejectButton_->setAvailableState(!volumes.empty());
   summary_->setVisible(!volumes.empty());
   summary_->setText(summary);
@@ -172,6 +186,16 @@ void HomePage::applyThemeColours() {
   settingsButton_->setIconSize(QSize(qRound(Symbols::side(16)), qRound(Symbols::side(16))));
   messagesButton_->setIconSize(QSize(qRound(Symbols::side(15)), qRound(Symbols::side(15))));
   changingColours_ = false;
+}
+
+void HomePage::showEvent(QShowEvent* event) {
+  // Sent before the window reaches the screen, so its first frame is already current.
+  if (pending_) {
+    const Shown shown = std::move(*pending_);
+    pending_.reset();
+    applyVolumes(shown.volumes, shown.summary);
+  }
+  QWidget::showEvent(event);
 }
 
 void HomePage::changeEvent(QEvent* event) {

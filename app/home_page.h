@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
+#include <QString>
 #include <QWidget>
 
 #include "core/ejectable_volume.h"
@@ -35,8 +37,15 @@ class HomePage : public QWidget {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  struct Shown {
+    std::vector<EjectableVolume> volumes;
+    QString summary;
+  };
+
+  void applyVolumes(const std::vector<EjectableVolume>& volumes, const QString& summary);
   void applyThemeColours();
 
   RoundEjectButton* ejectButton_ = nullptr;
@@ -47,6 +56,8 @@ class HomePage : public QWidget {
   QToolButton* messagesButton_ = nullptr;
   QToolButton* settingsButton_ = nullptr;
   BadgeImageView* messagesBadge_ = nullptr;
+  // What a hidden page shows once it is shown again.
+  std::optional<Shown> pending_;
   bool unread_ = false;
   bool changingColours_ = false;
 };

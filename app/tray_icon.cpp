@@ -73,12 +73,13 @@ TrayIcon::TrayIcon(VolumeModel& model, QObject* parent)
   rebuildMenu();
   connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::activate);
   connect(&model_, &VolumeModel::changed, this, &TrayIcon::refresh);
-  // Panels that never announce an opening still get the current list. Queued: the change may
-  // come from inside one of the menu's own actions.
+  // StatusNotifierItem panels that never announce an opening still get the current list; the
+  // embedded icon opens the menu itself, which announces it. Queued: the change may come from
+  // inside one of the menu's own actions.
   connect(
       &model_, &VolumeModel::changed, this,
       [this]() {
-        if (!menu_->isVisible()) {
+        if (!menu_->isVisible() && statusNotifierHost()) {
           rebuildMenu();
         }
       },
@@ -125,21 +126,47 @@ QIcon TrayIcon::contrastIcon() {
   return icon;
 }
 
+bool TrayIcon::statusNotifierHost() {
+  // Qt chooses between a StatusNotifierItem host and an embedded icon once, when the tray icon
+  // is made, so the question is asked once too.
+  if (!statusNotifierHost_) {
+    statusNotifierHost_ = statusNotifierHostPresent();
+  }
+  return *statusNotifierHost_;
+}
+
+const QIcon& TrayIcon::plainIcon() {
+  if (!plainIcon_) {
+    plainIcon_ = statusNotifierHost()
+                     ? QIcon::fromTheme(QStringLiteral("media-eject-symbolic"), contrastIcon())
+                     : contrastIcon();
+  }
+  return *plainIcon_;
+}
+
+const QIcon& TrayIcon::colourIcon(const QColor& colour) {
+  if (colourIcon_.isNull() || colour != colourIconColour_) {
+    colourIcon_ = QIcon();
+    for (int pixels : trayPixelSizes) {
+      colourIcon_.addPixmap(QPixmap::fromImage(symbolOfPixels(pixels, colour)));
+    }
+    colourIconColour_ = colour;
+  }
+  return colourIcon_;
+}
+
 void TrayIcon::refresh() {
   const std::optional<QColor> colour = model_.isEmpty() ? std::nullopt : chosenColour();
   showsColour_ = colour.has_value();
-  QIcon icon;
-  if (colour) {
-    for (int pixels : trayPixelSizes) {
-      icon.addPixmap(QPixmap::fromImage(symbolOfPixels(pixels, *colour)));
-    }
-  } else if (statusNotifierHostPresent()) {
-    icon = QIcon::fromTheme(QStringLiteral("media-eject-symbolic"), contrastIcon());
-  } else {
-    icon = contrastIcon();
+  if (!iconSet_ || colour != shownColour_) {
+    icon_.setIcon(colour ? colourIcon(*colour) : plainIcon());
+    iconSet_ = true;
+    shownColour_ = colour;
   }
-  icon_.setIcon(icon);
-  icon_.setToolTip(model_.isEmpty() ? text("eject.no_volumes") : model_.summary());
+  const QString toolTip = model_.isEmpty() ? text("eject.no_volumes") : model_.summary();
+  if (toolTip != icon_.toolTip()) {
+    icon_.setToolTip(toolTip);
+  }
 }
 
 void TrayIcon::activate(QSystemTrayIcon::ActivationReason reason) {

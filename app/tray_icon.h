@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
+#include <QColor>
 #include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -50,6 +52,9 @@ class TrayIcon : public QObject {
 
  private:
   void rebuildMenu();
+  const QIcon& plainIcon();
+  bool statusNotifierHost();
+  const QIcon& colourIcon(const QColor& colour);
 
   VolumeModel& model_;
   QSystemTrayIcon icon_;
@@ -57,4 +62,12 @@ class TrayIcon : public QObject {
   bool busy_ = false;
   bool messagePending_ = false;
   bool showsColour_ = false;
+  std::optional<bool> statusNotifierHost_;
+  // Each state's icon is drawn once and handed to the tray only when the state changes: the
+  // tray redraws whatever it is given.
+  std::optional<QIcon> plainIcon_;
+  QIcon colourIcon_;
+  QColor colourIconColour_;
+  bool iconSet_ = false;
+  std::optional<QColor> shownColour_;
 };

@@ -218,9 +218,16 @@ TEST(Application, SecondLaunchBringsTheWindowBackOnlyInWindowMode) {
     window.show();
     std::string(test.state) == "minimised" ? window.showMinimized() : window.hide();
     AppRig::flushEvents();
+    rig.mount(true, false, false);
+    rig.engineRig.monitor.fire();
+    rig.settle();
     application.reopen();
     AppRig::flushEvents();
     EXPECT_EQ(window.isVisible() && !window.isMinimized(), test.shownAfter);
+    // What was mounted meanwhile is listed as it comes back.
+    if (test.shownAfter) {
+      EXPECT_EQ(window.findChildren<VolumeRowView*>().size(), 1);
+    }
   }
 }
 
@@ -279,10 +286,22 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
             QApplication::primaryScreen()->availableGeometry().width() / 2);
   EXPECT_TRUE(item->text().contains(QChar(0x2026)));
 
+  // The icon and its tooltip follow the list as it empties and fills again.
+  const qint64 colourIcon = tray.systemTrayIcon().icon().cacheKey();
+  rig.engineRig.source.setVolumes({});
+  rig.engineRig.monitor.fire();
+  rig.settle();
+  const qint64 plainIcon = tray.systemTrayIcon().icon().cacheKey();
+  EXPECT_NE(plainIcon, colourIcon);
+  EXPECT_EQ(tray.systemTrayIcon().toolTip().toStdString(), L("eject.no_volumes"));
+
   // Built afresh on each opening, also for a change the engine was not told about.
   rig.mount(true, false, false);
   rig.engine->refresh();
   EXPECT_NE(itemShowing(rig.openTrayMenu(), L("eject.volume_action", "USB")), nullptr);
+  rig.engineRig.monitor.fire();
+  rig.settle();
+  EXPECT_NE(tray.systemTrayIcon().icon().cacheKey(), plainIcon);
 
   tray.activate(QSystemTrayIcon::Trigger);
   rig.settle();

@@ -89,7 +89,7 @@ std::wstring lowerCaseCodePoints(std::string_view text, locale_t locale) {
 }
 
 // The locale named when it is installed and UTF-8; C.UTF-8 orders by code point, which is no
-// one's language, so the ICU root order serves instead.
+// one's language, so the root order serves instead.
 locale_t installedUtf8Locale(const std::string& name, const std::string& language) {
   const auto dot = name.find('.');
   if (dot == std::string::npos || language.empty()) {
@@ -112,15 +112,15 @@ struct NameOrder::Collator {
 };
 
 NameOrder::NameOrder(const std::string& localeName)
-    : icuLocaleName_(localeName.substr(0, localeName.find_first_of(".@"))) {
+    : localeName_(localeName),
+      icuLocaleName_(localeName.substr(0, localeName.find_first_of(".@"))) {
   if (icuLocaleName_ == "C" || icuLocaleName_ == "POSIX") {
     icuLocaleName_.clear();
   }
-  const std::string language = icuLocaleName_.substr(0, icuLocaleName_.find_first_of("_-"));
+  language_ = icuLocaleName_.substr(0, icuLocaleName_.find_first_of("_-"));
   plainLettersInByteOrder_ =
-      std::find(std::begin(untailoredLanguages), std::end(untailoredLanguages), language) !=
+      std::find(std::begin(untailoredLanguages), std::end(untailoredLanguages), language_) !=
       std::end(untailoredLanguages);
-  systemLocale_ = installedUtf8Locale(localeName, language);
 }
 
 NameOrder::~NameOrder() {
@@ -130,6 +130,24 @@ NameOrder::~NameOrder() {
   if (systemLocale_ != nullptr) {
     freelocale(systemLocale_);
   }
+}
+
+locale_t NameOrder::systemLocale() const {
+  if (systemLocaleLooked_) {
+    return systemLocale_;
+  }
+  systemLocaleLooked_ = true;
+  systemLocale_ = installedUtf8Locale(localeName_, language_);
+  // These languages all keep the root order, and so does the C library's collation for any
+  // of them: one installed serves the others, and no language at all.
+  for (const char* sameOrder : {"en_US.UTF-8", "en_GB.UTF-8", "fr_FR.UTF-8", "de_DE.UTF-8",
+                                "es_ES.UTF-8", "it_IT.UTF-8", "pt_BR.UTF-8", "nl_NL.UTF-8"}) {
+    if (systemLocale_ != nullptr || !plainLettersInByteOrder_) {
+      break;
+    }
+    systemLocale_ = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, sameOrder, nullptr);
+  }
+  return systemLocale_;
 }
 
 const NameOrder::Collator* NameOrder::collator() const {
@@ -156,13 +174,14 @@ const NameOrder::Collator* NameOrder::collator() const {
 }
 
 bool NameOrder::lessInSystemLocale(const std::string& left, const std::string& right) const {
-  return wcscoll_l(lowerCaseCodePoints(left, systemLocale_).c_str(),
-                   lowerCaseCodePoints(right, systemLocale_).c_str(), systemLocale_) < 0;
+  const locale_t locale = systemLocale();
+  return wcscoll_l(lowerCaseCodePoints(left, locale).c_str(),
+                   lowerCaseCodePoints(right, locale).c_str(), locale) < 0;
 }
 
 bool NameOrder::less(const std::string& left, const std::string& right) const {
   const bool plain = plainLettersInByteOrder_ && isPlain(left) && isPlain(right);
-  if (!plain && systemLocale_ != nullptr) {
+  if (!plain && systemLocale() != nullptr) {
     return lessInSystemLocale(left, right);
   }
   const Collator* const collation = plain ? nullptr : collator();

@@ -201,6 +201,36 @@ std::optional<std::pair<bool, struct stat>> udevDatabaseEntry(const std::string&
   return std::make_pair(exists, database);
 }
 
+// udevd's entry may describe an earlier medium of the device, a loop number used again while
+// udevd was stopped or before it caught up. Its by-diskseq link then names another sequence
+// number than the kernel's.
+bool describesAnEarlierMedium(udev_device* device) {
+  udev_device* disk = device;
+  if (const char* type = udev_device_get_devtype(device);
+      type != nullptr && std::string_view(type) == "partition") {
+    disk = udev_device_get_parent_with_subsystem_devtype(device, "block", "disk");
+  }
+  const char* sequence = disk != nullptr ? udev_device_get_sysattr_value(disk, "diskseq") : nullptr;
+  if (sequence == nullptr) {
+    return false;
+  }
+  constexpr std::string_view linkFolder = "/dev/disk/by-diskseq/";
+  const std::string current = std::string(linkFolder) + sequence;
+  bool linked = false;
+  for (udev_list_entry* entry = udev_device_get_devlinks_list_entry(device); entry != nullptr;
+       entry = udev_list_entry_get_next(entry)) {
+    const std::string_view link = udev_list_entry_get_name(entry);
+    if (!link.starts_with(linkFolder)) {
+      continue;
+    }
+    if (link == current || link.starts_with(current + "-part")) {
+      return false;
+    }
+    linked = true;
+  }
+  return linked;
+}
+
 } // namespace
 
 LibmountVolumeSource::LibmountVolumeSource() : LibmountVolumeSource(Options{}) {}
@@ -448,7 +478,8 @@ LibmountVolumeSource::UdevFacts LibmountVolumeSource::askUdev(const std::string&
   facts.loaded = true;
   std::unique_ptr<udev_device, DeviceDeleter> device(
       udev_device_new_from_subsystem_sysname(udev_, "block", deviceName.c_str()));
-  if (!device) {
+  // Nothing from an entry about another medium: the label is probed from the device itself.
+  if (!device || describesAnEarlierMedium(device.get())) {
     return facts;
   }
   auto property = [&](const char* name) {

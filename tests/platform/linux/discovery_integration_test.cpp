@@ -1,6 +1,8 @@
 // Discovery end to end on real loop devices: real source, describer, monitor and engine.
 
 #include <grp.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -98,11 +100,19 @@ TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImag
                       " image at T2 Twice; ");
 }
 
-// Backup marks and unreadable roots protect a volume; udev-ignored or system devices are hidden.
-TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootAndUdevHints) {
-  auto borg = volume("Borg"), locked = volume("Locked");
+// Backup marks and unreadable roots protect a volume; udev-ignored or system devices are hidden;
+// udev's entry about an earlier medium of the same loop device is not believed.
+TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootUdevHintsAndStaleEntries) {
+  auto borg = volume("Borg"), locked = volume("Locked"), fresh = volume("Fresh");
   auto ignored = volume("Ignored"), system = volume("System");
-  ASSERT_TRUE(borg && locked && ignored && system);
+  ASSERT_TRUE(borg && locked && fresh && ignored && system);
+  struct stat node {};
+  ASSERT_EQ(stat(fresh->device().c_str(), &node), 0);
+  const std::string entry = "/run/udev/data/b" + std::to_string(major(node.st_rdev)) + ":" +
+                            std::to_string(minor(node.st_rdev));
+  std::ofstream(folder_ / "stale")
+      << "S:disk/by-diskseq/1\nE:ID_FS_TYPE=ext4\nE:ID_FS_LABEL=Stale\n";
+  ASSERT_EQ(mount((folder_ / "stale").c_str(), entry.c_str(), nullptr, MS_BIND, nullptr), 0);
   std::filesystem::create_directory(borg->mountPath() / "repo");
   std::ofstream(borg->mountPath() / "repo" / "README") << "This is a Borg Backup repository.\n";
   std::ofstream(borg->mountPath() / "repo" / "config") << "[repository]\nversion = 1\n";
@@ -125,7 +135,9 @@ TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootAndUdevHints) {
   std::filesystem::remove(installed);
   ASSERT_TRUE(applied && udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", "") &&
               udev_daemon::applyRulesUntil(system->device(), "UDISKS_SYSTEM", ""));
-  const std::string borgSeen = "Borg " + borg->device() + " image backup at Borg; ";
+  umount2(entry.c_str(), MNT_DETACH);
+  const std::string borgSeen = "Borg " + borg->device() + " image backup at Borg; Fresh " +
+                               fresh->device() + " image at Fresh; ";
   EXPECT_EQ(forRoot, borgSeen + "Locked " + locked->device() + " image at Locked; ");
   EXPECT_EQ(forNobody, borgSeen + "Locked " + locked->device() + " image unknown at Locked; ");
 }

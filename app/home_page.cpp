@@ -53,12 +53,6 @@ QPixmap applicationIconPixmap() {
   return {};
 }
 
-void setTextColour(QLabel* label, const QColor& colour) {
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, colour);
-  label->setPalette(palette);
-}
-
 } // namespace
 
 HomePage::HomePage(QWidget* parent) : QWidget(parent) {
@@ -178,9 +172,9 @@ void HomePage::setMessagesState(bool ticketOpen, bool unread) {
 
 void HomePage::applyThemeColours() {
   changingColours_ = true;
-  setTextColour(title_, labelColor());
-  setTextColour(subtitle_, secondaryLabelColor());
-  setTextColour(summary_, secondaryLabelColor());
+  setLabelColor(title_, labelColor());
+  setLabelColor(subtitle_, secondaryLabelColor());
+  setLabelColor(summary_, secondaryLabelColor());
   settingsButton_->setIcon(QIcon(
       Symbols::pixmap(QStringLiteral("gearshape.fill"), 16, QFont::Normal, secondaryLabelColor())));
   settingsButton_->setIconSize(QSize(qRound(Symbols::side(16)), qRound(Symbols::side(16))));

@@ -305,14 +305,9 @@ bool SettingsPage::openWebsite(const std::string& address) {
 
 void SettingsPage::applyThemeColours() {
   // Colours set by hand do not follow a light/dark switch by themselves.
-  const auto recolour = [](QLabel* label, const QColor& colour) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-  };
-  recolour(title_, labelColor());
-  recolour(version_, labelColor());
-  recolour(maker_, secondaryLabelColor());
+  setLabelColor(title_, labelColor());
+  setLabelColor(version_, labelColor());
+  setLabelColor(maker_, secondaryLabelColor());
   back_->setIcon(QIcon(
       Symbols::pixmap(QStringLiteral("chevron.left"), 15, QFont::DemiBold, secondaryLabelColor())));
   back_->setIconSize(QSize(qRound(Symbols::side(15)), qRound(Symbols::side(15))));

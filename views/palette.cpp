@@ -114,14 +114,18 @@ QImage quotaBadgeImage(int count, qreal diameter, qreal devicePixelRatio) {
   return image;
 }
 
-QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
-                  QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setFont(systemFont(size, weight));
+void setLabelColor(QLabel* label, const QColor& color) {
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, color);
   palette.setColor(QPalette::Text, color);
   label->setPalette(palette);
+}
+
+QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
+                  QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setFont(systemFont(size, weight));
+  setLabelColor(label, color);
   label->setAlignment(Qt::AlignCenter);
   label->setTextInteractionFlags(Qt::NoTextInteraction);
   label->setTextFormat(Qt::PlainText);

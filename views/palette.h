@@ -54,6 +54,9 @@ QString quotaBadgeText(int count);
 QImage quotaBadgeImage(int count, qreal diameter, qreal devicePixelRatio = 0);
 
 // A centred, non-editable, non-selectable label; frame and placement are the caller's.
+// A label's text colour, kept when the label is recoloured after a theme change.
+void setLabelColor(QLabel* label, const QColor& color);
+
 QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
                   QWidget* parent = nullptr);
 

@@ -90,10 +90,8 @@ FlippedView* buildConversationView(const std::vector<ArchivedMessage>& history,
       body->setWordWrap(true);
       body->setFont(systemFont(13));
       body->setTextInteractionFlags(Qt::TextSelectableByMouse);
-      QPalette palette = body->palette();
-      palette.setColor(QPalette::WindowText,
-                       message.mine ? secondaryLabelColor(palette) : labelColor(palette));
-      body->setPalette(palette);
+      setLabelColor(body, message.mine ? secondaryLabelColor(body->palette())
+                                       : labelColor(body->palette()));
       const int bodyHeight = body->heightForWidth(W::textWidth);
       body->setGeometry(W::margin, bodyTop, W::textWidth, bodyHeight);
 

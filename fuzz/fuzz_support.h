@@ -1,7 +1,6 @@
 #pragma once
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -12,17 +11,16 @@
 #include "tests/core/test_files.h"
 
 // What every fuzz target shares with the tests: their file helpers and rigs, and a scratch
-// folder for the files a parser reads. That folder is in memory (/dev/shm) where there is one:
-// millions of small files written on a busy disk would make the disk the bottleneck.
+// folder for the files a parser reads, under $VARNELO_FUZZ_SCRATCH (the fuzz runner puts it in
+// memory: millions of small files on a busy disk would make the disk the bottleneck).
 namespace fuzz_support {
 
 inline const std::filesystem::path& scratchFolder() {
   static const std::filesystem::path* const folder = [] { // never destroyed: used at exit
     const char* chosen = std::getenv("VARNELO_FUZZ_SCRATCH");
     std::string pattern =
-        (chosen != nullptr && *chosen      ? std::filesystem::path(chosen)
-         : ::access("/dev/shm", W_OK) == 0 ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path()) /
+        ((chosen != nullptr && *chosen) ? std::filesystem::path(chosen)
+                                        : std::filesystem::temp_directory_path()) /
         "varnelo-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
       std::perror("mkdtemp");

@@ -81,9 +81,11 @@ TEST_F(SettingsStoreTest, BooleanReadingFollowsTheUsualRulesAndReadingCreatesNoF
   EXPECT_FALSE(store.boolean("absent") || store.string("absent") ||
                std::filesystem::exists(file()));
   const std::pair<SettingsValue, bool> values[] = {
-      {true, true},   {-3, true},   {0.5, true},    {"YES", true},       {"007", true},
-      {false, false}, {0, false},   {"NO", false},  {"1x", false},       {at(9), false},
-      {"", false},    {0.0, false}, {"000", false}, {Array{true}, false}};
+      {true, true},        {-3, true},      {0.5, true},   {"YES", true},
+      {"007", true},       {" True", true}, {"-2", true},  {"99999999999999999999999", true},
+      {false, false},      {0, false},      {"NO", false}, {"1x", false},
+      {at(9), false},      {"", false},     {0.0, false},  {"000", false},
+      {Array{true}, false}};
   for (const auto& [value, expected] : values) {
     store.set("key", value);
     EXPECT_EQ(store.boolean("key"), expected) << testing::PrintToString(value);

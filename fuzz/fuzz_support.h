@@ -1,34 +1,27 @@
 #pragma once
 
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <string_view>
 #include <system_error>
 
-// What every fuzz target shares: a scratch folder of its own for the files a parser reads,
-// removed when the process ends normally. Under $VARNELO_FUZZ_SCRATCH, else in memory
-// (/dev/shm) where there is one: millions of small files written on a busy disk would make the
-// disk the bottleneck, not the parser.
+#include "tests/core/test_files.h"
+
+// What every fuzz target shares with the tests: their file helpers and rigs, and a scratch
+// folder for the files a parser reads, under $VARNELO_FUZZ_SCRATCH (the fuzz runner puts it in
+// memory: millions of small files on a busy disk would make the disk the bottleneck).
 namespace fuzz_support {
 
 inline const std::filesystem::path& scratchFolder() {
-  // Never destroyed: the exit-time removal below runs after static objects are gone.
-  static const std::filesystem::path* const folder = [] {
-    std::filesystem::path base = std::filesystem::temp_directory_path();
-    if (const char* chosen = std::getenv("VARNELO_FUZZ_SCRATCH"); chosen != nullptr && *chosen) {
-      base = chosen;
-    } else if (::access("/dev/shm", W_OK) == 0) {
-      base = "/dev/shm";
-    }
-    std::string pattern = (base / "varnelo-fuzz-XXXXXX").string();
+  static const std::filesystem::path* const folder = [] { // never destroyed: used at exit
+    const char* chosen = std::getenv("VARNELO_FUZZ_SCRATCH");
+    std::string pattern =
+        ((chosen != nullptr && *chosen) ? std::filesystem::path(chosen)
+                                        : std::filesystem::temp_directory_path()) /
+        "varnelo-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
       std::perror("mkdtemp");
       std::abort();
@@ -45,24 +38,14 @@ inline const std::filesystem::path& scratchFolder() {
 
 // A folder inside the scratch folder, emptied first.
 inline std::filesystem::path freshFolder(const std::string& name) {
-  auto folder = scratchFolder() / name;
-  std::error_code error;
-  if (!std::filesystem::create_directories(folder, error)) {
-    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error)) {
-      std::error_code ignored;
-      std::filesystem::remove_all(entry->path(), ignored);
-    }
-  }
+  const auto folder = scratchFolder() / name;
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  std::filesystem::create_directories(folder, ignored);
   return folder;
 }
 
-inline void writeFile(const std::filesystem::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string_view asText(const std::uint8_t* data, std::size_t size) {
+inline std::string asText(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
 

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   HttpResponse answer;
   answer.transferred = true;
   answer.status = size > 0 ? 100 + data[0] * 2 : 200;
-  answer.body = std::string(text);
+  answer.body = text;
   rig->server.answer(std::move(answer));
   rig->server.takeRequests();
   for (const auto& url : {rig->client.checkURL(), rig->client.reportURL()}) {

@@ -11,10 +11,9 @@
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto text = fuzz_support::asText(data, size);
-  const auto folder = fuzz_support::freshFolder("settings");
-  const auto file = folder / "defaults.plist";
-  fuzz_support::writeFile(file, text);
+  const std::string text = fuzz_support::asText(data, size);
+  const auto file = fuzz_support::freshFolder("settings") / "defaults.plist";
+  writeFile(file, text);
 
   {
     SettingsStore store(file);
@@ -41,6 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // The colour setting's own parser takes the stored text as it is.
-  (void)EjectSettings::color(std::string(text));
+  (void)EjectSettings::color(text);
   return 0;
 }

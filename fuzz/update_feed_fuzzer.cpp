@@ -7,7 +7,7 @@
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string body(fuzz_support::asText(data, size));
+  const std::string body = fuzz_support::asText(data, size);
   if (const auto release = Updater::parseFeed(body)) {
     (void)Updater::compareVersions(release->version, "0.1.0");
     (void)Updater::compareVersions("0.1.0", release->version);

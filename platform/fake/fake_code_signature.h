@@ -2,17 +2,12 @@
 
 #include "platform/code_signature.h"
 
-// A signature check that answers as told and counts how often it was asked.
+// A signature check that answers as told.
 class FakeCodeSignature : public CodeSignature {
  public:
   explicit FakeCodeSignature(bool valid = true) : valid_(valid) {}
-
-  bool verify() override;
-
-  void setValid(bool valid) { valid_ = valid; }
-  int verifyCount() const { return verifyCount_; }
+  bool verify() override { return valid_; }
 
  private:
   bool valid_;
-  int verifyCount_ = 0;
 };

@@ -9,22 +9,23 @@
 // changed behind the program's back as the desktop's own settings would.
 class FakeLoginItem : public LoginItem {
  public:
-  LoginItemStatus status() override;
-  LoginItemOutcome registerItem() override;
-  LoginItemOutcome unregisterItem() override;
+  LoginItemStatus status() override { return status_; }
+  LoginItemOutcome registerItem() override { return change(LoginItemStatus::enabled); }
+  LoginItemOutcome unregisterItem() override { return change(LoginItemStatus::notRegistered); }
 
   void setStatus(LoginItemStatus status) { status_ = status; }
   // A non-empty text makes every change fail with it.
   void refuseWith(std::string errorText) { refusal_ = std::move(errorText); }
 
-  int registerCount() const { return registerCount_; }
-  int unregisterCount() const { return unregisterCount_; }
-  int statusCount() const { return statusCount_; }
-
  private:
+  LoginItemOutcome change(LoginItemStatus status) {
+    if (!refusal_.empty()) {
+      return {false, refusal_};
+    }
+    status_ = status;
+    return {true, {}};
+  }
+
   LoginItemStatus status_ = LoginItemStatus::notRegistered;
   std::string refusal_;
-  int registerCount_ = 0;
-  int unregisterCount_ = 0;
-  int statusCount_ = 0;
 };

@@ -9,17 +9,25 @@
 class FakeVolumeMonitor : public VolumeMonitor {
  public:
   // Calls the callback, on the calling thread, when the monitor runs. Returns whether it did.
-  bool fire();
-  bool isRunning() const;
-  int startCount() const;
-  int stopCount() const;
+  // Held while calling, so that stop() cannot return while a call is under way.
+  bool fire() {
+    std::lock_guard lock(mutex_);
+    if (callback_) {
+      callback_();
+    }
+    return static_cast<bool>(callback_);
+  }
 
-  void start(std::function<void()> onVolumesChanged) override;
-  void stop() override;
+  void start(std::function<void()> onVolumesChanged) override {
+    std::lock_guard lock(mutex_);
+    callback_ = std::move(onVolumesChanged);
+  }
+  void stop() override {
+    std::lock_guard lock(mutex_);
+    callback_ = nullptr;
+  }
 
  private:
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::function<void()> callback_;
-  int starts_ = 0;
-  int stops_ = 0;
 };

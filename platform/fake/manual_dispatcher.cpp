@@ -10,50 +10,27 @@ void ManualDispatcher::runInBackground(Task task) {
   background_.push_back(std::move(task));
 }
 
-bool ManualDispatcher::runOne(std::mutex& mutex, std::deque<Task>& queue) {
-  Task task;
-  {
-    std::lock_guard lock(mutex);
-    if (queue.empty()) {
-      return false;
+int ManualDispatcher::drain(std::deque<Task>& queue) {
+  for (int count = 0;; ++count) {
+    Task task;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue.empty()) {
+        return count;
+      }
+      task = std::move(queue.front());
+      queue.pop_front();
     }
-    task = std::move(queue.front());
-    queue.pop_front();
+    task();
   }
-  task();
-  return true;
-}
-
-int ManualDispatcher::drainMain() {
-  int count = 0;
-  while (runOne(mutex_, main_)) {
-    ++count;
-  }
-  return count;
-}
-
-int ManualDispatcher::drainBackground() {
-  int count = 0;
-  while (runOne(mutex_, background_)) {
-    ++count;
-  }
-  return count;
 }
 
 int ManualDispatcher::drainAll() {
   int total = 0;
-  for (;;) {
-    const int ran = drainBackground() + drainMain();
-    if (ran == 0) {
-      return total;
-    }
-    total += ran;
+  for (int ran = 1; ran != 0; total += ran) {
+    ran = drainBackground() + drainMain();
   }
-}
-
-std::size_t ManualDispatcher::pendingMain() const {
-  std::lock_guard lock(mutex_);
-  return main_.size();
+  return total;
 }
 
 std::size_t ManualDispatcher::pendingBackground() const {

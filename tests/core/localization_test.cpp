@@ -65,11 +65,10 @@ TEST(LanguageEnvironment, LanguageListThenLcAllThenLcMessagesThenLangWithoutRepe
   const std::pair<std::array<const char*, 4>, Languages> rows[] = {
       {{nullptr, nullptr, nullptr, nullptr}, {}},
       {{nullptr, nullptr, nullptr, "fr_FR.UTF-8"}, {"fr_FR", "fr"}},
-      {{nullptr, nullptr, nullptr, "de_DE@euro"}, {"de_DE", "de"}},
       {{nullptr, nullptr, nullptr, "POSIX"}, {"en"}},
       {{nullptr, "C.UTF-8", nullptr, "fr_FR"}, {"en"}},
       {{nullptr, nullptr, "fr_CA.UTF-8", "de_DE.UTF-8"}, {"fr_CA", "fr"}},
-      {{nullptr, "it_IT.UTF-8", "fr_CA.UTF-8", "de_DE.UTF-8"}, {"it_IT", "it"}},
+      {{nullptr, "it_IT@euro", "fr_CA.UTF-8", "de_DE.UTF-8"}, {"it_IT", "it"}},
       {{"", "", nullptr, "de_DE.UTF-8"}, {"de_DE", "de"}},
       {{"fr_BE:nl::de", nullptr, nullptr, "en_GB.UTF-8"},
        {"fr_BE", "fr", "nl", "de", "en_GB", "en"}},

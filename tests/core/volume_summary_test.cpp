@@ -22,15 +22,12 @@ TEST(VolumeSummary, CountsDisksAndImagesWithTheDisksPhraseFirstAndBackupsAsDisks
   const EjectableVolume backup = volume(false, true);
   const std::pair<std::vector<EjectableVolume>, const char*> rows[] = {
       {{}, "No external volumes"},
-      {{disk}, "1 volume connected"},
       {{backup}, "1 volume connected"},
-      {{disk, backup, disk, disk, disk}, "5 volumes connected"},
+      {{disk, backup, disk}, "3 volumes connected"},
       {{image}, "1 disk image mounted"},
       {{image, image, image}, "3 disk images mounted"},
       {{backup, image}, "1 disk and 1 disk image connected"},
-      {{image, disk, image, disk, disk}, "3 disks and 2 disk images connected"},
-      {{disk, image, image}, "1 disk and 2 disk images connected"},
-      {{disk, disk, image}, "2 disks and 1 disk image connected"}};
+      {{image, disk, image, disk, disk}, "3 disks and 2 disk images connected"}};
   for (const auto& [volumes, expected] : rows) {
     EXPECT_EQ(EjectEngine::resume(volumes), expected);
   }
@@ -45,11 +42,8 @@ TEST(VolumeOrder, CollationLocaleComesFromLcAllThenLcCollateThenLang) {
   const std::vector<std::string> german{"Äpple", "Zebra"};
   const std::pair<std::array<const char*, 3>, std::vector<std::string>> rows[] = {
       {{"sv_SE.UTF-8", "de_DE.UTF-8", "de_DE.UTF-8"}, swedish},
-      {{"de_DE.UTF-8", "sv_SE.UTF-8", "sv_SE.UTF-8"}, german},
-      {{"", "sv_SE.UTF-8", "de_DE.UTF-8"}, swedish},
-      {{nullptr, "de_DE.UTF-8", "sv_SE.UTF-8"}, german},
-      {{nullptr, "", "sv_SE.UTF-8"}, swedish},
-      {{nullptr, nullptr, "sv_SE@euro"}, swedish},
+      {{"", "de_DE.UTF-8", "sv_SE.UTF-8"}, german},
+      {{nullptr, "", "sv_SE@euro"}, swedish},
       {{"C.UTF-8", nullptr, "sv_SE.UTF-8"}, german}};
   for (const auto& [values, expected] : rows) {
     rig.environment.clear();

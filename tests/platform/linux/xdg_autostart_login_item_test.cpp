@@ -85,8 +85,13 @@ TEST(Autostart, ChangesThatCannotBeMadeAreRefusedWithTheirReason) {
   EXPECT_NE(blocked.errorText.find((home / "file" / "autostart").string()), std::string::npos);
   EXPECT_FALSE(itemIn(home / "unknown", "").registerItem().success) << "no program path";
   EXPECT_FALSE(fs::exists(home / "unknown" / XdgAutostartLoginItem::entryFileName));
+  // A folder where the entry goes: neither written over nor removed, and still not an entry.
   writeFile(home / "folder" / XdgAutostartLoginItem::entryFileName / "inside", "x");
-  EXPECT_FALSE(itemIn(home / "folder").unregisterItem().errorText.empty());
+  XdgAutostartLoginItem inTheWay = itemIn(home / "folder");
+  for (const LoginItemOutcome& outcome : {inTheWay.registerItem(), inTheWay.unregisterItem()}) {
+    EXPECT_TRUE(!outcome.success && !outcome.errorText.empty()) << outcome.errorText;
+  }
+  EXPECT_EQ(inTheWay.status(), LoginItemStatus::disabled);
   fs::create_directories(home / "readonly" / "autostart");
   fs::permissions(home / "readonly" / "autostart", fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_TRUE(home.passesAsUnprivilegedUser([&] {

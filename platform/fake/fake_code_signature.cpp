@@ -1,6 +1,0 @@
-#include "platform/fake/fake_code_signature.h"
-
-bool FakeCodeSignature::verify() {
-  ++verifyCount_;
-  return valid_;
-}

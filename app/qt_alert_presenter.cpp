@@ -1,5 +1,6 @@
 #include "app/qt_alert_presenter.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -88,7 +89,8 @@ int QtAlertPresenter::present(const Alert& alert) {
   if (titles.empty()) {
     titles.push_back(L("common.ok"));
   }
-  // The first button accepts and is the default; the second is what Escape presses. The
+  // The first button accepts and is the default; the second is what Escape presses unless the
+  // alert says otherwise. The
   // desktop's own convention decides where each one sits.
   std::vector<QPushButton*> buttons;
   for (std::size_t index = 0; index < titles.size(); ++index) {
@@ -98,7 +100,8 @@ int QtAlertPresenter::present(const Alert& alert) {
     buttons.push_back(box.addButton(QString::fromStdString(titles[index]), role));
   }
   box.setDefaultButton(buttons.front());
-  box.setEscapeButton(buttons.size() > 1 ? buttons[1] : buttons.front());
+  const int escape = alert.escapeButton.value_or(buttons.size() > 1 ? 1 : 0);
+  box.setEscapeButton(buttons.at(std::min<std::size_t>(escape, buttons.size() - 1)));
 
   box.show();
   environment_.activateApplication(&box);

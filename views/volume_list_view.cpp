@@ -1,9 +1,13 @@
 #include "views/volume_list_view.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedLayout>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "core/localization.h"
@@ -15,6 +19,8 @@ VolumeListView::VolumeListView(QWidget* parent) : QWidget(parent) {
   scrollArea_->setFrameShape(QFrame::NoFrame);
   scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scrollArea_->setWidgetResizable(true);
+  // The rows' buttons are the focus stops; the area itself has nothing to say to a reader.
+  scrollArea_->setFocusPolicy(Qt::NoFocus);
   scrollArea_->viewport()->setAutoFillBackground(false);
   content_ = new QWidget();
   content_->setAutoFillBackground(false);
@@ -46,8 +52,17 @@ QList<VolumeRowView*> VolumeListView::rows() const {
   return content_->findChildren<VolumeRowView*>(Qt::FindDirectChildrenOnly);
 }
 
+void VolumeListView::setEjectEnabled(bool enabled) {
+  ejectEnabled_ = enabled;
+  for (VolumeRowView* row : rows()) {
+    row->findChild<QToolButton*>()->setEnabled(enabled);
+  }
+}
+
 void VolumeListView::setVolumes(const std::vector<EjectableVolume>& volumes,
                                 const std::vector<bool>& backupBadge) {
+  // A volume coming or going keeps the list where the user scrolled it.
+  const int scrolled = scrollArea_->verticalScrollBar()->value();
   // A row may be the one whose button started this rebuild, so rows leave now and are
   // deleted once control is back in the event loop.
   for (VolumeRowView* row : rows()) {
@@ -60,8 +75,13 @@ void VolumeListView::setVolumes(const std::vector<EjectableVolume>& volumes,
     const bool badge = index < backupBadge.size() && backupBadge[index];
     auto* row = new VolumeRowView(volumes[index], badge, content_);
     connect(row, &VolumeRowView::ejectRequested, this, &VolumeListView::ejectRequested);
+    row->findChild<QToolButton*>()->setEnabled(ejectEnabled_);
     rowsLayout_->insertWidget(static_cast<int>(index), row);
   }
+  rowsLayout_->activate();
+  content_->resize(content_->width(),
+                   std::max(scrollArea_->viewport()->height(), content_->sizeHint().height()));
+  scrollArea_->verticalScrollBar()->setValue(scrolled);
   pages_->setCurrentWidget(volumes.empty() ? static_cast<QWidget*>(emptyLabel_) : scrollArea_);
 }
 

@@ -99,7 +99,8 @@ TrayIcon::TrayIcon(VolumeModel& model, QObject* parent)
     emit panelLost();
   });
   if (statusNotifierHost()) {
-    // A desktop shell that restarts brings a new watcher, which knows nothing of us.
+    // A desktop shell that restarts brings a new watcher; one that never comes back leaves
+    // the window as the only way in.
     watcher_ =
         new QDBusServiceWatcher(QString::fromLatin1(watcherService), QDBusConnection::sessionBus(),
                                 QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -164,12 +165,17 @@ TrayIcon::Click TrayIcon::clickAction(QSystemTrayIcon::ActivationReason reason,
 }
 
 QString TrayIcon::menuItemText(QString title, bool dbusMenu) {
-  // "&" would mark a shortcut letter, and over dbusmenu so would "_" (GTK panels); a tab
-  // splits off a shortcut column.
-  title.replace(QLatin1Char('&'), QStringLiteral("&&"));
   if (dbusMenu) {
+    // GTK panels take "_" for the shortcut mark and "__" for an underscore. Qt turns the first
+    // "&" into that mark and leaves the others be: a leading one is the one it turns.
     title.replace(QLatin1Char('_'), QStringLiteral("__"));
+    if (title.contains(QLatin1Char('&'))) {
+      title.prepend(QLatin1Char('&'));
+    }
+  } else {
+    title.replace(QLatin1Char('&'), QStringLiteral("&&"));
   }
+  // A tab would split off a shortcut column.
   for (QChar& character : title) {
     if (character == QLatin1Char('\t') || character == QLatin1Char('\n') ||
         character == QLatin1Char('\r')) {
@@ -184,13 +190,9 @@ void TrayIcon::followWatcher(bool present) {
     panelGrace_.start();
     return;
   }
+  // Qt registers the item with the new watcher by itself.
   panelGrace_.stop();
   panelLost_ = false;
-  if (icon_.isVisible()) {
-    // Hiding and showing registers the item anew with whoever now runs the watcher.
-    icon_.hide();
-    icon_.show();
-  }
 }
 
 void TrayIcon::setBusy(bool busy) {

@@ -20,7 +20,7 @@ class VolumeModel;
 // mounted, a symbolic one that stays visible on light and dark panels otherwise, with a summary
 // tooltip. Only a plain left click (a panel's Activate) asks for eject-all. Its one context menu
 // is handed to the tray, so StatusNotifierItem hosts get it over dbusmenu, and is rebuilt each
-// time it opens. It follows its panel: a restarted StatusNotifierWatcher gets the item again.
+// time it opens. It follows its panel: it says so when a StatusNotifierWatcher goes for good.
 class TrayIcon : public QObject {
   Q_OBJECT
 

@@ -93,15 +93,17 @@ int QtAlertPresenter::present(const Alert& alert) {
   // alert says otherwise. The
   // desktop's own convention decides where each one sits.
   std::vector<QPushButton*> buttons;
+  // Qt's box lets a reject button answer Escape whatever escape button it is given.
+  const std::size_t escape = std::min<std::size_t>(
+      alert.escapeButton.value_or(titles.size() > 1 ? 1 : 0), titles.size() - 1);
   for (std::size_t index = 0; index < titles.size(); ++index) {
-    const auto role = index == 0   ? QMessageBox::AcceptRole
-                      : index == 1 ? QMessageBox::RejectRole
-                                   : QMessageBox::ActionRole;
+    const auto role = index == 0        ? QMessageBox::AcceptRole
+                      : index == escape ? QMessageBox::RejectRole
+                                        : QMessageBox::ActionRole;
     buttons.push_back(box.addButton(QString::fromStdString(titles[index]), role));
   }
   box.setDefaultButton(buttons.front());
-  const int escape = alert.escapeButton.value_or(buttons.size() > 1 ? 1 : 0);
-  box.setEscapeButton(buttons.at(std::min<std::size_t>(escape, buttons.size() - 1)));
+  box.setEscapeButton(buttons.at(escape));
 
   box.show();
   environment_.activateApplication(&box);

@@ -43,16 +43,18 @@ template <typename T> T* child(const QWidget& parent, const char* name) {
 
 } // namespace
 
-TEST(Application, EveryEntryPointWaitsForTheRunningBatch) {
+TEST(Application, EveryEntryPointWaitsForTheRunningBatchAndSaysItIsEjecting) {
   AppRig rig;
   rig.mount(true, true, false);
   Application& application = rig.launch();
   MainWindow& window = *application.mainWindow();
+  QApplication::setActiveWindow(&window);
   auto* button = child<RoundEjectButton>(window, "ejectAllButton");
+  button->setFocus();
   QTest::keyClick(button, Qt::Key_Space);
   ASSERT_TRUE(application.ejectController().isBusy());
 
-  // Until the batch ends: a tray click, the menu's items and the button all do nothing.
+  // Until the batch ends: a tray click, the menu's items, the button and rows all do nothing.
   application.trayIcon().activate(QSystemTrayIcon::Trigger);
   QMenu& menu = rig.openTrayMenu();
   for (QAction* action : menu.actions()) {
@@ -62,11 +64,18 @@ TEST(Application, EveryEntryPointWaitsForTheRunningBatch) {
     }
   }
   EXPECT_FALSE(button->isEnabled());
+  QToolButton* row = window.findChild<VolumeRowView*>()->findChild<QToolButton*>();
+  EXPECT_FALSE(row->isEnabled());
+  EXPECT_EQ(child<QLabel>(window, "summaryLabel")->text().toStdString(), L("eject.ejecting"));
+  EXPECT_EQ(application.trayIcon().systemTrayIcon().toolTip().toStdString(), L("eject.ejecting"));
   rig.settle();
+  // Focus goes back to the button, never to an unnamed stop.
+  EXPECT_EQ(QApplication::focusWidget(), button);
   EXPECT_EQ(ejected(rig), (std::vector<std::string>{"/media/user/Photos", "/media/user/USB"}));
   EXPECT_TRUE(rig.alerts.shown.empty()) << rig.alerts.shown.front().title;
   EXPECT_TRUE(button->isEnabled());
   EXPECT_TRUE(button->isShowingCheck());
+  EXPECT_NE(application.trayIcon().systemTrayIcon().toolTip().toStdString(), L("eject.ejecting"));
 
   // A batch the engine runs without us is never answered to a second caller: refuse, not wait.
   rig.engine->ejectAll([](auto) {});
@@ -421,13 +430,47 @@ TEST(Application, AProblemReportThatFailedToSendComesBackAsTyped) {
   EXPECT_EQ(rig.alerts.titles(), std::vector<std::string>{L("common.send_failed_title")});
 }
 
-TEST(Application, WithoutADisplayTheProgramSaysSoAndEnds) {
-  EnvironmentVariable platform("QT_QPA_PLATFORM", nullptr);
-  EnvironmentVariable x11("DISPLAY", nullptr);
-  EnvironmentVariable wayland("WAYLAND_DISPLAY", nullptr);
-  char name[] = "varnelo-eject";
-  char* arguments[] = {name, nullptr};
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(runDesktopApplication(1, arguments), 1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("DISPLAY"), std::string::npos);
+TEST(Application, WithoutADisplayThatAnswersTheProgramSaysSoAndEnds) {
+  // Nothing listens on these: an X server number nobody uses, a Wayland socket never made.
+  for (const auto& [x11Display, waylandDisplay] :
+       {std::pair<const char*, const char*>{nullptr, nullptr},
+        {":7341", nullptr},
+        {nullptr, "varnelo-none"},
+        {":7341.0", "/nonexistent/wayland-0"}}) {
+    EnvironmentVariable platform("QT_QPA_PLATFORM", nullptr);
+    EnvironmentVariable x11("DISPLAY", x11Display);
+    EnvironmentVariable wayland("WAYLAND_DISPLAY", waylandDisplay);
+    char name[] = "varnelo-eject";
+    char* arguments[] = {name, nullptr};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(runDesktopApplication(1, arguments), 1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("DISPLAY"), std::string::npos);
+  }
+}
+
+TEST(TrayIcon, OnlyAPlainClickEjectsAllAndControlOpensTheMenuWhereItCan) {
+  using Click = TrayIcon::Click;
+  const Qt::KeyboardModifiers none = Qt::NoModifier, control = Qt::ControlModifier;
+  struct Case {
+    QSystemTrayIcon::ActivationReason reason;
+    Qt::KeyboardModifiers modifiers;
+    const char* platform;
+    Click click;
+  };
+  for (const Case& test : {
+           Case{QSystemTrayIcon::Trigger, none, "xcb", Click::ejectAll},
+           Case{QSystemTrayIcon::Trigger, none, "wayland", Click::ejectAll},
+           Case{QSystemTrayIcon::Trigger, control, "xcb", Click::openMenu},
+           Case{QSystemTrayIcon::Trigger, control, "wayland", Click::nothing},
+           Case{QSystemTrayIcon::Trigger, control, "offscreen", Click::nothing},
+           Case{QSystemTrayIcon::Trigger, Qt::ShiftModifier, "xcb", Click::nothing},
+           Case{QSystemTrayIcon::Trigger, control | Qt::AltModifier, "xcb", Click::nothing},
+           Case{QSystemTrayIcon::DoubleClick, none, "xcb", Click::nothing},
+           Case{QSystemTrayIcon::MiddleClick, none, "wayland", Click::nothing},
+           Case{QSystemTrayIcon::Context, control, "xcb", Click::nothing},
+       }) {
+    SCOPED_TRACE(std::string(test.platform) + " " + std::to_string(test.reason) + " " +
+                 std::to_string(test.modifiers.toInt()));
+    EXPECT_EQ(TrayIcon::clickAction(test.reason, test.modifiers, test.platform), test.click);
+  }
 }

@@ -1,14 +1,10 @@
 #include "app/application.h"
 
-#include <functional>
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -344,44 +340,6 @@ TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTab) {
   EXPECT_TRUE(reaches(child<QWidget>(window, "settingsButton")));
   EXPECT_EQ(reaches(child<QWidget>(window, "messagesButton")), build_config::networkFeatures);
   EXPECT_TRUE(reaches(window.findChild<VolumeRowView*>()->findChild<QToolButton*>()));
-}
-
-TEST(Application, SettingsCheckboxesShowAndStoreTheirSettingAtOnce) {
-  AppRig rig;
-  Application& application = rig.launch();
-  const std::pair<const char*, std::function<bool()>> cases[] = {
-      {"notifyWhenSafeCheckbox", [] { return EjectSettings::notifyWhenSafe(); }},
-      {"serverContactCheckbox", [] { return EjectSettings::automaticServerContact(); }},
-      {"autoUpdateCheckbox", [&rig] { return rig.updater->automaticUpdates(); }}};
-  for (const auto& [name, stored] : cases) {
-    auto* box = child<QCheckBox>(*application.mainWindow(), name);
-    // Only the notification switch talks to no server.
-    if (!build_config::networkFeatures && name != cases[0].first) {
-      EXPECT_EQ(box, nullptr) << name;
-      continue;
-    }
-    ASSERT_NE(box, nullptr) << name;
-    const bool before = stored();
-    EXPECT_EQ(box->isChecked(), before) << name;
-    box->click();
-    EXPECT_EQ(stored(), !before) << name;
-  }
-}
-
-TEST(Application, EditMenuActsOnlyWhileATextFieldHasFocus) {
-  AppRig rig;
-  MainWindow& window = *rig.launch().mainWindow();
-  QMenu* edit = child<QMenu>(window, "editMenu");
-  QAction* paste = itemShowing(*edit, L("edit.paste"));
-  child<QWidget>(window, "ejectAllButton")->setFocus();
-  EXPECT_FALSE(paste->isEnabled());
-
-  QLineEdit field;
-  field.show();
-  QApplication::setActiveWindow(&field);
-  field.setFocus();
-  AppRig::flushEvents();
-  EXPECT_TRUE(paste->isEnabled());
 }
 
 TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {

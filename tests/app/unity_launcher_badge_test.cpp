@@ -5,13 +5,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
-
-#include "tests/support/environment_variable.h"
-#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -62,23 +58,6 @@ TEST(LauncherBadge, SignalsCountOneVisibleWhileUnreadAndHiddenAfter) {
     EXPECT_EQ(properties.value(QStringLiteral("count-visible")), QVariant(visible));
   }
 }
-
-TEST(LauncherBadge, ASessionBusIsFoundByAddressOrByTheUsersRuntimeSocket) {
-  TemporaryFolder runtime;
-  {
-    EnvironmentVariable address("DBUS_SESSION_BUS_ADDRESS", nullptr);
-    EnvironmentVariable folder("XDG_RUNTIME_DIR", runtime.path().c_str());
-    EXPECT_FALSE(UnityLauncherBadge::sessionBusAvailable());
-    QFile socket(QString::fromStdString((runtime / "bus").string()));
-    ASSERT_TRUE(socket.open(QIODevice::WriteOnly));
-    socket.close();
-    EXPECT_TRUE(UnityLauncherBadge::sessionBusAvailable());
-  }
-  EnvironmentVariable address("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
-  EnvironmentVariable folder("XDG_RUNTIME_DIR", nullptr);
-  EXPECT_TRUE(UnityLauncherBadge::sessionBusAvailable());
-}
-
 } // namespace
 
 #include "unity_launcher_badge_test.moc"

@@ -103,6 +103,8 @@ MainWindow::MainWindow(HomePage* home, SettingsPage* settings, QWidget* parent)
   settingsScroll_->setWidgetResizable(true);
   settingsScroll_->setFrameShape(QFrame::NoFrame);
   settingsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // The page's controls are the stops; the area would be a nameless one after the last.
+  settingsScroll_->setFocusPolicy(Qt::NoFocus);
   pages_->addWidget(settingsScroll_);
   setCentralWidget(pages_);
   connect(home_, &HomePage::settingsRequested, this, &MainWindow::showSettings);

@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -76,12 +77,21 @@ int QtAlertPresenter::present(const Alert& alert) {
     scrolling->setReadOnly(true);
     scrolling->setAccessibleName(QString::fromStdString(alert.title));
     const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+    // The box never grows past its screen, so neither does the text on a small one.
+    scrolling->setMinimumWidth(420);
     if (screen != nullptr) {
       scrolling->setMaximumHeight(screen->availableGeometry().height() * 3 / 5);
+      scrolling->setMinimumWidth(std::min(420, screen->availableGeometry().width() * 3 / 5));
     }
-    scrolling->setMinimumWidth(420);
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-      grid->addWidget(scrolling, 1, 1);
+    // Under the title, as wide as the title's column and those after it; the title keeps the
+    // same width, so it stays one readable line on top instead of a narrow column.
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    auto* title = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (grid != nullptr && title != nullptr) {
+      int row = 0, column = 0, rows = 0, columns = 0;
+      grid->getItemPosition(grid->indexOf(title), &row, &column, &rows, &columns);
+      title->setMinimumWidth(scrolling->minimumWidth());
+      grid->addWidget(scrolling, row + rows, column, 1, grid->columnCount() - column);
     }
   }
 

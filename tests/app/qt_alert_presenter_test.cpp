@@ -113,6 +113,10 @@ TEST_F(QtAlertPresenterTest, LongMessageScrollsSoTheButtonsStayOnScreen) {
     ASSERT_NE(text, nullptr);
     EXPECT_TRUE(text->isReadOnly());
     EXPECT_GE(box.layout()->indexOf(text), 0); // laid out, not floating
+    // The title stands on top, as wide as the text, not squeezed into a column beside it.
+    const QWidget* title = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    EXPECT_LE(title->geometry().bottom(), text->geometry().top());
+    EXPECT_GE(title->width(), text->width() - 1);
     shownText = text->toPlainText();
     boxHeight = box.sizeHint().height();
     box.buttons().front()->click();

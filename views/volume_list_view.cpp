@@ -1,12 +1,11 @@
 #include "views/volume_list_view.h"
 
-#include <algorithm>
-
 #include <QEvent>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QCoreApplication>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -77,10 +76,12 @@ void VolumeListView::setVolumes(const std::vector<EjectableVolume>& volumes,
     connect(row, &VolumeRowView::ejectRequested, this, &VolumeListView::ejectRequested);
     row->findChild<QToolButton*>()->setEnabled(ejectEnabled_);
     rowsLayout_->insertWidget(static_cast<int>(index), row);
+    row->show();
   }
+  // Laid out now, not when the event loop gets to it: meanwhile the range would be that of an
+  // empty list and the position lost.
   rowsLayout_->activate();
-  content_->resize(content_->width(),
-                   std::max(scrollArea_->viewport()->height(), content_->sizeHint().height()));
+  QCoreApplication::sendPostedEvents(content_, QEvent::LayoutRequest);
   scrollArea_->verticalScrollBar()->setValue(scrolled);
   pages_->setCurrentWidget(volumes.empty() ? static_cast<QWidget*>(emptyLabel_) : scrollArea_);
 }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
 #include "views/elided_label.h"
 #include "views/round_eject_button.h"
+#include "views/volume_list_view.h"
 
 TEST(RoundEjectButton, KeyboardAndMouseClickOnlyWhileThereIsSomethingToEject) {
   struct Case {
@@ -51,4 +54,22 @@ TEST(ElidedLabel, LongTextKeepsBothEndsAndShowsInFullInTheTooltip) {
   label.resize(QFontMetrics(label.font()).horizontalAdvance(name) + 10, 20);
   EXPECT_EQ(label.text(), name);
   EXPECT_TRUE(label.toolTip().isEmpty());
+}
+
+TEST(VolumeListView, KeepsWhereTheUserScrolledWhenVolumesComeAndGo) {
+  std::vector<EjectableVolume> volumes(20);
+  for (std::size_t index = 0; index < volumes.size(); ++index) {
+    volumes[index].id = volumes[index].name = "Disk " + std::to_string(index);
+  }
+  VolumeListView list;
+  list.resize(300, 150);
+  list.setVolumes(volumes);
+  list.show();
+  QScrollBar* bar = list.findChild<QScrollArea*>()->verticalScrollBar();
+  ASSERT_TRUE(QTest::qWaitFor([&]() { return bar->maximum() > 200; }));
+  bar->setValue(200);
+  volumes.pop_back();
+  list.setVolumes(volumes);
+  QTest::qWait(50);
+  EXPECT_EQ(bar->value(), 200);
 }

@@ -3,7 +3,6 @@
 #include <QEvent>
 #include <QLabel>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QStackedLayout>
 #include <QCoreApplication>
 #include <QToolButton>
@@ -60,8 +59,6 @@ void VolumeListView::setEjectEnabled(bool enabled) {
 
 void VolumeListView::setVolumes(const std::vector<EjectableVolume>& volumes,
                                 const std::vector<bool>& backupBadge) {
-  // A volume coming or going keeps the list where the user scrolled it.
-  const int scrolled = scrollArea_->verticalScrollBar()->value();
   // A row may be the one whose button started this rebuild, so rows leave now and are
   // deleted once control is back in the event loop.
   for (VolumeRowView* row : rows()) {
@@ -78,11 +75,10 @@ void VolumeListView::setVolumes(const std::vector<EjectableVolume>& volumes,
     rowsLayout_->insertWidget(static_cast<int>(index), row);
     row->show();
   }
-  // Laid out now, not when the event loop gets to it: meanwhile the range would be that of an
-  // empty list and the position lost.
+  // Shown and laid out now, not when the event loop gets to it: meanwhile the range would be
+  // that of an empty list, and the place the user scrolled to lost.
   rowsLayout_->activate();
   QCoreApplication::sendPostedEvents(content_, QEvent::LayoutRequest);
-  scrollArea_->verticalScrollBar()->setValue(scrolled);
   pages_->setCurrentWidget(volumes.empty() ? static_cast<QWidget*>(emptyLabel_) : scrollArea_);
 }
 

@@ -101,30 +101,24 @@ TEST_F(QtAlertPresenterTest, AnswersWithTheButtonPressedWhereverTheDesktopPutsIt
   }
 }
 
-TEST_F(QtAlertPresenterTest, LongMessageScrollsSoTheButtonsStayOnScreen) {
+TEST_F(QtAlertPresenterTest, LongMessageScrollsUnderItsTitleSoTheButtonsStayOnScreen) {
   QString message;
   for (int line = 0; line < 300; ++line) {
     message += QStringLiteral("Line %1 of what the server said <b>&amp;\n").arg(line);
   }
-  QString shownText;
-  int boxHeight = 0;
   whenShown([&](QMessageBox& box) {
     auto* text = box.findChild<QPlainTextEdit*>(QStringLiteral("longMessage"));
     ASSERT_NE(text, nullptr);
-    EXPECT_TRUE(text->isReadOnly());
+    EXPECT_EQ(text->toPlainText(), message);
     EXPECT_GE(box.layout()->indexOf(text), 0); // laid out, not floating
     // The title stands on top, as wide as the text, not squeezed into a column beside it.
     const QWidget* title = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
     EXPECT_LE(title->geometry().bottom(), text->geometry().top());
     EXPECT_GE(title->width(), text->width() - 1);
-    shownText = text->toPlainText();
-    boxHeight = box.sizeHint().height();
+    EXPECT_LE(box.sizeHint().height(), box.screen()->availableGeometry().height());
     box.buttons().front()->click();
   });
   Alert alert = confirmation();
   alert.message = message.toStdString();
   presenter.present(alert);
-  EXPECT_EQ(shownText, message);
-  EXPECT_GT(boxHeight, 0);
-  EXPECT_LE(boxHeight, QGuiApplication::primaryScreen()->availableGeometry().height());
 }

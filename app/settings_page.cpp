@@ -236,6 +236,7 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   QLabel* clicks =
       makeLabel(text("settings.tray_clicks"), 11, QFont::Normal, secondaryLabelColor());
   clicks->setWordWrap(true);
+  clicks->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   appCard->column()->addWidget(clicks);
   appCard->column()->addWidget(login_);
 

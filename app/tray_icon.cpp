@@ -258,7 +258,15 @@ void TrayIcon::activate(QSystemTrayIcon::ActivationReason reason) {
     emit ejectAllRequested();
     break;
   case Click::openMenu:
-    menu_->popup(QCursor::pos());
+    // The exported menu's labels are written for the panel's toolkit; ours shows its own.
+    if (statusNotifierHost()) {
+      popup_ = std::make_unique<QMenu>();
+      popup_->setToolTipsVisible(true);
+      fillMenu(*popup_, false);
+      popup_->popup(QCursor::pos());
+    } else {
+      menu_->popup(QCursor::pos());
+    }
     break;
   case Click::nothing:
     break;
@@ -266,46 +274,49 @@ void TrayIcon::activate(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void TrayIcon::rebuildMenu() {
-  menu_->clear();
+  fillMenu(*menu_, statusNotifierHost());
+}
+
+void TrayIcon::fillMenu(QMenu& menu, bool dbusMenu) {
+  menu.clear();
   const std::vector<EjectableVolume>& volumes = model_.volumes();
-  const QFont font = menu_->font();
-  const bool dbusMenu = statusNotifierHost();
+  const QFont font = menu.font();
   const int widest = QFontMetrics(font).averageCharWidth() * menuTextAverageCharacters;
 
-  QAction* ejectAll = menu_->addAction(text("eject.all_menu_item"));
+  QAction* ejectAll = menu.addAction(text("eject.all_menu_item"));
   ejectAll->setEnabled(!volumes.empty() && !busy_);
   connect(ejectAll, &QAction::triggered, this, &TrayIcon::ejectAllRequested);
   if (!volumes.empty()) {
-    menu_->addSeparator();
+    menu.addSeparator();
   }
   for (const EjectableVolume& volume : volumes) {
     const QString full = QString::fromStdString(L("eject.volume_action", volume.name));
-    QAction* item = menu_->addAction(menuItemText(elidedInMiddle(full, font, widest), dbusMenu));
+    QAction* item = menu.addAction(menuItemText(elidedInMiddle(full, font, widest), dbusMenu));
     item->setToolTip(full);
     item->setEnabled(!busy_);
     connect(item, &QAction::triggered, this,
             [this, volume]() { emit ejectVolumeRequested(volume); });
   }
-  menu_->addSeparator();
+  menu.addSeparator();
   if (messagePending_ && build_config::networkFeatures) {
-    QAction* message = menu_->addAction(text("messages.banner_title"));
+    QAction* message = menu.addAction(text("messages.banner_title"));
     message->setIcon(QIcon(QPixmap::fromImage(quotaBadgeImage(1, 13))));
     connect(message, &QAction::triggered, this, &TrayIcon::messagesRequested);
   }
-  connect(menu_->addAction(text("menu.open_app")), &QAction::triggered, this,
+  connect(menu.addAction(text("menu.open_app")), &QAction::triggered, this,
           &TrayIcon::openRequested);
   if (build_config::networkFeatures) {
-    menu_->addSeparator();
-    connect(menu_->addAction(text("menu.check_updates")), &QAction::triggered, this,
+    menu.addSeparator();
+    connect(menu.addAction(text("menu.check_updates")), &QAction::triggered, this,
             &TrayIcon::checkForUpdatesRequested);
-    connect(menu_->addAction(text("menu.report_problem")), &QAction::triggered, this,
+    connect(menu.addAction(text("menu.report_problem")), &QAction::triggered, this,
             &TrayIcon::reportProblemRequested);
   }
-  menu_->addSeparator();
+  menu.addSeparator();
   // Q is Quit's shortcut letter, in every language.
   QString quit = text("menu.quit");
   const qsizetype letter =
       std::max<qsizetype>(0, quit.indexOf(QLatin1Char('Q'), 0, Qt::CaseInsensitive));
-  connect(menu_->addAction(quit.insert(letter, QLatin1Char('&'))), &QAction::triggered, this,
+  connect(menu.addAction(quit.insert(letter, QLatin1Char('&'))), &QAction::triggered, this,
           &TrayIcon::quitRequested);
 }

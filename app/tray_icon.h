@@ -74,6 +74,7 @@ class TrayIcon : public QObject {
 
  private:
   void rebuildMenu();
+  void fillMenu(QMenu& menu, bool dbusMenu);
   const QIcon& plainIcon();
   bool statusNotifierHost();
   const QIcon& cachedColourIcon(const QColor& colour);
@@ -82,6 +83,8 @@ class TrayIcon : public QObject {
   VolumeModel& model_;
   QSystemTrayIcon icon_;
   std::unique_ptr<QMenu> menu_;
+  // The menu a Control-click opens where the panel's own is exported over dbusmenu.
+  std::unique_ptr<QMenu> popup_;
   bool busy_ = false;
   bool ejecting_ = false;
   bool panelLost_ = false;

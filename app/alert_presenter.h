@@ -15,6 +15,8 @@ struct Alert {
   std::vector<std::string> buttons;
   // A themed icon name or a resource path; the style's own icon when absent.
   std::optional<std::string> icon;
+  // The button Escape and closing the box answer as; the second where there are two or more.
+  std::optional<int> escapeButton = std::nullopt;
 };
 
 // Shows alerts. The desktop shows message boxes; tests answer from a script.

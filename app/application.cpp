@@ -31,6 +31,7 @@ Application::Application(Services services, QObject* parent)
   connect(tray_.get(), &TrayIcon::ejectVolumeRequested, eject_.get(),
           &EjectController::ejectVolume);
   connect(eject_.get(), &EjectController::busyChanged, tray_.get(), &TrayIcon::setBusy);
+  connect(eject_.get(), &EjectController::ejectingChanged, tray_.get(), &TrayIcon::setEjecting);
   connect(eject_.get(), &EjectController::volumeEjected, this, &Application::notifySafeToRemove);
   connect(tray_.get(), &TrayIcon::messagesRequested, messages_.get(),
           &MessagesController::showMessages);
@@ -101,6 +102,7 @@ void Application::buildWindow() {
   connect(home, &HomePage::ejectVolumeRequested, eject_.get(), &EjectController::ejectVolume);
   connect(home, &HomePage::messagesRequested, messages_.get(), &MessagesController::showMessages);
   connect(eject_.get(), &EjectController::busyChanged, home, &HomePage::setBusy);
+  connect(eject_.get(), &EjectController::ejectingChanged, home, &HomePage::setEjecting);
   connect(eject_.get(), &EjectController::allEjected, home, &HomePage::flashDone);
   connect(messages_.get(), &MessagesController::stateChanged, home, &HomePage::setMessagesState);
   connect(messages_.get(), &MessagesController::stateChanged, window_.get(),

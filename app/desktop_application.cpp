@@ -1,10 +1,17 @@
 #include "app/desktop_application.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include <QApplication>
@@ -49,27 +56,119 @@ bool isSet(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
-// Qt aborts when it has no display to talk to; we say so and leave instead. A platform chosen
-// on the command line or in the environment is Qt's business.
-bool displayReachable(int argc, char** argv) {
-  if (isSet("QT_QPA_PLATFORM") || isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")) {
-    return true;
+// True when something accepts a connection there; a leading '@' names an abstract socket.
+bool socketAnswers(const std::string& path) {
+  sockaddr_un address{};
+  if (path.empty() || path.size() >= sizeof(address.sun_path)) {
+    return false;
+  }
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  if (path.front() == '@') {
+    address.sun_path[0] = '\0';
+  }
+  const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool answers =
+      socket >= 0 &&
+      ::connect(socket, reinterpret_cast<const sockaddr*>(&address),
+                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size())) == 0;
+  if (socket >= 0) {
+    close(socket);
+  }
+  return answers;
+}
+
+bool tcpAnswers(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+    return false;
+  }
+  bool answers = false;
+  for (const addrinfo* entry = found; entry != nullptr && !answers; entry = entry->ai_next) {
+    const int socket = ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, 0);
+    answers = socket >= 0 && ::connect(socket, entry->ai_addr, entry->ai_addrlen) == 0;
+    if (socket >= 0) {
+      close(socket);
+    }
+  }
+  freeaddrinfo(found);
+  return answers;
+}
+
+// DISPLAY is [host]:number[.screen]; a local server listens on its abstract or its
+// /tmp/.X11-unix socket, a remote one on TCP port 6000 + number.
+bool xServerAnswers(const std::string& display) {
+  const std::size_t colon = display.rfind(':');
+  if (colon == std::string::npos) {
+    return false;
+  }
+  const std::string host = display.substr(0, colon);
+  std::string number = display.substr(colon + 1);
+  number = number.substr(0, number.find('.'));
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  if (host.empty() || host == "unix") {
+    const std::string path = "/tmp/.X11-unix/X" + number;
+    return socketAnswers("@" + path) || socketAnswers(path);
+  }
+  if (host.front() == '/') {
+    return socketAnswers(display);
+  }
+  return tcpAnswers(host, 6000 + std::stoi(number.substr(0, 4)));
+}
+
+bool waylandAnswers(const std::string& name) {
+  if (name.front() == '/') {
+    return socketAnswers(name);
+  }
+  return isSet("XDG_RUNTIME_DIR") &&
+         socketAnswers(std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" + name);
+}
+
+// Qt aborts when it cannot reach a display; we say so in the user's language and leave
+// instead. A platform chosen on the command line or in the environment is Qt's business.
+// Returns the reason when no display answers.
+std::optional<std::string> displayProblem(int argc, char** argv) {
+  if (isSet("QT_QPA_PLATFORM")) {
+    return std::nullopt;
   }
   for (int index = 1; index < argc; ++index) {
     const std::string_view argument(argv[index]);
     if (argument == "-platform" || argument == "--platform" || argument.starts_with("-platform=") ||
         argument.starts_with("--platform=")) {
-      return true;
+      return std::nullopt;
     }
   }
-  return false;
+  const bool x11 = isSet("DISPLAY");
+  const bool wayland = isSet("WAYLAND_DISPLAY");
+  if (!x11 && !wayland) {
+    return L("app.no_display");
+  }
+  if (x11 && xServerAnswers(std::getenv("DISPLAY"))) {
+    return std::nullopt;
+  }
+  if (wayland && waylandAnswers(std::getenv("WAYLAND_DISPLAY"))) {
+    // Qt would try the dead X server first.
+    setenv("QT_QPA_PLATFORM", "wayland", 1);
+    return std::nullopt;
+  }
+  std::string named;
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    if (isSet(variable)) {
+      named += (named.empty() ? "" : ", ") + std::string(variable) + "=" + std::getenv(variable);
+    }
+  }
+  return L("app.display_unreachable", named);
 }
 
 } // namespace
 
 int runDesktopApplication(int argc, char** argv) {
-  if (!displayReachable(argc, argv)) {
-    std::fputs(("varnelo-eject: " + L("app.no_display") + "\n").c_str(), stderr);
+  if (const std::optional<std::string> problem = displayProblem(argc, argv)) {
+    std::fputs(("varnelo-eject: " + *problem + "\n").c_str(), stderr);
     return 1;
   }
   // QApplication takes its own options (-platform, -style, -session...) out of argv.

@@ -23,7 +23,14 @@ void storeMenuBarMode(bool on) {
 DisplayModeController::DisplayModeController(MainWindow& window, TrayIcon& tray,
                                              DisplayEnvironment& display, AlertPresenter& alerts,
                                              QObject* parent)
-    : QObject(parent), window_(window), tray_(tray), display_(display), alerts_(alerts) {}
+    : QObject(parent), window_(window), tray_(tray), display_(display), alerts_(alerts) {
+  // A panel that went for good leaves the window as the only way in.
+  connect(&tray_, &TrayIcon::panelLost, this, [this]() {
+    if (menuBarMode() && !quitting_) {
+      showWindow();
+    }
+  });
+}
 
 bool DisplayModeController::menuBarMode() {
   return SettingsStore::shared().boolean(menuBarModeKey);
@@ -63,15 +70,20 @@ void DisplayModeController::showOnboardingIfNeeded() {
   // Written before asking, so the question never comes twice even if the process ends now.
   defaults.set(onboardedKey, true);
   activate();
-  const int answer =
-      alerts_.present({.style = Alert::Style::informational,
-                       .title = L("onboarding.welcome_title"),
-                       .message = L("onboarding.welcome_message"),
-                       .buttons = {L("onboarding.dock_button"), L("onboarding.menubar_button")},
-                       .icon = std::nullopt});
+  // Only the second button chooses the tray; Escape or closing the box keeps the window.
+  const int answer = alerts_.present(onboardingQuestion());
   storeMenuBarMode(answer == 1);
   emit menuBarModeChanged(answer == 1);
   apply(true);
+}
+
+Alert DisplayModeController::onboardingQuestion() {
+  return {.style = Alert::Style::informational,
+          .title = L("onboarding.welcome_title"),
+          .message = L("onboarding.welcome_message"),
+          .buttons = {L("onboarding.dock_button"), L("onboarding.menubar_button")},
+          .icon = std::nullopt,
+          .escapeButton = 0};
 }
 
 void DisplayModeController::setMenuBarMode(bool on) {
@@ -135,8 +147,8 @@ void DisplayModeController::windowClosedByUser() {
 }
 
 void DisplayModeController::reopen() {
-  // In tray mode the tray icon is the way in.
-  if (menuBarModeInEffect()) {
+  // In tray mode the tray icon is the way in, while a panel shows it.
+  if (menuBarModeInEffect() && !tray_.isPanelLost()) {
     return;
   }
   // A minimised or covered window counts as hidden: it comes back in front.

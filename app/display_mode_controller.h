@@ -30,6 +30,7 @@ class DisplayModeController : public QObject {
   // The launch steps of the mode: the tray icon or the window comes forward.
   void start();
   void showOnboardingIfNeeded();
+  static Alert onboardingQuestion();
 
  public slots:
   void setMenuBarMode(bool on);

@@ -34,6 +34,14 @@ void EjectController::setBusy(bool busy) {
     batchRunning_ = busy;
     emit busyChanged(busy);
   }
+  announceEjecting();
+}
+
+void EjectController::announceEjecting() {
+  if (ejectingAnnounced_ != isEjecting()) {
+    ejectingAnnounced_ = isEjecting();
+    emit ejectingChanged(ejectingAnnounced_);
+  }
 }
 
 void EjectController::ejectAll() {
@@ -94,12 +102,14 @@ void EjectController::ejectVolume(const EjectableVolume& volume) {
     return;
   }
   ejecting_.insert(volume.id);
+  announceEjecting();
   QPointer<EjectController> self(this);
   engine_.eject(volume, [self](const EjectEngine::EjectResult& result) {
     if (!self) {
       return;
     }
     self->ejecting_.erase(result.volume.id);
+    self->announceEjecting();
     self->report(result);
     if (self) {
       self->model_.announce();

@@ -21,6 +21,8 @@ class EjectController : public QObject {
                   QObject* parent = nullptr);
 
   bool isBusy() const { return batchRunning_; }
+  // A batch or any single volume is on its way out (it may wait long on a password prompt).
+  bool isEjecting() const { return batchRunning_ || !ejecting_.empty(); }
   // A volume counts as a backup one when the backup tool names it, or when protection is on and
   // nobody can tell (its root is unreadable).
   static bool isBackup(const EjectableVolume& volume);
@@ -32,6 +34,7 @@ class EjectController : public QObject {
 
  signals:
   void busyChanged(bool busy);
+  void ejectingChanged(bool ejecting);
   // A batch ended with every volume ejected.
   void allEjected();
   // One volume is gone and safe to unplug; partial: its drive stays powered or its container
@@ -43,10 +46,12 @@ class EjectController : public QObject {
   // True when the result is a failure the user has to hear about.
   bool report(const EjectEngine::EjectResult& result);
   void setBusy(bool busy);
+  void announceEjecting();
 
   EjectEngine& engine_;
   VolumeModel& model_;
   AlertPresenter& alerts_;
   bool batchRunning_ = false;
   std::set<std::string> ejecting_;
+  bool ejectingAnnounced_ = false;
 };

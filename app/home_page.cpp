@@ -138,8 +138,9 @@ void HomePage::setVolumes(const std::vector<EjectableVolume>& volumes, const QSt
 
 void HomePage::applyVolumes(const std::vector<EjectableVolume>& volumes, const QString& summary) {
   ejectButton_->setAvailableState(!volumes.empty());
-  summary_->setVisible(!volumes.empty());
-  summary_->setText(summary);
+  summaryText_ = summary;
+  summary_->setVisible(!volumes.empty() || ejecting_);
+  summary_->setText(ejecting_ ? text("eject.ejecting") : summary);
   std::vector<bool> badges;
   badges.reserve(volumes.size());
   for (const EjectableVolume& volume : volumes) {
@@ -149,7 +150,23 @@ void HomePage::applyVolumes(const std::vector<EjectableVolume>& volumes, const Q
 }
 
 void HomePage::setBusy(bool busy) {
+  if (busy) {
+    refocusButton_ = ejectButton_->hasFocus();
+  }
   ejectButton_->setEnabled(!busy);
+  list_->setEjectEnabled(!busy);
+  // Disabling the focused button sent the focus on; it comes back where the user left it.
+  if (!busy && refocusButton_) {
+    ejectButton_->setFocus(Qt::OtherFocusReason);
+    refocusButton_ = false;
+  }
+}
+
+void HomePage::setEjecting(bool ejecting) {
+  ejecting_ = ejecting;
+  ejectButton_->setTitle(text(ejecting ? "eject.ejecting" : "eject.all_menu_item"));
+  summary_->setText(ejecting ? text("eject.ejecting") : summaryText_);
+  summary_->setVisible(ejecting || !summaryText_.isEmpty());
 }
 
 void HomePage::flashDone() {

@@ -24,8 +24,10 @@ class HomePage : public QWidget {
 
  public slots:
   void setVolumes(const std::vector<EjectableVolume>& volumes, const QString& summary);
-  // No new batch from the button while one runs.
+  // Nothing that would start an ejection is enabled while a batch runs, rows included.
   void setBusy(bool busy);
+  // The summary and the button say an ejection is under way.
+  void setEjecting(bool ejecting);
   void flashDone();
   void setMessagesState(bool ticketOpen, bool unread);
 
@@ -58,6 +60,10 @@ class HomePage : public QWidget {
   BadgeImageView* messagesBadge_ = nullptr;
   // What a hidden page shows once it is shown again.
   std::optional<Shown> pending_;
+  QString summaryText_;
+  bool ejecting_ = false;
+  // The eject-all button had the focus when the batch took it away.
+  bool refocusButton_ = false;
   bool unread_ = false;
   bool changingColours_ = false;
 };

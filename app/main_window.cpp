@@ -95,7 +95,15 @@ MainWindow::MainWindow(HomePage* home, SettingsPage* settings, QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/varnelo-eject.svg")));
   }
   pages_ = new QStackedWidget();
-  pages_->addWidget(home_);
+  // On a short screen (a laptop at 200 %) the page scrolls rather than letting its header
+  // overlap; where there is room nothing shows of it.
+  homeScroll_ = new QScrollArea();
+  homeScroll_->setWidget(home_);
+  homeScroll_->setWidgetResizable(true);
+  homeScroll_->setFrameShape(QFrame::NoFrame);
+  homeScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  homeScroll_->setFocusPolicy(Qt::NoFocus);
+  pages_->addWidget(homeScroll_);
   // When even its minimum height does not fit the screen (large fonts), the page scrolls
   // rather than letting its rows overlap.
   settingsScroll_ = new QScrollArea();
@@ -103,6 +111,8 @@ MainWindow::MainWindow(HomePage* home, SettingsPage* settings, QWidget* parent)
   settingsScroll_->setWidgetResizable(true);
   settingsScroll_->setFrameShape(QFrame::NoFrame);
   settingsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // The page's controls are the stops; the area would be a nameless one after the last.
+  settingsScroll_->setFocusPolicy(Qt::NoFocus);
   pages_->addWidget(settingsScroll_);
   setCentralWidget(pages_);
   connect(home_, &HomePage::settingsRequested, this, &MainWindow::showSettings);
@@ -142,7 +152,7 @@ bool MainWindow::showsSettings() const {
 }
 
 void MainWindow::showHome() {
-  pages_->setCurrentWidget(home_);
+  pages_->setCurrentWidget(homeScroll_);
 }
 
 void MainWindow::showSettings() {
@@ -167,8 +177,11 @@ void MainWindow::setTicketOpen(bool open) {
 void MainWindow::fitToScreen() {
   QScreen* screen = this->screen() != nullptr ? this->screen() : QApplication::primaryScreen();
   // The settings page sits in a scroll area, whose own minimum says nothing of the page's.
-  QSize wanted = defaultSize.expandedTo(minimumSizeHint())
-                     .expandedTo(QSize(settings_->minimumSizeHint().width(), 0));
+  // So do the home page's.
+  QSize wanted =
+      defaultSize.expandedTo(minimumSizeHint())
+          .expandedTo(QSize(settings_->minimumSizeHint().width(), 0))
+          .expandedTo(home_->minimumSizeHint() + QSize(0, menuBar()->sizeHint().height()));
   // A wrapped label (long French texts, large fonts) needs more height than the minimum size
   // tells; ask the settings page at the width it will get.
   const int menuBarHeight = menuBar()->sizeHint().height();

@@ -58,6 +58,7 @@ class MainWindow : public QMainWindow {
   HomePage* home_;
   SettingsPage* settings_;
   QStackedWidget* pages_ = nullptr;
+  QScrollArea* homeScroll_ = nullptr;
   QScrollArea* settingsScroll_ = nullptr;
   QAction* messagesAction_ = nullptr;
 };

@@ -1,11 +1,13 @@
 #include "app/qt_alert_presenter.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -75,12 +77,21 @@ int QtAlertPresenter::present(const Alert& alert) {
     scrolling->setReadOnly(true);
     scrolling->setAccessibleName(QString::fromStdString(alert.title));
     const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+    // The box never grows past its screen, so neither does the text on a small one.
+    scrolling->setMinimumWidth(420);
     if (screen != nullptr) {
       scrolling->setMaximumHeight(screen->availableGeometry().height() * 3 / 5);
+      scrolling->setMinimumWidth(std::min(420, screen->availableGeometry().width() * 3 / 5));
     }
-    scrolling->setMinimumWidth(420);
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-      grid->addWidget(scrolling, 1, 1);
+    // Under the title, as wide as the title's column and those after it; the title keeps the
+    // same width, so it stays one readable line on top instead of a narrow column.
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    auto* title = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (grid != nullptr && title != nullptr) {
+      int row = 0, column = 0, rows = 0, columns = 0;
+      grid->getItemPosition(grid->indexOf(title), &row, &column, &rows, &columns);
+      title->setMinimumWidth(scrolling->minimumWidth());
+      grid->addWidget(scrolling, row + rows, column, 1, grid->columnCount() - column);
     }
   }
 
@@ -88,17 +99,21 @@ int QtAlertPresenter::present(const Alert& alert) {
   if (titles.empty()) {
     titles.push_back(L("common.ok"));
   }
-  // The first button accepts and is the default; the second is what Escape presses. The
+  // The first button accepts and is the default; the second is what Escape presses unless the
+  // alert says otherwise. The
   // desktop's own convention decides where each one sits.
   std::vector<QPushButton*> buttons;
+  // Qt's box lets a reject button answer Escape whatever escape button it is given.
+  const std::size_t escape = std::min<std::size_t>(
+      alert.escapeButton.value_or(titles.size() > 1 ? 1 : 0), titles.size() - 1);
   for (std::size_t index = 0; index < titles.size(); ++index) {
-    const auto role = index == 0   ? QMessageBox::AcceptRole
-                      : index == 1 ? QMessageBox::RejectRole
-                                   : QMessageBox::ActionRole;
+    const auto role = index == 0        ? QMessageBox::AcceptRole
+                      : index == escape ? QMessageBox::RejectRole
+                                        : QMessageBox::ActionRole;
     buttons.push_back(box.addButton(QString::fromStdString(titles[index]), role));
   }
   box.setDefaultButton(buttons.front());
-  box.setEscapeButton(buttons.size() > 1 ? buttons[1] : buttons.front());
+  box.setEscapeButton(buttons.at(escape));
 
   box.show();
   environment_.activateApplication(&box);

@@ -232,6 +232,12 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   }
   buttons->addStretch(1);
   appCard->column()->addWidget(menuBar_);
+  // Panels treat the icon's clicks their own way; say how, so nobody ejects by surprise.
+  QLabel* clicks =
+      makeLabel(text("settings.tray_clicks"), 11, QFont::Normal, secondaryLabelColor());
+  clicks->setWordWrap(true);
+  clicks->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  appCard->column()->addWidget(clicks);
   appCard->column()->addWidget(login_);
 
   auto* mark = new QLabel();

@@ -1,11 +1,13 @@
 #include "app/tray_icon.h"
 
+#include <algorithm>
 #include <optional>
 
 #include <QAction>
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
@@ -38,21 +40,39 @@ std::optional<QColor> chosenColour() {
                           static_cast<float>(colour->blue));
 }
 
+constexpr const char* watcherService = "org.kde.StatusNotifierWatcher";
+// Long enough for a desktop shell to restart and bring its panel back.
+constexpr std::chrono::seconds panelGrace{4};
+
+// Exactly `pixels` wide and high: a panel asking for 22 gets 22, not a scaled 23.
 QImage symbolOfPixels(int pixels, const QColor& tint) {
-  return Symbols::symbol(QStringLiteral("eject.fill"), pixels / Symbols::side(1), QFont::Normal,
-                         tint, 1);
+  const qreal pointSize = (pixels - 0.01) / Symbols::side(1);
+  return Symbols::symbol(QStringLiteral("eject.fill"), pointSize, QFont::Normal, tint, 1);
 }
 
-// "&" would mark a shortcut letter and a tab split off a shortcut column.
-QString menuItemText(QString title) {
-  title.replace(QLatin1Char('&'), QStringLiteral("&&"));
-  for (QChar& character : title) {
-    if (character == QLatin1Char('\t') || character == QLatin1Char('\n') ||
-        character == QLatin1Char('\r')) {
-      character = QLatin1Char(' ');
+// The glyph in `fill` on a ring of `outline`, one pixel wide (two from 32 pixels up).
+QIcon outlinedIcon(const QColor& fill, const QColor& outline) {
+  QIcon icon;
+  for (int pixels : trayPixelSizes) {
+    const int ring = pixels >= 32 ? 2 : 1;
+    const QImage edge = symbolOfPixels(pixels - 2 * ring, outline);
+    const QImage glyph = symbolOfPixels(pixels - 2 * ring, fill);
+    if (glyph.isNull()) {
+      continue;
     }
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    for (int dx = -ring; dx <= ring; ++dx) {
+      for (int dy = -ring; dy <= ring; ++dy) {
+        painter.drawImage(QPoint(ring + dx, ring + dy), edge);
+      }
+    }
+    painter.drawImage(QPoint(ring, ring), glyph);
+    painter.end();
+    icon.addPixmap(QPixmap::fromImage(image));
   }
-  return title;
+  return icon;
 }
 
 // Qt hands the icon to a StatusNotifierItem host when a watcher runs on the session bus; such
@@ -60,7 +80,7 @@ QString menuItemText(QString title) {
 bool statusNotifierHostPresent() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   return bus.isConnected() && bus.interface() != nullptr &&
-         bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
+         bus.interface()->isServiceRegistered(QString::fromLatin1(watcherService));
 }
 
 } // namespace
@@ -72,6 +92,23 @@ TrayIcon::TrayIcon(VolumeModel& model, QObject* parent)
   icon_.setContextMenu(menu_.get());
   rebuildMenu();
   connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::activate);
+  panelGrace_.setSingleShot(true);
+  panelGrace_.setInterval(panelGrace);
+  connect(&panelGrace_, &QTimer::timeout, this, [this]() {
+    panelLost_ = true;
+    emit panelLost();
+  });
+  if (statusNotifierHost()) {
+    // A desktop shell that restarts brings a new watcher; one that never comes back leaves
+    // the window as the only way in.
+    watcher_ =
+        new QDBusServiceWatcher(QString::fromLatin1(watcherService), QDBusConnection::sessionBus(),
+                                QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& owner) {
+              followWatcher(!owner.isEmpty());
+            });
+  }
   connect(&model_, &VolumeModel::changed, this, &TrayIcon::refresh);
   // StatusNotifierItem panels that never announce an opening still get the current list; the
   // embedded icon opens the menu itself, which announces it. Queued: the change may come from
@@ -103,27 +140,71 @@ bool TrayIcon::isVisible() const {
 }
 
 QIcon TrayIcon::contrastIcon() {
-  QIcon icon;
-  for (int pixels : trayPixelSizes) {
-    const int outline = pixels >= 32 ? 2 : 1;
-    const QImage dark = symbolOfPixels(pixels - 2 * outline, QColor(20, 20, 20));
-    const QImage light = symbolOfPixels(pixels - 2 * outline, QColor(250, 250, 250));
-    if (light.isNull()) {
-      continue;
-    }
-    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    for (int dx = -outline; dx <= outline; ++dx) {
-      for (int dy = -outline; dy <= outline; ++dy) {
-        painter.drawImage(QPoint(outline + dx, outline + dy), dark);
-      }
-    }
-    painter.drawImage(QPoint(outline, outline), light);
-    painter.end();
-    icon.addPixmap(QPixmap::fromImage(image));
+  return outlinedIcon(QColor(250, 250, 250), QColor(20, 20, 20));
+}
+
+QIcon TrayIcon::colourIcon(const QColor& colour) {
+  // The colour itself stands out on light panels; the light ring carries it on dark ones.
+  return outlinedIcon(colour, QColor(250, 250, 250));
+}
+
+TrayIcon::Click TrayIcon::clickAction(QSystemTrayIcon::ActivationReason reason,
+                                      Qt::KeyboardModifiers modifiers, const QString& platform) {
+  // The context menu opens by itself; a double click already came as a trigger.
+  if (reason != QSystemTrayIcon::Trigger) {
+    return Click::nothing;
   }
-  return icon;
+  modifiers &= ~Qt::KeypadModifier;
+  if (modifiers == Qt::NoModifier) {
+    return Click::ejectAll;
+  }
+  if (modifiers == Qt::ControlModifier && platform == QLatin1String("xcb")) {
+    return Click::openMenu;
+  }
+  return Click::nothing;
+}
+
+QString TrayIcon::menuItemText(QString title, bool dbusMenu) {
+  if (dbusMenu) {
+    // GTK panels take "_" for the shortcut mark and "__" for an underscore. Qt turns the first
+    // "&" into that mark and leaves the others be: a leading one is the one it turns.
+    title.replace(QLatin1Char('_'), QStringLiteral("__"));
+    if (title.contains(QLatin1Char('&'))) {
+      title.prepend(QLatin1Char('&'));
+    }
+  } else {
+    title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  }
+  // A tab would split off a shortcut column.
+  for (QChar& character : title) {
+    if (character == QLatin1Char('\t') || character == QLatin1Char('\n') ||
+        character == QLatin1Char('\r')) {
+      character = QLatin1Char(' ');
+    }
+  }
+  return title;
+}
+
+void TrayIcon::followWatcher(bool present) {
+  if (!present) {
+    panelGrace_.start();
+    return;
+  }
+  // Qt registers the item with the new watcher by itself.
+  panelGrace_.stop();
+  panelLost_ = false;
+}
+
+void TrayIcon::setBusy(bool busy) {
+  busy_ = busy;
+  if (!menu_->isVisible() && statusNotifierHost()) {
+    rebuildMenu();
+  }
+}
+
+void TrayIcon::setEjecting(bool ejecting) {
+  ejecting_ = ejecting;
+  refresh();
 }
 
 bool TrayIcon::statusNotifierHost() {
@@ -144,12 +225,9 @@ const QIcon& TrayIcon::plainIcon() {
   return *plainIcon_;
 }
 
-const QIcon& TrayIcon::colourIcon(const QColor& colour) {
+const QIcon& TrayIcon::cachedColourIcon(const QColor& colour) {
   if (colourIcon_.isNull() || colour != colourIconColour_) {
-    colourIcon_ = QIcon();
-    for (int pixels : trayPixelSizes) {
-      colourIcon_.addPixmap(QPixmap::fromImage(symbolOfPixels(pixels, colour)));
-    }
+    colourIcon_ = colourIcon(colour);
     colourIconColour_ = colour;
   }
   return colourIcon_;
@@ -159,66 +237,86 @@ void TrayIcon::refresh() {
   const std::optional<QColor> colour = model_.isEmpty() ? std::nullopt : chosenColour();
   showsColour_ = colour.has_value();
   if (!iconSet_ || colour != shownColour_) {
-    icon_.setIcon(colour ? colourIcon(*colour) : plainIcon());
+    icon_.setIcon(colour ? cachedColourIcon(*colour) : plainIcon());
     iconSet_ = true;
     shownColour_ = colour;
   }
-  const QString toolTip = model_.isEmpty() ? text("eject.no_volumes") : model_.summary();
+  const QString toolTip = ejecting_          ? text("eject.ejecting")
+                          : model_.isEmpty() ? text("eject.no_volumes")
+                                             : model_.summary();
   if (toolTip != icon_.toolTip()) {
     icon_.setToolTip(toolTip);
   }
 }
 
 void TrayIcon::activate(QSystemTrayIcon::ActivationReason reason) {
-  if (reason != QSystemTrayIcon::Trigger) {
-    // The context menu opens by itself; a double click already came as a trigger.
-    return;
+  // Asked of the display rather than taken from our last input event: a panel's click never
+  // reached us.
+  switch (clickAction(reason, QGuiApplication::queryKeyboardModifiers(),
+                      QGuiApplication::platformName())) {
+  case Click::ejectAll:
+    emit ejectAllRequested();
+    break;
+  case Click::openMenu:
+    // The exported menu's labels are written for the panel's toolkit; ours shows its own.
+    if (statusNotifierHost()) {
+      popup_ = std::make_unique<QMenu>();
+      popup_->setToolTipsVisible(true);
+      fillMenu(*popup_, false);
+      popup_->popup(QCursor::pos());
+    } else {
+      menu_->popup(QCursor::pos());
+    }
+    break;
+  case Click::nothing:
+    break;
   }
-  // Control-click opens the menu where the pointer is, on X11 only: elsewhere the position is
-  // unknown to us and the tray opens it itself.
-  if (QGuiApplication::keyboardModifiers().testFlag(Qt::ControlModifier) &&
-      QGuiApplication::platformName() == QLatin1String("xcb")) {
-    menu_->popup(QCursor::pos());
-    return;
-  }
-  emit ejectAllRequested();
 }
 
 void TrayIcon::rebuildMenu() {
-  menu_->clear();
+  fillMenu(*menu_, statusNotifierHost());
+}
+
+void TrayIcon::fillMenu(QMenu& menu, bool dbusMenu) {
+  menu.clear();
   const std::vector<EjectableVolume>& volumes = model_.volumes();
-  const QFont font = menu_->font();
+  const QFont font = menu.font();
   const int widest = QFontMetrics(font).averageCharWidth() * menuTextAverageCharacters;
 
-  QAction* ejectAll = menu_->addAction(text("eject.all_menu_item"));
+  QAction* ejectAll = menu.addAction(text("eject.all_menu_item"));
   ejectAll->setEnabled(!volumes.empty() && !busy_);
   connect(ejectAll, &QAction::triggered, this, &TrayIcon::ejectAllRequested);
   if (!volumes.empty()) {
-    menu_->addSeparator();
+    menu.addSeparator();
   }
   for (const EjectableVolume& volume : volumes) {
     const QString full = QString::fromStdString(L("eject.volume_action", volume.name));
-    QAction* item = menu_->addAction(menuItemText(elidedInMiddle(full, font, widest)));
+    QAction* item = menu.addAction(menuItemText(elidedInMiddle(full, font, widest), dbusMenu));
     item->setToolTip(full);
     item->setEnabled(!busy_);
     connect(item, &QAction::triggered, this,
             [this, volume]() { emit ejectVolumeRequested(volume); });
   }
-  menu_->addSeparator();
+  menu.addSeparator();
   if (messagePending_ && build_config::networkFeatures) {
-    QAction* message = menu_->addAction(text("messages.banner_title"));
+    QAction* message = menu.addAction(text("messages.banner_title"));
     message->setIcon(QIcon(QPixmap::fromImage(quotaBadgeImage(1, 13))));
     connect(message, &QAction::triggered, this, &TrayIcon::messagesRequested);
   }
-  connect(menu_->addAction(text("menu.open_app")), &QAction::triggered, this,
+  connect(menu.addAction(text("menu.open_app")), &QAction::triggered, this,
           &TrayIcon::openRequested);
   if (build_config::networkFeatures) {
-    menu_->addSeparator();
-    connect(menu_->addAction(text("menu.check_updates")), &QAction::triggered, this,
+    menu.addSeparator();
+    connect(menu.addAction(text("menu.check_updates")), &QAction::triggered, this,
             &TrayIcon::checkForUpdatesRequested);
-    connect(menu_->addAction(text("menu.report_problem")), &QAction::triggered, this,
+    connect(menu.addAction(text("menu.report_problem")), &QAction::triggered, this,
             &TrayIcon::reportProblemRequested);
   }
-  menu_->addSeparator();
-  connect(menu_->addAction(text("menu.quit")), &QAction::triggered, this, &TrayIcon::quitRequested);
+  menu.addSeparator();
+  // Q is Quit's shortcut letter, in every language.
+  QString quit = text("menu.quit");
+  const qsizetype letter =
+      std::max<qsizetype>(0, quit.indexOf(QLatin1Char('Q'), 0, Qt::CaseInsensitive));
+  connect(menu.addAction(quit.insert(letter, QLatin1Char('&'))), &QAction::triggered, this,
+          &TrayIcon::quitRequested);
 }

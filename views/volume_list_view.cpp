@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QStackedLayout>
+#include <QCoreApplication>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "core/localization.h"
@@ -15,6 +17,8 @@ VolumeListView::VolumeListView(QWidget* parent) : QWidget(parent) {
   scrollArea_->setFrameShape(QFrame::NoFrame);
   scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scrollArea_->setWidgetResizable(true);
+  // The rows' buttons are the focus stops; the area itself has nothing to say to a reader.
+  scrollArea_->setFocusPolicy(Qt::NoFocus);
   scrollArea_->viewport()->setAutoFillBackground(false);
   content_ = new QWidget();
   content_->setAutoFillBackground(false);
@@ -46,6 +50,13 @@ QList<VolumeRowView*> VolumeListView::rows() const {
   return content_->findChildren<VolumeRowView*>(Qt::FindDirectChildrenOnly);
 }
 
+void VolumeListView::setEjectEnabled(bool enabled) {
+  ejectEnabled_ = enabled;
+  for (VolumeRowView* row : rows()) {
+    row->findChild<QToolButton*>()->setEnabled(enabled);
+  }
+}
+
 void VolumeListView::setVolumes(const std::vector<EjectableVolume>& volumes,
                                 const std::vector<bool>& backupBadge) {
   // A row may be the one whose button started this rebuild, so rows leave now and are
@@ -60,8 +71,14 @@ void VolumeListView::setVolumes(const std::vector<EjectableVolume>& volumes,
     const bool badge = index < backupBadge.size() && backupBadge[index];
     auto* row = new VolumeRowView(volumes[index], badge, content_);
     connect(row, &VolumeRowView::ejectRequested, this, &VolumeListView::ejectRequested);
+    row->findChild<QToolButton*>()->setEnabled(ejectEnabled_);
     rowsLayout_->insertWidget(static_cast<int>(index), row);
+    row->show();
   }
+  // Shown and laid out now, not when the event loop gets to it: meanwhile the range would be
+  // that of an empty list, and the place the user scrolled to lost.
+  rowsLayout_->activate();
+  QCoreApplication::sendPostedEvents(content_, QEvent::LayoutRequest);
   pages_->setCurrentWidget(volumes.empty() ? static_cast<QWidget*>(emptyLabel_) : scrollArea_);
 }
 

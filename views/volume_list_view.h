@@ -26,6 +26,8 @@ class VolumeListView : public QWidget {
   void setVolumes(const std::vector<EjectableVolume>& volumes,
                   const std::vector<bool>& backupBadge = {});
   QList<VolumeRowView*> rows() const;
+  // The rows' eject buttons, for now and for rows yet to come.
+  void setEjectEnabled(bool enabled);
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
@@ -42,4 +44,5 @@ class VolumeListView : public QWidget {
   QWidget* content_ = nullptr;
   QVBoxLayout* rowsLayout_ = nullptr;
   QLabel* emptyLabel_ = nullptr;
+  bool ejectEnabled_ = true;
 };

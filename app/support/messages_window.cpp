@@ -1,11 +1,11 @@
 #include "app/support/messages_window.h"
 
-#include <algorithm>
 #include <chrono>
 #include <utility>
 
 #include <QDateTime>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QLabel>
@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QVBoxLayout>
 
 #include "core/localization.h"
 #include "views/flipped_view.h"
@@ -26,24 +27,24 @@ QString text(const char* key) {
   return QString::fromStdString(L(key));
 }
 
-// A one-pixel line in the theme's separator colour.
-QFrame* makeSeparator(QWidget* parent, const QRect& frame) {
-  auto* line = new QFrame(parent);
+// A one-pixel line in the theme's separator colour, as wide as its layout makes it.
+QFrame* makeSeparator() {
+  auto* line = new QFrame();
   line->setObjectName(QStringLiteral("separator"));
   line->setFrameShape(QFrame::NoFrame);
   line->setAutoFillBackground(true);
+  line->setFixedHeight(1);
   QPalette palette = line->palette();
   palette.setColor(QPalette::Window, separatorColor(palette));
   line->setPalette(palette);
-  line->setGeometry(frame);
   return line;
 }
 
-QLabel* makeLeftLabel(const QString& content, qreal size, QFont::Weight weight, const QColor& color,
-                      QWidget* parent) {
-  QLabel* label = makeLabel(content, size, weight, color, parent);
+QLabel* makeLeftLabel(const QString& content, qreal size, QFont::Weight weight,
+                      const QColor& color) {
+  QLabel* label = makeLabel(content, size, weight, color);
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  label->adjustSize();
+  label->setWordWrap(true);
   return label;
 }
 
@@ -63,62 +64,58 @@ FlippedView* buildConversationView(const std::vector<ArchivedMessage>& history,
   using W = MessagesWindow;
   auto* view = new FlippedView();
   view->setObjectName(QStringLiteral("conversation"));
-  int height = W::conversationHeight;
+  auto* column = new QVBoxLayout(view);
+  column->setContentsMargins(W::margin, 20, W::margin, 10);
+  column->setSpacing(5);
   if (history.empty()) {
-    QLabel* empty =
-        makeLeftLabel(text("messages.empty"), 13, QFont::Normal, secondaryLabelColor(), view);
+    QLabel* empty = makeLeftLabel(text("messages.empty"), 13, QFont::Normal, secondaryLabelColor());
     empty->setObjectName(QStringLiteral("emptyLabel"));
-    empty->move(static_cast<int>((W::windowWidth - empty->width()) * 0.5), 60);
-  } else {
-    int y = 20;
-    for (const ArchivedMessage& message : history) {
-      const QString prefix =
-          text(message.mine ? "messages.you_prefix" : "messages.varnelo_labs_prefix");
-      // The prefixes carry their own separator.
-      QLabel* header =
-          makeLeftLabel(prefix + formatMessageDate(message.date, locale), 11, QFont::Medium,
-                        message.mine ? tertiaryLabelColor() : varneloMauve(), view);
-      header->setObjectName(QStringLiteral("messageHeader"));
-      header->move(W::margin, y);
-      const int bodyTop = y + header->height() + 5;
-
-      // The server's text is shown as it came: never read as markup.
-      auto* body = new QLabel(view);
-      body->setObjectName(QStringLiteral("messageBody"));
-      body->setTextFormat(Qt::PlainText);
-      body->setText(QString::fromStdString(message.body));
-      body->setWordWrap(true);
-      body->setFont(systemFont(13));
-      body->setTextInteractionFlags(Qt::TextSelectableByMouse);
-      setLabelColor(body, message.mine ? secondaryLabelColor(body->palette())
-                                       : labelColor(body->palette()));
-      const int bodyHeight = body->heightForWidth(W::textWidth);
-      body->setGeometry(W::margin, bodyTop, W::textWidth, bodyHeight);
-
-      y = bodyTop + bodyHeight + 16;
-      if (!message.sent) {
-        QLabel* notSent =
-            makeLeftLabel(text("messages.not_sent"), 11, QFont::Medium, tertiaryLabelColor(), view);
-        notSent->setObjectName(QStringLiteral("notSentLabel"));
-        auto* again = new QPushButton(text("messages.send_again"), view);
-        again->setObjectName(QStringLiteral("sendAgainButton"));
-        again->resize(again->sizeHint());
-        const int rowHeight = std::max(notSent->height(), again->height());
-        notSent->move(W::margin, y - 8 + (rowHeight - notSent->height()) / 2);
-        again->move(W::margin + W::textWidth - again->width(), y - 8);
-        QObject::connect(again, &QPushButton::clicked, view, [onResend, message]() {
-          if (onResend) {
-            onResend(message);
-          }
-        });
-        y += rowHeight + 8;
-      }
-      makeSeparator(view, QRect(W::margin, y, W::textWidth, 1));
-      y += 18;
-    }
-    height = std::max(y + 10, W::conversationHeight);
+    empty->setAlignment(Qt::AlignCenter);
+    column->addSpacing(40);
+    column->addWidget(empty);
   }
-  view->setGeometry(0, 0, W::windowWidth, height);
+  for (const ArchivedMessage& message : history) {
+    const QString prefix =
+        text(message.mine ? "messages.you_prefix" : "messages.varnelo_labs_prefix");
+    // The prefixes carry their own separator.
+    QLabel* header =
+        makeLeftLabel(prefix + formatMessageDate(message.date, locale), 11, QFont::Medium,
+                      message.mine ? tertiaryLabelColor() : varneloMauve());
+    header->setObjectName(QStringLiteral("messageHeader"));
+    column->addWidget(header);
+
+    // The server's text is shown as it came: never read as markup.
+    auto* body = new QLabel();
+    body->setObjectName(QStringLiteral("messageBody"));
+    body->setTextFormat(Qt::PlainText);
+    body->setText(QString::fromStdString(message.body));
+    body->setWordWrap(true);
+    body->setFont(systemFont(13));
+    body->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setLabelColor(body, message.mine ? secondaryLabelColor(body->palette())
+                                     : labelColor(body->palette()));
+    column->addWidget(body);
+    column->addSpacing(8);
+    if (!message.sent) {
+      QLabel* notSent =
+          makeLeftLabel(text("messages.not_sent"), 11, QFont::Medium, tertiaryLabelColor());
+      notSent->setObjectName(QStringLiteral("notSentLabel"));
+      auto* again = new QPushButton(text("messages.send_again"));
+      again->setObjectName(QStringLiteral("sendAgainButton"));
+      QObject::connect(again, &QPushButton::clicked, view, [onResend, message]() {
+        if (onResend) {
+          onResend(message);
+        }
+      });
+      auto* row = new QHBoxLayout();
+      row->addWidget(notSent, 1);
+      row->addWidget(again);
+      column->addLayout(row);
+    }
+    column->addWidget(makeSeparator());
+    column->addSpacing(12);
+  }
+  column->addStretch(1);
   return view;
 }
 
@@ -128,7 +125,9 @@ MessagesWindow::MessagesWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                  Qt::CustomizeWindowHint);
-  setFixedSize(windowWidth, windowHeight);
+  // The design's size to start with; fonts, languages and the user may make it larger.
+  resize(windowWidth, windowHeight);
+  setMinimumWidth(windowWidth * 3 / 4);
   // The main menu, with its Close item, lives on the main window; this one closes itself.
   auto* close = new QShortcut(QKeySequence::Close, this);
   connect(close, &QShortcut::activated, this, &QWidget::close);
@@ -147,38 +146,53 @@ QLineEdit* MessagesWindow::rebuild(const std::vector<ArchivedMessage>& history,
 
   auto* content = new QWidget(this);
   content->setObjectName(QStringLiteral("messagesContent"));
-  content->setGeometry(0, 0, windowWidth, windowHeight);
 
-  auto* scroll = new QScrollArea(content);
+  auto* scroll = new QScrollArea();
   scroll->setObjectName(QStringLiteral("conversationScroll"));
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  scroll->setFocusPolicy(Qt::NoFocus);
   scroll->viewport()->setAutoFillBackground(false);
-  scroll->setWidgetResizable(false);
+  scroll->setWidgetResizable(true);
   scroll->setWidget(buildConversationView(history, QLocale(), std::move(onResend)));
-  scroll->setGeometry(0, 0, windowWidth, conversationHeight);
+  scroll->setMinimumHeight(conversationHeight / 2);
 
-  makeSeparator(content, QRect(0, conversationHeight, windowWidth, 1));
-
-  auto* field = new QLineEdit(content);
+  auto* field = new QLineEdit();
   field->setObjectName(QStringLiteral("replyField"));
   field->setPlaceholderText(text("messages.reply_placeholder"));
-  field->setGeometry(margin, windowHeight - 52 - 40, textWidth, 40);
+  field->setAccessibleName(text("messages.reply_placeholder"));
+  field->setMinimumHeight(40);
 
-  auto* send = new QPushButton(text("common.send"), content);
+  auto* send = new QPushButton(text("common.send"));
   send->setObjectName(QStringLiteral("sendButton"));
   send->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: white;"
                                      " border: none; border-radius: 6px; padding: 5px 16px; }"
                                      "QPushButton:pressed { background-color: %2; }")
                           .arg(varneloMauveFixed.name(), varneloMauveFixed.darker(125).name()));
-  send->resize(send->sizeHint());
-  send->move(margin + textWidth - send->width(), windowHeight - 14 - send->height());
 
-  QLabel* hint =
-      makeLeftLabel(text("messages.hint"), 11, QFont::Normal, tertiaryLabelColor(), content);
+  QLabel* hint = makeLeftLabel(text("messages.hint"), 11, QFont::Normal, tertiaryLabelColor());
   hint->setObjectName(QStringLiteral("hintLabel"));
-  hint->move(margin, windowHeight - 20 - hint->height());
+
+  auto* reply = new QVBoxLayout();
+  reply->setContentsMargins(margin, 12, margin, 14);
+  reply->setSpacing(10);
+  reply->addWidget(field);
+  auto* bottom = new QHBoxLayout();
+  bottom->addWidget(hint, 1);
+  bottom->addWidget(send);
+  reply->addLayout(bottom);
+  auto* page = new QVBoxLayout(content);
+  page->setContentsMargins(0, 0, 0, 0);
+  page->setSpacing(0);
+  page->addWidget(scroll, 1);
+  page->addWidget(makeSeparator());
+  page->addLayout(reply);
+  // One content at a time fills the window.
+  delete layout();
+  auto* whole = new QVBoxLayout(this);
+  whole->setContentsMargins(0, 0, 0, 0);
+  whole->addWidget(content);
 
   connect(send, &QPushButton::clicked, this, [onSend]() { onSend(); });
   connect(field, &QLineEdit::returnPressed, this, [onSend]() { onSend(); });

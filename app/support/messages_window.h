@@ -35,7 +35,7 @@ class MessagesWindow : public QWidget {
   void centreOnScreen();
 };
 
-// The conversation, 460 wide and at least 416 tall, entries from the top, newest first. A
+// The conversation, laid out to the width it is given, entries from the top, newest first. A
 // reply that was not sent says so, with a "Send Again" button that calls `onResend`.
 FlippedView* buildConversationView(const std::vector<ArchivedMessage>& history,
                                    const QLocale& locale,

@@ -33,7 +33,7 @@ ProblemReportForm::ProblemReportForm(QWidget* parent) : QDialog(parent) {
   auto* icon = new QLabel(this);
   icon->setPixmap(QApplication::windowIcon().pixmap(64, 64));
   icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
-  icon->setFixedWidth(72);
+  icon->setMinimumWidth(72);
 
   auto* title = new QLabel(text("report.title"), this);
   title->setObjectName(QStringLiteral("reportTitle"));
@@ -41,23 +41,23 @@ ProblemReportForm::ProblemReportForm(QWidget* parent) : QDialog(parent) {
   auto* message = new QLabel(text("report.message"), this);
   message->setObjectName(QStringLiteral("reportMessage"));
   message->setWordWrap(true);
-  message->setFixedWidth(accessoryWidth);
+  message->setMinimumWidth(accessoryWidth);
 
-  // The text area over the address field, 10 apart, as one 380 x 150 block.
-  auto* accessory = new QWidget(this);
-  accessory->setFixedSize(accessoryWidth, accessoryHeight);
-  textArea_ = new QPlainTextEdit(accessory);
+  // The text area over the address field, 10 apart; the design's 380 x 150 block is their
+  // least size, and they grow with the fonts and the window.
+  textArea_ = new QPlainTextEdit(this);
+  textArea_->setMinimumSize(accessoryWidth, accessoryHeight - 40);
+  textArea_->setAccessibleName(text("report.title"));
   textArea_->setObjectName(QStringLiteral("reportText"));
   textArea_->setFont(systemFont(13));
   textArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   textArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   // Tab moves on to the address instead of typing a tab.
   textArea_->setTabChangesFocus(true);
-  textArea_->setGeometry(0, accessoryHeight - 34 - 110, accessoryWidth, 110);
-  emailField_ = new QLineEdit(accessory);
+  emailField_ = new QLineEdit(this);
   emailField_->setObjectName(QStringLiteral("reportEmail"));
   emailField_->setPlaceholderText(text("report.email_placeholder"));
-  emailField_->setGeometry(0, accessoryHeight - 24, accessoryWidth, 24);
+  emailField_->setAccessibleName(text("report.email_placeholder"));
 
   auto* buttons = new QDialogButtonBox(this);
   sendButton_ = buttons->addButton(text("common.send"), QDialogButtonBox::AcceptRole);
@@ -73,13 +73,15 @@ ProblemReportForm::ProblemReportForm(QWidget* parent) : QDialog(parent) {
   column->addWidget(title);
   column->addWidget(message);
   column->addSpacing(4);
-  column->addWidget(accessory);
+  column->addWidget(textArea_, 1);
+  column->addSpacing(2);
+  column->addWidget(emailField_);
   auto* row = new QHBoxLayout();
   row->addWidget(icon);
   row->addLayout(column);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(20, 20, 20, 16);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  layout->setSizeConstraint(QLayout::SetMinimumSize);
   layout->addLayout(row);
   layout->addSpacing(8);
   layout->addWidget(buttons);

@@ -19,27 +19,20 @@ void FreedesktopNotifier::notify(const std::string& summary, const std::string& 
     auto connection = options_.busAddress.empty()
                           ? sdbus::createSessionBusConnection()
                           : sdbus::createSessionBusConnectionWithAddress(options_.busAddress);
-    auto bus = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
-    bool owned = false;
-    bus->callMethod("NameHasOwner")
-        .onInterface("org.freedesktop.DBus")
-        .withArguments(std::string(service))
-        .withTimeout(options_.callTimeout)
-        .storeResultsTo(owned);
-    // Not activated on demand: a desktop without a notification daemon gets none.
-    if (!owned) {
-      return;
-    }
     auto proxy = sdbus::createProxy(*connection, service, objectPath);
     std::uint32_t id = 0;
     proxy->callMethod("Notify")
         .onInterface(service)
         .withArguments(options_.applicationName, std::uint32_t{0}, options_.icon, summary, body,
-                       std::vector<std::string>{}, std::map<std::string, sdbus::Variant>{},
+                       std::vector<std::string>{},
+                       std::map<std::string, sdbus::Variant>{
+                           {"desktop-entry", sdbus::Variant(options_.desktopEntry)}},
                        std::int32_t{-1})
         .withTimeout(options_.callTimeout)
         .storeResultsTo(id);
   } catch (const sdbus::Error&) {
-    // No session bus, or a service that went away: a notification is a courtesy, not a duty.
+    // No session bus, or no service to start (org.freedesktop.DBus.Error.ServiceUnknown): a
+    // notification is a courtesy, not a duty. The call itself starts a service that D-Bus
+    // activates on demand (dunst, xfce4-notifyd), so nobody is asked beforehand.
   }
 }

@@ -12,8 +12,10 @@ class FreedesktopNotifier : public DesktopNotifier {
     // Empty: the session bus (DBUS_SESSION_BUS_ADDRESS).
     std::string busAddress;
     std::string applicationName = "VarneloEject";
-    std::string icon = "media-eject";
-    std::chrono::milliseconds callTimeout = std::chrono::seconds(2);
+    // Our desktop entry and its icon, so that the desktop heads the notification with both.
+    std::string icon = "varnelo-eject";
+    std::string desktopEntry = "varnelo-eject";
+    std::chrono::milliseconds callTimeout = std::chrono::seconds(5);
   };
 
   FreedesktopNotifier() = default;

@@ -8,15 +8,9 @@
 class FakeDisplayEnvironment : public DisplayEnvironment {
  public:
   bool systemTrayAvailable() const override { return trayAvailable; }
-  void activateApplication(QWidget* window) override {
-    ++activations;
-    lastActivated = window;
-  }
-
-  void keepOutOfTaskbar(QWidget*, bool keepOut) override { keptOutOfTaskbar = keepOut; }
+  void activateApplication(QWidget*) override { ++activations; }
+  void keepOutOfTaskbar(QWidget*, bool) override {}
 
   bool trayAvailable = true;
-  bool keptOutOfTaskbar = false;
   int activations = 0;
-  QWidget* lastActivated = nullptr;
 };

@@ -13,6 +13,7 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include "app/display_mode_controller.h"
 #include "tests/app/fake_display_environment.h"
 
 namespace {
@@ -27,8 +28,11 @@ void whenShown(std::function<void(QMessageBox&)> act) {
 }
 
 Alert confirmation(const std::string& title = "Eject “Backups”?") {
-  return {
-      Alert::Style::warning, title, "It holds your backups.", {"Eject", "Cancel"}, std::nullopt};
+  return {.style = Alert::Style::warning,
+          .title = title,
+          .message = "It holds your backups.",
+          .buttons = {"Eject", "Cancel"},
+          .icon = std::nullopt};
 }
 
 class QtAlertPresenterTest : public testing::Test {
@@ -67,17 +71,21 @@ TEST_F(QtAlertPresenterTest, ShowsTitleAndMessageAsWrittenEvenWithMarkupAndActiv
 
 TEST_F(QtAlertPresenterTest, AnswersWithTheButtonPressedWhereverTheDesktopPutsIt) {
   struct Case {
-    const char* press; // a title, or "Escape"
+    const char* press; // a title, "Escape" or "Close"
     std::vector<std::string> buttons;
     int answer;
+    bool firstLaunch = false; // the first-launch question: only its second button is the tray
   };
   for (const Case& test :
        {Case{"Cancel", {"Eject", "Cancel"}, 1}, Case{"Eject", {"Eject", "Cancel"}, 0},
-        Case{"Escape", {"Eject", "Cancel"}, 1}, Case{"Escape", {}, 0}}) {
-    SCOPED_TRACE(test.press);
+        Case{"Escape", {"Eject", "Cancel"}, 1}, Case{"Escape", {}, 0}, Case{"Escape", {}, 0, true},
+        Case{"Close", {}, 0, true}}) {
+    SCOPED_TRACE(std::string(test.press) + (test.firstLaunch ? " first launch" : ""));
     whenShown([&](QMessageBox& box) {
       if (std::string(test.press) == "Escape") {
         QTest::keyClick(&box, Qt::Key_Escape);
+      } else if (std::string(test.press) == "Close") {
+        box.close();
       }
       for (QAbstractButton* button : box.buttons()) {
         if (button->text() == QString::fromUtf8(test.press)) {
@@ -87,30 +95,30 @@ TEST_F(QtAlertPresenterTest, AnswersWithTheButtonPressedWhereverTheDesktopPutsIt
     });
     Alert alert = confirmation();
     alert.buttons = test.buttons;
-    EXPECT_EQ(presenter.present(alert), test.answer);
+    EXPECT_EQ(
+        presenter.present(test.firstLaunch ? DisplayModeController::onboardingQuestion() : alert),
+        test.answer);
   }
 }
 
-TEST_F(QtAlertPresenterTest, LongMessageScrollsSoTheButtonsStayOnScreen) {
+TEST_F(QtAlertPresenterTest, LongMessageScrollsUnderItsTitleSoTheButtonsStayOnScreen) {
   QString message;
   for (int line = 0; line < 300; ++line) {
     message += QStringLiteral("Line %1 of what the server said <b>&amp;\n").arg(line);
   }
-  QString shownText;
-  int boxHeight = 0;
   whenShown([&](QMessageBox& box) {
     auto* text = box.findChild<QPlainTextEdit*>(QStringLiteral("longMessage"));
     ASSERT_NE(text, nullptr);
-    EXPECT_TRUE(text->isReadOnly());
+    EXPECT_EQ(text->toPlainText(), message);
     EXPECT_GE(box.layout()->indexOf(text), 0); // laid out, not floating
-    shownText = text->toPlainText();
-    boxHeight = box.sizeHint().height();
+    // The title stands on top, as wide as the text, not squeezed into a column beside it.
+    const QWidget* title = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    EXPECT_LE(title->geometry().bottom(), text->geometry().top());
+    EXPECT_GE(title->width(), text->width() - 1);
+    EXPECT_LE(box.sizeHint().height(), box.screen()->availableGeometry().height());
     box.buttons().front()->click();
   });
   Alert alert = confirmation();
   alert.message = message.toStdString();
   presenter.present(alert);
-  EXPECT_EQ(shownText, message);
-  EXPECT_GT(boxHeight, 0);
-  EXPECT_LE(boxHeight, QGuiApplication::primaryScreen()->availableGeometry().height());
 }

@@ -15,26 +15,18 @@ QPalette withWindow(QColor window) {
 
 } // namespace
 
-TEST(Palette, AccentsAndTextColoursFollowTheThemeAtEachCall) {
+TEST(Palette, AccentsFollowTheThemeAndTheBadgeAndMarkDraw) {
   const QPalette saved = QApplication::palette();
   QApplication::setPalette(withWindow(QColor(20, 20, 24)));
   const QColor darkMauve = varneloMauve();
   EXPECT_TRUE(isDarkAppearance());
   QApplication::setPalette(withWindow(QColor(250, 250, 250)));
-  EXPECT_FALSE(isDarkAppearance());
   // Lighter accents on dark windows, so they keep their contrast.
   EXPECT_GT(darkMauve.lightness(), varneloMauve().lightness());
-  EXPECT_EQ(varneloMauveFixed, varneloMauve(withWindow(QColor(250, 250, 250))));
   QApplication::setPalette(saved);
-}
+  EXPECT_TRUE(isDarkPalette(withWindow(QColor(127, 127, 127))));
+  EXPECT_FALSE(isDarkPalette(withWindow(QColor(128, 128, 128))));
 
-TEST(Palette, BadgeIsSharpAtEveryRatioAndTheProductMarkDecodes) {
-  const QImage sharp = quotaBadgeImage(1, 13, 2);
-  EXPECT_EQ(sharp.size(), QSize(26, 26));
-  EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(13, 13));
-  EXPECT_EQ(sharp.convertToFormat(QImage::Format_ARGB32).pixelColor(0, 0).alpha(), 0);
-  const std::optional<QImage> mark = varneloMark();
-  ASSERT_TRUE(mark.has_value());
-  EXPECT_EQ(mark->size(), QSize(120, 120));
-  EXPECT_EQ(mark->convertToFormat(QImage::Format_ARGB32).pixelColor(0, 0).alpha(), 0);
+  EXPECT_EQ(quotaBadgeImage(3, 13, 2).size(), QSize(26, 26));
+  ASSERT_TRUE(varneloMark().has_value());
 }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
 #include "views/elided_label.h"
 #include "views/round_eject_button.h"
+#include "views/volume_list_view.h"
 
 TEST(RoundEjectButton, KeyboardAndMouseClickOnlyWhileThereIsSomethingToEject) {
   struct Case {
@@ -31,14 +34,11 @@ TEST(RoundEjectButton, KeyboardAndMouseClickOnlyWhileThereIsSomethingToEject) {
     EXPECT_EQ(clicked.count(), test.clicks);
     EXPECT_TRUE(button.focusPolicy() & Qt::TabFocus);
     EXPECT_EQ(button.accessibleName(), QStringLiteral("Eject all"));
+    // A long title makes it grow rather than clip.
+    button.setTitle(QStringLiteral("Éjecter tous les volumes externes maintenant"));
+    EXPECT_GT(button.sizeHint().width(),
+              QFontMetrics(button.font()).horizontalAdvance(button.title()));
   }
-}
-
-TEST(RoundEjectButton, GrowsForALongTitleInsteadOfClippingIt) {
-  RoundEjectButton button;
-  button.setTitle(QStringLiteral("Éjecter tous les volumes externes maintenant"));
-  const QFontMetrics metrics(button.font());
-  EXPECT_GT(button.sizeHint().width(), metrics.horizontalAdvance(button.title()));
 }
 
 TEST(ElidedLabel, LongTextKeepsBothEndsAndShowsInFullInTheTooltip) {
@@ -54,4 +54,22 @@ TEST(ElidedLabel, LongTextKeepsBothEndsAndShowsInFullInTheTooltip) {
   label.resize(QFontMetrics(label.font()).horizontalAdvance(name) + 10, 20);
   EXPECT_EQ(label.text(), name);
   EXPECT_TRUE(label.toolTip().isEmpty());
+}
+
+TEST(VolumeListView, KeepsWhereTheUserScrolledWhenVolumesComeAndGo) {
+  std::vector<EjectableVolume> volumes(20);
+  for (std::size_t index = 0; index < volumes.size(); ++index) {
+    volumes[index].id = volumes[index].name = "Disk " + std::to_string(index);
+  }
+  VolumeListView list;
+  list.resize(300, 150);
+  list.setVolumes(volumes);
+  list.show();
+  QScrollBar* bar = list.findChild<QScrollArea*>()->verticalScrollBar();
+  ASSERT_TRUE(QTest::qWaitFor([&]() { return bar->maximum() > 200; }));
+  bar->setValue(200);
+  volumes.pop_back();
+  list.setVolumes(volumes);
+  QTest::qWait(50);
+  EXPECT_EQ(bar->value(), 200);
 }

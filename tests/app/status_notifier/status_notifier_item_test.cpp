@@ -1,3 +1,5 @@
+#include <chrono>
+
 #include <gtest/gtest.h>
 
 #include <QDBusArgument>
@@ -9,11 +11,15 @@
 #include <QStringList>
 #include <QTest>
 
+#include "app/main_window.h"
 #include "core/localization.h"
 #include "tests/app/app_rig.h"
 
 // Set by the test main; empty when the display, the bus and its watcher run.
 extern std::string statusNotifierSkipReason;
+// A panel's watcher and host going and coming, as when a desktop shell restarts.
+bool startWatcher();
+void stopWatcher();
 
 namespace {
 
@@ -54,18 +60,10 @@ void collectLabels(const QDBusArgument& node, QStringList& labels) {
   node.endStructure();
 }
 
-} // namespace
+const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
-TEST(StatusNotifierItem, PanelsGetTheMenuOfVolumesAndActivateEjectsAll) {
-  if (!statusNotifierSkipReason.empty()) {
-    GTEST_SKIP() << statusNotifierSkipReason;
-  }
-  AppRig rig;
-  SettingsStore::shared().set("VEMenuBarMode", true);
-  rig.mount(true, true, false);
-  rig.launch();
-
-  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+// The items the watcher knows, once there is one (or after five seconds).
+QStringList registeredItems() {
   QStringList items;
   (void)QTest::qWaitFor(
       [&]() {
@@ -75,6 +73,24 @@ TEST(StatusNotifierItem, PanelsGetTheMenuOfVolumesAndActivateEjectsAll) {
         return !items.isEmpty();
       },
       5000);
+  return items;
+}
+
+} // namespace
+
+TEST(StatusNotifierItem, PanelsGetTheMenuOfVolumesAndActivateEjectsAll) {
+  if (!statusNotifierSkipReason.empty()) {
+    GTEST_SKIP() << statusNotifierSkipReason;
+  }
+  AppRig rig;
+  SettingsStore::shared().set("VEMenuBarMode", true);
+  rig.engineRig.source.setVolumes({
+      {"/media/user/KEY", FakeVolumeSource::external("MY_USB_KEY")},
+      {"/media/user/Tom", FakeVolumeSource::external("Tom & Jerry")},
+  });
+  rig.launch();
+
+  const QStringList items = registeredItems();
   ASSERT_EQ(items.size(), 1) << "the tray icon never registered with the watcher";
   const qsizetype slash = items.front().indexOf(QLatin1Char('/'));
   const QString service = items.front().left(slash);
@@ -92,12 +108,42 @@ TEST(StatusNotifierItem, PanelsGetTheMenuOfVolumesAndActivateEjectsAll) {
   ASSERT_EQ(layout.arguments().size(), 2) << layout.errorMessage().toStdString();
   QStringList labels;
   collectLabels(layout.arguments().at(1).value<QDBusArgument>(), labels);
-  for (const char* name : {"USB", "Photos"}) {
-    EXPECT_TRUE(labels.contains(QString::fromStdString(L("eject.volume_action", name))))
+  // dbusmenu's shortcut mark is "_" ("__" an underscore); a "&" is no mark there.
+  for (const std::string& label :
+       {L("eject.volume_action", "MY__USB__KEY"), "_" + L("eject.volume_action", "Tom & Jerry"),
+        "_" + L("menu.quit")}) {
+    EXPECT_TRUE(labels.contains(QString::fromStdString(label)))
         << labels.join(QLatin1Char('|')).toStdString();
   }
 
   call(service, path, item, QStringLiteral("Activate"), {0, 0});
   rig.settle();
   EXPECT_EQ(rig.engineRig.ejector.ejectedPaths().size(), 2u);
+}
+
+TEST(StatusNotifierItem, FollowsARestartedPanelAndShowsTheWindowWhenNoneComesBack) {
+  if (!statusNotifierSkipReason.empty()) {
+    GTEST_SKIP() << statusNotifierSkipReason;
+  }
+  AppRig rig;
+  SettingsStore::shared().set("VEMenuBarMode", true);
+  Application& application = rig.launch();
+  application.trayIcon().setPanelGrace(std::chrono::milliseconds(300));
+  ASSERT_EQ(registeredItems().size(), 1);
+  MainWindow& window = *application.mainWindow();
+  ASSERT_FALSE(window.isVisible());
+
+  stopWatcher();
+  ASSERT_TRUE(startWatcher());
+  EXPECT_EQ(registeredItems().size(), 1) << "not registered with the new watcher";
+  QTest::qWait(500);
+  EXPECT_FALSE(window.isVisible());
+
+  // Gone for good: the window comes, and a second launch brings it back.
+  stopWatcher();
+  EXPECT_TRUE(QTest::qWaitFor([&]() { return window.isVisible(); }, 3000));
+  window.hide();
+  application.reopen();
+  EXPECT_TRUE(window.isVisible());
+  ASSERT_TRUE(startWatcher());
 }

@@ -13,6 +13,7 @@
 #include "tests/support/run_command.h"
 
 std::string statusNotifierSkipReason;
+pid_t statusNotifierWatcher = 0;
 
 // xkbcommon passes strndup atom names that end at their length, not at a NUL; under the strict
 // string checks of our sanitizer runs the strndup check would read past them.
@@ -45,10 +46,14 @@ pid_t startDisplay() {
   return pid;
 }
 
-// Qt checks once at start for a watcher with a host; we stand in for the panel's host.
-bool watcherWithHost() {
+} // namespace
+
+// A watcher as a panel brings it, with the panel's host: Qt registers only where a host runs.
+bool startWatcher() {
   using test_support::runProgram;
-  return test_support::waitUntil([] {
+  statusNotifierWatcher =
+      test_support::startProgram({test_support::findTool("status-notifier-watcher")}, {}, -1, -1);
+  return statusNotifierWatcher > 0 && test_support::waitUntil([] {
            return runProgram({"/usr/bin/dbus-send", "--session", "--print-reply",
                               "--dest=org.freedesktop.DBus", "/",
                               "org.freedesktop.DBus.NameHasOwner",
@@ -62,11 +67,17 @@ bool watcherWithHost() {
                  .status == 0;
 }
 
-} // namespace
+void stopWatcher() {
+  if (statusNotifierWatcher > 0) {
+    kill(statusNotifierWatcher, SIGTERM);
+    waitpid(statusNotifierWatcher, nullptr, 0);
+    statusNotifierWatcher = 0;
+  }
+}
 
 // Display, private session bus and watcher come before Qt, so the tray icon goes over D-Bus.
 int main(int argc, char** argv) {
-  pid_t children[3] = {startDisplay(), 0, 0};
+  pid_t children[2] = {startDisplay(), 0};
   const std::string bus =
       children[0] != 0 ? test_support::runProgram({"/usr/bin/dbus-daemon", "--session", "--fork",
                                                    "--print-address=1", "--print-pid=1"})
@@ -76,10 +87,8 @@ int main(int argc, char** argv) {
   if (newline != std::string::npos) {
     setenv("DBUS_SESSION_BUS_ADDRESS", bus.substr(0, newline).c_str(), 1);
     children[1] = static_cast<pid_t>(std::atol(bus.c_str() + newline + 1));
-    children[2] =
-        test_support::startProgram({test_support::findTool("status-notifier-watcher")}, {}, -1, -1);
   }
-  if (children[2] <= 0 || !watcherWithHost()) {
+  if (children[1] <= 0 || !startWatcher()) {
     statusNotifierSkipReason = "needs Xvfb, dbus-daemon and status-notifier-watcher";
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
@@ -89,6 +98,7 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     status = RUN_ALL_TESTS();
   }
+  stopWatcher();
   for (const pid_t child : children) {
     if (child > 0) {
       kill(child, SIGTERM);

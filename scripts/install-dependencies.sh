@@ -20,6 +20,8 @@ packages=(
   libpolkit-agent-1-0 bsdutils
   # the tray as StatusNotifierItem panels see it
   haskell-status-notifier-item-utils
+  # a notification service that D-Bus starts on demand, played by a small script
+  python3-gi
   desktop-file-utils appstream
   # locales of languages that reorder letters, for the name order's tests
   locales

@@ -48,11 +48,13 @@ class CrashReporter {
   // it is never called.
   static void configure(Setup setup);
 
-  // Once, early at start: sets the last run's record aside, installs the terminate handler and
-  // the handler for SIGABRT, SIGSEGV, SIGILL, SIGBUS, SIGFPE and SIGTRAP, and queues
-  // uploadAtStart() on the set-up's dispatcher (a thread of its own without one). Never waits
-  // for the network.
+  // Once the first-launch question is answered: sets the last run's record aside, queues
+  // uploadAtStart() on the set-up's dispatcher (a thread of its own without one) and installs
+  // the handlers. Never waits for the network.
   static void install();
+  // As early as possible: the terminate handler and the handler for SIGABRT, SIGSEGV, SIGILL,
+  // SIGBUS, SIGFPE and SIGTRAP. Sends nothing; install() may follow.
+  static void installHandlers();
   // The unsent records, then the new system reports; blocks on the network.
   static void uploadAtStart();
 

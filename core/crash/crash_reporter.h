@@ -27,9 +27,9 @@ class CrashReporter {
     // Uploads run on its background queue; on a detached thread each when there is none.
     Dispatcher* dispatcher = nullptr;
     // The program's version as built; "?" is sent when it is empty.
-    std::string version;
+    std::string version = {};
     // currentOsString() when empty.
-    std::function<std::string()> osString;
+    std::function<std::string()> osString = {};
     std::chrono::milliseconds timeout{8000};
     // False in a build without network features: nothing is ever uploaded.
     bool networkFeatures = true;

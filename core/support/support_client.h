@@ -43,9 +43,9 @@ class SupportClient {
     std::string checkURL;
     std::string reportURL;
     // The program's version as built; "?" is sent when it is empty.
-    std::string version;
+    std::string version = {};
     // currentOsString() when empty.
-    std::function<std::string()> osString;
+    std::function<std::string()> osString = {};
     std::chrono::milliseconds checkTimeout{8000};
     std::chrono::milliseconds reportTimeout{10000};
     // Where checks and reports run and hand their results back; see setDispatcher().

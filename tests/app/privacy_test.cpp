@@ -29,8 +29,6 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
                              .defaults = defaults,
                              .checkURL = rig.server.url("/check"),
                              .reportURL = rig.server.url("/report"),
-                             .version = "1.4.2",
-                             .osString = {},
                              .dispatcher = &rig.engineRig.dispatcher});
     ApportCrashReports apport(rig.folder / "Reports", "varnelo-eject", getuid());
     writeFile(rig.folder / "Crash/pending-crash.txt", "Signal 11\n---\nframe");
@@ -42,9 +40,7 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
                               .defaults = defaults,
                               .endpoint = rig.server.url("/crash"),
                               .systemReports = &apport,
-                              .dispatcher = &rig.engineRig.dispatcher,
-                              .version = "1.4.2",
-                              .osString = {}});
+                              .dispatcher = &rig.engineRig.dispatcher});
     rig.installCrashReporter = [] { CrashReporter::install(); };
     rig.make();
     std::optional<std::size_t> sentDuringQuestion;

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8_text.h"
-#include "tests/core/crash/run_crash_child.h"
+#include "tests/core/crash/crash_rig.h"
 #include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
 

@@ -56,14 +56,9 @@ int main(int argc, char** argv) {
   static CurlHttpTransport transport;
   static SettingsStore store(folder.parent_path() / "child-defaults.plist");
   store.set("VEOnboarded", true);
-  CrashReporter::configure({.folder = folder,
-                            .transport = transport,
-                            .defaults = store,
-                            .endpoint = argc > 3 ? argv[3] : "http://127.0.0.1:1/crash",
-                            .systemReports = nullptr,
-                            .dispatcher = nullptr,
-                            .version = "9.8.7",
-                            .osString = [] { return "Test OS 1.2"; }});
+  CrashReporter::Setup setup{folder, transport, store, argc > 3 ? argv[3] : "http://127.0.0.1:1/"};
+  setup.version = "9.8.7";
+  CrashReporter::configure(setup);
   CrashReporter::install();
   if (mode == "throw") {
     varneloChildThrowsDeepInside(3);

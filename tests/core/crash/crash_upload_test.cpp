@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/core/crash/crash_rig.h"
-#include "tests/core/crash/run_crash_child.h"
 
 namespace {
 
@@ -38,8 +37,6 @@ TEST(CrashUpload, PendingRecord_IsSplitAtTheFirstSeparatorAndPostedBareOnce) {
     EXPECT_EQ(bodies[index]["message"], std::get<1>(cases[index]));
     EXPECT_EQ(bodies[index]["stack"], std::get<2>(cases[index]));
     EXPECT_EQ(bodies[index]["d"], "?") << "the crash reporter never creates an identifier";
-    EXPECT_EQ(rig.server.received()[index].body.size(), bodies[index].dump().size()) << "compact";
-    EXPECT_EQ(rig.server.received()[index].headers.count("Content-Type"), 0u);
   }
   EXPECT_EQ(keysOf(bodies[0]), (std::set<std::string>{"d", "kind", "message", "stack", "v", "os"}));
   EXPECT_EQ(bodies[0]["kind"], "crash");

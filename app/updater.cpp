@@ -15,8 +15,6 @@
 #include <nlohmann/json.hpp>
 
 #include <QCryptographicHash>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QDesktopServices>
 #include <QFile>
 #include <QString>
@@ -27,10 +25,11 @@
 namespace {
 
 constexpr std::chrono::seconds feedTimeout{15};
-// Without any data for this long the download is given up.
-constexpr std::chrono::seconds packageTimeout{60};
+// A package that has not arrived by then is tried again at a later check.
+constexpr std::chrono::minutes packageTimeout{15};
 // No release of a small utility comes near this; a larger answer is not ours.
-constexpr qint64 maxPackageBytes = qint64{512} * 1024 * 1024;
+constexpr std::uint64_t maxPackageBytes = std::uint64_t{512} * 1024 * 1024;
+constexpr int maxRedirects = 5;
 // Failed transfers stretch the wait between checks up to this many intervals.
 constexpr int maxBackoffFactor = 16;
 
@@ -106,6 +105,47 @@ std::string packageFileName(const ReleaseAnnouncement& release) {
   return fileName.toStdString();
 }
 
+// Whether the address has the feed's scheme, host and port.
+bool sameOrigin(const std::string& feedUrl, const std::string& url) {
+  const QUrl feed(QString::fromStdString(feedUrl));
+  const QUrl package(QString::fromStdString(url));
+  const int defaultPort = feed.scheme() == QStringLiteral("https") ? 443 : 80;
+  return package.isValid() && package.scheme() == feed.scheme() &&
+         package.host().compare(feed.host(), Qt::CaseInsensitive) == 0 &&
+         package.port(defaultPort) == feed.port(defaultPort);
+}
+
+enum class Fetched { complete, refused, failed };
+
+// The package into `file`, following redirects that stay on the feed's origin; one that
+// leaves it is a refusal, not a bad network.
+Fetched fetchPackage(HttpTransport& transport, const std::string& feedUrl, std::string url,
+                     int file) {
+  for (int redirect = 0; redirect <= maxRedirects; ++redirect) {
+    if (::ftruncate(file, 0) != 0 || ::lseek(file, 0, SEEK_SET) != 0) {
+      return Fetched::failed;
+    }
+    HttpRequest request;
+    request.url = url;
+    request.method = "GET";
+    request.timeout = packageTimeout;
+    request.bodyFile = file;
+    request.maxFileBytes = maxPackageBytes;
+    const HttpResponse response = transport.send(request);
+    if (response.transferred && response.status == 200) {
+      return ::fsync(file) == 0 ? Fetched::complete : Fetched::failed;
+    }
+    if (!response.transferred || response.status / 100 != 3 || response.location.empty()) {
+      return Fetched::failed;
+    }
+    if (!sameOrigin(feedUrl, response.location)) {
+      return Fetched::refused;
+    }
+    url = response.location;
+  }
+  return Fetched::failed;
+}
+
 std::optional<std::string> readString(const nlohmann::json& object, const char* key) {
   const auto found = object.find(key);
   if (found == object.end() || !found->is_string()) {
@@ -169,9 +209,6 @@ void Updater::setAutomaticUpdates(bool value) {
 void Updater::shutdown() {
   started_ = false;
   timer_.stop();
-  if (download_) {
-    download_->abort();
-  }
 }
 
 void Updater::setAutomaticallyDownloadsUpdates(bool value) {
@@ -327,7 +364,7 @@ void Updater::startDownload(const ReleaseAnnouncement& release, bool userInitiat
     return;
   }
   downloading_ = true;
-  if (!fromFeedOrigin(release.url)) {
+  if (!sameOrigin(configuration_.feedUrl, release.url)) {
     settings_.set(refusedVersionKey, release.version);
     downloadEnded(release, {}, userInitiated);
     return;
@@ -337,62 +374,47 @@ void Updater::startDownload(const ReleaseAnnouncement& release, bool userInitiat
   const std::filesystem::path target = configuration_.downloadFolder / packageFileName(release);
   // Written only into a file of our own making: never through a link, never over a file.
   std::filesystem::path partial;
-  auto file = std::make_shared<QFile>();
-  for (int attempt = 0; attempt < 100 && !file->isOpen(); ++attempt) {
+  int file = -1;
+  for (int attempt = 0; attempt < 100 && file < 0; ++attempt) {
     partial = candidateName(target, attempt);
     partial += ".part";
-    file->setFileName(QString::fromStdString(partial.string()));
-    std::error_code taken;
-    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
-        std::filesystem::symlink_status(partial, taken).type() ==
-            std::filesystem::file_type::not_found) {
+    file = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (file < 0 && errno != EEXIST) {
       break;
     }
   }
-  if (!file->isOpen()) {
+  if (file < 0) {
     transferFailed(release, userInitiated);
     return;
   }
-
-  QNetworkRequest request(QUrl(QString::fromStdString(release.url)));
-  request.setTransferTimeout(static_cast<int>(packageTimeout.count() * 1000));
-  // A redirect may stay on the feed's host, never lead elsewhere.
-  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                       QNetworkRequest::SameOriginRedirectPolicy);
-  QNetworkReply* reply = network_.get(request);
-  download_ = reply;
-  auto failed = std::make_shared<bool>(false);
-  connect(reply, &QNetworkReply::readyRead, this, [reply, file, failed]() {
-    const QByteArray chunk = reply->readAll();
-    if (*failed) {
-      return;
+  auto self = self_;
+  HttpTransport& transport = transport_;
+  Dispatcher& dispatcher = dispatcher_;
+  dispatcher_.runInBackground([=, &transport, &dispatcher, feed = configuration_.feedUrl]() {
+    const Fetched fetched = fetchPackage(transport, feed, release.url, file);
+    ::close(file);
+    Download download;
+    if (fetched == Fetched::complete) {
+      download = verify(partial, target, release.sha256);
+    } else {
+      std::error_code ignored;
+      std::filesystem::remove(partial, ignored);
     }
-    if (file->write(chunk) != chunk.size() || file->size() > maxPackageBytes) {
-      *failed = true;
-      reply->abort();
-    }
+    dispatcher.runOnMain([=]() {
+      Updater* updater = *self;
+      if (updater == nullptr) {
+        return;
+      }
+      if (fetched == Fetched::refused) {
+        updater->settings_.set(refusedVersionKey, release.version);
+      }
+      if (fetched == Fetched::failed) {
+        updater->transferFailed(release, userInitiated);
+      } else {
+        updater->downloadEnded(release, download, userInitiated);
+      }
+    });
   });
-  connect(reply, &QNetworkReply::finished, this,
-          [this, reply, file, failed, release, partial, target, userInitiated]() {
-            reply->deleteLater();
-            const QByteArray rest = reply->readAll();
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            const bool written = !*failed && file->write(rest) == rest.size() && file->flush();
-            file->close();
-            if (!written || reply->error() != QNetworkReply::NoError || status != 200) {
-              std::error_code ignored;
-              std::filesystem::remove(partial, ignored);
-              // A redirect away from the feed's origin is a refusal, not a bad network.
-              if (reply->error() == QNetworkReply::InsecureRedirectError) {
-                settings_.set(refusedVersionKey, release.version);
-                downloadEnded(release, {}, userInitiated);
-              } else {
-                transferFailed(release, userInitiated);
-              }
-              return;
-            }
-            downloadEnded(release, verify(partial, target, release.sha256), userInitiated);
-          });
 }
 
 Updater::Download Updater::verify(const std::filesystem::path& partial,
@@ -416,15 +438,6 @@ Updater::Download Updater::verify(const std::filesystem::path& partial,
   download.verified = true;
   download.path = *kept;
   return download;
-}
-
-bool Updater::fromFeedOrigin(const std::string& url) const {
-  const QUrl feed(QString::fromStdString(configuration_.feedUrl));
-  const QUrl package(QString::fromStdString(url));
-  const int defaultPort = feed.scheme() == QStringLiteral("https") ? 443 : 80;
-  return package.isValid() && package.scheme() == feed.scheme() &&
-         package.host().compare(feed.host(), Qt::CaseInsensitive) == 0 &&
-         package.port(defaultPort) == feed.port(defaultPort);
 }
 
 void Updater::transferFailed(const ReleaseAnnouncement& release, bool userInitiated) {

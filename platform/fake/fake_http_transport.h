@@ -17,6 +17,7 @@ class FakeHttpTransport : public HttpTransport {
 
  private:
   std::mutex mutex_;
-  HttpResponse answer_{.transferred = true, .status = 200, .body = "{}", .errorText = {}};
+  HttpResponse answer_{
+      .transferred = true, .status = 200, .body = "{}", .errorText = {}, .location = {}};
   std::vector<HttpRequest> requests_;
 };

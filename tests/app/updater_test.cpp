@@ -104,6 +104,7 @@ TEST_F(UpdaterTest, UserCheck_AnswersEveryFeedAndGetItSavesTheVerifiedPackageUnd
   EXPECT_EQ(readFile(downloads / "latest"), "mine");
   EXPECT_EQ(readFile(downloads / "latest-1"), package);
   EXPECT_FALSE(std::filesystem::exists(downloads / "elsewhere"));
+  EXPECT_EQ(server.received().back().headers.count("User-Agent"), 0u);
 }
 
 // Only from the feed's scheme, host and port (a redirect included), and only when verified;

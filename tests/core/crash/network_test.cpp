@@ -54,6 +54,8 @@ TEST(CurlHttpTransport, NeverFollowsARedirectAndAnswersWithTheRedirectItself) {
     const HttpResponse response = transport.send(request);
     EXPECT_TRUE(response.transferred) << path;
     EXPECT_EQ(response.status, std::string(path) == "/feed" ? 302 : 301);
+    EXPECT_EQ(response.location,
+              std::string(path) == "/feed" ? elsewhere.url("/feed") : first.url("/feed"));
   }
   EXPECT_EQ(first.received().size(), 2u);
   EXPECT_TRUE(elsewhere.received().empty());

@@ -16,6 +16,9 @@ struct CrashUploadRig {
   ManualDispatcher dispatcher;
   SettingsStore defaults{fuzz_support::freshFolder("crash-settings") / "defaults.plist"};
 
+  // Uploads wait for the first-launch answer; the harnesses start after it.
+  CrashUploadRig() { defaults.set("VEOnboarded", true); }
+
   void configure(const std::filesystem::path& folder, SystemCrashReports* systemReports) {
     CrashReporter::configure(CrashReporter::Setup{.folder = folder,
                                                   .transport = transport,

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +8,6 @@
 #include "core/crash/crash_reporter.h"
 #include "platform/linux/apport_crash_reports.h"
 #include "tests/core/support/message_client_rig.h"
-#include "tests/support/run_command.h"
 
 // The crash reporter over the support rig's settings, loopback server and queues; apport's
 // reports are in "Reports", the reporter's records in "Crash".
@@ -60,17 +58,3 @@ struct CrashRig : MessageClientRig {
     return bodies;
   }
 };
-
-// The program the capture tests crash on purpose: its exit status.
-inline int runCrashChild(std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), VARNELO_CRASH_CHILD);
-  int status = -1;
-  if (const pid_t child = test_support::startProgram(arguments, {}, 1, 2); child > 0) {
-    waitpid(child, &status, 0);
-  }
-  return status;
-}
-
-inline bool endsBySignal(int status, int number) {
-  return WIFSIGNALED(status) && WTERMSIG(status) == number;
-}

@@ -1,7 +1,6 @@
 #include "core/crash/crash_reporter.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 
 #include <set>
@@ -153,20 +152,6 @@ TEST(CrashUpload, ApportReport_SendsTheFramesWithoutArgumentsOrLocalsAndNothingP
   EXPECT_EQ(bodies[0]["message"], "Rapport système Linux");
   EXPECT_EQ(bodies[1]["message"], " a () Termination");
   EXPECT_EQ(bodies[1]["stack"].get<std::string>().size(), CrashReporter::maxReportCharacters);
-}
-
-TEST(CrashUpload, NextStartUploadsTheRecordTheCrashLeft) {
-  CrashRig rig;
-  const std::string childFolder = (rig.folder / "Child").string();
-  ASSERT_TRUE(endsBySignal(runCrashChild({childFolder, "segfault"}), SIGSEGV));
-  const int started = runCrashChild({childFolder, "start-and-wait", rig.server.url("/crash")});
-  EXPECT_TRUE(WIFEXITED(started) && WEXITSTATUS(started) == 0) << started;
-  ASSERT_EQ(rig.server.received().size(), 1u);
-  const auto body = nlohmann::json::parse(rig.server.received().front().body);
-  EXPECT_EQ(body["message"], "Signal 11");
-  EXPECT_EQ(body["v"], "9.8.7");
-  EXPECT_FALSE(body["stack"].get<std::string>().empty());
-  EXPECT_FALSE(std::filesystem::exists(rig.folder / "Child" / "pending-crash.txt"));
 }
 
 } // namespace

@@ -26,7 +26,7 @@ bool isStackField(std::string_view key) {
 // emptied; nothing for gdb's indented "name = value" lines of local variables and its notes.
 std::optional<std::string> shareableFrame(std::string_view line, bool numbered) {
   const std::size_t text = line.find_first_not_of(' ');
-  if (text == std::string_view::npos || text > 1 || (numbered && line[text] != '#')) {
+  if (text > 1 || (numbered && line[text] != '#')) {
     return std::nullopt;
   }
   std::string frame(line);

@@ -19,7 +19,8 @@ struct CrashRig : MessageClientRig {
   CrashRig() { configure(); }
   ~CrashRig() { CrashReporter::configure(CrashReporter::standardSetup(nullptr, nullptr)); }
 
-  void configure(std::string endpoint = {}, Dispatcher* queue = nullptr, bool reports = true) {
+  void configure(const std::string& endpoint = {}, Dispatcher* queue = nullptr,
+                 bool reports = true) {
     CrashReporter::configure({.folder = folder / "Crash",
                               .transport = transport,
                               .defaults = *store,
@@ -41,13 +42,12 @@ struct CrashRig : MessageClientRig {
            static_cast<std::size_t>(std::distance(unsent, std::filesystem::directory_iterator()));
   }
   // Apport's report of the program at `executable`, named as apport names it.
-  std::filesystem::path writeReport(std::string executable, const std::string& text,
-                                    Date modified = base, uid_t user = getuid()) {
+  void writeReport(std::string executable, const std::string& text, Date modified = base,
+                   uid_t user = getuid()) {
     std::replace(executable.begin(), executable.end(), '/', '_');
     const auto path = folder / "Reports" / (executable + "." + std::to_string(user) + ".crash");
     writeFile(path, text);
     std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(modified));
-    return path;
   }
   std::vector<nlohmann::json> uploads() {
     dispatcher.drainAll();

@@ -59,9 +59,6 @@ void Application::launch() {
     }
     return;
   }
-  if (services_.installCrashReporter) {
-    services_.installCrashReporter();
-  }
   buildWindow();
   model_->followEngine();
   // Whatever alert comes next, the window behind it already shows what is mounted.
@@ -70,6 +67,9 @@ void Application::launch() {
   displayMode_->showOnboardingIfNeeded();
   showVolumes();
   // Only now that the first-launch question is answered may anything reach a server.
+  if (services_.installCrashReporter) {
+    services_.installCrashReporter();
+  }
   if (build_config::networkFeatures) {
     messages_->startSync();
     services_.updater.setUpdateCheckInterval(updateCheckIntervalSeconds);

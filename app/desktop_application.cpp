@@ -199,6 +199,8 @@ int runDesktopApplication(int argc, char** argv) {
   SupportClient::shared().setDispatcher(&network);
   static ApportCrashReports systemReports;
   CrashReporter::configure(CrashReporter::standardSetup(&systemReports, &network));
+  // Crashes are caught from here on; what earlier runs left waits for the first-launch answer.
+  CrashReporter::installHandlers();
 
   LibmountVolumeSource volumeSource;
   LinuxDiskDescriber diskDescriber{volumeSource};

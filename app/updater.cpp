@@ -1,5 +1,9 @@
 #include "app/updater.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -11,8 +15,6 @@
 #include <nlohmann/json.hpp>
 
 #include <QCryptographicHash>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QDesktopServices>
 #include <QFile>
 #include <QString>
@@ -23,10 +25,44 @@
 namespace {
 
 constexpr std::chrono::seconds feedTimeout{15};
-// Without any data for this long the download is given up.
-constexpr std::chrono::seconds packageTimeout{60};
+// A package that has not arrived by then is tried again at a later check.
+constexpr std::chrono::minutes packageTimeout{15};
 // No release of a small utility comes near this; a larger answer is not ours.
-constexpr qint64 maxPackageBytes = qint64{512} * 1024 * 1024;
+constexpr std::uint64_t maxPackageBytes = std::uint64_t{512} * 1024 * 1024;
+constexpr int maxRedirects = 5;
+// Failed transfers stretch the wait between checks up to this many intervals.
+constexpr int maxBackoffFactor = 16;
+
+// "name.ext", then "name-1.ext", "name-2.ext"...
+std::filesystem::path candidateName(const std::filesystem::path& target, int attempt) {
+  if (attempt == 0) {
+    return target;
+  }
+  std::filesystem::path name = target.parent_path() / target.stem();
+  name += "-" + std::to_string(attempt);
+  name += target.extension();
+  return name;
+}
+
+// Moves `from` to `target` or the first free name after it; never over an existing file.
+std::optional<std::filesystem::path> moveToFreeName(const std::filesystem::path& from,
+                                                    const std::filesystem::path& target) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::filesystem::path name = candidateName(target, attempt);
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) {
+      return name;
+    }
+    // A file system without an atomic no-replace rename: a hard link fails the same way.
+    if (errno == EINVAL && link(from.c_str(), name.c_str()) == 0) {
+      unlink(from.c_str());
+      return name;
+    }
+    if (errno != EEXIST) {
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
 
 std::optional<std::vector<unsigned long>> versionParts(const std::string& version) {
   std::vector<unsigned long> parts;
@@ -67,6 +103,47 @@ std::string packageFileName(const ReleaseAnnouncement& release) {
     return "VarneloEject-" + release.version;
   }
   return fileName.toStdString();
+}
+
+// Whether the address has the feed's scheme, host and port.
+bool sameOrigin(const std::string& feedUrl, const std::string& url) {
+  const QUrl feed(QString::fromStdString(feedUrl));
+  const QUrl package(QString::fromStdString(url));
+  const int defaultPort = feed.scheme() == QStringLiteral("https") ? 443 : 80;
+  return package.isValid() && package.scheme() == feed.scheme() &&
+         package.host().compare(feed.host(), Qt::CaseInsensitive) == 0 &&
+         package.port(defaultPort) == feed.port(defaultPort);
+}
+
+enum class Fetched { complete, refused, failed };
+
+// The package into `file`, following redirects that stay on the feed's origin; one that
+// leaves it is a refusal, not a bad network.
+Fetched fetchPackage(HttpTransport& transport, const std::string& feedUrl, std::string url,
+                     int file) {
+  for (int redirect = 0; redirect <= maxRedirects; ++redirect) {
+    if (::ftruncate(file, 0) != 0 || ::lseek(file, 0, SEEK_SET) != 0) {
+      return Fetched::failed;
+    }
+    HttpRequest request;
+    request.url = url;
+    request.method = "GET";
+    request.timeout = packageTimeout;
+    request.bodyFile = file;
+    request.maxFileBytes = maxPackageBytes;
+    const HttpResponse response = transport.send(request);
+    if (response.transferred && response.status == 200) {
+      return ::fsync(file) == 0 ? Fetched::complete : Fetched::failed;
+    }
+    if (!response.transferred || response.status / 100 != 3 || response.location.empty()) {
+      return Fetched::failed;
+    }
+    if (!sameOrigin(feedUrl, response.location)) {
+      return Fetched::refused;
+    }
+    url = response.location;
+  }
+  return Fetched::failed;
 }
 
 std::optional<std::string> readString(const nlohmann::json& object, const char* key) {
@@ -132,9 +209,6 @@ void Updater::setAutomaticUpdates(bool value) {
 void Updater::shutdown() {
   started_ = false;
   timer_.stop();
-  if (download_) {
-    download_->abort();
-  }
 }
 
 void Updater::setAutomaticallyDownloadsUpdates(bool value) {
@@ -159,7 +233,9 @@ void Updater::schedule() {
   }
   using namespace std::chrono;
   const auto now = system_clock::now();
-  const auto interval = duration_cast<milliseconds>(duration<double>(interval_));
+  const int factor =
+      std::min(1 << std::min(std::max(transferFailures_ - 1, 0), 4), maxBackoffFactor);
+  const auto interval = duration_cast<milliseconds>(duration<double>(interval_ * factor));
   auto delay = milliseconds::zero();
   if (const auto stored = settings_.object(lastCheckKey)) {
     if (const auto* last = stored->as<SettingsValue::Date>()) {
@@ -237,11 +313,12 @@ void Updater::feedArrived(const HttpResponse& response) {
     }
   } else if (userInitiated) {
     announce(*release);
-  } else if (release->version != announcedVersion_ &&
-             settings_.string(failedVersionKey) != release->version) {
+  } else if (release->version != downloadedVersion_ &&
+             settings_.string(failedVersionKey) != release->version &&
+             settings_.string(refusedVersionKey) != release->version) {
     if (automaticallyDownloadsUpdates()) {
       startDownload(*release, false);
-    } else {
+    } else if (release->version != announcedVersion_) {
       announcedVersion_ = release->version;
       announce(*release);
     }
@@ -287,50 +364,57 @@ void Updater::startDownload(const ReleaseAnnouncement& release, bool userInitiat
     return;
   }
   downloading_ = true;
-  std::error_code error;
-  std::filesystem::create_directories(configuration_.downloadFolder, error);
-  const std::filesystem::path target = configuration_.downloadFolder / packageFileName(release);
-  std::filesystem::path partial = target;
-  partial += ".part";
-  auto file = std::make_shared<QFile>(QString::fromStdString(partial.string()));
-  if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+  if (!sameOrigin(configuration_.feedUrl, release.url)) {
+    settings_.set(refusedVersionKey, release.version);
     downloadEnded(release, {}, userInitiated);
     return;
   }
-
-  QNetworkRequest request(QUrl(QString::fromStdString(release.url)));
-  request.setTransferTimeout(static_cast<int>(packageTimeout.count() * 1000));
-  // A redirect may stay on the feed's host, never lead elsewhere.
-  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                       QNetworkRequest::SameOriginRedirectPolicy);
-  QNetworkReply* reply = network_.get(request);
-  download_ = reply;
-  auto failed = std::make_shared<bool>(false);
-  connect(reply, &QNetworkReply::readyRead, this, [reply, file, failed]() {
-    const QByteArray chunk = reply->readAll();
-    if (*failed) {
-      return;
+  std::error_code error;
+  std::filesystem::create_directories(configuration_.downloadFolder, error);
+  const std::filesystem::path target = configuration_.downloadFolder / packageFileName(release);
+  // Written only into a file of our own making: never through a link, never over a file.
+  std::filesystem::path partial;
+  int file = -1;
+  for (int attempt = 0; attempt < 100 && file < 0; ++attempt) {
+    partial = candidateName(target, attempt);
+    partial += ".part";
+    file = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (file < 0 && errno != EEXIST) {
+      break;
     }
-    if (file->write(chunk) != chunk.size() || file->size() > maxPackageBytes) {
-      *failed = true;
-      reply->abort();
+  }
+  if (file < 0) {
+    transferFailed(release, userInitiated);
+    return;
+  }
+  auto self = self_;
+  HttpTransport& transport = transport_;
+  Dispatcher& dispatcher = dispatcher_;
+  dispatcher_.runInBackground([=, &transport, &dispatcher, feed = configuration_.feedUrl]() {
+    const Fetched fetched = fetchPackage(transport, feed, release.url, file);
+    ::close(file);
+    Download download;
+    if (fetched == Fetched::complete) {
+      download = verify(partial, target, release.sha256);
+    } else {
+      std::error_code ignored;
+      std::filesystem::remove(partial, ignored);
     }
+    dispatcher.runOnMain([=]() {
+      Updater* updater = *self;
+      if (updater == nullptr) {
+        return;
+      }
+      if (fetched == Fetched::refused) {
+        updater->settings_.set(refusedVersionKey, release.version);
+      }
+      if (fetched == Fetched::failed) {
+        updater->transferFailed(release, userInitiated);
+      } else {
+        updater->downloadEnded(release, download, userInitiated);
+      }
+    });
   });
-  connect(reply, &QNetworkReply::finished, this,
-          [this, reply, file, failed, release, partial, target, userInitiated]() {
-            reply->deleteLater();
-            const QByteArray rest = reply->readAll();
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            const bool written = !*failed && file->write(rest) == rest.size() && file->flush();
-            file->close();
-            if (!written || reply->error() != QNetworkReply::NoError || status != 200) {
-              std::error_code ignored;
-              std::filesystem::remove(partial, ignored);
-              downloadEnded(release, {}, userInitiated);
-              return;
-            }
-            downloadEnded(release, verify(partial, target, release.sha256), userInitiated);
-          });
 }
 
 Updater::Download Updater::verify(const std::filesystem::path& partial,
@@ -346,24 +430,47 @@ Updater::Download Updater::verify(const std::filesystem::path& partial,
     std::filesystem::remove(partial, error);
     return download;
   }
-  std::filesystem::rename(partial, target, error);
-  if (error) {
+  const std::optional<std::filesystem::path> kept = moveToFreeName(partial, target);
+  if (!kept) {
     std::filesystem::remove(partial, error);
     return download;
   }
   download.verified = true;
-  download.path = target;
+  download.path = *kept;
   return download;
+}
+
+void Updater::transferFailed(const ReleaseAnnouncement& release, bool userInitiated) {
+  downloading_ = false;
+  emit downloadFinished(false, {});
+  // Tried again at the next check, a little later each time; the user still hears of it.
+  ++transferFailures_;
+  schedule();
+  if (userInitiated) {
+    alerts_.present({Alert::Style::warning,
+                     L("update.download_failed_title"),
+                     L("update.download_failed_message", release.version),
+                     {L("common.ok")},
+                     std::nullopt});
+  } else if (release.version != announcedVersion_) {
+    announcedVersion_ = release.version;
+    announce(release);
+  }
 }
 
 void Updater::downloadEnded(const ReleaseAnnouncement& release, const Download& download,
                             bool userInitiated) {
   downloading_ = false;
   emit downloadFinished(download.verified, QString::fromStdString(download.path.string()));
-  // A failed or tampered package is dropped and its version not fetched again on schedule; the
-  // user who asked for it is told.
+  if (std::exchange(transferFailures_, 0) > 0) {
+    schedule();
+  }
+  // A tampered (or refused) package is dropped and its version not fetched again on schedule;
+  // the user who asked for it is told.
   if (!download.verified) {
-    settings_.set(failedVersionKey, release.version);
+    if (settings_.string(refusedVersionKey) != release.version) {
+      settings_.set(failedVersionKey, release.version);
+    }
     if (userInitiated) {
       alerts_.present({Alert::Style::warning,
                        L("update.download_failed_title"),
@@ -373,7 +480,7 @@ void Updater::downloadEnded(const ReleaseAnnouncement& release, const Download& 
     }
     return;
   }
-  announcedVersion_ = release.version;
+  downloadedVersion_ = release.version;
   const int answer =
       alerts_.present({Alert::Style::informational,
                        L("update.downloaded_title", release.version),

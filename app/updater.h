@@ -7,10 +7,7 @@
 #include <optional>
 #include <string>
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 
 #include "app/alert_presenter.h"
@@ -39,7 +36,7 @@ struct UpdaterConfiguration {
 // The program's own small updater. It checks a release feed on a schedule of its own (never
 // more often than hourly), tells the user about a newer release, and when allowed downloads
 // it into the download folder, checking its SHA-256 first. The feed is read through the
-// HTTP transport on a background thread; the package is streamed to disk asynchronously.
+// HTTP transport on a background thread; so is the package, streamed to disk.
 class Updater : public QObject {
   Q_OBJECT
 
@@ -47,8 +44,11 @@ class Updater : public QObject {
   static constexpr const char* automaticChecksKey = "VEUpdaterAutomaticChecks";
   static constexpr const char* automaticDownloadsKey = "VEUpdaterAutomaticDownloads";
   static constexpr const char* lastCheckKey = "VEUpdaterLastCheck";
-  // A version whose package failed its download or checksum: not fetched again on schedule.
+  // A version whose package failed its checksum: not fetched again on schedule.
   static constexpr const char* failedVersionKey = "VEUpdaterFailedVersion";
+  // A version whose package the feed placed anywhere but on the feed's own scheme, host and
+  // port: never fetched.
+  static constexpr const char* refusedVersionKey = "VEUpdaterRefusedVersion";
   static constexpr double minimumCheckInterval = 3600;
 
   // All references must outlive the updater.
@@ -59,7 +59,7 @@ class Updater : public QObject {
   // Starts the schedule: the next automatic check is due one interval after the last one, or
   // after this start on a fresh install. Best called once the first-launch question is answered.
   void startUpdater();
-  // At quit: stops the schedule and any package download under way.
+  // At quit: stops the schedule. A package download under way ends with the transport's.
   void shutdown();
 
   double updateCheckInterval() const { return interval_; }
@@ -112,8 +112,11 @@ class Updater : public QObject {
   void downloadEnded(const ReleaseAnnouncement& release, const Download& download,
                      bool userInitiated);
   void checkFailed();
+  // The package did not arrive: nothing is remembered against the release.
+  void transferFailed(const ReleaseAnnouncement& release, bool userInitiated);
   void schedule();
-  // Keeps the file when its SHA-256 is the announced one, else deletes it.
+  // Keeps the file under `target`, or the first free name after it, when its SHA-256 is the
+  // announced one; else deletes it. Never replaces a file.
   static Download verify(const std::filesystem::path& partial, const std::filesystem::path& target,
                          const std::string& sha256);
 
@@ -130,11 +133,10 @@ class Updater : public QObject {
   bool downloading_ = false;
   // Scheduled checks tell about one release once per run, not every hour.
   std::string announcedVersion_;
+  std::string downloadedVersion_;
+  // Packages that did not arrive in a row: each one doubles the wait before the next check.
+  int transferFailures_ = 0;
   QTimer timer_;
-  // Packages are larger than the answers the shared transport takes and may sit behind a
-  // redirect on the same host; they come through Qt's own networking, streamed to disk.
-  QNetworkAccessManager network_;
-  QPointer<QNetworkReply> download_;
   // Answers from the background find out through this whether the updater still exists.
   std::shared_ptr<Updater*> self_;
 };

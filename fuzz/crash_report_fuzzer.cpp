@@ -22,6 +22,9 @@ struct Rig {
   ManualDispatcher dispatcher;
   SettingsStore defaults{fuzz_support::freshFolder("crash-settings") / "defaults.plist"};
 
+  // Uploads wait for the first-launch answer; the harnesses start after it.
+  Rig() { defaults.set("VEOnboarded", true); }
+
   void configure(SystemCrashReports* systemReports) {
     CrashReporter::configure(CrashReporter::Setup{.folder = fuzz_support::freshFolder("reporter"),
                                                   .transport = transport,

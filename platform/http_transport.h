@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct HttpRequest {
@@ -9,15 +10,21 @@ struct HttpRequest {
   std::string method = "POST";
   std::string body;
   std::chrono::milliseconds timeout{8000};
+  // An open file the answer's body is written to instead of the response, for packages; it
+  // may then be up to maxFileBytes long.
+  int bodyFile = -1;
+  std::uint64_t maxFileBytes = 0;
 };
 
 struct HttpResponse {
-  // False on a transfer error, a time-out or an answer longer than maxAnswerBytes; status and
+  // False on a transfer error, a time-out or an answer longer than its limit; status and
   // body are then meaningless.
   bool transferred = false;
   long status = 0;
   std::string body;
   std::string errorText;
+  // Where a redirect points, made absolute; the transport itself never follows it.
+  std::string location;
 };
 
 // One HTTP exchange, no retry, no redirect followed (a redirect comes back as the answer). Sets no

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +25,6 @@
 #include <nlohmann/json.hpp>
 
 #include "build_config.h"
-#include "core/eject_settings.h"
 #include "core/settings_store.h"
 #include "core/support/endpoints.h"
 #include "core/support/identity.h"
@@ -327,8 +327,31 @@ Date wholeSeconds(Date date) {
 }
 
 bool automaticUploadsAllowed(const CrashReporter::Setup& setup) {
-  return setup.networkFeatures && EjectSettings::automaticServerContact(setup.defaults);
+  return setup.networkFeatures && SupportClient::automaticContactAllowed(setup.defaults);
 }
+
+// Held while a copy of the program uploads from the record folder, so that another copy (with
+// another runtime folder, or the command line's) does not send the same record again. It
+// never waits: the copy that holds it sends them.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& folder)
+      : descriptor_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    held_ = descriptor_ >= 0 && flock(descriptor_, LOCK_EX | LOCK_NB) == 0;
+  }
+  ~FolderLock() {
+    if (descriptor_ >= 0) {
+      close(descriptor_);
+    }
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int descriptor_;
+  bool held_ = false;
+};
 
 // "<attempts>-<name>": how often an unsent record was tried, and its own name.
 std::optional<std::pair<int, std::string>> unsentName(const std::filesystem::path& path) {
@@ -425,6 +448,10 @@ void CrashReporter::install() {
     std::thread(uploadAtStart).detach();
   }
 
+  installHandlers();
+}
+
+void CrashReporter::installHandlers() {
   const std::filesystem::path file = crashFile();
   const std::string folder = file.parent_path().string();
   if (file.string().size() < pathCapacity - 32 && folder.size() < pathCapacity) {
@@ -510,7 +537,12 @@ void CrashReporter::sendUnsentCrashes() {
   if (!automaticUploadsAllowed(currentSetup())) {
     return;
   }
-  const std::filesystem::path unsent = crashFile().parent_path() / unsentFolderName;
+  const std::filesystem::path folder = crashFile().parent_path();
+  const FolderLock lock(folder);
+  if (!lock.held()) {
+    return;
+  }
+  const std::filesystem::path unsent = folder / unsentFolderName;
   std::error_code ignored;
   std::vector<std::pair<std::string, std::filesystem::path>> records;
   std::error_code error;
@@ -559,7 +591,8 @@ void CrashReporter::sendSystemCrashReports() {
     return;
   }
   const std::optional<std::filesystem::path> folder = setup.systemReports->folder();
-  if (!folder) {
+  const FolderLock lock(crashFile().parent_path());
+  if (!folder || !lock.held()) {
     return;
   }
   const std::optional<SettingsValue> stored = setup.defaults.object(lastScanKey);

@@ -27,9 +27,9 @@ class CrashReporter {
     // Uploads run on its background queue; on a detached thread each when there is none.
     Dispatcher* dispatcher = nullptr;
     // The program's version as built; "?" is sent when it is empty.
-    std::string version;
+    std::string version = {};
     // currentOsString() when empty.
-    std::function<std::string()> osString;
+    std::function<std::string()> osString = {};
     std::chrono::milliseconds timeout{8000};
     // False in a build without network features: nothing is ever uploaded.
     bool networkFeatures = true;
@@ -48,11 +48,13 @@ class CrashReporter {
   // it is never called.
   static void configure(Setup setup);
 
-  // Once, early at start: sets the last run's record aside, installs the terminate handler and
-  // the handler for SIGABRT, SIGSEGV, SIGILL, SIGBUS, SIGFPE and SIGTRAP, and queues
-  // uploadAtStart() on the set-up's dispatcher (a thread of its own without one). Never waits
-  // for the network.
+  // Once the first-launch question is answered: sets the last run's record aside, queues
+  // uploadAtStart() on the set-up's dispatcher (a thread of its own without one) and installs
+  // the handlers. Never waits for the network.
   static void install();
+  // As early as possible: the terminate handler and the handler for SIGABRT, SIGSEGV, SIGILL,
+  // SIGBUS, SIGFPE and SIGTRAP. Sends nothing; install() may follow.
+  static void installHandlers();
   // The unsent records, then the new system reports; blocks on the network.
   static void uploadAtStart();
 

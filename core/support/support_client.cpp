@@ -125,8 +125,12 @@ nlohmann::json SupportClient::checkBody() {
   return body;
 }
 
+bool SupportClient::automaticContactAllowed(const SettingsStore& defaults) {
+  return defaults.boolean(onboardedKey) && EjectSettings::automaticServerContact(defaults);
+}
+
 void SupportClient::checkWithServer(std::function<void()> completion) {
-  if (!setup_.networkFeatures || !EjectSettings::automaticServerContact(setup_.defaults)) {
+  if (!setup_.networkFeatures || !automaticContactAllowed(setup_.defaults)) {
     runOnMain([completion = std::move(completion)]() {
       if (completion) {
         completion();

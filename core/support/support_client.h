@@ -43,9 +43,9 @@ class SupportClient {
     std::string checkURL;
     std::string reportURL;
     // The program's version as built; "?" is sent when it is empty.
-    std::string version;
+    std::string version = {};
     // currentOsString() when empty.
-    std::function<std::string()> osString;
+    std::function<std::string()> osString = {};
     std::chrono::milliseconds checkTimeout{8000};
     std::chrono::milliseconds reportTimeout{10000};
     // Where checks and reports run and hand their results back; see setDispatcher().
@@ -83,6 +83,12 @@ class SupportClient {
   std::chrono::milliseconds checkTimeout() const { return setup_.checkTimeout; }
   std::chrono::milliseconds reportTimeout() const { return setup_.reportTimeout; }
   SettingsStore& defaults() const { return setup_.defaults; }
+
+  // Whether requests the user did not ask for may go out: the first-launch question has been
+  // answered ("VEOnboarded"; a settings file set aside as damaged reads as a fresh install)
+  // and automatic server contact is not switched off.
+  static bool automaticContactAllowed(const SettingsStore& defaults);
+  static constexpr const char* onboardedKey = "VEOnboarded";
 
   // Compact JSON; text that is not UTF-8 is sent with U+FFFD in its place.
   static std::string encodeBody(const nlohmann::json& body);

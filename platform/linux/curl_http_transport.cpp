@@ -1,5 +1,8 @@
 #include "platform/linux/curl_http_transport.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <mutex>
 
@@ -9,15 +12,36 @@ namespace {
 
 struct AnswerSink {
   std::string body;
+  int file = -1;
+  std::uint64_t limit = HttpTransport::maxAnswerBytes;
+  std::uint64_t received = 0;
   bool tooLong = false;
 };
+
+bool writeAll(int file, const char* data, std::size_t length) {
+  while (length > 0) {
+    const ssize_t written = ::write(file, data, length);
+    if (written < 0 && errno != EINTR) {
+      return false;
+    }
+    if (written > 0) {
+      data += written;
+      length -= static_cast<std::size_t>(written);
+    }
+  }
+  return true;
+}
 
 std::size_t collectAnswer(char* data, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<AnswerSink*>(user);
   const std::size_t bytes = size * count;
-  if (sink->body.size() + bytes > HttpTransport::maxAnswerBytes) {
+  sink->received += bytes;
+  if (sink->received > sink->limit) {
     sink->tooLong = true;
     return 0; // makes libcurl abort the transfer
+  }
+  if (sink->file >= 0) {
+    return writeAll(sink->file, data, bytes) ? bytes : 0;
   }
   sink->body.append(data, bytes);
   return bytes;
@@ -65,6 +89,10 @@ HttpResponse CurlHttpTransport::send(const HttpRequest& request) {
 
   char errorBuffer[CURL_ERROR_SIZE] = {};
   AnswerSink sink;
+  if (request.bodyFile >= 0) {
+    sink.file = request.bodyFile;
+    sink.limit = request.maxFileBytes;
+  }
   curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
@@ -75,8 +103,7 @@ HttpResponse CurlHttpTransport::send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
-                   static_cast<curl_off_t>(HttpTransport::maxAnswerBytes));
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink.limit));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectAnswer);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   if (request.method == "POST") {
@@ -145,6 +172,11 @@ HttpResponse CurlHttpTransport::send(const HttpRequest& request) {
   response.transferred = true;
   response.status = status;
   response.body = std::move(sink.body);
+  if (char* location = nullptr;
+      curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+      location != nullptr) {
+    response.location = location;
+  }
   return response;
 }
 

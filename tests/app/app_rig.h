@@ -64,6 +64,7 @@ struct AppRig {
     }
     defaults.set(Updater::automaticChecksKey, false);
     defaults.set("VEOnboarded", true);
+    store.set("VEOnboarded", true);
     server.answer(200, MessageClientRig::offer("none", 0, ""));
     using namespace std::chrono_literals;
     client = std::make_unique<SupportClient>(
@@ -117,7 +118,7 @@ struct AppRig {
         .loginItem = loginItem,
         .notifier = notifier,
         .dispatcher = engineRig.dispatcher,
-        .installCrashReporter = {},
+        .installCrashReporter = installCrashReporter,
         .exitProcess = {},
         .environment = {},
         .systemLog = {},
@@ -158,6 +159,7 @@ struct AppRig {
   }
 
   int quits = 0;
+  std::function<void()> installCrashReporter;
 };
 
 // What a menu shows for an item's text: "&&" is one "&", a lone "&" marks the next letter.

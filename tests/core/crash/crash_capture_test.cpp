@@ -1,17 +1,85 @@
 #include <signal.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/utf8_text.h"
-#include "tests/core/crash/run_crash_child.h"
+#include "tests/core/crash/crash_rig.h"
 #include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {
+
+// Not static, not inlined: their names must show in the recorded stack.
+extern "C" __attribute__((noinline)) void varneloChildThrowsDeepInside(int depth) {
+  if (depth > 0) {
+    varneloChildThrowsDeepInside(depth - 1);
+    asm volatile("");
+    return;
+  }
+  throw std::runtime_error("disk on fire");
+}
+
+extern "C" __attribute__((noinline)) void varneloChildBoundary() noexcept {
+  varneloChildThrowsDeepInside(3);
+}
+
+extern "C" __attribute__((noinline)) void varneloChildFaults(int depth) {
+  if (depth > 0) {
+    varneloChildFaults(depth - 1);
+    asm volatile("");
+    return;
+  }
+  // A page nobody may touch: a real fault, and not one a sanitizer reports first.
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  *static_cast<volatile int*>(page) = 1;
+}
+
+volatile int varneloChildStopDepth = -1; // never reached: the recursion is not provably endless
+
+extern "C" __attribute__((noinline)) int varneloChildRecursesForever(int depth) {
+  if (depth == varneloChildStopDepth) {
+    return 0;
+  }
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  const int deeper = varneloChildRecursesForever(depth + 1);
+  asm volatile("" : : "r"(frame) : "memory");
+  return deeper + frame[0];
+}
+
+// In a child of the test: catches crashes into `folder`, then fails as `mode` asks. Nothing
+// thrown gets past it to the test framework: it ends in std::terminate as in the program.
+void crashAs(const std::filesystem::path& folder, const std::string& mode) noexcept {
+  static CurlHttpTransport transport;
+  static SettingsStore store(folder.parent_path() / "child-defaults.plist");
+  CrashReporter::configure({folder, transport, store, "http://127.0.0.1:1/"});
+  CrashReporter::installHandlers();
+  if (mode == "throw") {
+    varneloChildThrowsDeepInside(3);
+  } else if (mode == "throw-through-noexcept") {
+    varneloChildBoundary();
+  } else if (mode == "throw-int") {
+    [] { throw 42; }();
+  } else if (mode == "throw-in-thread") {
+    std::thread([] { varneloChildThrowsDeepInside(1); }).join();
+  } else if (mode == "segfault" || mode == "segfault-deep") {
+    varneloChildFaults(mode == "segfault" ? 0 : 60);
+  } else if (mode == "segfault-after-removing-folder") {
+    std::filesystem::remove_all(folder);
+    varneloChildFaults(0);
+  } else if (mode == "stack-overflow") {
+    varneloChildRecursesForever(0);
+  } else if (mode == "abort") {
+    std::abort();
+  }
+}
 
 TEST(CrashCapture, EachWayOfCrashingLeavesItsRecordAloneAndEndsByItsUsualSignal) {
   const std::string fire = "Exception: std::runtime_error : disk on fire";
@@ -33,7 +101,7 @@ TEST(CrashCapture, EachWayOfCrashingLeavesItsRecordAloneAndEndsByItsUsualSignal)
     TemporaryFolder folder;
     // A record the last start could not read (not UTF-8) is replaced.
     writeFile(folder / "VarneloEject/pending-crash.txt", "Signal 4\n---\nold \xff stack");
-    EXPECT_TRUE(endsBySignal(runCrashChild({(folder / "VarneloEject").string(), mode}), signal));
+    EXPECT_EXIT(crashAs(folder / "VarneloEject", mode), testing::KilledBySignal(signal), "");
     const std::string text = readFile(folder / "VarneloEject/pending-crash.txt");
     ASSERT_TRUE(isValidUtf8(text));
     const auto separator = text.find("\n---\n");
@@ -52,6 +120,19 @@ TEST(CrashCapture, EachWayOfCrashingLeavesItsRecordAloneAndEndsByItsUsualSignal)
     }
     EXPECT_EQ(left, std::vector<std::string>{"pending-crash.txt"}) << "no temporary file left";
   }
+}
+
+TEST(CrashCapture, TheNextStartUploadsTheRecordTheCrashLeft) {
+  TemporaryFolder crashed; // before the rig's server threads: the child is forked
+  EXPECT_EXIT(crashAs(crashed / "Crash", "segfault"), testing::KilledBySignal(SIGSEGV), "");
+  CrashRig rig;
+  writeFile(rig.pendingFile(), readFile(crashed / "Crash/pending-crash.txt"));
+  CrashReporter::install();
+  const auto bodies = rig.uploads();
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_TRUE(bodies[0]["message"] == "Signal 11" && bodies[0]["v"] == "2.0.1");
+  EXPECT_NE(bodies[0]["stack"].get<std::string>().find("varneloChildFaults"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(rig.pendingFile()));
 }
 
 } // namespace

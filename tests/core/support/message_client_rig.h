@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "core/settings_store.h"
@@ -25,6 +26,9 @@ struct MessageClientRig {
       std::chrono::sys_days{std::chrono::year{2026} / 12 / 6} + std::chrono::hours{9};
   std::string version = "1.4.2";
   bool networkFeatures = true;
+
+  // The first-launch question has been answered: automatic requests may go.
+  MessageClientRig() { store->set(SupportClient::onboardedKey, true); }
 
   // Addresses left empty are the loopback server's.
   std::unique_ptr<SupportClient> makeClient(std::string checkURL = {}, std::string reportURL = {}) {
@@ -53,4 +57,11 @@ struct MessageClientRig {
   static std::string offer(const std::string& ticket, std::int64_t id, const std::string& text) {
     return nlohmann::json{{"tk", ticket}, {"mid", id}, {"msg", text}}.dump();
   }
+};
+
+// A test over one client of the rig.
+class MessageClientTest : public ::testing::Test {
+ protected:
+  MessageClientRig rig;
+  std::unique_ptr<SupportClient> client = rig.makeClient();
 };

@@ -11,27 +11,20 @@
 
 namespace {
 
-class ServerCheckTest : public ::testing::Test {
- protected:
-  MessageClientRig rig;
-  std::unique_ptr<SupportClient> client = rig.makeClient();
-};
+using ServerCheckTest = MessageClientTest;
 
 TEST_F(ServerCheckTest, Body_HasAFreshNonceAndTheAcknowledgementOnlyWhenAPositiveInteger) {
   rig.check(*client, MessageClientRig::offer("open", 41, "We fixed it"));
   client->markMessageShown();
   rig.check(*client, MessageClientRig::offer("open", 0, ""));
-  const auto requests = rig.server.received();
-  const auto first = nlohmann::json::parse(requests[0].body);
-  const auto second = nlohmann::json::parse(requests[1].body);
-  EXPECT_EQ(requests[0].path, "/eject/v1/check");
+  const auto first = nlohmann::json::parse(rig.server.received()[0].body);
+  const auto second = nlohmann::json::parse(rig.server.received()[1].body);
+  EXPECT_EQ(rig.server.received()[0].path, "/eject/v1/check");
   EXPECT_EQ(keysOf(first), (std::set<std::string>{"n", "d", "v", "os", "c"}));
-  EXPECT_EQ(first["c"], "direct");
-  EXPECT_EQ(first["os"], "Debian GNU/Linux 12");
-  EXPECT_EQ(second["m"], 41);
+  EXPECT_TRUE(first["c"] == "direct" && first["os"] == "Debian GNU/Linux 12" && second["m"] == 41);
   const std::string nonce = first["n"];
-  EXPECT_EQ(nonce.size(), 32u);
-  EXPECT_EQ(nonce.find_first_not_of("0123456789ABCDEF"), std::string::npos) << nonce;
+  EXPECT_TRUE(nonce.size() == 32u &&
+              nonce.find_first_not_of("0123456789ABCDEF") == std::string::npos);
   EXPECT_NE(nonce, second["n"]);
   for (const SettingsValue& value : {SettingsValue("7"), SettingsValue(0), SettingsValue(-3),
                                      SettingsValue(7.0), SettingsValue(true)}) {
@@ -46,16 +39,13 @@ TEST_F(ServerCheckTest, Answer_SetsTicketAndOfferOnlyWhenWellFormedWhateverTheSt
       {200, MessageClientRig::offer("open", 5, "Hello"), "open", 5},
       {500, MessageClientRig::offer("open", 5, "Hello"), "open", 5},
       {200, MessageClientRig::offer("open", 9, "Seen before"), "open", 0},
-      {200, MessageClientRig::offer("closed", 0, "text"), "closed", 0},
       {200, MessageClientRig::offer("waiting", -4, "x"), "waiting", 0},
       {200, MessageClientRig::offer("resolved", 6, ""), "resolved", 0},
       {200, R"({"mid":5,"msg":"Hello"})", "none", 0},
       {200, R"({"tk":"open","mid":"5","msg":"Hello"})", "none", 0},
-      {200, R"({"tk":"open","mid":5.5,"msg":"Hello"})", "none", 0},
       {200, R"({"tk":"open","mid":5,"msg":null})", "none", 0},
       {200, R"({"tk":"open","mid":18446744073709551615,"msg":"Hello"})", "none", 0},
       {200, R"([{"tk":"open","mid":5,"msg":"Hello"}])", "none", 0},
-      {200, "<html><body>502</body></html>", "none", 0},
       {200, R"({"tk":"open","mid":5,"msg":"Hel)", "none", 0},
       {200, "", "none", 0}};
   rig.store->set(ShownMessages::listKey, SettingsValue::Array{std::int64_t{9}});
@@ -65,26 +55,10 @@ TEST_F(ServerCheckTest, Answer_SetsTicketAndOfferOnlyWhenWellFormedWhateverTheSt
     EXPECT_EQ(fresh->ticketState, ticket) << body;
     EXPECT_EQ(fresh->pendingMessage ? fresh->pendingMessage->id : 0, pending) << body;
   }
-  auto unreachable = rig.makeClient("http://127.0.0.1:1/eject/v1/check");
   bool completed = false;
-  unreachable->checkWithServer([&] { completed = true; });
+  rig.makeClient("http://127.0.0.1:1/check")->checkWithServer([&] { completed = true; });
   rig.dispatcher.drainAll();
-  EXPECT_TRUE(completed);
-  EXPECT_EQ(unreachable->ticketState, "none");
-}
-
-TEST_F(ServerCheckTest, Answer_IsAppliedOnTheMainQueueAndALaterOfferReplacesAnUnseenOne) {
-  rig.server.answer(200, MessageClientRig::offer("open", 20, "Earlier"));
-  client->checkWithServer();
-  rig.dispatcher.drainBackground();
-  EXPECT_EQ(client->ticketState, "none");
-  rig.dispatcher.drainMain();
-  rig.check(*client, MessageClientRig::offer("open", 21, "Later"));
-  client->markMessageShown();
-  EXPECT_EQ(ShownMessages::read(*rig.store), std::vector<std::int64_t>{21});
-  rig.check(*client, MessageClientRig::offer("open", 20, "Earlier"));
-  ASSERT_TRUE(client->pendingMessage) << "never seen, so taken when offered again";
-  EXPECT_EQ(client->pendingMessage->id, 20);
+  EXPECT_TRUE(completed) << "an unreachable server still completes the check";
 }
 
 TEST_F(ServerCheckTest, Answer_MessageIsKeptAsShownWithoutNulAndCutAt16KiB) {
@@ -104,7 +78,7 @@ TEST_F(ServerCheckTest, Answer_MessageIsKeptAsShownWithoutNulAndCutAt16KiB) {
   }
 }
 
-TEST_F(ServerCheckTest, MarkShown_KeepsTheLast50IdsAndAnIdThatDroppedOutIsTakenAgain) {
+TEST_F(ServerCheckTest, MarkShown_KeepsTheLast50IdsAndAnOfferIsTakenUntilShownOnTheMainQueue) {
   rig.store->set(ShownMessages::listKey, SettingsValue::Array{SettingsValue("unusable")});
   client->markMessageShown(); // nothing pending: nothing written
   for (std::int64_t id = 1; id <= 51; ++id) {
@@ -112,13 +86,19 @@ TEST_F(ServerCheckTest, MarkShown_KeepsTheLast50IdsAndAnIdThatDroppedOutIsTakenA
     client->markMessageShown();
   }
   const std::vector<std::int64_t> ids = ShownMessages::read(*rig.store);
-  ASSERT_EQ(ids.size(), 50u);
-  EXPECT_EQ(ids.front(), 2);
+  EXPECT_TRUE(ids.size() == 50u && ids.front() == 2);
   EXPECT_EQ(rig.store->object(ShownMessages::acknowledgedKey), SettingsValue(std::int64_t{51}));
-  rig.check(*client, MessageClientRig::offer("open", 1, "second time"));
+  rig.server.answer(200, MessageClientRig::offer("open", 1, "dropped out of the list"));
+  client->checkWithServer();
+  rig.dispatcher.drainBackground();
+  EXPECT_FALSE(client->pendingMessage) << "applied on the main queue only";
+  rig.dispatcher.drainMain();
   ASSERT_TRUE(client->pendingMessage);
+  rig.check(*client, MessageClientRig::offer("open", 52, "Later"));
   client->markMessageShown();
-  EXPECT_EQ(ShownMessages::read(*rig.store).back(), 1);
+  EXPECT_EQ(ShownMessages::read(*rig.store).back(), 52) << "the later offer replaced the unseen";
+  rig.check(*client, MessageClientRig::offer("open", 1, "again"));
+  EXPECT_EQ(client->pendingMessage.value_or(SupportClient::PendingMessage{}).id, 1);
 }
 
 // Old or damaged history: bad values read empty, odd entries hidden in place, 50 kept at most.

@@ -12,60 +12,46 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class SupportClientTest : public ::testing::Test {
- protected:
-  MessageClientRig rig;
-  std::unique_ptr<SupportClient> client = rig.makeClient();
-};
+using SupportClientTest = MessageClientTest;
 
+// An empty address is left out, a blank one is not; no header of our own, compact bodies.
 TEST_F(SupportClientTest, Send_PostsCompactBodiesWithoutHeadersAndOneDeviceIdAcrossClients) {
   rig.server.answer(200, R"({"ok":true})");
   EXPECT_TRUE(client->reportProblem("It froze\nafter ejecting", "me@example.org"));
-  EXPECT_TRUE(client->reportProblem("Thanks", std::nullopt));
   client->reportProblem("one", std::string());
   client->reportProblem("two", std::string("   "));
   rig.version = "";
   rig.makeClient()->reportProblem(std::string(3 * 1024 * 1024, 'x'), std::nullopt);
   const auto requests = rig.server.received();
-  ASSERT_EQ(requests.size(), 5u);
+  ASSERT_EQ(requests.size(), 4u);
   const std::string id = nlohmann::json::parse(requests[0].body)["d"];
-  EXPECT_EQ(id.size(), 36u);
-  EXPECT_EQ(id[14], '4') << "a random (version 4) identifier";
+  EXPECT_TRUE(id.size() == 36u && id[14] == '4') << "a random (version 4) identifier";
   EXPECT_EQ(id.find_first_of("abcdef"), std::string::npos);
   for (std::size_t index = 0; index < requests.size(); ++index) {
     const auto body = nlohmann::json::parse(requests[index].body);
     std::set<std::string> keys{"d", "v", "os", "text"};
-    if (index == 0 || index == 3) {
-      keys.insert("email"); // an empty address is left out, a blank one is not
+    if (index % 2 == 0) {
+      keys.insert("email");
     }
-    EXPECT_EQ(keysOf(body), keys) << index;
-    EXPECT_EQ(body["d"], id);
-    EXPECT_EQ(requests[index].method, "POST");
-    EXPECT_EQ(requests[index].path, "/eject/v1/report");
-    EXPECT_EQ(requests[index].headers.count("Content-Type"), 0u);
-    EXPECT_EQ(requests[index].headers.count("Expect"), 0u);
+    EXPECT_TRUE(keysOf(body) == keys && body["d"] == id) << index;
+    EXPECT_TRUE(requests[index].method == "POST" && requests[index].path == "/eject/v1/report");
+    EXPECT_EQ(requests[index].headers.count("Content-Type") +
+                  requests[index].headers.count("Expect"),
+              0u);
     EXPECT_EQ(requests[index].body.size(), body.dump().size()) << "compact: " << index;
   }
   EXPECT_EQ(nlohmann::json::parse(requests[0].body)["email"], "me@example.org");
-  EXPECT_EQ(nlohmann::json::parse(requests[3].body)["email"], "   ");
-  EXPECT_EQ(nlohmann::json::parse(requests[4].body)["v"], "?");
+  EXPECT_EQ(nlohmann::json::parse(requests[2].body)["email"], "   ");
+  EXPECT_EQ(nlohmann::json::parse(requests[3].body)["v"], "?");
   EXPECT_EQ(SupportClient::encodeBody({{"bad", "x\xffy"}}), "{\"bad\":\"x\xEF\xBF\xBDy\"}");
 }
 
 TEST_F(SupportClientTest, Report_OnlyStatus200WithOkReadingTrueIsAccepted) {
-  const std::tuple<int, std::string, bool> answers[] = {{200, R"({"ok":true})", true},
-                                                        {200, R"({"ok":1,"ticket":"T-1"})", true},
-                                                        {201, R"({"ok":true})", false},
-                                                        {500, R"({"ok":true})", false},
-                                                        {200, R"({"ok":"true"})", false},
-                                                        {200, R"({"ok":false})", false},
-                                                        {200, R"({"ok":0})", false},
-                                                        {200, R"({"ok":2})", false},
-                                                        {200, R"({})", false},
-                                                        {200, R"([true])", false},
-                                                        {200, "<html>ok</html>", false},
-                                                        {200, R"({"ok":tr)", false},
-                                                        {200, std::string(50000, '['), false}};
+  const std::tuple<int, std::string, bool> answers[] = {
+      {200, R"({"ok":true})", true},   {200, R"({"ok":1,"ticket":"T-1"})", true},
+      {201, R"({"ok":true})", false},  {200, R"({"ok":"true"})", false},
+      {200, R"({"ok":2})", false},     {200, R"([true])", false},
+      {200, "<html>ok</html>", false}, {200, std::string(50000, '['), false}};
   for (const auto& [status, body, accepted] : answers) {
     rig.server.answer(status, body);
     EXPECT_EQ(client->reportProblem("text", std::nullopt), accepted) << status << body;

@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/crash/crash_reporter.h"
 #include "core/eject_settings.h"
-#include "platform/fake/fake_system_crash_reports.h"
-#include "tests/core/support/message_client_rig.h"
+#include "tests/core/crash/crash_rig.h"
 #include "tests/support/run_command.h"
 
 namespace {
@@ -15,32 +13,17 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-CrashReporter::Setup crashSetup(MessageClientRig& rig, const std::string& endpoint,
-                                Dispatcher* dispatcher, SystemCrashReports* reports) {
-  return CrashReporter::Setup{.folder = rig.folder / "Crash",
-                              .transport = rig.transport,
-                              .defaults = *rig.store,
-                              .endpoint = endpoint,
-                              .systemReports = reports,
-                              .dispatcher = dispatcher,
-                              .version = "1.0",
-                              .osString = [] { return "Linux"; },
-                              .timeout = 8s,
-                              .networkFeatures = rig.networkFeatures};
-}
-
 TEST(NetworkQueue, AHungCrashServerHoldsUpNeitherTheAppsQueueNorChecksNorQuitting) {
-  MessageClientRig rig;
+  CrashRig rig;
   LoopbackHttpServer hung;
   hung.setSilent(true);
-  FakeSystemCrashReports reports(rig.folder / "Reports");
-  writeFile(rig.folder / "Crash" / "pending-crash.txt", "Signal 11\n---\nframe");
+  writeFile(rig.pendingFile(), "Signal 11\n---\nframe");
   for (int index = 0; index < 7; ++index) {
-    writeFile(rig.folder / "Reports" / ("VarneloEject-" + std::to_string(index) + ".crash"), "x");
+    rig.writeReport("/bin" + std::to_string(index) + "/varnelo-eject", "Signal: 6\n");
   }
   {
     NetworkQueue network(rig.dispatcher, rig.transport);
-    CrashReporter::configure(crashSetup(rig, hung.url("/crash"), &network, &reports));
+    rig.configure(hung.url("/crash"), &network);
     CrashReporter::install();
     ASSERT_TRUE(hung.waitForRequests(1));
     EXPECT_EQ(rig.dispatcher.pendingBackground(), 0u) << "the ejection pool stays free";
@@ -56,7 +39,6 @@ TEST(NetworkQueue, AHungCrashServerHoldsUpNeitherTheAppsQueueNorChecksNorQuittin
   }
   EXPECT_EQ(hung.received().size(), 1u) << "a launch stops at the first upload that fails";
   EXPECT_TRUE(std::filesystem::exists(rig.folder / "Crash" / "unsent")) << "the record is kept";
-  CrashReporter::configure(CrashReporter::standardSetup(nullptr, nullptr));
 }
 
 TEST(CurlHttpTransport, NeverFollowsARedirectAndAnswersWithTheRedirectItself) {
@@ -72,36 +54,39 @@ TEST(CurlHttpTransport, NeverFollowsARedirectAndAnswersWithTheRedirectItself) {
     const HttpResponse response = transport.send(request);
     EXPECT_TRUE(response.transferred) << path;
     EXPECT_EQ(response.status, std::string(path) == "/feed" ? 302 : 301);
+    EXPECT_EQ(response.location,
+              std::string(path) == "/feed" ? elsewhere.url("/feed") : first.url("/feed"));
   }
   EXPECT_EQ(first.received().size(), 2u);
   EXPECT_TRUE(elsewhere.received().empty());
 }
 
-// The user's switch stops the automatic requests only; the build option stops every one.
-TEST(AutomaticServerContact, TheSwitchAndTheBuildOptionEachSendNothingAutomatic) {
-  for (const bool byTheUser : {true, false}) {
-    MessageClientRig rig;
-    rig.networkFeatures = byTheUser;
+// Before the first-launch answer (or after a damaged settings file read as a fresh install) and
+// with the user's switch off, nothing automatic goes; the build option stops every request.
+TEST(AutomaticServerContact, NoAnswerTheSwitchAndTheBuildOptionEachSendNothingAutomatic) {
+  for (const char* stop : {"unanswered", "switch", "build"}) {
+    CrashRig rig;
+    rig.networkFeatures = std::string(stop) != "build";
     EXPECT_TRUE(EjectSettings::automaticServerContact(*rig.store)) << "on by default";
-    if (byTheUser) {
+    if (std::string(stop) == "unanswered") {
+      rig.store->remove(SupportClient::onboardedKey);
+    } else if (std::string(stop) == "switch") {
       rig.store->set(EjectSettings::automaticServerContactKey, false);
     }
-    FakeSystemCrashReports reports(rig.folder / "Reports");
-    writeFile(rig.folder / "Reports" / "VarneloEject-1.crash", "Exception");
-    writeFile(rig.folder / "Crash" / "pending-crash.txt", "Signal 11\n---\nframe");
-    CrashReporter::configure(crashSetup(rig, rig.server.url("/crash"), &rig.dispatcher, &reports));
-    CrashReporter::uploadAtStart();
+    rig.writeReport("/usr/bin/varnelo-eject", "Signal: 6\n");
+    writeFile(rig.pendingFile(), "Signal 11\n---\nframe");
+    rig.configure();
+    CrashReporter::install();
     CrashReporter::reportError("oops");
     auto client = rig.makeClient();
     rig.check(*client, MessageClientRig::offer("open", 3, "Hi"));
     EXPECT_EQ(client->ticketState, "none");
-    EXPECT_TRUE(rig.server.received().empty()) << byTheUser;
-    EXPECT_TRUE(std::filesystem::exists(rig.folder / "Crash" / "pending-crash.txt"));
+    EXPECT_TRUE(rig.server.received().empty()) << stop;
+    EXPECT_TRUE(std::filesystem::exists(rig.pendingFile()));
     rig.server.answer(200, R"({"ok":true})");
-    EXPECT_EQ(client->reportProblem("asked for", std::nullopt), byTheUser);
-    EXPECT_EQ(rig.server.received().size(), byTheUser ? 1u : 0u);
+    EXPECT_EQ(client->reportProblem("asked for", std::nullopt), rig.networkFeatures);
+    EXPECT_EQ(rig.server.received().size(), rig.networkFeatures ? 1u : 0u);
   }
-  CrashReporter::configure(CrashReporter::standardSetup(nullptr, nullptr));
 }
 
 } // namespace

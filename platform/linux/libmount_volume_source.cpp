@@ -231,6 +231,28 @@ bool describesAnEarlierMedium(udev_device* device) {
   return linked;
 }
 
+// A snap is a squashfs image kept under /var/lib/snapd and mounted under /snap; an AppImage
+// mounts itself through FUSE under /tmp/.mount_*.
+bool isRunningSoftware(const std::string& target, std::string_view fsType,
+                       const std::string& source, const std::optional<std::string>& deviceName,
+                       const fs::path& sysfsRoot) {
+  if (target.starts_with("/tmp/.mount_")) {
+    return true;
+  }
+  if (fsType != "squashfs" && fsType != "erofs") {
+    return false;
+  }
+  if (target == "/snap" || target.starts_with("/snap/")) {
+    return true;
+  }
+  std::string backing = source;
+  if (deviceName && deviceName->starts_with("loop")) {
+    std::ifstream in(sysfsRoot / "block" / *deviceName / "loop" / "backing_file");
+    std::getline(in, backing);
+  }
+  return backing.starts_with("/var/lib/snapd/");
+}
+
 } // namespace
 
 LibmountVolumeSource::LibmountVolumeSource() : LibmountVolumeSource(Options{}) {}
@@ -340,9 +362,10 @@ LibmountVolumeSource::readTable() {
     if (!root.empty() && root != "/" && mount.fsType != "btrfs") {
       hidden = true;
     }
-    // Snaps: read-only squashfs images on loop devices.
-    if (mount.fsType == "squashfs" && mount.deviceName && mount.deviceName->rfind("loop", 0) == 0 &&
-        hasOption(mnt_fs_get_vfs_options(fs), "ro")) {
+    // Snaps and AppImages are programs running from an image, not volumes; other read-only
+    // images (squashfs, erofs) are disk images like any other.
+    if (isRunningSoftware(mount.target, mount.fsType, mount.source, mount.deviceName,
+                          sysfs_.root())) {
       hidden = true;
     }
     if (!hidden && udevFor(mount).ignore) {

@@ -19,7 +19,7 @@ struct udev;
 // resource values. Hidden: pseudo and network file systems, mounts of a folder inside a volume,
 // mounts marked hidden ("x-gvfs-hide", "x-gdu.hide", "x-udisks-hide", in the table, utab or
 // fstab), mounts on system paths unless marked "x-gvfs-show", devices udev tells to ignore and
-// read-only squashfs loop mounts (snaps). The disks holding /, /boot, /home and swap are
+// programs running from an image (snaps, AppImages). The disks holding /, /boot, /home and swap are
 // internal whatever else they look like; udev's UDISKS_SYSTEM decides for the others.
 class LibmountVolumeSource : public VolumeSource {
  public:

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -182,4 +183,50 @@ TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerCha
   runFor(std::chrono::seconds(1));
   EXPECT_EQ(changes, 3);
   EXPECT_EQ(nameListed(), "not listed");
+}
+
+// Read-only images are disk images, listed and ejected by name; a snap (its image kept by
+// snapd) and an AppImage (FUSE under /tmp/.mount_*) are programs running, never listed.
+TEST_F(DiscoveryIntegrationTest, ReadOnlyImagesAreVolumesSnapsAndAppImagesAreNot) {
+  for (const char* tool : {"/usr/bin/mksquashfs", "/usr/bin/mkfs.erofs", "/usr/bin/fusefat"}) {
+    if (!std::filesystem::exists(tool)) {
+      GTEST_SKIP() << "needs squashfs-tools, erofs-utils and fusefat";
+    }
+  }
+  const auto content = folder_ / "content", snapd = std::filesystem::path("/var/lib/snapd");
+  std::filesystem::create_directory(content);
+  std::ofstream(content / "file.txt") << "inside an image\n";
+  ASSERT_EQ(mount("tmpfs", "/var/lib", "tmpfs", 0, nullptr), 0); // this namespace only
+  std::filesystem::create_directories(snapd);
+  const auto appImage = "/tmp/.mount_varnelo" + std::to_string(getpid());
+  std::filesystem::create_directories(appImage);
+  const std::string squash = (folder_ / "s.img").string(), erofs = (folder_ / "e.img").string();
+  const std::string snap = (snapd / "core.snap").string(), fat = (folder_ / "f.img").string();
+  for (const auto& mountPath : {"Squash", "Erofs", "core22"}) {
+    std::filesystem::create_directory(folder_ / mountPath);
+  }
+  for (const auto& command :
+       {"mksquashfs " + content.string() + " " + squash + " -quiet -no-progress",
+        "cp " + squash + " " + snap, "mkfs.erofs " + erofs + " " + content.string(),
+        "truncate -s 8M " + fat + " && mkfs.vfat -n APPIMG " + fat,
+        "mount -o loop,ro " + squash + " " + (folder_ / "Squash").string(),
+        "mount -t erofs -o loop,ro " + erofs + " " + (folder_ / "Erofs").string(),
+        "mount -o loop,ro " + snap + " " + (folder_ / "core22").string(),
+        "fusefat -o ro,fsname=" + fat + " " + fat + " " + appImage}) {
+    ASSERT_EQ(runCommand({"/bin/sh", "-c", command + " >/dev/null"}).status, 0) << command;
+  }
+  const auto listed = listedFor(0);
+  const auto all = runCommand({VARNELO_CLI_PATH, "list"}).output;
+  const auto ejected = runCommand({VARNELO_CLI_PATH, "eject", "Squash"});
+  umount2(appImage.c_str(), MNT_DETACH);
+  std::filesystem::remove(appImage);
+  umount2((folder_ / "core22").c_str(), MNT_DETACH);
+  EXPECT_TRUE(std::regex_search(listed, std::regex("^Erofs /dev/loop[0-9]+ image at Erofs; "
+                                                   "Squash /dev/loop[0-9]+ image at Squash; $")))
+      << listed;
+  EXPECT_EQ(all.find(".mount_varnelo"), std::string::npos) << all;
+  EXPECT_EQ(ejected.output, "ejected Squash\n");
+  EXPECT_EQ(runCommand({"/bin/sh", "-c", "findmnt " + (folder_ / "Squash").string()}).status, 1);
+  umount2((folder_ / "Erofs").c_str(), MNT_DETACH);
+  umount2("/var/lib", MNT_DETACH);
 }

@@ -16,6 +16,7 @@
 #include <set>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include <plist/plist.h>
@@ -76,30 +77,32 @@ bool headContains(const std::filesystem::path& file, std::string_view wanted) {
   return head.find(wanted) != std::string::npos;
 }
 
-// The on-disk marks of the backup tools Linux users run: duplicity (and Deja Dup over it)
-// leaves manifest and signature files, Timeshift a snapshots folder, Borg and restic
-// repositories their own layout.
-bool holdsLinuxBackup(const std::filesystem::path& folder, const std::vector<std::string>& names) {
+// The on-disk marks of the backup tools Linux users run, and which tool left them: duplicity
+// (and Deja Dup over it) leaves manifest and signature files, Timeshift a snapshots folder, Borg
+// and restic repositories their own layout. Empty when none.
+std::string_view linuxBackupKind(const std::filesystem::path& folder,
+                                 const std::vector<std::string>& names) {
   const std::set<std::string_view> present(names.begin(), names.end());
   for (const std::string_view name : present) {
     if ((name.starts_with("duplicity-full") && name.find(".manifest") != std::string_view::npos) ||
         (name.starts_with("duplicity-") && name.find(".sigtar") != std::string_view::npos)) {
-      return true;
+      return "deja-dup";
     }
   }
   std::error_code error;
   if (present.contains("timeshift") &&
       std::filesystem::is_directory(folder / "timeshift" / "snapshots", error)) {
-    return true;
+    return "timeshift";
   }
   if (!present.contains("config")) {
-    return false;
+    return {};
   }
   if (present.contains("README") && headContains(folder / "config", "[repository]")) {
-    return true;
+    return "borg";
   }
-  return present.contains("data") && present.contains("index") && present.contains("keys") &&
-         present.contains("snapshots");
+  const bool restic = present.contains("data") && present.contains("index") &&
+                      present.contains("keys") && present.contains("snapshots");
+  return restic ? "restic" : std::string_view();
 }
 
 struct PlistDeleter {
@@ -189,12 +192,20 @@ void EjectEngine::rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds)
       rebuilds->again = false;
       ++rebuilds->running;
     }
-    auto volumes = engine->listExternalVolumes();
+    bool lookLater = false;
+    auto volumes = engine->listVolumes(true, lookLater);
+    const auto settle = engine->lookInsideAfter();
     std::lock_guard lock(rebuilds->mutex);
     --rebuilds->running;
     rebuilds->finished.notify_all();
     if (rebuilds->engine == nullptr) {
       return;
+    }
+    if (lookLater) {
+      rebuilds->dispatcher->runInBackground([rebuilds, settle] {
+        std::this_thread::sleep_for(settle);
+        volumesChanged(rebuilds);
+      });
     }
     rebuilds->dispatcher->runOnMain([rebuilds, volumes = std::move(volumes)]() mutable {
       EjectEngine* engine = nullptr;
@@ -250,15 +261,23 @@ std::optional<std::string> EjectEngine::environmentValue(const std::string& name
 }
 
 std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
+  bool lookLater = false;
+  return listVolumes(false, lookLater);
+}
+
+std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bool& lookLater) {
   const auto paths = platform_.volumeSource.mountedVolumePaths();
   // With nothing to mark, asking the tool would only cost a child process.
   if (!paths || paths->empty()) {
+    std::lock_guard seenLock(firstSeenMutex_);
+    firstSeen_.clear();
     return {};
   }
   const auto known = timeMachineMountPoints();
 
   // A device mounted at several paths is one volume, known by its shortest path.
   std::vector<EjectableVolume> volumes;
+  std::vector<std::optional<std::int64_t>> capacities;
   std::map<std::string, std::size_t> volumeOfDevice;
   for (const auto& path : *paths) {
     const auto resources = platform_.volumeSource.resourceValues(path);
@@ -287,12 +306,14 @@ std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
     } else if (resources->volumeName) {
       volume.name = *resources->volumeName;
     }
-    if (resources->totalCapacity && *resources->totalCapacity > 0) {
-      volume.sizeText = formatByteCount(*resources->totalCapacity);
-    }
+    capacities.push_back(resources->totalCapacity);
     volumes.push_back(std::move(volume));
   }
-  for (auto& volume : volumes) {
+  const auto now = std::chrono::steady_clock::now();
+  std::map<std::string, std::chrono::steady_clock::time_point> seen;
+  std::unique_lock seenLock(firstSeenMutex_);
+  for (std::size_t index = 0; index < volumes.size(); ++index) {
+    auto& volume = volumes[index];
     std::stable_sort(volume.mountPaths.begin(), volume.mountPaths.end(),
                      [](const std::string& left, const std::string& right) {
                        return left.size() < right.size();
@@ -303,10 +324,28 @@ std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
       volume.name = lastPathComponent(volume.id);
     }
     volume.isDiskImage = isDiskImage(volume.id);
-    const BackupState backup = backupState(volume.id, known);
-    volume.isTimeMachine = backup == BackupState::backup;
-    volume.backupUnknown = backup == BackupState::unknown;
+    const auto key = volume.device + '\n' + volume.id;
+    const auto earlier = firstSeen_.find(key);
+    const auto first = seen[key] = earlier == firstSeen_.end() ? now : earlier->second;
+    // Until then it is listed without a size and protected like a backup disk.
+    if (leaveNewOnesAlone && now - first < lookInsideAfter()) {
+      volume.backupUnknown = volume.contentsPending = lookLater = true;
+      continue;
+    }
+    auto capacity = capacities[index];
+    if (!capacity) {
+      capacity = platform_.volumeSource.totalCapacity(volume.id);
+    }
+    if (capacity && *capacity > 0) {
+      volume.sizeText = formatByteCount(*capacity);
+    }
+    const auto backup = backupKind(volume.id, known);
+    volume.backupKind = backup.value_or("");
+    volume.isTimeMachine = !volume.backupKind.empty();
+    volume.backupUnknown = !backup;
   }
+  firstSeen_ = std::move(seen);
+  seenLock.unlock();
 
   if (volumes.size() < 2) {
     return volumes;
@@ -344,32 +383,33 @@ bool EjectEngine::isDiskImage(const std::string& mountPath) {
 
 bool EjectEngine::isTimeMachine(const std::string& mountPath,
                                 const std::set<std::string>& connues) {
-  return backupState(mountPath, connues) == BackupState::backup;
+  return !backupKind(mountPath, connues).value_or("").empty();
 }
 
-EjectEngine::BackupState EjectEngine::backupState(const std::string& mountPath,
-                                                  const std::set<std::string>& known) {
+std::optional<std::string> EjectEngine::backupKind(const std::string& mountPath,
+                                                   const std::set<std::string>& known) {
+  constexpr std::string_view timeMachine = "time-machine";
   if (known.contains(mountPath)) {
-    return BackupState::backup;
+    return std::string(timeMachine);
   }
   const std::filesystem::path root(mountPath);
   std::error_code error;
   if (std::filesystem::exists(root / backupDatabaseName, error)) {
-    return BackupState::backup;
+    return std::string(timeMachine);
   }
   const auto names = folderNames(root, error);
   if (error) {
     // A root this user may not read may well hold backups: protect it rather than guess.
     const bool gone =
         error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
-    return gone ? BackupState::none : BackupState::unknown;
+    return gone ? std::optional<std::string>("") : std::nullopt;
   }
   if (std::any_of(names.begin(), names.end(),
                   [](const std::string& name) { return endsWith(name, backupBundleSuffix); })) {
-    return BackupState::backup;
+    return std::string(timeMachine);
   }
-  if (holdsLinuxBackup(root, names)) {
-    return BackupState::backup;
+  if (const auto kind = linuxBackupKind(root, names); !kind.empty()) {
+    return std::string(kind);
   }
   // Backup tools are often pointed at a folder of their own on the disk.
   int looked = 0;
@@ -384,11 +424,12 @@ EjectEngine::BackupState EjectEngine::backupState(const std::string& mountPath,
     }
     ++looked;
     const auto inner = folderNames(folder, error);
-    if (!error && holdsLinuxBackup(folder, inner)) {
-      return BackupState::backup;
+    if (const auto kind = error ? std::string_view() : linuxBackupKind(folder, inner);
+        !kind.empty()) {
+      return std::string(kind);
     }
   }
-  return BackupState::none;
+  return std::string();
 }
 
 std::set<std::string> EjectEngine::timeMachineMountPoints() {

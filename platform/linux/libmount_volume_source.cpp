@@ -577,12 +577,15 @@ std::optional<VolumeResources> LibmountVolumeSource::resourceValues(const std::s
       values.isEjectable = false;
     }
   }
-  struct statvfs stats {};
-  if (statvfs(mount->target.c_str(), &stats) == 0) {
-    values.totalCapacity =
-        static_cast<std::int64_t>(stats.f_blocks) * static_cast<std::int64_t>(stats.f_frsize);
-  }
   return values;
+}
+
+std::optional<std::int64_t> LibmountVolumeSource::totalCapacity(const std::string& mountPath) {
+  struct statvfs stats {};
+  if (statvfs(mountPath.c_str(), &stats) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(stats.f_blocks) * static_cast<std::int64_t>(stats.f_frsize);
 }
 
 std::optional<SysfsDiskInfo> LibmountVolumeSource::diskOf(const std::string& mountPath) {

@@ -45,7 +45,9 @@ class LibmountVolumeSource : public VolumeSource {
   // Reads the mount table once; resourceValues() and diskOf() reuse that reading until the next
   // call.
   std::optional<std::vector<std::string>> mountedVolumePaths() override;
+  // Without the capacity: that is totalCapacity(), the one call here that enters the volume.
   std::optional<VolumeResources> resourceValues(const std::string& mountPath) override;
+  std::optional<std::int64_t> totalCapacity(const std::string& mountPath) override;
 
   // The disk behind a mounted path; nothing when the path is not mounted from a block device
   // known to sysfs. An image file mounted through FUSE is a loop disk with no device name.

@@ -88,24 +88,25 @@ TEST_F(EjectEngineDiscovery,
       << "once per pass with volumes, never per volume";
 }
 
-// Backup marks at the root or one folder down; "x/" is a folder, "x=text" a file with text.
+// Backup marks at the root or one folder down, and whose they are; "x/" is a folder, "x=text" a
+// file with text.
 TEST_F(EjectEngineDiscovery, Backup_MarkersOfMacAndLinuxToolsAtTheRootOrOneFolderDown) {
-  const std::pair<std::vector<std::string>, bool> rows[] = {
-      {{"Backups.backupdb/"}, true},
-      {{"My Mac.backupbundle/"}, true},
-      {{"My Mac.BACKUPBUNDLE/", "deeper/Old.backupbundle/"}, false},
-      {{"duplicity-full.20260101T101010Z.manifest.gpg"}, true},
-      {{"deja-dup/duplicity-full-signatures.20260101T101010Z.sigtar.gz"}, true},
-      {{"a/b/duplicity-full.20260101T101010Z.manifest"}, false},
-      {{"timeshift/snapshots/"}, true},
-      {{"timeshift/"}, false},
-      {{"borg/README", "borg/config=[repository]\nversion = 1\n"}, true},
-      {{"README", "config=[core]\n"}, false},
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"Backups.backupdb/"}, "time-machine"},
+      {{"My Mac.backupbundle/"}, "time-machine"},
+      {{"My Mac.BACKUPBUNDLE/", "deeper/Old.backupbundle/"}, ""},
+      {{"duplicity-full.20260101T101010Z.manifest.gpg"}, "deja-dup"},
+      {{"deja-dup/duplicity-full-signatures.20260101T101010Z.sigtar.gz"}, "deja-dup"},
+      {{"a/b/duplicity-full.20260101T101010Z.manifest"}, ""},
+      {{"timeshift/snapshots/"}, "timeshift"},
+      {{"timeshift/"}, ""},
+      {{"borg/README", "borg/config=[repository]\nversion = 1\n"}, "borg"},
+      {{"README", "config=[core]\n"}, ""},
       {{"restic/config", "restic/data/", "restic/index/", "restic/keys/", "restic/snapshots/"},
-       true},
-      {{"config", "data/", "index/", "keys/"}, false}};
+       "restic"},
+      {{"config", "data/", "index/", "keys/"}, ""}};
   auto engine = rig.makeEngine();
-  for (const auto& [entries, backup] : rows) {
+  for (const auto& [entries, kind] : rows) {
     TemporaryFolder root;
     for (const auto& entry : entries) {
       const auto path = root / entry.substr(0, entry.find('='));
@@ -114,7 +115,8 @@ TEST_F(EjectEngineDiscovery, Backup_MarkersOfMacAndLinuxToolsAtTheRootOrOneFolde
         std::ofstream(path) << entry.substr(std::min(entry.find('='), entry.size() - 1) + 1);
       }
     }
-    EXPECT_EQ(engine->isTimeMachine(root.path().string(), {}), backup) << entries[0];
+    EXPECT_EQ(engine->backupKind(root.path().string(), {}), kind) << entries[0];
+    EXPECT_EQ(engine->isTimeMachine(root.path().string(), {}), !kind.empty()) << entries[0];
   }
 }
 

@@ -12,6 +12,7 @@ TEST(VolumeListing, OneEscapedLinePerVolumeInListOrderAndTheJsonFields) {
   image.name = "Backup\nDisk\xe2\x80\xae";
   image.sizeText = "16 GB";
   image.isDiskImage = image.isTimeMachine = true;
+  image.backupKind = "borg";
   EjectableVolume bare;
   bare.id = bare.url = "/media/caf\xe9";
   bare.name = "Stick";
@@ -21,7 +22,7 @@ TEST(VolumeListing, OneEscapedLinePerVolumeInListOrderAndTheJsonFields) {
   std::ostringstream out;
   printVolumeLines({image, bare}, out);
   EXPECT_EQ(out.str(),
-            "Backup\\nDisk\\u202e\t16 GB\tdisk-image,time-machine\t/media/me/Backup Disk\n"
+            "Backup\\nDisk\\u202e\t16 GB\tdisk-image,borg-backup\t/media/me/Backup Disk\n"
             "Stick\t-\tmaybe-backup\t/media/caf\\xe9\n");
 
   EXPECT_EQ(volumesJsonText({}), "[]");
@@ -31,6 +32,7 @@ TEST(VolumeListing, OneEscapedLinePerVolumeInListOrderAndTheJsonFields) {
   EXPECT_EQ(json[0]["sizeText"], "16 GB");
   EXPECT_EQ(json[0]["isDiskImage"], true);
   EXPECT_EQ(json[0]["isTimeMachine"], true);
+  EXPECT_EQ(json[0]["backupKind"], "borg");
   EXPECT_EQ(json[1]["id"], "/media/caf\xef\xbf\xbd");
   EXPECT_EQ(json[1]["mountPath"], "/media/caf\xef\xbf\xbd");
   EXPECT_EQ(json[1]["backupUnknown"], true);

@@ -143,8 +143,9 @@ TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootUdevHintsAndStaleEnt
   EXPECT_EQ(forNobody, borgSeen + "Locked " + locked->device() + " image unknown at Locked; ");
 }
 
-// A mount, a new label and an unmount each reach onChange once, with the new list.
-TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerChange) {
+// A script's quick mounts and unmounts never find the volume busy with us; then a mount (listed
+// at once, its size a moment later), a new label and an unmount each reach onChange.
+TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorStaysOutOfTheWayAndFollowsEachChange) {
   auto image = volume("Before");
   ASSERT_TRUE(image && image->unmountBehindTheBack());
   udev_daemon::settle(); // udev's first look would otherwise come after the mount, as a rename
@@ -152,15 +153,19 @@ TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerCha
   EjectEngine& engine = platform.engine(/*watchVolumes=*/true);
   std::atomic<int> changes = 0;
   engine.setOnChange([&changes] { ++changes; });
-  const auto nameListed = [&] {
+  const auto listed = [&] {
     for (const auto& volume : engine.volumes()) {
       if (volume.id == image->mountPath().string()) {
-        return volume.name;
+        return volume.name + (volume.sizeText.empty() ? "" : " sized");
       }
     }
     return std::string("not listed");
   };
-  auto runFor = [&dispatcher = platform.dispatcher()](std::chrono::milliseconds limit) {
+  auto& dispatcher = platform.dispatcher();
+  const auto mountIt = [&] {
+    return mount(image->device().c_str(), image->mountPath().c_str(), "ext4", 0, nullptr) == 0;
+  };
+  auto runFor = [&dispatcher](std::chrono::milliseconds limit) {
     bool finished = false;
     dispatcher.runInBackground([&dispatcher, &finished, limit] {
       std::this_thread::sleep_for(limit);
@@ -168,21 +173,39 @@ TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerCha
     });
     dispatcher.runUntil([&finished] { return finished; });
   };
-  ASSERT_EQ(mount(image->device().c_str(), image->mountPath().c_str(), "ext4", 0, nullptr), 0);
+  std::atomic<int> busy = 0;
+  bool cycled = false;
+  std::thread script([&] {
+    for (int cycle = 0; cycle < 100 && mountIt(); ++cycle) {
+      for (int tries = 0; umount2(image->mountPath().c_str(), 0) != 0 && tries < 100; ++tries) {
+        busy += tries == 0 && errno == EBUSY;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+    dispatcher.runOnMain([&cycled] { cycled = true; });
+  });
+  dispatcher.runUntil([&cycled] { return cycled; });
+  script.join();
+  EXPECT_EQ(busy, 0) << "unmounts that found the volume busy";
   runFor(std::chrono::seconds(1));
-  EXPECT_EQ(changes, 1);
-  EXPECT_EQ(nameListed(), "Before");
+  changes = 0;
+  ASSERT_TRUE(mountIt());
+  runFor(std::chrono::milliseconds(100));
+  EXPECT_EQ(listed(), "Before");
+  runFor(std::chrono::seconds(1));
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(listed(), "Before sized");
   udev_daemon::triggerChange(image->device()); // the same label is no rename
   // e2label's ioctl goes unseen by udevd; the disk service's change event is made by hand.
   runCommand({"/sbin/e2label", image->device(), "After"});
   udev_daemon::triggerChange(image->device());
   runFor(std::chrono::seconds(1));
-  EXPECT_EQ(changes, 2);
-  EXPECT_EQ(nameListed(), "After");
+  EXPECT_EQ(changes, 3);
+  EXPECT_EQ(listed(), "After sized");
   ASSERT_TRUE(image->unmountBehindTheBack());
   runFor(std::chrono::seconds(1));
-  EXPECT_EQ(changes, 3);
-  EXPECT_EQ(nameListed(), "not listed");
+  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(listed(), "not listed");
 }
 
 // Read-only images are disk images, listed and ejected by name; a snap (its image kept by

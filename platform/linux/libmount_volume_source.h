@@ -13,8 +13,6 @@
 #include "platform/linux/sysfs_block_device.h"
 #include "platform/volume_source.h"
 
-struct udev;
-
 // The mount table read through libmount, with sysfs, udev, libblkid and statvfs for the
 // resource values. Hidden: pseudo and network file systems, mounts of a folder inside a volume,
 // mounts marked hidden ("x-gvfs-hide", "x-gdu.hide", "x-udisks-hide", in the table, utab or
@@ -94,14 +92,13 @@ class LibmountVolumeSource : public VolumeSource {
   Mount* findMount(const std::string& mountPath);
   const SysfsDiskInfo* diskFor(Mount& mount);
   const UdevFacts& udevFor(Mount& mount);
-  UdevFacts askUdev(const std::string& deviceName) const;
+  UdevFacts readUdevEntry(const std::string& path, const std::string& deviceName) const;
   std::optional<std::string> probeLabel(const Mount& mount) const;
   // The whole disks of the mounts on /, /boot and /home and of the swap areas.
   std::set<std::string> systemDisks(MountMap& mounts);
 
   Options options_;
   SysfsBlockDevice sysfs_;
-  struct udev* udev_ = nullptr;
   std::mutex mutex_;
   MountMap mounts_;
   std::set<std::string> systemDisks_;

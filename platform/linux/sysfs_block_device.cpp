@@ -116,14 +116,21 @@ std::optional<std::string> SysfsBlockDevice::nameOf(const std::string& devicePat
 
 std::optional<SysfsDiskInfo> SysfsBlockDevice::inspect(const std::string& name) const {
   std::error_code error;
-  if (name.empty() || name.find('/') != std::string::npos ||
-      !fs::exists(root_ / "class" / "block" / name, error)) {
+  if (name.empty() || name.find('/') != std::string::npos) {
+    return std::nullopt;
+  }
+  // Each lookup in sysfs costs a walk through it: one readlink says whether the device exists
+  // and where it lives.
+  const fs::path link = root_ / "class" / "block" / name;
+  const auto target = fs::read_symlink(link, error);
+  if (error && !fs::exists(link, error)) {
     return std::nullopt;
   }
   SysfsDiskInfo info;
   info.device = name;
-  fs::path diskPath = linkTarget(root_ / "class" / "block" / name);
-  if (const auto uuid = readTrimmed(diskPath / "dm" / "uuid");
+  fs::path diskPath = error ? resolved(link) : (link.parent_path() / target).lexically_normal();
+  if (const auto uuid =
+          name.starts_with("dm-") ? readTrimmed(diskPath / "dm" / "uuid") : std::nullopt;
       uuid && uuid->starts_with("CRYPT-")) {
     info.cryptMapping = readTrimmed(diskPath / "dm" / "name");
   }

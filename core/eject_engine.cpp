@@ -1,5 +1,6 @@
 #include "core/eject_engine.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,17 +56,22 @@ constexpr std::size_t maximumNamesRead = 512;
 constexpr int maximumFoldersLookedInto = 32;
 
 // The first names in a folder; a listing that breaks off part-way has told us what it could.
+// The folder is open only while it is read.
 std::vector<std::string> folderNames(const std::filesystem::path& folder, std::error_code& error) {
   std::vector<std::string> names;
-  std::filesystem::directory_iterator entries(folder, error);
-  if (error) {
+  DIR* directory = ::opendir(folder.c_str());
+  if (directory == nullptr) {
+    error = std::error_code(errno, std::generic_category());
     return names;
   }
-  std::error_code ignored;
-  for (const std::filesystem::directory_iterator end;
-       entries != end && names.size() < maximumNamesRead; entries.increment(ignored)) {
-    names.push_back(entries->path().filename().native());
+  error.clear();
+  while (const dirent* entry = names.size() < maximumNamesRead ? ::readdir(directory) : nullptr) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") {
+      names.emplace_back(name);
+    }
   }
+  ::closedir(directory);
   return names;
 }
 
@@ -394,10 +400,13 @@ std::optional<std::string> EjectEngine::backupKind(const std::string& mountPath,
   }
   const std::filesystem::path root(mountPath);
   std::error_code error;
-  if (std::filesystem::exists(root / backupDatabaseName, error)) {
+  std::error_code ignored;
+  const auto names = folderNames(root, error);
+  // A root that cannot be listed may still let one look for the backup database by name.
+  if (std::find(names.begin(), names.end(), backupDatabaseName) != names.end() ||
+      (error && std::filesystem::exists(root / backupDatabaseName, ignored))) {
     return std::string(timeMachine);
   }
-  const auto names = folderNames(root, error);
   if (error) {
     // A root this user may not read may well hold backups: protect it rather than guess.
     const bool gone =

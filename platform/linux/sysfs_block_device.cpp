@@ -167,7 +167,10 @@ std::optional<SysfsDiskInfo> SysfsBlockDevice::inspect(const std::string& name) 
   info.disk = diskPath.filename().string();
   info.isLoop = info.disk.rfind("loop", 0) == 0;
   info.isOptical = startsWithNumbered(info.disk, "sr");
-  if (const auto removable = readTrimmed(diskPath / "removable")) {
+  // A loop device never holds removable media: one sysfs read fewer per image.
+  if (info.isLoop) {
+    info.isRemovable = false;
+  } else if (const auto removable = readTrimmed(diskPath / "removable")) {
     info.isRemovable = *removable == "1";
   }
   if (!info.isLoop) {

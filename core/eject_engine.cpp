@@ -315,11 +315,7 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
     capacities.push_back(resources->totalCapacity);
     volumes.push_back(std::move(volume));
   }
-  const auto now = std::chrono::steady_clock::now();
-  std::map<std::string, std::chrono::steady_clock::time_point> seen;
-  std::unique_lock seenLock(firstSeenMutex_);
-  for (std::size_t index = 0; index < volumes.size(); ++index) {
-    auto& volume = volumes[index];
+  for (auto& volume : volumes) {
     std::stable_sort(volume.mountPaths.begin(), volume.mountPaths.end(),
                      [](const std::string& left, const std::string& right) {
                        return left.size() < right.size();
@@ -329,12 +325,26 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
     if (volume.name.empty()) {
       volume.name = lastPathComponent(volume.id);
     }
+  }
+  // Until a volume the monitor reported has stayed mounted a while it is listed without a size
+  // and protected like a backup disk; the lock is not held while anything is looked at.
+  std::vector<bool> young(volumes.size(), false);
+  {
+    const auto now = std::chrono::steady_clock::now();
+    std::map<std::string, std::chrono::steady_clock::time_point> seen;
+    std::lock_guard seenLock(firstSeenMutex_);
+    for (std::size_t index = 0; index < volumes.size(); ++index) {
+      const auto key = volumes[index].device + '\n' + volumes[index].id;
+      const auto earlier = firstSeen_.find(key);
+      const auto first = seen[key] = earlier == firstSeen_.end() ? now : earlier->second;
+      young[index] = leaveNewOnesAlone && now - first < lookInsideAfter();
+    }
+    firstSeen_ = std::move(seen);
+  }
+  for (std::size_t index = 0; index < volumes.size(); ++index) {
+    auto& volume = volumes[index];
     volume.isDiskImage = isDiskImage(volume.id);
-    const auto key = volume.device + '\n' + volume.id;
-    const auto earlier = firstSeen_.find(key);
-    const auto first = seen[key] = earlier == firstSeen_.end() ? now : earlier->second;
-    // Until then it is listed without a size and protected like a backup disk.
-    if (leaveNewOnesAlone && now - first < lookInsideAfter()) {
+    if (young[index]) {
       volume.backupUnknown = volume.contentsPending = lookLater = true;
       continue;
     }
@@ -350,8 +360,6 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
     volume.isTimeMachine = !volume.backupKind.empty();
     volume.backupUnknown = !backup;
   }
-  firstSeen_ = std::move(seen);
-  seenLock.unlock();
 
   if (volumes.size() < 2) {
     return volumes;

@@ -1,9 +1,12 @@
 #include "platform/linux/libmount_volume_source.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -201,17 +204,37 @@ std::optional<UdevEntry> udevDatabaseEntry(const std::string& deviceName, dev_t 
   return entry;
 }
 
+// A small file read whole with one read: sysfs attributes and udev's entries, read for every
+// volume, cost less without a stream around them.
+std::string smallFile(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return {};
+  }
+  std::string text;
+  std::size_t length = 0;
+  // A read that fills the buffer may have left more behind.
+  for (ssize_t got = 1; got > 0 && length == text.size();) {
+    text.resize(length + 8192);
+    got = ::read(fd, text.data() + length, text.size() - length);
+    length += got > 0 ? static_cast<std::size_t>(got) : 0;
+  }
+  ::close(fd);
+  text.resize(length);
+  return text;
+}
+
 // udevd's entry may describe an earlier medium of the device, a loop number used again while
 // udevd was stopped or before it caught up. Its by-diskseq link then names another sequence
 // number than the kernel's.
 bool describesAnEarlierMedium(const fs::path& sysfsRoot, const std::string& deviceName,
                               const std::vector<std::string>& links) {
   const fs::path device = sysfsRoot / "class" / "block" / deviceName;
-  std::string sequence;
-  std::ifstream(device / "diskseq") >> sequence;
+  std::string sequence = smallFile(device / "diskseq");
   if (sequence.empty()) {
-    std::ifstream(device / ".." / "diskseq") >> sequence; // a partition: its disk's
+    sequence = smallFile(device / ".." / "diskseq"); // a partition: its disk's
   }
+  sequence.erase(std::min(sequence.find('\n'), sequence.size()));
   if (sequence.empty()) {
     return false;
   }
@@ -491,7 +514,7 @@ LibmountVolumeSource::readUdevEntry(const std::string& path, const std::string& 
   facts.loaded = true;
   std::map<std::string, std::string, std::less<>> properties;
   std::vector<std::string> links;
-  std::ifstream in(path);
+  std::istringstream in(smallFile(path));
   for (std::string line; std::getline(in, line);) {
     if (line.starts_with("E:")) {
       if (const auto equals = line.find('=', 2); equals != std::string::npos) {

@@ -253,22 +253,17 @@ bool describesAnEarlierMedium(const fs::path& sysfsRoot, const std::string& devi
   return linked;
 }
 
-// A snap is a squashfs image kept under /var/lib/snapd and mounted under /snap; an AppImage
-// mounts itself through FUSE under /tmp/.mount_*.
+// A snap is an image kept under /var/lib/snapd and mounted under /snap (through a loop device,
+// or squashfuse in a container); an AppImage mounts itself through FUSE under /tmp/.mount_*.
 bool isRunningSoftware(const std::string& target, std::string_view fsType,
                        const std::string& source, const std::optional<std::string>& deviceName,
                        const fs::path& sysfsRoot) {
-  if (target.starts_with("/tmp/.mount_")) {
-    return true;
-  }
-  if (fsType != "squashfs" && fsType != "erofs") {
-    return false;
-  }
-  if (target == "/snap" || target.starts_with("/snap/")) {
+  if (target.starts_with("/tmp/.mount_") || target == "/snap" || target.starts_with("/snap/")) {
     return true;
   }
   std::string backing = source;
-  if (deviceName && deviceName->starts_with("loop")) {
+  if ((fsType == "squashfs" || fsType == "erofs") && deviceName &&
+      deviceName->starts_with("loop")) {
     std::ifstream in(sysfsRoot / "block" / *deviceName / "loop" / "backing_file");
     std::getline(in, backing);
   }

@@ -35,18 +35,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Attaches a new image to a loop device, left in $device (not in a subshell: the cleanup
+# detaches every device listed here).
 attach() {
   truncate -s 16M "$work/$1.img"
   mkfs.ext4 -q -F -L "$2" "$work/$1.img"
   mkdir -p "$work/$1"
-  local device
   device=$(losetup -f --show "$work/$1.img")
   devices+=("$device")
-  echo "$device"
 }
-cycled=$(attach m0 "Cycled Volume")
+attach m0 "Cycled Volume"
+cycled=$device
 for i in $(seq 1 "${VOLUMES:-3}"); do
-  mount "$(attach "m$i" "Steady Volume $i")" "$work/m$i"
+  attach "m$i" "Steady Volume $i"
+  mount "$device" "$work/m$i"
 done
 command -v udevadm >/dev/null && udevadm settle 2>/dev/null || true
 

@@ -28,6 +28,8 @@ section "Reaction to a mount (bench/reaction)"
 "$build/bin/reaction_bench" | tee -a "$log"
 section "Desktop application (bench/desktop.sh)"
 bench/desktop.sh "$build/bin/varnelo-eject" "$idle" | tee -a "$log"
+section "A script's mounts and unmounts beside the desktop application (bench/mount_cycles.sh)"
+bench/mount_cycles.sh "$build/bin/varnelo-eject" | tee -a "$log"
 
 section "Summary ($(date -u +%Y-%m-%d), $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo))"
 awk '
@@ -35,6 +37,7 @@ awk '
   /^ *100 /  { printf "%-40s %12s ms\n", "discovery, 100 entries (pass)", $4 }
   /^ *10 /   { printf "%-40s %12s ms\n", "discovery, 10 entries (pass)", $4 }
   /^ratio/   { printf "%-40s %15s %12s\n", "eject-all / shell loop", $NF, "<= 1.5" }
+  /^program running in tray mode/ { printf "%-40s %12s of %s %8s\n", "script unmounts failing, tray running", $(NF-1), $(NF-2), "0" }
   /^list ratio/ { printf "%-40s %15s %12s\n", "list / findmnt --real -J", $NF, "<= 2" }
   /^varnelo-eject list/ { printf "%-40s %12s MB %12s\n", "list peak resident memory", $NF, "< 8 MB" }
   /^mount / && !/CPU/ { printf "%-40s %12s ms %12s\n", "mount to views (median of 20)", $3, "< 50 ms" }

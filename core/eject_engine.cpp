@@ -1,5 +1,6 @@
 #include "core/eject_engine.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <set>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include <plist/plist.h>
@@ -54,17 +56,22 @@ constexpr std::size_t maximumNamesRead = 512;
 constexpr int maximumFoldersLookedInto = 32;
 
 // The first names in a folder; a listing that breaks off part-way has told us what it could.
+// The folder is open only while it is read.
 std::vector<std::string> folderNames(const std::filesystem::path& folder, std::error_code& error) {
   std::vector<std::string> names;
-  std::filesystem::directory_iterator entries(folder, error);
-  if (error) {
+  DIR* directory = ::opendir(folder.c_str());
+  if (directory == nullptr) {
+    error = std::error_code(errno, std::generic_category());
     return names;
   }
-  std::error_code ignored;
-  for (const std::filesystem::directory_iterator end;
-       entries != end && names.size() < maximumNamesRead; entries.increment(ignored)) {
-    names.push_back(entries->path().filename().native());
+  error.clear();
+  while (const dirent* entry = names.size() < maximumNamesRead ? ::readdir(directory) : nullptr) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") {
+      names.emplace_back(name);
+    }
   }
+  ::closedir(directory);
   return names;
 }
 
@@ -76,30 +83,32 @@ bool headContains(const std::filesystem::path& file, std::string_view wanted) {
   return head.find(wanted) != std::string::npos;
 }
 
-// The on-disk marks of the backup tools Linux users run: duplicity (and Deja Dup over it)
-// leaves manifest and signature files, Timeshift a snapshots folder, Borg and restic
-// repositories their own layout.
-bool holdsLinuxBackup(const std::filesystem::path& folder, const std::vector<std::string>& names) {
+// The on-disk marks of the backup tools Linux users run, and which tool left them: duplicity
+// (and Deja Dup over it) leaves manifest and signature files, Timeshift a snapshots folder, Borg
+// and restic repositories their own layout. Empty when none.
+std::string_view linuxBackupKind(const std::filesystem::path& folder,
+                                 const std::vector<std::string>& names) {
   const std::set<std::string_view> present(names.begin(), names.end());
   for (const std::string_view name : present) {
     if ((name.starts_with("duplicity-full") && name.find(".manifest") != std::string_view::npos) ||
         (name.starts_with("duplicity-") && name.find(".sigtar") != std::string_view::npos)) {
-      return true;
+      return "deja-dup";
     }
   }
   std::error_code error;
   if (present.contains("timeshift") &&
       std::filesystem::is_directory(folder / "timeshift" / "snapshots", error)) {
-    return true;
+    return "timeshift";
   }
   if (!present.contains("config")) {
-    return false;
+    return {};
   }
   if (present.contains("README") && headContains(folder / "config", "[repository]")) {
-    return true;
+    return "borg";
   }
-  return present.contains("data") && present.contains("index") && present.contains("keys") &&
-         present.contains("snapshots");
+  const bool restic = present.contains("data") && present.contains("index") &&
+                      present.contains("keys") && present.contains("snapshots");
+  return restic ? "restic" : std::string_view();
 }
 
 struct PlistDeleter {
@@ -189,12 +198,20 @@ void EjectEngine::rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds)
       rebuilds->again = false;
       ++rebuilds->running;
     }
-    auto volumes = engine->listExternalVolumes();
+    bool lookLater = false;
+    auto volumes = engine->listVolumes(true, lookLater);
+    const auto settle = engine->lookInsideAfter();
     std::lock_guard lock(rebuilds->mutex);
     --rebuilds->running;
     rebuilds->finished.notify_all();
     if (rebuilds->engine == nullptr) {
       return;
+    }
+    if (lookLater) {
+      rebuilds->dispatcher->runInBackground([rebuilds, settle] {
+        std::this_thread::sleep_for(settle);
+        volumesChanged(rebuilds);
+      });
     }
     rebuilds->dispatcher->runOnMain([rebuilds, volumes = std::move(volumes)]() mutable {
       EjectEngine* engine = nullptr;
@@ -250,15 +267,23 @@ std::optional<std::string> EjectEngine::environmentValue(const std::string& name
 }
 
 std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
+  bool lookLater = false;
+  return listVolumes(false, lookLater);
+}
+
+std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bool& lookLater) {
   const auto paths = platform_.volumeSource.mountedVolumePaths();
   // With nothing to mark, asking the tool would only cost a child process.
   if (!paths || paths->empty()) {
+    std::lock_guard seenLock(firstSeenMutex_);
+    firstSeen_.clear();
     return {};
   }
   const auto known = timeMachineMountPoints();
 
   // A device mounted at several paths is one volume, known by its shortest path.
   std::vector<EjectableVolume> volumes;
+  std::vector<std::optional<std::int64_t>> capacities;
   std::map<std::string, std::size_t> volumeOfDevice;
   for (const auto& path : *paths) {
     const auto resources = platform_.volumeSource.resourceValues(path);
@@ -287,9 +312,7 @@ std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
     } else if (resources->volumeName) {
       volume.name = *resources->volumeName;
     }
-    if (resources->totalCapacity && *resources->totalCapacity > 0) {
-      volume.sizeText = formatByteCount(*resources->totalCapacity);
-    }
+    capacities.push_back(resources->totalCapacity);
     volumes.push_back(std::move(volume));
   }
   for (auto& volume : volumes) {
@@ -302,10 +325,40 @@ std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
     if (volume.name.empty()) {
       volume.name = lastPathComponent(volume.id);
     }
+  }
+  // Until a volume the monitor reported has stayed mounted a while it is listed without a size
+  // and protected like a backup disk; the lock is not held while anything is looked at.
+  std::vector<bool> young(volumes.size(), false);
+  {
+    const auto now = std::chrono::steady_clock::now();
+    std::map<std::string, std::chrono::steady_clock::time_point> seen;
+    std::lock_guard seenLock(firstSeenMutex_);
+    for (std::size_t index = 0; index < volumes.size(); ++index) {
+      const auto key = volumes[index].device + '\n' + volumes[index].id;
+      const auto earlier = firstSeen_.find(key);
+      const auto first = seen[key] = earlier == firstSeen_.end() ? now : earlier->second;
+      young[index] = leaveNewOnesAlone && now - first < lookInsideAfter();
+    }
+    firstSeen_ = std::move(seen);
+  }
+  for (std::size_t index = 0; index < volumes.size(); ++index) {
+    auto& volume = volumes[index];
     volume.isDiskImage = isDiskImage(volume.id);
-    const BackupState backup = backupState(volume.id, known);
-    volume.isTimeMachine = backup == BackupState::backup;
-    volume.backupUnknown = backup == BackupState::unknown;
+    if (young[index]) {
+      volume.backupUnknown = volume.contentsPending = lookLater = true;
+      continue;
+    }
+    auto capacity = capacities[index];
+    if (!capacity) {
+      capacity = platform_.volumeSource.totalCapacity(volume.id);
+    }
+    if (capacity && *capacity > 0) {
+      volume.sizeText = formatByteCount(*capacity);
+    }
+    const auto backup = backupKind(volume.id, known);
+    volume.backupKind = backup.value_or("");
+    volume.isTimeMachine = !volume.backupKind.empty();
+    volume.backupUnknown = !backup;
   }
 
   if (volumes.size() < 2) {
@@ -344,32 +397,36 @@ bool EjectEngine::isDiskImage(const std::string& mountPath) {
 
 bool EjectEngine::isTimeMachine(const std::string& mountPath,
                                 const std::set<std::string>& connues) {
-  return backupState(mountPath, connues) == BackupState::backup;
+  return !backupKind(mountPath, connues).value_or("").empty();
 }
 
-EjectEngine::BackupState EjectEngine::backupState(const std::string& mountPath,
-                                                  const std::set<std::string>& known) {
+std::optional<std::string> EjectEngine::backupKind(const std::string& mountPath,
+                                                   const std::set<std::string>& known) {
+  constexpr std::string_view timeMachine = "time-machine";
   if (known.contains(mountPath)) {
-    return BackupState::backup;
+    return std::string(timeMachine);
   }
   const std::filesystem::path root(mountPath);
   std::error_code error;
-  if (std::filesystem::exists(root / backupDatabaseName, error)) {
-    return BackupState::backup;
-  }
+  std::error_code ignored;
   const auto names = folderNames(root, error);
+  // A root that cannot be listed may still let one look for the backup database by name.
+  if (std::find(names.begin(), names.end(), backupDatabaseName) != names.end() ||
+      (error && std::filesystem::exists(root / backupDatabaseName, ignored))) {
+    return std::string(timeMachine);
+  }
   if (error) {
     // A root this user may not read may well hold backups: protect it rather than guess.
     const bool gone =
         error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
-    return gone ? BackupState::none : BackupState::unknown;
+    return gone ? std::optional<std::string>("") : std::nullopt;
   }
   if (std::any_of(names.begin(), names.end(),
                   [](const std::string& name) { return endsWith(name, backupBundleSuffix); })) {
-    return BackupState::backup;
+    return std::string(timeMachine);
   }
-  if (holdsLinuxBackup(root, names)) {
-    return BackupState::backup;
+  if (const auto kind = linuxBackupKind(root, names); !kind.empty()) {
+    return std::string(kind);
   }
   // Backup tools are often pointed at a folder of their own on the disk.
   int looked = 0;
@@ -384,11 +441,12 @@ EjectEngine::BackupState EjectEngine::backupState(const std::string& mountPath,
     }
     ++looked;
     const auto inner = folderNames(folder, error);
-    if (!error && holdsLinuxBackup(folder, inner)) {
-      return BackupState::backup;
+    if (const auto kind = error ? std::string_view() : linuxBackupKind(folder, inner);
+        !kind.empty()) {
+      return std::string(kind);
     }
   }
-  return BackupState::none;
+  return std::string();
 }
 
 std::set<std::string> EjectEngine::timeMachineMountPoints() {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <set>
@@ -84,13 +87,15 @@ class EjectEngine {
   bool isDiskImage(const std::string& mountPath);
   // A Time Machine destination, or a disk holding the backups of a Linux backup tool.
   bool isTimeMachine(const std::string& mountPath, const std::set<std::string>& connues);
+  // Whose backups the volume holds ("time-machine", "borg"...), empty when none; nothing when
+  // its root cannot be read.
+  std::optional<std::string> backupKind(const std::string& mountPath,
+                                        const std::set<std::string>& known);
   std::set<std::string> timeMachineMountPoints();
   std::optional<std::string> tmutil(const std::vector<std::string>& arguments);
   bool isSandboxed() const;
 
  private:
-  enum class BackupState { none, backup, unknown };
-  BackupState backupState(const std::string& mountPath, const std::set<std::string>& known);
   struct Rebuilds;
   // From any thread: a mount, unmount or rename happened.
   static void volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds);
@@ -98,6 +103,13 @@ class EjectEngine {
   // One discovery pass off the main thread; nothing once the engine is gone.
   static std::optional<std::vector<EjectableVolume>>
   listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds);
+  // One discovery pass; with leaveNewOnesAlone, volumes mounted too recently are not looked
+  // inside, and lookLater says whether there were any.
+  std::vector<EjectableVolume> listVolumes(bool leaveNewOnesAlone, bool& lookLater);
+  std::chrono::milliseconds lookInsideAfter() const {
+    return platform_.volumeMonitor ? platform_.volumeMonitor->lookInsideAfter()
+                                   : std::chrono::milliseconds(0);
+  }
   // From the platform's environment reader, else the process environment.
   std::optional<std::string> environmentValue(const std::string& name) const;
   void ejectSequentially(std::vector<EjectableVolume> remaining, std::vector<EjectResult> results,
@@ -110,4 +122,7 @@ class EjectEngine {
   // Work queued on the dispatcher checks this so that it does nothing once the engine is gone.
   std::shared_ptr<EjectEngine*> self_;
   std::shared_ptr<Rebuilds> rebuilds_;
+  // When each volume (by device and mount path) was first listed.
+  std::mutex firstSeenMutex_;
+  std::map<std::string, std::chrono::steady_clock::time_point> firstSeen_;
 };

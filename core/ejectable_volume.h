@@ -12,6 +12,9 @@ struct EjectableVolume {
   std::string sizeText;
   bool isDiskImage = false;
   bool isTimeMachine = false;
+  // Whose backups the disk holds when isTimeMachine: "time-machine", "deja-dup", "timeshift",
+  // "borg" or "restic".
+  std::string backupKind;
   // The block device behind the volume ("/dev/sdb1", "/dev/loop3"); empty when unknown.
   std::string device;
   // Every mount point of that device, shortest first; id is the first one.
@@ -19,6 +22,9 @@ struct EjectableVolume {
   // The root could not be read, so nobody can tell whether it holds backups; protected like
   // a backup volume while protection is on.
   bool backupUnknown = false;
+  // Mounted a moment ago and not looked inside yet (no size, backup marks unknown): a second
+  // list follows shortly.
+  bool contentsPending = false;
 
   friend bool operator==(const EjectableVolume& left, const EjectableVolume& right) {
     return left.id == right.id;

@@ -30,4 +30,10 @@ class VolumeSource {
 
   // The resource values of the volume mounted at the path; nothing when they cannot be read.
   virtual std::optional<VolumeResources> resourceValues(const std::string& mountPath) = 0;
+
+  // The capacity, for a source whose resource values leave it out because finding it means
+  // looking inside the volume (statvfs), which holds it busy for that moment.
+  virtual std::optional<std::int64_t> totalCapacity(const std::string& /*mountPath*/) {
+    return std::nullopt;
+  }
 };

@@ -81,8 +81,20 @@ VolumeRowView::VolumeRowView(const EjectableVolume& volume, bool showBackupBadge
   line->setSpacing(10);
   line->addWidget(iconView_);
   line->addWidget(nameLabel_, 1);
-  if (volume.isTimeMachine || showBackupBadge) {
-    line->addWidget(new BackupBadge(QString::fromStdString(L("eject.time_machine_badge"))));
+  if (volume.isTimeMachine || (showBackupBadge && !volume.contentsPending)) {
+    // The badge names the tool whose backups the disk holds; only Time Machine's are called so.
+    const std::string& kind = volume.backupKind;
+    const std::string badge = !volume.isTimeMachine ? L("eject.backup_badge_unknown")
+                              : kind == "deja-dup"  ? L("eject.backup_badge_deja_dup")
+                              : kind == "timeshift" ? L("eject.backup_badge_timeshift")
+                              : kind == "borg"      ? L("eject.backup_badge_borg")
+                              : kind == "restic"    ? L("eject.backup_badge_restic")
+                                                    : L("eject.time_machine_badge");
+    auto* label = new BackupBadge(QString::fromStdString(badge));
+    label->setToolTip(QString::fromStdString(volume.isTimeMachine
+                                                 ? L("eject.backup_badge_tooltip", badge)
+                                                 : L("eject.backup_badge_unknown_tooltip")));
+    line->addWidget(label);
   }
   if (!volume.sizeText.empty()) {
     sizeLabel_ = new QLabel(QString::fromStdString(volume.sizeText));

@@ -8,8 +8,12 @@ void printVolumeLines(const std::vector<EjectableVolume>& volumes, std::ostream&
     if (volume.isDiskImage) {
       flags = L("cli.flag_disk_image");
     }
+    // Only Time Machine's own disks are called that; others by the tool whose backups they hold.
     if (volume.isTimeMachine) {
-      flags += (flags.empty() ? "" : ",") + L("cli.flag_time_machine");
+      flags += (flags.empty() ? "" : ",") +
+               (volume.backupKind.empty() || volume.backupKind == "time-machine"
+                    ? L("cli.flag_time_machine")
+                    : L("cli.flag_backup_kind", volume.backupKind));
     }
     // Its root could not be read, so it is protected like a backup disk.
     if (volume.backupUnknown) {
@@ -30,6 +34,7 @@ nlohmann::json volumesJson(const std::vector<EjectableVolume>& volumes) {
                      {"sizeText", volume.sizeText},
                      {"isDiskImage", volume.isDiskImage},
                      {"isTimeMachine", volume.isTimeMachine},
+                     {"backupKind", volume.backupKind},
                      {"backupUnknown", volume.backupUnknown},
                      {"mountPath", volume.url.string()},
                      {"device", volume.device},

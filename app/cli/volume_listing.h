@@ -13,7 +13,8 @@
 // One line per volume, in the list's order: name, size, flags, mount path, separated by tabs.
 void printVolumeLines(const std::vector<EjectableVolume>& volumes, std::ostream& out);
 
-// The volumes as a JSON array of {id, name, sizeText, isDiskImage, isTimeMachine, mountPath}.
+// The volumes as a JSON array of {id, name, sizeText, isDiskImage, isTimeMachine, backupKind,
+// backupUnknown, mountPath, device, mountPaths}.
 nlohmann::json volumesJson(const std::vector<EjectableVolume>& volumes);
 
 // The JSON text; bytes that are not UTF-8 come out as U+FFFD rather than failing.

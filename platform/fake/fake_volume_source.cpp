@@ -1,14 +1,13 @@
 #include "platform/fake/fake_volume_source.h"
 
 #include <algorithm>
+#include <tuple>
 
 VolumeResources FakeVolumeSource::external(std::string name, std::int64_t capacity) {
   VolumeResources resources;
   resources.volumeName = std::move(name);
-  resources.isInternal = false;
-  resources.isRemovable = true;
-  resources.isEjectable = true;
-  resources.totalCapacity = capacity;
+  std::tie(resources.isInternal, resources.isRemovable, resources.isEjectable,
+           resources.totalCapacity) = std::tuple(false, true, true, capacity);
   return resources;
 }
 
@@ -37,11 +36,6 @@ int FakeVolumeSource::listCalls() const {
   return listCalls_;
 }
 
-int FakeVolumeSource::resourceCalls() const {
-  std::lock_guard lock(mutex_);
-  return resourceCalls_;
-}
-
 std::optional<std::vector<std::string>> FakeVolumeSource::mountedVolumePaths() {
   std::lock_guard lock(mutex_);
   ++listCalls_;
@@ -57,11 +51,7 @@ std::optional<std::vector<std::string>> FakeVolumeSource::mountedVolumePaths() {
 
 std::optional<VolumeResources> FakeVolumeSource::resourceValues(const std::string& mountPath) {
   std::lock_guard lock(mutex_);
-  ++resourceCalls_;
   const auto found = std::find_if(entries_.begin(), entries_.end(),
                                   [&](const Entry& entry) { return entry.mountPath == mountPath; });
-  if (found == entries_.end()) {
-    return std::nullopt;
-  }
-  return found->resources;
+  return found == entries_.end() ? std::nullopt : found->resources;
 }

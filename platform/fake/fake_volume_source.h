@@ -27,7 +27,6 @@ class FakeVolumeSource : public VolumeSource {
   void setListFails(bool fails);
 
   int listCalls() const;
-  int resourceCalls() const;
 
   std::optional<std::vector<std::string>> mountedVolumePaths() override;
   std::optional<VolumeResources> resourceValues(const std::string& mountPath) override;
@@ -37,5 +36,4 @@ class FakeVolumeSource : public VolumeSource {
   std::vector<Entry> entries_;
   bool listFails_ = false;
   int listCalls_ = 0;
-  int resourceCalls_ = 0;
 };

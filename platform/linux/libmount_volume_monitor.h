@@ -22,6 +22,11 @@ class LibmountVolumeMonitor : public VolumeMonitor {
   void start(std::function<void()> onVolumesChanged) override;
   // Waits for the monitor's thread to end, so it must not be called from the callback.
   void stop() override;
+  // Long enough for a script's unmount right after its mount, short enough to show the size
+  // and backup marks of a disk just plugged in without a wait anyone notices.
+  std::chrono::milliseconds lookInsideAfter() const override {
+    return std::chrono::milliseconds(300);
+  }
 
  private:
   std::mutex mutex_;

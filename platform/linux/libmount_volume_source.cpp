@@ -1,9 +1,12 @@
 #include "platform/linux/libmount_volume_source.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -15,7 +18,6 @@
 
 #include <blkid/blkid.h>
 #include <libmount/libmount.h>
-#include <libudev.h>
 
 namespace fs = std::filesystem;
 
@@ -26,9 +28,6 @@ struct TableDeleter {
 };
 struct IterDeleter {
   void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
-};
-struct DeviceDeleter {
-  void operator()(udev_device* device) const { udev_device_unref(device); }
 };
 struct ProbeDeleter {
   void operator()(blkid_struct_probe* probe) const { blkid_free_probe(probe); }
@@ -185,41 +184,64 @@ std::map<std::string, std::string> readUserOptions(const fs::path& utabPath) {
 
 // The udev database entry of a device node: udevd replaces the file (a new inode) each time it
 // handles an event for the device, so an unchanged stamp means unchanged properties.
-std::optional<std::pair<bool, struct stat>> udevDatabaseEntry(const std::string& deviceName,
-                                                              dev_t number) {
+struct UdevEntry {
+  std::string path;
+  bool exists = false;
+  struct stat status {};
+};
+std::optional<UdevEntry> udevDatabaseEntry(const std::string& deviceName, dev_t number) {
   struct stat node {};
   if (major(number) == 0) {
     if (::stat(("/dev/" + deviceName).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) {
-      return std::nullopt; // unknown: ask udev every time
+      return std::nullopt; // unknown: udev knows nothing we can find
     }
     number = node.st_rdev;
   }
-  const std::string entry =
+  UdevEntry entry;
+  entry.path =
       "/run/udev/data/b" + std::to_string(major(number)) + ":" + std::to_string(minor(number));
-  struct stat database {};
-  const bool exists = ::stat(entry.c_str(), &database) == 0;
-  return std::make_pair(exists, database);
+  entry.exists = ::stat(entry.path.c_str(), &entry.status) == 0;
+  return entry;
+}
+
+// A small file read whole with one read: sysfs attributes and udev's entries, read for every
+// volume, cost less without a stream around them.
+std::string smallFile(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return {};
+  }
+  std::string text;
+  std::size_t length = 0;
+  // A read that fills the buffer may have left more behind.
+  for (ssize_t got = 1; got > 0 && length == text.size();) {
+    text.resize(length + 8192);
+    got = ::read(fd, text.data() + length, text.size() - length);
+    length += got > 0 ? static_cast<std::size_t>(got) : 0;
+  }
+  ::close(fd);
+  text.resize(length);
+  return text;
 }
 
 // udevd's entry may describe an earlier medium of the device, a loop number used again while
 // udevd was stopped or before it caught up. Its by-diskseq link then names another sequence
 // number than the kernel's.
-bool describesAnEarlierMedium(udev_device* device) {
-  udev_device* disk = device;
-  if (const char* type = udev_device_get_devtype(device);
-      type != nullptr && std::string_view(type) == "partition") {
-    disk = udev_device_get_parent_with_subsystem_devtype(device, "block", "disk");
+bool describesAnEarlierMedium(const fs::path& sysfsRoot, const std::string& deviceName,
+                              const std::vector<std::string>& links) {
+  const fs::path device = sysfsRoot / "class" / "block" / deviceName;
+  std::string sequence = smallFile(device / "diskseq");
+  if (sequence.empty()) {
+    sequence = smallFile(device / ".." / "diskseq"); // a partition: its disk's
   }
-  const char* sequence = disk != nullptr ? udev_device_get_sysattr_value(disk, "diskseq") : nullptr;
-  if (sequence == nullptr) {
+  sequence.erase(std::min(sequence.find('\n'), sequence.size()));
+  if (sequence.empty()) {
     return false;
   }
-  constexpr std::string_view linkFolder = "/dev/disk/by-diskseq/";
+  constexpr std::string_view linkFolder = "disk/by-diskseq/";
   const std::string current = std::string(linkFolder) + sequence;
   bool linked = false;
-  for (udev_list_entry* entry = udev_device_get_devlinks_list_entry(device); entry != nullptr;
-       entry = udev_list_entry_get_next(entry)) {
-    const std::string_view link = udev_list_entry_get_name(entry);
+  for (const std::string_view link : links) {
     if (!link.starts_with(linkFolder)) {
       continue;
     }
@@ -231,22 +253,31 @@ bool describesAnEarlierMedium(udev_device* device) {
   return linked;
 }
 
+// A snap is an image kept under /var/lib/snapd and mounted under /snap (through a loop device,
+// or squashfuse in a container); an AppImage mounts itself through FUSE under /tmp/.mount_*.
+bool isRunningSoftware(const std::string& target, std::string_view fsType,
+                       const std::string& source, const std::optional<std::string>& deviceName,
+                       const fs::path& sysfsRoot) {
+  if (target.starts_with("/tmp/.mount_") || target == "/snap" || target.starts_with("/snap/")) {
+    return true;
+  }
+  std::string backing = source;
+  if ((fsType == "squashfs" || fsType == "erofs") && deviceName &&
+      deviceName->starts_with("loop")) {
+    std::ifstream in(sysfsRoot / "block" / *deviceName / "loop" / "backing_file");
+    std::getline(in, backing);
+  }
+  return backing.starts_with("/var/lib/snapd/");
+}
+
 } // namespace
 
 LibmountVolumeSource::LibmountVolumeSource() : LibmountVolumeSource(Options{}) {}
 
 LibmountVolumeSource::LibmountVolumeSource(Options options)
-    : options_(std::move(options)), sysfs_(options_.sysfsRoot) {
-  if (options_.useUdev) {
-    udev_ = udev_new();
-  }
-}
+    : options_(std::move(options)), sysfs_(options_.sysfsRoot) {}
 
-LibmountVolumeSource::~LibmountVolumeSource() {
-  if (udev_ != nullptr) {
-    udev_unref(udev_);
-  }
-}
+LibmountVolumeSource::~LibmountVolumeSource() = default;
 
 std::optional<std::pair<LibmountVolumeSource::MountMap, std::vector<std::string>>>
 LibmountVolumeSource::readTable() {
@@ -340,9 +371,10 @@ LibmountVolumeSource::readTable() {
     if (!root.empty() && root != "/" && mount.fsType != "btrfs") {
       hidden = true;
     }
-    // Snaps: read-only squashfs images on loop devices.
-    if (mount.fsType == "squashfs" && mount.deviceName && mount.deviceName->rfind("loop", 0) == 0 &&
-        hasOption(mnt_fs_get_vfs_options(fs), "ro")) {
+    // Snaps and AppImages are programs running from an image, not volumes; other read-only
+    // images (squashfs, erofs) are disk images like any other.
+    if (isRunningSoftware(mount.target, mount.fsType, mount.source, mount.deviceName,
+                          sysfs_.root())) {
       hidden = true;
     }
     if (!hidden && udevFor(mount).ignore) {
@@ -446,26 +478,22 @@ const LibmountVolumeSource::UdevFacts& LibmountVolumeSource::udevFor(Mount& moun
   if (facts.loaded) {
     return facts;
   }
-  if (udev_ == nullptr || !mount.deviceName) {
-    facts.loaded = true;
+  facts.loaded = true;
+  const auto entry = options_.useUdev && mount.deviceName
+                         ? udevDatabaseEntry(*mount.deviceName, mount.number)
+                         : std::nullopt;
+  // Without an entry udevd has told nothing beyond what sysfs says.
+  if (!entry || !entry->exists) {
     return facts;
   }
-  const auto entry = udevDatabaseEntry(*mount.deviceName, mount.number);
-  if (!entry) {
-    facts = askUdev(*mount.deviceName);
-    return facts;
-  }
-  std::optional<UdevDatabaseStamp> stamp;
-  if (entry->first) {
-    const struct stat& file = entry->second;
-    stamp = UdevDatabaseStamp{static_cast<unsigned long long>(file.st_ino),
-                              static_cast<long long>(file.st_mtim.tv_sec) * 1000000000LL +
-                                  file.st_mtim.tv_nsec,
-                              static_cast<long long>(file.st_size)};
-  }
+  const struct stat& file = entry->status;
+  const UdevDatabaseStamp stamp{static_cast<unsigned long long>(file.st_ino),
+                                static_cast<long long>(file.st_mtim.tv_sec) * 1000000000LL +
+                                    file.st_mtim.tv_nsec,
+                                static_cast<long long>(file.st_size)};
   CachedUdevFacts& cached = udevCache_[*mount.deviceName];
   if (!cached.facts.loaded || cached.stamp != stamp) {
-    cached.facts = askUdev(*mount.deviceName);
+    cached.facts = readUdevEntry(entry->path, *mount.deviceName);
     cached.stamp = stamp;
   }
   cached.reading = reading_;
@@ -473,17 +501,33 @@ const LibmountVolumeSource::UdevFacts& LibmountVolumeSource::udevFor(Mount& moun
   return facts;
 }
 
-LibmountVolumeSource::UdevFacts LibmountVolumeSource::askUdev(const std::string& deviceName) const {
+// Read straight from udevd's database ("E:KEY=value" properties, "S:link" device links), which
+// is what libudev would read, without its walk through sysfs for every device.
+LibmountVolumeSource::UdevFacts
+LibmountVolumeSource::readUdevEntry(const std::string& path, const std::string& deviceName) const {
   UdevFacts facts;
   facts.loaded = true;
-  std::unique_ptr<udev_device, DeviceDeleter> device(
-      udev_device_new_from_subsystem_sysname(udev_, "block", deviceName.c_str()));
+  std::map<std::string, std::string, std::less<>> properties;
+  std::vector<std::string> links;
+  std::istringstream in(smallFile(path));
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("E:")) {
+      if (const auto equals = line.find('=', 2); equals != std::string::npos) {
+        properties.emplace(line.substr(2, equals - 2), line.substr(equals + 1));
+      }
+    } else if (line.starts_with("S:")) {
+      links.push_back(line.substr(2));
+    }
+  }
   // Nothing from an entry about another medium: the label is probed from the device itself.
-  if (!device || describesAnEarlierMedium(device.get())) {
+  if (describesAnEarlierMedium(sysfs_.root(), deviceName, links)) {
     return facts;
   }
-  auto property = [&](const char* name) {
-    return nonEmpty(udev_device_get_property_value(device.get(), name));
+  auto property = [&](std::string_view name) -> std::optional<std::string> {
+    const auto found = properties.find(name);
+    return found == properties.end() || found->second.empty()
+               ? std::nullopt
+               : std::optional<std::string>(found->second);
   };
   facts.probed = property("ID_FS_TYPE").has_value();
   if (const auto encoded = property("ID_FS_LABEL_ENC")) {
@@ -512,6 +556,11 @@ std::optional<std::string> LibmountVolumeSource::probeLabel(const Mount& mount) 
   }
   blkid_probe_enable_superblocks(probe.get(), 1);
   blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL);
+  // The kernel has told which file system it mounted: trying every other costs a read each.
+  if (!mount.fsType.empty() && !isFuse(mount.fsType)) {
+    char* only[] = {const_cast<char*>(mount.fsType.c_str()), nullptr};
+    blkid_probe_filter_superblocks_type(probe.get(), BLKID_FLTR_ONLYIN, only);
+  }
   if (blkid_do_safeprobe(probe.get()) != 0) {
     return std::nullopt;
   }
@@ -554,12 +603,15 @@ std::optional<VolumeResources> LibmountVolumeSource::resourceValues(const std::s
       values.isEjectable = false;
     }
   }
-  struct statvfs stats {};
-  if (statvfs(mount->target.c_str(), &stats) == 0) {
-    values.totalCapacity =
-        static_cast<std::int64_t>(stats.f_blocks) * static_cast<std::int64_t>(stats.f_frsize);
-  }
   return values;
+}
+
+std::optional<std::int64_t> LibmountVolumeSource::totalCapacity(const std::string& mountPath) {
+  struct statvfs stats {};
+  if (statvfs(mountPath.c_str(), &stats) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(stats.f_blocks) * static_cast<std::int64_t>(stats.f_frsize);
 }
 
 std::optional<SysfsDiskInfo> LibmountVolumeSource::diskOf(const std::string& mountPath) {

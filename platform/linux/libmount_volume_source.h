@@ -13,13 +13,11 @@
 #include "platform/linux/sysfs_block_device.h"
 #include "platform/volume_source.h"
 
-struct udev;
-
 // The mount table read through libmount, with sysfs, udev, libblkid and statvfs for the
 // resource values. Hidden: pseudo and network file systems, mounts of a folder inside a volume,
 // mounts marked hidden ("x-gvfs-hide", "x-gdu.hide", "x-udisks-hide", in the table, utab or
 // fstab), mounts on system paths unless marked "x-gvfs-show", devices udev tells to ignore and
-// read-only squashfs loop mounts (snaps). The disks holding /, /boot, /home and swap are
+// programs running from an image (snaps, AppImages). The disks holding /, /boot, /home and swap are
 // internal whatever else they look like; udev's UDISKS_SYSTEM decides for the others.
 class LibmountVolumeSource : public VolumeSource {
  public:
@@ -45,7 +43,9 @@ class LibmountVolumeSource : public VolumeSource {
   // Reads the mount table once; resourceValues() and diskOf() reuse that reading until the next
   // call.
   std::optional<std::vector<std::string>> mountedVolumePaths() override;
+  // Without the capacity: that is totalCapacity(), the one call here that enters the volume.
   std::optional<VolumeResources> resourceValues(const std::string& mountPath) override;
+  std::optional<std::int64_t> totalCapacity(const std::string& mountPath) override;
 
   // The disk behind a mounted path; nothing when the path is not mounted from a block device
   // known to sysfs. An image file mounted through FUSE is a loop disk with no device name.
@@ -92,14 +92,13 @@ class LibmountVolumeSource : public VolumeSource {
   Mount* findMount(const std::string& mountPath);
   const SysfsDiskInfo* diskFor(Mount& mount);
   const UdevFacts& udevFor(Mount& mount);
-  UdevFacts askUdev(const std::string& deviceName) const;
+  UdevFacts readUdevEntry(const std::string& path, const std::string& deviceName) const;
   std::optional<std::string> probeLabel(const Mount& mount) const;
   // The whole disks of the mounts on /, /boot and /home and of the swap areas.
   std::set<std::string> systemDisks(MountMap& mounts);
 
   Options options_;
   SysfsBlockDevice sysfs_;
-  struct udev* udev_ = nullptr;
   std::mutex mutex_;
   MountMap mounts_;
   std::set<std::string> systemDisks_;

@@ -1,5 +1,8 @@
 #include "platform/linux/sysfs_block_device.h"
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -26,6 +29,16 @@ std::optional<std::string> readTrimmed(const fs::path& file) {
 bool startsWithNumbered(const std::string& text, const std::string& prefix) {
   return text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0 &&
          std::isdigit(static_cast<unsigned char>(text[prefix.size()]));
+}
+
+// One readlink, without the lstat std::filesystem makes first.
+std::optional<fs::path> readLink(const fs::path& link) {
+  char target[PATH_MAX];
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+  if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
+    return std::nullopt;
+  }
+  return fs::path(std::string(target, static_cast<std::size_t>(length)));
 }
 
 fs::path resolved(const fs::path& path) {
@@ -99,9 +112,9 @@ std::optional<std::string> SysfsBlockDevice::nameOf(const std::string& devicePat
   if (major != 0) {
     const auto link =
         root_ / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor));
-    const auto target = fs::read_symlink(link, error);
-    if (!error && !target.filename().empty()) {
-      return target.filename().string();
+    if (const auto target = readLink(link); target && !target->filename().empty()) {
+      folders_[target->filename().string()] = (link.parent_path() / *target).lexically_normal();
+      return target->filename().string();
     }
   }
   if (devicePath.rfind("/dev/", 0) == 0) {
@@ -116,18 +129,28 @@ std::optional<std::string> SysfsBlockDevice::nameOf(const std::string& devicePat
 
 std::optional<SysfsDiskInfo> SysfsBlockDevice::inspect(const std::string& name) const {
   std::error_code error;
-  if (name.empty() || name.find('/') != std::string::npos ||
-      !fs::exists(root_ / "class" / "block" / name, error)) {
+  if (name.empty() || name.find('/') != std::string::npos) {
+    return std::nullopt;
+  }
+  // Each lookup in sysfs costs a walk through it: one readlink says whether the device exists
+  // and where it lives.
+  const fs::path link = root_ / "class" / "block" / name;
+  const auto known = folders_.find(name);
+  const auto target = known != folders_.end() ? std::optional(known->second) : readLink(link);
+  if (!target && !fs::exists(link, error)) {
     return std::nullopt;
   }
   SysfsDiskInfo info;
   info.device = name;
-  fs::path diskPath = linkTarget(root_ / "class" / "block" / name);
-  if (const auto uuid = readTrimmed(diskPath / "dm" / "uuid");
+  fs::path diskPath = target ? (link.parent_path() / *target).lexically_normal() : resolved(link);
+  if (const auto uuid =
+          name.starts_with("dm-") ? readTrimmed(diskPath / "dm" / "uuid") : std::nullopt;
       uuid && uuid->starts_with("CRYPT-")) {
     info.cryptMapping = readTrimmed(diskPath / "dm" / "name");
   }
-  if (fs::exists(diskPath / "partition", error)) {
+  // In sysfs a partition lives in its disk's folder, a disk in a "block" folder.
+  if (target ? diskPath.parent_path().filename() != "block"
+             : fs::exists(diskPath / "partition", error)) {
     diskPath = diskPath.parent_path();
   }
   // An encrypted or mapped volume lives on the disk beneath it.
@@ -144,7 +167,10 @@ std::optional<SysfsDiskInfo> SysfsBlockDevice::inspect(const std::string& name) 
   info.disk = diskPath.filename().string();
   info.isLoop = info.disk.rfind("loop", 0) == 0;
   info.isOptical = startsWithNumbered(info.disk, "sr");
-  if (const auto removable = readTrimmed(diskPath / "removable")) {
+  // A loop device never holds removable media: one sysfs read fewer per image.
+  if (info.isLoop) {
+    info.isRemovable = false;
+  } else if (const auto removable = readTrimmed(diskPath / "removable")) {
     info.isRemovable = *removable == "1";
   }
   if (!info.isLoop) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -27,7 +28,8 @@ class SysfsBlockDevice {
 
   const std::filesystem::path& root() const { return root_; }
 
-  // The name under class/block of a device node path or a major:minor number.
+  // The name under class/block of a device node path or a major:minor number. Not thread-safe:
+  // it remembers where the device lives for inspect().
   std::optional<std::string> nameOf(const std::string& devicePath, unsigned major,
                                     unsigned minor) const;
 
@@ -36,4 +38,6 @@ class SysfsBlockDevice {
 
  private:
   std::filesystem::path root_;
+  // The device's folder, as the link from its number gave it: one readlink fewer in inspect().
+  mutable std::map<std::string, std::filesystem::path> folders_;
 };

@@ -9,11 +9,10 @@ namespace {
 
 VolumeResources resources(std::optional<bool> internal, std::optional<bool> removable,
                           std::optional<bool> ejectable, std::optional<std::string> device = {}) {
-  auto values = FakeVolumeSource::external("", 15'980'000'000);
-  values.volumeName.reset();
-  std::tie(values.isInternal, values.isRemovable, values.isEjectable) =
-      std::tie(internal, removable, ejectable);
-  values.device = std::move(device);
+  VolumeResources values;
+  std::tie(values.isInternal, values.isRemovable, values.isEjectable, values.device) =
+      std::tie(internal, removable, ejectable, device);
+  values.totalCapacity = 15'980'000'000;
   return values;
 }
 
@@ -24,88 +23,76 @@ class EjectEngineDiscovery : public ::testing::Test {
   EngineRig rig;
 };
 
-TEST_F(EjectEngineDiscovery,
-       Listing_FiltersNamesSizesImagesAndListsEachDeviceOnceByItsShortestPath) {
+// Filtered, named, sized, one volume per device by its shortest path; Time Machine destinations
+// the tool reports are marked, the tool run once per pass with volumes and never sandboxed.
+TEST_F(EjectEngineDiscovery, Listing_FiltersNamesSizesOneVolumePerDeviceAndAsksTheToolOnce) {
   auto named = resources(false, true, true, "/dev/sdb1");
   named.localizedName = "Localised";
   named.volumeName = "Raw";
   auto empty = resources(std::nullopt, std::nullopt, true);
   empty.totalCapacity = 0;
+  rig.runner.setOutput(destinationInfo,
+                       readFile(VARNELO_TEST_FIXTURES "/tmutil/destinationinfo.xml"));
   rig.source.setVolumes({{"/media/me/long/second/path", named},
                          {"/media/internal", resources(true, true, true)},
                          {"/media/both-false", resources(false, false, false)},
                          {"/media/nothing-known", resources(std::nullopt, std::nullopt, {})},
                          {"/media/unreadable", std::nullopt},
                          {"/media/me/trailing///", empty},
-                         {"/media/removable", resources(false, true, false, "/dev/sdc1")},
-                         {"/media/stick", named}});
-  const auto volumes = rig.makeEngine()->volumes();
-  ASSERT_THAT(idsOf(volumes),
-              ElementsAre("/media/stick", "/media/removable", "/media/me/trailing///"));
-  EXPECT_THAT(namesOf(volumes), ElementsAre("Localised", "removable", "trailing"));
-  EXPECT_THAT(volumes[0].mountPaths, ElementsAre("/media/stick", "/media/me/long/second/path"));
-  EXPECT_EQ(volumes[0].device + volumes[0].url.string(), "/dev/sdb1/media/stick");
+                         {"/Volumes/Sauvegarde Mac", resources(false, true, false, "/dev/sdc1")},
+                         {"/Volumes/Sauvegarde", named}});
+  auto engine = rig.makeEngine();
+  const auto volumes = engine->volumes();
+  ASSERT_THAT(idsOf(volumes), ElementsAre("/Volumes/Sauvegarde", "/Volumes/Sauvegarde Mac",
+                                          "/media/me/trailing///"));
+  EXPECT_THAT(namesOf(volumes), ElementsAre("Localised", "Sauvegarde Mac", "trailing"));
+  EXPECT_THAT(volumes[0].mountPaths,
+              ElementsAre("/Volumes/Sauvegarde", "/media/me/long/second/path"));
+  EXPECT_EQ(volumes[0].device + volumes[0].url.string(), "/dev/sdb1/Volumes/Sauvegarde");
   EXPECT_EQ(volumes[0].sizeText + "|" + volumes[2].sizeText, "15.98 GB|");
+  EXPECT_TRUE(!volumes[0].isTimeMachine && volumes[1].backupKind == "time-machine");
+  rig.source.setListFails(true);
+  engine->refresh();
+  EXPECT_TRUE(engine->volumes().empty());
+  rig.source.setListFails(false);
+  rig.environment["APP_SANDBOX_CONTAINER_ID"] = ""; // sandboxed: never
+  engine->refresh();
+  EXPECT_EQ(rig.runner.runCount(destinationInfo), 1) << "once per pass with volumes";
 }
 
 TEST_F(EjectEngineDiscovery, Sorting_IgnoresCaseKeepsAccentsByTheirLetterAndOrderForEqualNames) {
-  rig.source.setVolumes({{"/media/1", FakeVolumeSource::external("beta")},
-                         {"/media/2", FakeVolumeSource::external("Alpha")},
-                         {"/media/3", FakeVolumeSource::external("alpha")},
-                         {"/media/4", FakeVolumeSource::external("Éclair")},
-                         {"/media/5", FakeVolumeSource::external(std::string("\xc3\x28"))},
-                         {"/media/6", FakeVolumeSource::external("Eclair")}});
+  const char* names[] = {"beta", "Alpha", "alpha", "Éclair", "\xc3\x28", "Eclair"};
+  for (const char* name : names) {
+    rig.source.addVolume(std::string("/media/") + name, FakeVolumeSource::external(name));
+  }
   for (const char* locale : {"", "C.UTF-8", "fr_FR.UTF-8", "fr_FR.UTF-8@euro", "xx_INVALID"}) {
     rig.environment["LC_ALL"] = locale;
-    const auto names = namesOf(rig.makeEngine()->volumes());
-    EXPECT_THAT(std::vector(names.begin(), names.begin() + 5),
+    const auto sorted = namesOf(rig.makeEngine()->volumes());
+    EXPECT_THAT(std::vector(sorted.begin(), sorted.begin() + 5),
                 ElementsAre("Alpha", "alpha", "beta", "Eclair", "Éclair"))
         << "locale " << locale;
   }
 }
 
-TEST_F(EjectEngineDiscovery,
-       TimeMachine_MarksWhatTheToolReportsRunningItOncePerPassAndNeverSandboxed) {
-  rig.runner.setOutput(destinationInfo,
-                       readFile(VARNELO_TEST_FIXTURES "/tmutil/destinationinfo.xml"));
-  rig.source.setVolumes({{"/Volumes/Archive 2019", FakeVolumeSource::external("Archive")},
-                         {"/Volumes/Sauvegarde", FakeVolumeSource::external("Other")},
-                         {"/Volumes/Sauvegarde Mac", FakeVolumeSource::external("Sauvegarde")}});
-  const auto volumes = rig.makeEngine()->volumes();
-  ASSERT_EQ(volumes.size(), 3u);
-  EXPECT_TRUE(volumes[0].isTimeMachine && !volumes[1].isTimeMachine && volumes[2].isTimeMachine);
-
-  auto engine = rig.makeEngine();
-  rig.source.setListFails(true);
-  engine->refresh();
-  EXPECT_TRUE(engine->volumes().empty());
-  rig.source.setListFails(false);
-  engine->refresh();
-  rig.environment["APP_SANDBOX_CONTAINER_ID"] = ""; // sandboxed: never
-  engine->refresh();
-  rig.environment.clear();
-  EXPECT_EQ(rig.runner.runCount(destinationInfo), 3)
-      << "once per pass with volumes, never per volume";
-}
-
-// Backup marks at the root or one folder down; "x/" is a folder, "x=text" a file with text.
+// Backup marks at the root or one folder down, and whose they are; "x/" is a folder, "x=text" a
+// file with text.
 TEST_F(EjectEngineDiscovery, Backup_MarkersOfMacAndLinuxToolsAtTheRootOrOneFolderDown) {
-  const std::pair<std::vector<std::string>, bool> rows[] = {
-      {{"Backups.backupdb/"}, true},
-      {{"My Mac.backupbundle/"}, true},
-      {{"My Mac.BACKUPBUNDLE/", "deeper/Old.backupbundle/"}, false},
-      {{"duplicity-full.20260101T101010Z.manifest.gpg"}, true},
-      {{"deja-dup/duplicity-full-signatures.20260101T101010Z.sigtar.gz"}, true},
-      {{"a/b/duplicity-full.20260101T101010Z.manifest"}, false},
-      {{"timeshift/snapshots/"}, true},
-      {{"timeshift/"}, false},
-      {{"borg/README", "borg/config=[repository]\nversion = 1\n"}, true},
-      {{"README", "config=[core]\n"}, false},
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"Backups.backupdb/"}, "time-machine"},
+      {{"My Mac.backupbundle/"}, "time-machine"},
+      {{"My Mac.BACKUPBUNDLE/", "deeper/Old.backupbundle/"}, ""},
+      {{"duplicity-full.20260101T101010Z.manifest.gpg"}, "deja-dup"},
+      {{"deja-dup/duplicity-full-signatures.20260101T101010Z.sigtar.gz"}, "deja-dup"},
+      {{"a/b/duplicity-full.20260101T101010Z.manifest"}, ""},
+      {{"timeshift/snapshots/"}, "timeshift"},
+      {{"timeshift/"}, ""},
+      {{"borg/README", "borg/config=[repository]\nversion = 1\n"}, "borg"},
+      {{"README", "config=[core]\n"}, ""},
       {{"restic/config", "restic/data/", "restic/index/", "restic/keys/", "restic/snapshots/"},
-       true},
-      {{"config", "data/", "index/", "keys/"}, false}};
+       "restic"},
+      {{"config", "data/", "index/", "keys/"}, ""}};
   auto engine = rig.makeEngine();
-  for (const auto& [entries, backup] : rows) {
+  for (const auto& [entries, kind] : rows) {
     TemporaryFolder root;
     for (const auto& entry : entries) {
       const auto path = root / entry.substr(0, entry.find('='));
@@ -114,7 +101,7 @@ TEST_F(EjectEngineDiscovery, Backup_MarkersOfMacAndLinuxToolsAtTheRootOrOneFolde
         std::ofstream(path) << entry.substr(std::min(entry.find('='), entry.size() - 1) + 1);
       }
     }
-    EXPECT_EQ(engine->isTimeMachine(root.path().string(), {}), backup) << entries[0];
+    EXPECT_EQ(engine->backupKind(root.path().string(), {}), kind) << entries[0];
   }
 }
 

@@ -1,16 +1,17 @@
-// Discovery end to end on real loop devices: real source, describer, monitor and engine.
+// Discovery end to end on real loop devices: the built command line, and the engine with its
+// real monitor.
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "app/cli/linux_platform.h"
 #include "tests/platform/linux/eject_test_volumes.h"
@@ -21,6 +22,10 @@ using test_volumes::LoopVolume;
 
 namespace {
 
+test_support::CommandResult shell(const std::string& command) {
+  return runCommand({"/bin/sh", "-c", command});
+}
+
 class DiscoveryIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -30,41 +35,34 @@ class DiscoveryIntegrationTest : public ::testing::Test {
     udev_daemon::ensureRunning();
   }
 
-  std::unique_ptr<LoopVolume> volume(const std::string& label) {
+  std::unique_ptr<LoopVolume> volume(const std::string& label, const std::string& type = "ext4") {
     std::string whyNot;
-    auto created = LoopVolume::create(folder_.path(), label, whyNot);
+    auto created = LoopVolume::create(folder_.path(), label, whyNot, type);
     EXPECT_TRUE(created) << whyNot;
     return created;
   }
 
-  // Our folder's volumes as the user sees them: "name device [image] [backup] ... at X; ".
-  std::string listedFor(uid_t user) {
-    int ends[2];
-    EXPECT_EQ(pipe(ends), 0);
-    if (fork() == 0) {
-      if (user != 0 && (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 ||
-                        setresuid(user, user, user) != 0)) {
-        _exit(1);
-      }
-      LinuxPlatform platform;
-      std::string text;
-      for (const auto& v : platform.engine().volumes()) {
-        if (v.id.starts_with(folder_.path().string())) {
-          text += v.name + " " + v.device + (v.isDiskImage ? " image" : "") +
-                  (v.isTimeMachine ? " backup" : "") + (v.backupUnknown ? " unknown" : "") + " at";
-          for (const auto& path : v.mountPaths) {
-            text += " " + std::filesystem::path(path).filename().string();
-          }
-          text += "; ";
+  // Our folder's volumes as `list --json` shows them to a user: "name [image] [backup kind]
+  // [unknown] at each mount path; ".
+  std::string listedFor(const std::string& user = "0") {
+    const auto json =
+        nlohmann::json::parse(shell("setpriv --reuid=" + user + " --regid=" + user +
+                                    " --clear-groups " VARNELO_CLI_PATH " list --json")
+                                  .output,
+                              nullptr, false);
+    std::string text;
+    for (const auto& v : json.is_array() ? json : nlohmann::json::array()) {
+      if (v["id"].get<std::string>().starts_with(folder_.path().string())) {
+        const std::string kind = v["backupKind"];
+        text += v["name"].get<std::string>() + (v["isDiskImage"] == true ? " image" : "") +
+                (kind.empty() ? "" : " " + kind) + (v["backupUnknown"] == true ? " unknown" : "") +
+                " at";
+        for (const std::filesystem::path path : v["mountPaths"]) {
+          text += " " + path.filename().string();
         }
+        text += "; ";
       }
-      _exit(write(ends[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
     }
-    close(ends[1]);
-    std::string text(4096, '\0');
-    text.resize(static_cast<std::size_t>(std::max<ssize_t>(read(ends[0], text.data(), 4096), 0)));
-    close(ends[0]);
-    wait(nullptr);
     return text;
   }
 
@@ -74,34 +72,60 @@ class DiscoveryIntegrationTest : public ::testing::Test {
 
 } // namespace
 
-// Mounted twice, bound, under a hidden mark: one volume. FAT through FUSE is a disk image.
-TEST_F(DiscoveryIntegrationTest, DeviceListedOnceByItsShortestWholeMountFuseImagesToo) {
-  if (!std::filesystem::exists("/usr/bin/fusefat") || !std::filesystem::exists("/sbin/mkfs.vfat")) {
-    GTEST_SKIP() << "needs fusefat and dosfstools";
+// One volume per device, by its shortest whole mount (not a bound folder, not a hidden mount);
+// FAT through FUSE (of a loop device or an image file) and read-only squashfs and erofs images are
+// disk images, ejected by name; a snap (its image kept by snapd) and an AppImage (FUSE under
+// /tmp/.mount_*) are programs running.
+TEST_F(DiscoveryIntegrationTest, WhatIsListedImagesTooButNotRunningPrograms) {
+  for (const char* tool : {"/usr/bin/mksquashfs", "/usr/bin/mkfs.erofs", "/usr/bin/fusefat"}) {
+    if (!std::filesystem::exists(tool)) {
+      GTEST_SKIP() << "needs squashfs-tools, erofs-utils and fusefat";
+    }
   }
-  auto twice = volume("Twice");
-  ASSERT_TRUE(twice);
-  const auto in = twice->mountPath() / "in";
-  const auto second = folder_ / "T2", inside = folder_ / "i", hidden = folder_ / "h";
-  for (const auto& path : {second, inside, hidden, in}) {
-    std::filesystem::create_directory(path);
+  auto twice = volume("Twice"), fat = volume("FATIMG", "vfat");
+  ASSERT_TRUE(twice && fat);
+  const auto f = folder_.path().string() + "/", appImage = "/tmp/.mount_varnelo" + f.substr(5, 6);
+  for (const auto& path : {f + "T2", f + "i", f + "h", f + "Squash", f + "Erofs", f + "snap",
+                           f + "c", f + "Fuse", appImage, twice->mountPath().string() + "/in"}) {
+    std::filesystem::create_directories(path);
   }
-  ASSERT_EQ(mount(twice->device().c_str(), second.c_str(), "ext4", 0, nullptr), 0);
-  ASSERT_EQ(mount(in.c_str(), inside.c_str(), nullptr, MS_BIND, nullptr), 0);
-  const auto image = (folder_ / "hidden.img").string();
-  ASSERT_EQ(runCommand({"/sbin/mkfs.ext4", "-q", "-F", image, "8M"}).status, 0);
-  ASSERT_EQ(runCommand({"/bin/mount", "-o", "loop,x-gvfs-hide", image, hidden.string()}).status, 0);
-  std::string whyNot;
-  const auto fat = LoopVolume::create(folder_.path(), "FATIMG", whyNot, "vfat");
-  const auto ours = listedFor(0);
-  umount2(hidden.c_str(), MNT_DETACH); // the hidden image's loop device goes with it
-  ASSERT_TRUE(fat) << whyNot;
-  EXPECT_EQ(ours, "FATIMG " + fat->device() + " image at FATIMG; Twice " + twice->device() +
-                      " image at T2 Twice; ");
+  std::ofstream(f + "c/file.txt") << "inside an image\n";
+  ASSERT_EQ(mount("tmpfs", "/var/lib", "tmpfs", 0, nullptr), 0); // this namespace only
+  std::filesystem::create_directories("/var/lib/snapd");
+  for (const auto& command :
+       {"mount " + twice->device() + " " + f + "T2",
+        "mount --bind " + twice->mountPath().string() + "/in " + f + "i",
+        "mkfs.ext4 -q " + f + "h.img 8M && mount -o loop,x-gvfs-hide " + f + "h.img " + f + "h",
+        "mksquashfs " + f + "c " + f + "s.img -quiet -no-progress",
+        "mount -o loop,ro " + f + "s.img " + f + "Squash",
+        "cp " + f + "s.img /var/lib/snapd/core.snap && mount -o loop,ro /var/lib/snapd/core.snap " +
+            f + "snap",
+        "mkfs.erofs " + f + "e.img " + f + "c && mount -t erofs -o loop,ro " + f + "e.img " + f +
+            "Erofs",
+        "truncate -s 8M " + f + "a.img && mkfs.vfat " + f + "a.img && fusefat -o ro,fsname=" + f +
+            "a.img " + f + "a.img " + appImage,
+        "truncate -s 8M " + f + "b.img && mkfs.vfat -n FUSEIMG " + f + "b.img && fusefat -o " +
+            "ro,fsname=" + f + "b.img " + f + "b.img " + f + "Fuse"}) {
+    ASSERT_EQ(shell(command + " >/dev/null").status, 0) << command;
+  }
+  const auto listed = listedFor();
+  const auto all = runCommand({VARNELO_CLI_PATH, "list"}).output;
+  const auto ejected = runCommand({VARNELO_CLI_PATH, "eject", "Squash"});
+  for (const auto& path :
+       {appImage, f + "Fuse", f + "snap", f + "h", f + "Erofs", std::string("/var/lib")}) {
+    umount2(path.c_str(), MNT_DETACH); // loop devices mounted with -o loop go with them
+  }
+  std::filesystem::remove(appImage);
+  EXPECT_EQ(listed, "Erofs image at Erofs; FATIMG image at FATIMG; FUSEIMG image at Fuse; "
+                    "Squash image at Squash; "
+                    "Twice image at T2 Twice; ");
+  EXPECT_EQ(all.find(".mount_varnelo"), std::string::npos) << all;
+  EXPECT_EQ(ejected.output, "ejected Squash\n");
+  EXPECT_EQ(shell("findmnt " + f + "Squash").status, 1);
 }
 
-// Backup marks and unreadable roots protect a volume; udev-ignored or system devices are hidden;
-// udev's entry about an earlier medium of the same loop device is not believed.
+// Backup marks name their tool and an unreadable root protects a volume; udev-ignored or system
+// devices are hidden; udev's entry about an earlier medium of a loop device is not believed.
 TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootUdevHintsAndStaleEntries) {
   auto borg = volume("Borg"), locked = volume("Locked"), fresh = volume("Fresh");
   auto ignored = volume("Ignored"), system = volume("System");
@@ -110,8 +134,7 @@ TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootUdevHintsAndStaleEnt
   ASSERT_EQ(stat(fresh->device().c_str(), &node), 0);
   const std::string entry = "/run/udev/data/b" + std::to_string(major(node.st_rdev)) + ":" +
                             std::to_string(minor(node.st_rdev));
-  std::ofstream(folder_ / "stale")
-      << "S:disk/by-diskseq/1\nE:ID_FS_TYPE=ext4\nE:ID_FS_LABEL=Stale\n";
+  std::ofstream(folder_ / "stale") << "S:disk/by-diskseq/1\nE:ID_FS_TYPE=ext4\nE:ID_FS_LABEL=Old\n";
   ASSERT_EQ(mount((folder_ / "stale").c_str(), entry.c_str(), nullptr, MS_BIND, nullptr), 0);
   std::filesystem::create_directory(borg->mountPath() / "repo");
   std::ofstream(borg->mountPath() / "repo" / "README") << "This is a Borg Backup repository.\n";
@@ -119,67 +142,87 @@ TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootUdevHintsAndStaleEnt
   std::filesystem::permissions(folder_.path(), std::filesystem::perms::all);
   std::filesystem::permissions(locked->mountPath(), std::filesystem::perms::owner_all);
   // By the image's own UUID, not the loop number, which the next test may reuse.
-  const std::filesystem::path installed =
-      "/run/udev/rules.d/99-varnelo-test-" +
-      std::filesystem::path(ignored->device()).filename().string() + ".rules";
-  std::filesystem::create_directories(installed.parent_path());
-  std::ofstream(installed) << "ENV{ID_FS_UUID}==\""
-                           << udev_daemon::fileSystemUuid(ignored->device())
-                           << "\", ENV{UDISKS_IGNORE}=\"1\"\nENV{ID_FS_UUID}==\""
-                           << udev_daemon::fileSystemUuid(system->device())
-                           << "\", ENV{UDISKS_SYSTEM}=\"1\"\n";
+  const std::filesystem::path rules = "/run/udev/rules.d/99-varnelo-test-" +
+                                      std::filesystem::path(ignored->device()).filename().string() +
+                                      ".rules";
+  std::filesystem::create_directories(rules.parent_path());
+  std::ofstream(rules) << "ENV{ID_FS_UUID}==\"" << udev_daemon::fileSystemUuid(ignored->device())
+                       << "\", ENV{UDISKS_IGNORE}=\"1\"\nENV{ID_FS_UUID}==\""
+                       << udev_daemon::fileSystemUuid(system->device())
+                       << "\", ENV{UDISKS_SYSTEM}=\"1\"\n";
   const bool applied = udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", "1") &&
                        udev_daemon::applyRulesUntil(system->device(), "UDISKS_SYSTEM", "1");
-  const auto forRoot = listedFor(0);
-  const auto forNobody = listedFor(65534);
-  std::filesystem::remove(installed);
+  const auto forRoot = listedFor(), forNobody = listedFor("65534");
+  std::filesystem::remove(rules);
   ASSERT_TRUE(applied && udev_daemon::applyRulesUntil(ignored->device(), "UDISKS_IGNORE", "") &&
               udev_daemon::applyRulesUntil(system->device(), "UDISKS_SYSTEM", ""));
   umount2(entry.c_str(), MNT_DETACH);
-  const std::string borgSeen = "Borg " + borg->device() + " image backup at Borg; Fresh " +
-                               fresh->device() + " image at Fresh; ";
-  EXPECT_EQ(forRoot, borgSeen + "Locked " + locked->device() + " image at Locked; ");
-  EXPECT_EQ(forNobody, borgSeen + "Locked " + locked->device() + " image unknown at Locked; ");
+  const std::string seen = "Borg image borg at Borg; Fresh image at Fresh; Locked image";
+  EXPECT_EQ(forRoot, seen + " at Locked; ");
+  EXPECT_EQ(forNobody, seen + " unknown at Locked; ");
 }
 
-// A mount, a new label and an unmount each reach onChange once, with the new list.
-TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorCallsOnChangeOncePerChange) {
+// A script's quick mounts and unmounts never find the volume busy with us; then a mount (listed
+// at once, its size a moment later), a new label and an unmount each reach onChange.
+TEST_F(DiscoveryIntegrationTest, EngineWithTheRealMonitorStaysOutOfTheWayAndFollowsEachChange) {
   auto image = volume("Before");
   ASSERT_TRUE(image && image->unmountBehindTheBack());
   udev_daemon::settle(); // udev's first look would otherwise come after the mount, as a rename
   LinuxPlatform platform;
   EjectEngine& engine = platform.engine(/*watchVolumes=*/true);
-  std::atomic<int> changes = 0;
+  auto& dispatcher = platform.dispatcher();
+  std::atomic<int> changes = 0, busy = 0;
   engine.setOnChange([&changes] { ++changes; });
-  const auto nameListed = [&] {
+  const auto listed = [&] {
     for (const auto& volume : engine.volumes()) {
       if (volume.id == image->mountPath().string()) {
-        return volume.name;
+        return volume.name + (volume.sizeText.empty() ? "" : " sized");
       }
     }
     return std::string("not listed");
   };
-  auto runFor = [&dispatcher = platform.dispatcher()](std::chrono::milliseconds limit) {
+  const auto mountIt = [&] {
+    return mount(image->device().c_str(), image->mountPath().c_str(), "ext4", 0, nullptr) == 0;
+  };
+  // Runs the main queue until the task, on a thread of its own, is done.
+  const auto runWhile = [&dispatcher](const std::function<void()>& task) {
     bool finished = false;
-    dispatcher.runInBackground([&dispatcher, &finished, limit] {
-      std::this_thread::sleep_for(limit);
+    std::thread thread([&] {
+      task();
       dispatcher.runOnMain([&finished] { finished = true; });
     });
     dispatcher.runUntil([&finished] { return finished; });
+    thread.join();
   };
-  ASSERT_EQ(mount(image->device().c_str(), image->mountPath().c_str(), "ext4", 0, nullptr), 0);
-  runFor(std::chrono::seconds(1));
-  EXPECT_EQ(changes, 1);
-  EXPECT_EQ(nameListed(), "Before");
+  const auto wait = [](int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  };
+  runWhile([&] {
+    for (int cycle = 0; cycle < 100 && mountIt(); ++cycle) {
+      for (int tries = 0; umount2(image->mountPath().c_str(), 0) != 0 && tries < 100; ++tries) {
+        busy += tries == 0 && errno == EBUSY;
+        wait(5);
+      }
+    }
+    wait(1000);
+  });
+  EXPECT_EQ(busy, 0) << "unmounts that found the volume busy";
+  changes = 0;
+  ASSERT_TRUE(mountIt());
+  runWhile([&] { wait(100); });
+  EXPECT_EQ(listed(), "Before");
+  runWhile([&] { wait(1000); });
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(listed(), "Before sized");
   udev_daemon::triggerChange(image->device()); // the same label is no rename
   // e2label's ioctl goes unseen by udevd; the disk service's change event is made by hand.
   runCommand({"/sbin/e2label", image->device(), "After"});
   udev_daemon::triggerChange(image->device());
-  runFor(std::chrono::seconds(1));
-  EXPECT_EQ(changes, 2);
-  EXPECT_EQ(nameListed(), "After");
-  ASSERT_TRUE(image->unmountBehindTheBack());
-  runFor(std::chrono::seconds(1));
+  runWhile([&] { wait(1000); });
   EXPECT_EQ(changes, 3);
-  EXPECT_EQ(nameListed(), "not listed");
+  EXPECT_EQ(listed(), "After sized");
+  ASSERT_TRUE(image->unmountBehindTheBack());
+  runWhile([&] { wait(1000); });
+  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(listed(), "not listed");
 }

@@ -1,6 +1,7 @@
 #include "platform/linux/udisks_ejector.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -269,19 +270,42 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
       return result;
     }
     result.volumeKnown = true;
-    if (auto nested = device.nestedMounts(*table); !nested.empty()) {
-      result.outcome = failed(EjectFailure::nestedVolume);
-      result.outcome.nestedMounts = std::move(nested);
+    // All or nothing: while anything else holds it, not one mount goes.
+    if (auto refusal = holders_.refusal(device, *table); refusal.failure != EjectFailure::none) {
+      result.outcome = std::move(refusal);
       return result;
     }
     const sdbus::ObjectPath blockPath = block != nullptr ? block->first : sdbus::ObjectPath();
     const Interfaces blockInterfaces = block != nullptr ? block->second : Interfaces();
+    const auto crypt = cryptMappingOf(device.device(), options_.sysRoot);
+    const auto loop = crypt ? crypt->loop : loopDeviceOf(device.device(), options_.sysRoot);
+    const auto loopBacking = loop ? loopBackingOf(*loop, options_.sysRoot, "/dev") : std::nullopt;
 
     // udisks2 takes one mount point per call, its own choice; ask until none is left.
+    const auto gone = [&](const std::vector<MountEntry>& now) {
+      std::vector<std::string> unmounted;
+      for (const auto& point : points) {
+        if (std::none_of(now.begin(), now.end(), [&](const MountEntry& entry) {
+              return entry.target == point && device.matches(entry);
+            })) {
+          unmounted.push_back(point);
+        }
+      }
+      return unmounted;
+    };
     for (std::size_t round = 0; round <= points.size(); ++round) {
       const auto now = readMountTable(options_.mountInfo);
       if (now && !device.mounted(*now)) {
         break;
+      }
+      // It unmounts by path: a path some other file system covered since the look is not ours.
+      for (const auto& point : now ? device.mountPoints(*now) : std::vector<std::string>{}) {
+        if (device.coveredAt(point, *now)) {
+          result.outcome = failed(EjectFailure::held);
+          result.outcome.holds.push_back({DeviceHold::Kind::coveredMountPoint, point, {}});
+          result.outcome.unmounted = gone(*now);
+          return result;
+        }
       }
       try {
         session.call(blockPath, filesystemInterface, "Unmount", callOptions());
@@ -290,9 +314,12 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
         if (after && !device.mounted(*after)) {
           break;
         }
-        result.outcome = failed(failureOf(error), error.getName() + ": " + error.getMessage());
-        if (result.outcome.failure == EjectFailure::busy && after) {
-          result.outcome.holders = users_.usersOf(device.mountPoints(*after));
+        result.outcome = failed(failureOf(error), error.getMessage());
+        if (after) {
+          result.outcome.unmounted = gone(*after);
+          if (result.outcome.failure == EjectFailure::busy) {
+            result.outcome.holders = users_.usersOf(device.mountPoints(*after));
+          }
         }
         return result;
       }
@@ -300,6 +327,11 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
     const auto after = readMountTable(options_.mountInfo);
     if (!after || device.mounted(*after)) {
       result.outcome = failed(EjectFailure::other, {}); // "still mounted" says it all
+      return result;
+    }
+    if (auto free = holders_.afterUnmount(device, *after); !free.success) {
+      result.outcome = std::move(free);
+      result.outcome.unmounted = points;
       return result;
     }
     result.outcome.success = true;
@@ -314,7 +346,7 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
         session.call(*backing, encryptedInterface, "Lock", callOptions());
       } catch (const sdbus::Error& error) {
         result.outcome.leftUndone = LeftUndone::lock;
-        result.outcome.errorText = error.getName() + ": " + error.getMessage();
+        result.outcome.errorText = error.getMessage();
         return result;
       }
       heldPath = *backing;
@@ -332,7 +364,8 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
       if (holder.kind == Holder::Kind::loop) {
         const auto loopName =
             std::filesystem::path(deviceNode(objects.at(holder.path))).filename().string();
-        if (loopAttached(loopName, options_.sysRoot)) {
+        // Still our image? An auto-clear loop may have gone and its number serve another one.
+        if (loopBacking && loopBackingOf(loopName, options_.sysRoot, "/dev") == loopBacking) {
           try {
             session.call(holder.path, loopInterface, "Delete", callOptions());
           } catch (const sdbus::Error&) {
@@ -340,6 +373,13 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
             if (!loopLetGo(loopName, options_.sysRoot)) {
               throw;
             }
+          }
+          // Held open by someone, the kernel only marks the loop to go with its last user.
+          struct stat node {};
+          if (!loopLetGo(loopName, options_.sysRoot) &&
+              ::stat(("/dev/" + loopName).c_str(), &node) == 0) {
+            result.outcome.leftUndone = LeftUndone::loopDetach;
+            result.outcome.holders = holders_.openersOf(node.st_rdev);
           }
         }
       } else {
@@ -354,10 +394,10 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
     } catch (const sdbus::Error& error) {
       result.outcome.leftUndone =
           holder.kind == Holder::Kind::loop ? LeftUndone::loopDetach : LeftUndone::powerOff;
-      result.outcome.errorText = error.getName() + ": " + error.getMessage();
+      result.outcome.errorText = error.getMessage();
     }
   } catch (const sdbus::Error& error) {
-    result.outcome = failed(failureOf(error), error.getName() + ": " + error.getMessage());
+    result.outcome = failed(failureOf(error), error.getMessage());
   }
   return result;
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/ejector.h"
-#include "platform/linux/proc_volume_users.h"
+#include "platform/linux/device_holders.h"
 
 // Unmounts and ejects through udisks2 on the system bus, so that an ordinary user can eject
 // what the desktop mounted for them. udisks2 asks polkit; an authentication agent of the
@@ -40,4 +40,5 @@ class UdisksEjector : public Ejector {
  private:
   Options options_;
   ProcVolumeUsers users_;
+  DeviceHolders holders_;
 };

@@ -84,7 +84,10 @@ TEST_F(EjectEngineEjection, Result_SaysWhyAndSeparatesAPartialSuccess) {
        L("eject.reason_no_way")},
       {other, LeftUndone::nothing, "I/O error", L("eject.failed_message"), "I/O error"},
       {none, LeftUndone::powerOff, "refused", L("eject.partial_power_off", "A"), "refused"},
-      {none, LeftUndone::loopDetach, "", L("eject.partial_loop", "A"), ""},
+      {none, LeftUndone::loopDetach, "", L("eject.partial_loop", "A"), "sleep (process 42)"},
+      {held, LeftUndone::nothing, "", L("eject.failed_message"),
+       L("eject.reason_other_namespace", "sleep (process 123)") + " " +
+           L("eject.reason_already_unmounted", "/media/a/c2")},
   };
   mount({{"/media/a", "A"}});
   auto engine = rig.makeEngine();
@@ -97,7 +100,14 @@ TEST_F(EjectEngineEjection, Result_SaysWhyAndSeparatesAPartialSuccess) {
     if (row.errorText.empty()) {
       outcome.holders = {{"sleep", 42}, {"bash", 7}};
     }
-    outcome.nestedMounts = {"/media/a/inner"};
+    if (row.failure == nestedVolume) {
+      outcome.nestedMounts = {"/media/a/inner"};
+    }
+    if (row.failure == held) {
+      outcome.holders.clear();
+      outcome.holds = {{DeviceHold::Kind::otherNamespace, "123", {"sleep", 123}}};
+      outcome.unmounted = {"/media/a/c2"};
+    }
     rig.ejector.setOutcome("/media/a", outcome);
     std::optional<EjectResult> result;
     engine->eject(engine->volumes()[0], [&](EjectResult made) { result = std::move(made); });

@@ -588,8 +588,9 @@ EjectEngine::EjectResult resultOf(EjectableVolume volume, const EjectOutcome& ou
                        : outcome.leftUndone == LeftUndone::loopDetach ? "eject.partial_loop"
                                                                       : "eject.partial_power_off",
                        volume.name);
-    result.detail =
-        outcome.holders.empty() ? systemSaid(outcome.errorText) : holdersText(outcome.holders);
+    const std::string said = systemSaid(outcome.errorText);
+    result.detail = holdersText(outcome.holders);
+    result.detail += (result.detail.empty() || said.empty() ? "" : " ") + said;
   }
   result.volume = std::move(volume);
   return result;

@@ -19,10 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Calls visit(pid, folder) for every process in the process table but ours.
+// Calls visit(pid, folder) for every process in the process table, ours unless told.
 void forEachProcess(const std::string& procRoot,
-                    const std::function<void(int, const fs::path&)>& visit) {
-  const int self = static_cast<int>(getpid());
+                    const std::function<void(int, const fs::path&)>& visit, bool withUs = false) {
+  const int self = withUs ? 0 : static_cast<int>(getpid());
   std::error_code error;
   for (fs::directory_iterator entries(procRoot, error), end; !error && entries != end;
        entries.increment(error)) {
@@ -98,30 +98,35 @@ std::vector<DeviceHold> DeviceHolders::holdsBesidesOurMounts(const DeviceMounts&
   // Mount ids are unique machine-wide: a mount of the device with an id we do not have is
   // another namespace's. Processes sharing a namespace share its table, read once.
   std::set<std::size_t> tablesSeen;
-  forEachProcess(paths_.procRoot, [&](int pid, const fs::path& process) {
-    const std::string text = textOf(process / "mountinfo");
-    if (text.empty() || !tablesSeen.insert(std::hash<std::string>{}(text)).second) {
-      return;
-    }
-    bool named = false;
-    for (const auto& entry : parseMountTable(text)) {
-      if (!named && device.matches(entry) && !ours.contains(entry.id)) {
-        addOnce(holds,
-                {DeviceHold::Kind::otherNamespace, std::to_string(pid), {programOf(process), pid}});
-        named = true;
-      }
-      if (entry.fileSystemType != "overlay") {
-        continue;
-      }
-      for (const auto& folder : overlayFolders(entry.superOptions)) {
-        // Seen from inside the overlay's namespace where we may, else from ours.
-        if (onDevice((process / "root").string() + folder, device) || onDevice(folder, device)) {
-          addOnce(holds, {DeviceHold::Kind::overlay, entry.target, {}});
-          break;
+  forEachProcess(
+      paths_.procRoot,
+      [&](int pid, const fs::path& process) {
+        const std::string text = textOf(process / "mountinfo");
+        if (text.empty() || !tablesSeen.insert(std::hash<std::string>{}(text)).second) {
+          return;
         }
-      }
-    }
-  });
+        bool named = false;
+        for (const auto& entry : parseMountTable(text)) {
+          if (!named && device.matches(entry) && !ours.contains(entry.id)) {
+            addOnce(
+                holds,
+                {DeviceHold::Kind::otherNamespace, std::to_string(pid), {programOf(process), pid}});
+            named = true;
+          }
+          if (entry.fileSystemType != "overlay") {
+            continue;
+          }
+          for (const auto& folder : overlayFolders(entry.superOptions)) {
+            // Seen from inside the overlay's namespace where we may, else from ours.
+            if (onDevice((process / "root").string() + folder, device) ||
+                onDevice(folder, device)) {
+              addOnce(holds, {DeviceHold::Kind::overlay, entry.target, {}});
+              break;
+            }
+          }
+        }
+      },
+      true);
 
   std::istringstream swaps(textOf(fs::path(paths_.procRoot) / "swaps"));
   std::string line;

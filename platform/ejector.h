@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,8 @@ enum class EjectFailure {
   held,
   // Unmounted here, but the device is still in use (holds, holders say where, if known).
   stillInUse,
+  // Stopped on request before its next step (unmounted says what was done).
+  stopped,
   // Anything else; errorText carries the system's own message.
   other,
 };
@@ -66,6 +70,34 @@ struct EjectOutcome {
   std::vector<DeviceHold> holds;
   // On a failure part-way: the mount points already unmounted.
   std::vector<std::string> unmounted;
+};
+
+// What an ejection waits for now, shared with a caller on another thread that wants to say so,
+// and that caller's request to stop before the next step.
+class EjectProgress {
+ public:
+  enum class Step { none, unmount, lock, detachLoop, powerOff };
+  struct Wait {
+    Step step = Step::none;
+    // The mount point, container, loop device or drive.
+    std::string subject;
+  };
+
+  void waitFor(Wait wait) {
+    std::lock_guard lock(mutex_);
+    wait_ = std::move(wait);
+  }
+  Wait waiting() const {
+    std::lock_guard lock(mutex_);
+    return wait_;
+  }
+  void requestStop() { stop_ = true; }
+  bool stopRequested() const { return stop_; }
+
+ private:
+  mutable std::mutex mutex_;
+  Wait wait_;
+  std::atomic<bool> stop_ = false;
 };
 
 // Looks for every holder of the device first and unmounts nothing while there is one; then

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -146,17 +148,64 @@ Holder holderOf(const ManagedObjects& objects, const Interfaces& block,
 class UdisksSession {
  public:
   explicit UdisksSession(const UdisksEjector::Options& options)
-      : connection_(connectToBus(options.busAddress)), timeout_(options.callTimeout) {}
+      : connection_(connectToBus(options.busAddress)), options_(options) {
+    connection_->enterEventLoopAsync();
+  }
+  ~UdisksSession() { connection_->leaveEventLoop(); }
+  UdisksSession(const UdisksSession&) = delete;
+  UdisksSession& operator=(const UdisksSession&) = delete;
 
+  // Waits for the answer while a password prompt is open, up to the call timeout; without one
+  // open, up to the unanswered timeout.
   sdbus::MethodReply call(const std::string& path, const std::string& interface,
                           const std::string& method,
-                          const std::optional<CallOptions>& arguments = std::nullopt) {
+                          const std::optional<CallOptions>& arguments = std::nullopt,
+                          EjectProgress::Wait wait = {}) {
+    if (options_.progress) {
+      options_.progress->waitFor(std::move(wait));
+    }
     auto proxy = sdbus::createProxy(*connection_, udisksService, path);
     auto message = proxy->createMethodCall(interface, method);
     if (arguments) {
       message << *arguments;
     }
-    return proxy->callMethod(message, timeout_);
+    struct Answer {
+      std::mutex mutex;
+      std::condition_variable arrived;
+      std::optional<sdbus::MethodReply> reply;
+      std::optional<sdbus::Error> error;
+    };
+    auto answer = std::make_shared<Answer>();
+    auto pending = proxy->callMethod(
+        message,
+        [answer](sdbus::MethodReply& reply, const sdbus::Error* error) {
+          std::lock_guard lock(answer->mutex);
+          if (error != nullptr) {
+            answer->error = *error;
+          } else {
+            answer->reply = std::move(reply);
+          }
+          answer->arrived.notify_all();
+        },
+        options_.callTimeout);
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock lock(answer->mutex);
+    while (!answer->arrived.wait_for(lock, std::chrono::milliseconds(100),
+                                     [&] { return answer->reply || answer->error; })) {
+      const bool prompting = options_.promptOpen && options_.promptOpen();
+      if (!prompting && std::chrono::steady_clock::now() - start > options_.unansweredTimeout) {
+        pending.cancel();
+        throw sdbus::Error("org.freedesktop.DBus.Error.NoReply",
+                           "udisks2 gave no answer to " + method);
+      }
+    }
+    if (options_.progress) {
+      options_.progress->waitFor({});
+    }
+    if (answer->error) {
+      throw *answer->error;
+    }
+    return std::move(*answer->reply);
   }
 
   ManagedObjects managedObjects() {
@@ -168,7 +217,7 @@ class UdisksSession {
 
  private:
   std::unique_ptr<sdbus::IConnection> connection_;
-  std::chrono::milliseconds timeout_;
+  const UdisksEjector::Options& options_;
 };
 
 // Interactive authorisation stays allowed: in a desktop session, polkit's agent may ask.
@@ -270,6 +319,9 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
       return result;
     }
     result.volumeKnown = true;
+    const auto stopRequested = [this] {
+      return options_.progress && options_.progress->stopRequested();
+    };
     // All or nothing: while anything else holds it, not one mount goes.
     if (auto refusal = holders_.refusal(device, *table); refusal.failure != EjectFailure::none) {
       result.outcome = std::move(refusal);
@@ -307,8 +359,14 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
           return result;
         }
       }
+      if (stopRequested()) {
+        result.outcome = failed(EjectFailure::stopped);
+        result.outcome.unmounted = now ? gone(*now) : std::vector<std::string>{};
+        return result;
+      }
       try {
-        session.call(blockPath, filesystemInterface, "Unmount", callOptions());
+        session.call(blockPath, filesystemInterface, "Unmount", callOptions(),
+                     {EjectProgress::Step::unmount, now ? device.mountPoints(*now).front() : ""});
       } catch (const sdbus::Error& error) {
         const auto after = readMountTable(options_.mountInfo);
         if (after && !device.mounted(*after)) {
@@ -343,7 +401,8 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
         property<sdbus::ObjectPath>(blockInterfaces, blockInterface, "CryptoBackingDevice");
     if (backing && *backing != "/" && objects.contains(*backing)) {
       try {
-        session.call(*backing, encryptedInterface, "Lock", callOptions());
+        session.call(*backing, encryptedInterface, "Lock", callOptions(),
+                     {EjectProgress::Step::lock, device.device()});
       } catch (const sdbus::Error& error) {
         result.outcome.leftUndone = LeftUndone::lock;
         result.outcome.errorText = error.getMessage();
@@ -367,7 +426,8 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
         // Still our image? An auto-clear loop may have gone and its number serve another one.
         if (loopBacking && loopBackingOf(loopName, options_.sysRoot, "/dev") == loopBacking) {
           try {
-            session.call(holder.path, loopInterface, "Delete", callOptions());
+            session.call(holder.path, loopInterface, "Delete", callOptions(),
+                         {EjectProgress::Step::detachLoop, "/dev/" + loopName});
           } catch (const sdbus::Error&) {
             // Already gone counts as detached ("No such device" after an auto-clear).
             if (!loopLetGo(loopName, options_.sysRoot)) {
@@ -385,10 +445,12 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
       } else {
         const Interfaces& drive = objects.at(holder.path);
         if (property<bool>(drive, driveInterface, "CanPowerOff").value_or(false)) {
-          session.call(holder.path, driveInterface, "PowerOff", callOptions());
+          session.call(holder.path, driveInterface, "PowerOff", callOptions(),
+                       {EjectProgress::Step::powerOff, device.device()});
         } else if (property<bool>(drive, driveInterface, "Ejectable").value_or(false) ||
                    property<bool>(drive, driveInterface, "MediaRemovable").value_or(false)) {
-          session.call(holder.path, driveInterface, "Eject", callOptions());
+          session.call(holder.path, driveInterface, "Eject", callOptions(),
+                       {EjectProgress::Step::powerOff, device.device()});
         }
       }
     } catch (const sdbus::Error& error) {

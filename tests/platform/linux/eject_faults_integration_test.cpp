@@ -204,6 +204,7 @@ TEST_P(EjectFaults, LoopHeldOpenOrReusedAfterTheUnmount_PartialNamingTheHolderOr
     close(file);
   });
   const EjectOutcome outcome = eject(first);
+  test_bus::waitUntil([&] { return bound.load(); }, std::chrono::seconds(3));
   stop = true;
   taker.join();
   EXPECT_TRUE(outcome.success) << outcome.errorText;

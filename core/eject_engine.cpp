@@ -553,6 +553,9 @@ std::string failureDetail(const EjectOutcome& outcome) {
   case EjectFailure::noWayToUnmount:
     add(L("eject.reason_no_way"));
     break;
+  case EjectFailure::stopped:
+    add(L("eject.reason_stopped"));
+    break;
   case EjectFailure::stillInUse:
     if (reasons.empty()) {
       add(L("eject.reason_still_in_use"));

@@ -76,7 +76,7 @@ struct EjectOutcome {
 // and that caller's request to stop before the next step.
 class EjectProgress {
  public:
-  enum class Step { none, unmount, lock, detachLoop, powerOff };
+  enum class Step { none, answer, unmount, lock, detachLoop, powerOff };
   struct Wait {
     Step step = Step::none;
     // The mount point, container, loop device or drive.

@@ -209,7 +209,8 @@ class UdisksSession {
   }
 
   ManagedObjects managedObjects() {
-    auto reply = call(udisksRoot, objectManagerInterface, "GetManagedObjects");
+    auto reply = call(udisksRoot, objectManagerInterface, "GetManagedObjects", std::nullopt,
+                      {EjectProgress::Step::answer, {}});
     ManagedObjects objects;
     reply >> objects;
     return objects;

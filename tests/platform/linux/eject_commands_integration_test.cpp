@@ -3,6 +3,7 @@
 #include "app/cli/eject_commands.h"
 
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@
 #include "tests/support/temporary_folder.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 // What was given, the exit status, standard output, and a part of standard error.
 using Case = std::tuple<std::string, int, std::string, std::string>;
@@ -164,6 +167,16 @@ TEST_F(EjectCommandsEndToEnd, TheProgram_RefusedUnprivilegedListsInFrenchEjectsB
   EXPECT_EQ(byDevice.output, "ejected VEALPHA\n");
   EXPECT_EQ(byDevice.status, 0);
   EXPECT_TRUE(alpha_->waitUntilDetached() && alpha_->imageIntact());
+  EXPECT_TRUE(bravo_->mounted());
+
+  // udisks2 stops answering: the command says what it waits for, and Ctrl-C twice ends it.
+  ASSERT_EQ(kill(services_->udisksd(), SIGSTOP), 0);
+  const auto stopped = runProgram(VARNELO_CLI_PATH " eject VEBRAVO 2>&1 & sleep 1.5; kill -INT $!; "
+                                                   "sleep 0.3; kill -INT $!; wait $!; echo $?");
+  kill(services_->udisksd(), SIGCONT);
+  for (const auto& said : {L("cli.waiting_udisks"), L("cli.stopping"), L("cli.ended"), "\n1\n"s}) {
+    EXPECT_NE(stopped.output.find(said), std::string::npos) << stopped.output;
+  }
   EXPECT_TRUE(bravo_->mounted());
 }
 

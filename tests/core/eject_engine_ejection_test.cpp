@@ -26,7 +26,10 @@ std::vector<std::string> idsOf(const std::vector<EjectResult>& results) {
 
 class EjectEngineEjection : public ::testing::Test {
  protected:
-  void SetUp() override { EjectSettings::defaults().remove(EjectSettings::ejectDiskImagesKey); }
+  void SetUp() override {
+    EjectSettings::defaults().remove(EjectSettings::ejectDiskImagesKey);
+    EjectSettings::defaults().remove(EjectSettings::protectTimeMachineKey);
+  }
 
   void mount(const std::vector<std::pair<std::string, std::string>>& pathsAndNames) {
     for (const auto& [path, name] : pathsAndNames) {
@@ -39,11 +42,13 @@ class EjectEngineEjection : public ::testing::Test {
 
 } // namespace
 
-TEST_F(EjectEngineEjection, EjectAll_NestedVolumesFirstAndASecondBatchWhileOneRunsIsIgnored) {
+TEST_F(EjectEngineEjection, EjectAll_NestedVolumesFirstBackupsKeptAndASecondBatchIsIgnored) {
+  std::filesystem::create_directories(rig.tools / "E/Backups.backupdb"); // protected: stays
   mount({{"/media/a", "A outer"},
          {"/media/a/b", "B middle"},
          {"/media/a/b/c", "C inner"},
-         {"/media/ab", "D beside"}});
+         {"/media/ab", "D beside"},
+         {(rig.tools / "E").string(), "E backup"}});
   auto engine = rig.makeEngine();
   std::vector<EjectResult> results;
   int completions = 0;

@@ -39,7 +39,8 @@ class EjectCommands : public ::testing::Test {
     source_.setVolumes({{(folder_ / "usb-stick").string(), FakeVolumeSource::external("Stick")},
                         {"/media/ana/Backup", FakeVolumeSource::external("Archive")},
                         {"/media/ana/Archive", FakeVolumeSource::external("Archive")},
-                        {"/media/ana/Image", FakeVolumeSource::external("Image")}});
+                        {"/media/ana/Image", FakeVolumeSource::external("Image")},
+                        {"/media/ana/Other", FakeVolumeSource::external("usb-stick")}});
     describer_.setDiskImage("/media/ana/Image");
     ejector_.setFailure("/media/ana/Image", "org.freedesktop.UDisks2.Error.DeviceBusy: busy");
     EjectOutcome refused;
@@ -74,7 +75,8 @@ TEST_F(EjectCommands, Eject_FindsTheVolumeByNameOrAnyFormOfItsMountPathOnly) {
   for (const auto& row : std::vector<Case>{
            {(folder_ / "usb-stick/").string(), 0, "ejected Stick\n", ""},
            {"Stick", 0, "ejected Stick\n", ""},
-           {"usb-stick", 0, "ejected Stick\n", ""},
+           {"./usb-stick", 0, "ejected Stick\n", ""},
+           {"usb-stick", 2, "", "  /media/ana/Other\n  " + (folder_ / "usb-stick").string()},
            {"usb-stick/inside", 2, "", "no external volume"},
            {"stick", 2, "", "no external volume"},
            {"Archive", 2, "", "/media/ana/Backup\n  /media/ana/Archive\n"},
@@ -86,13 +88,15 @@ TEST_F(EjectCommands, Eject_FindsTheVolumeByNameOrAnyFormOfItsMountPathOnly) {
   EXPECT_EQ(ejector_.ejectedPaths().size(), 5u);
 }
 
-TEST_F(EjectCommands, EjectAll_FollowsTheSettingsAndGoesOnAfterAFailure) {
+TEST_F(EjectCommands, EjectAll_FollowsTheSettingsKeepsBackupsAndGoesOnAfterAFailure) {
   EjectSettings::setEjectDiskImages(false);
   source_.setVolumes({{"/media/ana/Image", FakeVolumeSource::external("Image")}});
   engine_.refresh();
   expect(ejectAllVolumes(engine_, dispatcher_, {out_, err_}), {"", 0, "nothing to eject\n", ""});
   EjectSettings::setEjectDiskImages(true);
   source_.addVolume("/media/ana/Stick", FakeVolumeSource::external("Stick"));
+  std::filesystem::create_directories(folder_ / "tm/Backups.backupdb"); // protected: stays
+  source_.addVolume((folder_ / "tm").string(), FakeVolumeSource::external("Backup"));
   engine_.refresh();
   expect(ejectAllVolumes(engine_, dispatcher_, {out_, err_}),
          {"", 1, "failed Image: " + retained_ + "\nejected Stick\n", ""});

@@ -212,7 +212,7 @@ class UdisksEjectorTest : public ::testing::Test {
       GTEST_SKIP() << whyNot;
     }
     options_.busAddress = bus_->address();
-    options_.callTimeout = std::chrono::milliseconds(500);
+    options_.unansweredTimeout = std::chrono::milliseconds(500);
     options_.mountInfo = (bus_->folder() / "mountinfo").string();
   }
 

@@ -14,6 +14,7 @@
 
 #include "core/eject_settings.h"
 #include "core/localization.h"
+#include "core/utf8_text.h"
 #include "platform/fake/fake_disk_describer.h"
 #include "platform/fake/fake_ejector.h"
 #include "platform/fake/fake_process_runner.h"
@@ -40,12 +41,18 @@ class EjectCommands : public ::testing::Test {
                         {"/media/ana/Backup", FakeVolumeSource::external("Archive")},
                         {"/media/ana/Archive", FakeVolumeSource::external("Archive")},
                         {"/media/ana/Image", FakeVolumeSource::external("Image")},
-                        {"/media/ana/Other", FakeVolumeSource::external("usb-stick")}});
+                        {"/media/ana/Other", FakeVolumeSource::external("usb-stick")},
+                        {"/media/ana/Disk", FakeVolumeSource::external(disk_)}});
     describer_.setDiskImage("/media/ana/Image");
     ejector_.setFailure("/media/ana/Image", "org.freedesktop.UDisks2.Error.DeviceBusy: busy");
     EjectOutcome refused;
     refused.failure = EjectFailure::notAuthorised;
     ejector_.setOutcome("/media/ana/Backup", refused);
+    EjectOutcome partial;
+    partial.success = true;
+    partial.leftUndone = EjectOutcome::LeftUndone::powerOff;
+    partial.errorText = "held\nby";
+    ejector_.setOutcome("/media/ana/Disk", partial);
     engine_.refresh();
   }
 
@@ -69,6 +76,7 @@ class EjectCommands : public ::testing::Test {
   std::ostringstream out_;
   std::ostringstream err_;
   const std::string retained_ = L("eject.retained_message");
+  const std::string disk_ = "Disk\u202ekcab"; // printed escaped, as any control character
 };
 
 TEST_F(EjectCommands, Eject_FindsTheVolumeByNameOrAnyFormOfItsMountPathOnly) {
@@ -81,11 +89,15 @@ TEST_F(EjectCommands, Eject_FindsTheVolumeByNameOrAnyFormOfItsMountPathOnly) {
            {"stick", 2, "", "no external volume"},
            {"Archive", 2, "", "/media/ana/Backup\n  /media/ana/Archive\n"},
            {"Image", 1, "failed Image: " + retained_ + "\n", ""},
+           {"/media/ana/Disk", 3,
+            printableText(L("cli.unmounted_partly", disk_, L("eject.partial_power_off", disk_))) +
+                "\n",
+            "Disk\\u202ekcab: " + L("eject.reason_system", "held\\nby")},
            {"/media/ana/Backup", 1, "failed Archive: " + L("eject.failed_message") + "\n",
             L("cli.no_authentication_agent")}}) {
     expect(ejectVolume(engine_, dispatcher_, std::get<0>(row), {out_, err_, &watch_}), row);
   }
-  EXPECT_EQ(ejector_.ejectedPaths().size(), 5u);
+  EXPECT_EQ(ejector_.ejectedPaths().size(), 6u);
 }
 
 TEST_F(EjectCommands, EjectAll_FollowsTheSettingsKeepsBackupsAndGoesOnAfterAFailure) {
@@ -100,22 +112,6 @@ TEST_F(EjectCommands, EjectAll_FollowsTheSettingsKeepsBackupsAndGoesOnAfterAFail
   engine_.refresh();
   expect(ejectAllVolumes(engine_, dispatcher_, {out_, err_}),
          {"", 1, "failed Image: " + retained_ + "\nejected Stick\n", ""});
-}
-
-TEST_F(EjectCommands, Results_ExitStatusLineAndTheReasonOnStandardError) {
-  EjectEngine::EjectResult result;
-  result.volume.name = "Disk\u202ekcab";
-  result.success = true;
-  expect(reportResult(result, {out_, err_}), {"", 0, "ejected Disk\\u202ekcab\n", ""});
-  result.partial = true;
-  result.message = "left on";
-  expect(reportResult(result, {out_, err_}), {"", 3, "unmounted Disk\\u202ekcab: left on\n", ""});
-  result.success = false;
-  result.partial = false;
-  result.detail = "held by\nvim (1234)";
-  expect(reportResult(result, {out_, err_}),
-         {"", 1, "failed Disk\\u202ekcab: left on\n",
-          "varnelo-eject: Disk\\u202ekcab: held by\\nvim (1234)\n"});
 }
 
 // End to end, through the real udisksd: two images, mounted in the opposite order of their names.

@@ -122,10 +122,8 @@ TEST_P(EjectFaults, AnyHolderAnywhere_RefusesBeforeAnythingIsUnmountedAndIsNamed
       std::ofstream(at("c2") / "on-tmpfs") << "kept";
       cleanUp = at("c2");
     } else {
-      std::ofstream(held.mountPath() / "inner.img").flush();
-      std::filesystem::resize_file(held.mountPath() / "inner.img", 1 << 20);
-      const auto loop = runProgram(
-          {findTool("losetup"), "--find", "--show", (held.mountPath() / "inner.img").string()});
+      const auto loop = runCommand({"/bin/sh", "-c", "truncate -s1M $0 && losetup -f --show $0",
+                                    (held.mountPath() / "inner.img").string()});
       expected = {Kind::loopDevice, cleanUp = loop.output.substr(0, loop.output.find('\n')), {}};
     }
 
@@ -137,9 +135,12 @@ TEST_P(EjectFaults, AnyHolderAnywhere_RefusesBeforeAnythingIsUnmountedAndIsNamed
     } else {
       EXPECT_THAT(outcome.holds, ::testing::Contains(expected)) << what;
     }
-    for (const auto& path : {held.mountPath(), at("c2"), at("sub")}) {
-      EXPECT_TRUE(held.mounted(path)) << what << ": " << path;
-    }
+    const auto allMounted = [&](bool mounted) {
+      for (const auto& path : {held.mountPath(), at("c2"), at("sub")}) {
+        EXPECT_EQ(held.mounted(path), mounted) << what << ": " << path;
+      }
+    };
+    allMounted(true);
     EXPECT_TRUE(what != "covered" || std::filesystem::exists(at("c2") / "on-tmpfs"));
     if (what == "loop") {
       runProgram({findTool("losetup"), "--detach", cleanUp});
@@ -151,9 +152,7 @@ TEST_P(EjectFaults, AnyHolderAnywhere_RefusesBeforeAnythingIsUnmountedAndIsNamed
     // Once nothing holds it, every mount goes, the bind of a sub-folder too, and its loop.
     const EjectOutcome free = eject(held);
     EXPECT_TRUE(free.success) << what << ": " << free.errorText;
-    for (const auto& path : {held.mountPath(), at("c2"), at("sub")}) {
-      EXPECT_FALSE(held.mounted(path)) << what << ": " << path;
-    }
+    allMounted(false);
     EXPECT_TRUE(held.waitUntilDetached() && held.imageIntact()) << what;
   }
 }
@@ -172,8 +171,7 @@ TEST_P(EjectFaults, LoopHeldOpenOrReusedAfterTheUnmount_PartialNamingTheHolderOr
   // Another image takes the number as soon as the first lets go: it is not ours to detach.
   LoopVolume& first = volume("Reused", true);
   const auto other = folder_ / "other.img";
-  std::ofstream(other).flush();
-  std::filesystem::resize_file(other, 1 << 20);
+  runProgram({findTool("truncate"), "-s1M", other.string()});
   std::atomic<bool> stop = false;
   std::atomic<bool> bound = false;
   std::thread taker([&] {

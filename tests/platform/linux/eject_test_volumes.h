@@ -168,12 +168,6 @@ class LoopVolume {
            file.output == content_;
   }
 
-  bool fileReadable() const {
-    std::stringstream text;
-    text << std::ifstream(mountPath_ / fileName).rdbuf();
-    return text.str() == content_;
-  }
-
  private:
   LoopVolume() = default;
 

@@ -192,7 +192,8 @@ class UdisksSession {
     std::unique_lock lock(answer->mutex);
     while (!answer->arrived.wait_for(lock, std::chrono::milliseconds(100),
                                      [&] { return answer->reply || answer->error; })) {
-      const bool prompting = options_.promptOpen && options_.promptOpen();
+      // Without a way to tell, a password dialog may be open: the long timeout holds.
+      const bool prompting = !options_.promptOpen || options_.promptOpen();
       if (!prompting && std::chrono::steady_clock::now() - start > options_.unansweredTimeout) {
         pending.cancel();
         throw sdbus::Error("org.freedesktop.DBus.Error.NoReply",

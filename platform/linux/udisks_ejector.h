@@ -20,7 +20,7 @@ class UdisksEjector : public Ejector {
     std::chrono::milliseconds callTimeout = std::chrono::minutes(2);
     // With no password prompt open, a call unanswered this long has failed.
     std::chrono::milliseconds unansweredTimeout = std::chrono::seconds(30);
-    // Whether a password prompt is open now; empty: never.
+    // Whether a password prompt is open now; empty: cannot tell, so only callTimeout applies.
     std::function<bool()> promptOpen;
     // Told what each call waits for; asked before each step whether to stop. May be null.
     std::shared_ptr<EjectProgress> progress;

@@ -206,6 +206,7 @@ class UdisksEjectorTest : public ::testing::Test {
     }
     options_.busAddress = bus_->address();
     options_.unansweredTimeout = std::chrono::milliseconds(500);
+    options_.promptOpen = [] { return false; };
     options_.mountInfo = (bus_->folder() / "mountinfo").string();
   }
 

@@ -554,34 +554,85 @@ std::string systemSaid(const std::string& errorText) {
   return errorText.empty() ? std::string() : L("eject.reason_system", errorText);
 }
 
-// Why a volume stayed mounted, for the alert's detail and the command line.
-std::string failureDetail(const EjectOutcome& outcome) {
-  switch (outcome.failure) {
-  case EjectFailure::busy: {
-    if (outcome.holders.empty()) {
-      return systemSaid(outcome.errorText);
-    }
-    std::vector<std::string> holders;
-    for (const auto& holder : outcome.holders) {
-      holders.push_back(L("eject.holder", holder.program, holder.pid));
-    }
-    return L("eject.reason_holders", joined(holders));
+std::string holdersText(const std::vector<VolumeUser>& users) {
+  std::vector<std::string> holders;
+  for (const auto& holder : users) {
+    holders.push_back(L("eject.holder", holder.program, holder.pid));
   }
-  case EjectFailure::nestedVolume:
-    return L("eject.reason_nested", joined(outcome.nestedMounts));
+  return holders.empty() ? std::string() : L("eject.reason_holders", joined(holders));
+}
+
+std::string holdText(const DeviceHold& hold) {
+  using Kind = DeviceHold::Kind;
+  const std::string user = L("eject.holder", hold.user.program, hold.user.pid);
+  switch (hold.kind) {
+  case Kind::otherNamespace:
+    return L("eject.reason_other_namespace", user);
+  case Kind::overlay:
+    return L("eject.reason_overlay", hold.where);
+  case Kind::swapFile:
+    return L("eject.reason_swap_file", hold.where);
+  case Kind::loopDevice:
+    return L("eject.reason_loop_on_it", hold.where);
+  case Kind::coveredMountPoint:
+    return L("eject.reason_covered", hold.where);
+  case Kind::openDevice:
+    return L("eject.reason_device_open", user);
+  }
+  return {};
+}
+
+// Why a volume stayed mounted, for the alert's detail and the command line: every holder we
+// know of, then what was already unmounted.
+std::string failureDetail(const EjectOutcome& outcome) {
+  std::vector<std::string> reasons;
+  const auto add = [&reasons](std::string reason) {
+    if (!reason.empty()) {
+      reasons.push_back(std::move(reason));
+    }
+  };
+  add(holdersText(outcome.holders));
+  if (!outcome.nestedMounts.empty()) {
+    add(L("eject.reason_nested", joined(outcome.nestedMounts)));
+  }
+  for (const auto& hold : outcome.holds) {
+    add(holdText(hold));
+  }
+  switch (outcome.failure) {
   case EjectFailure::notAuthorised:
-    return L("eject.reason_not_authorised");
+    add(L("eject.reason_not_authorised"));
+    break;
   case EjectFailure::authenticationCancelled:
-    return L("eject.reason_cancelled");
+    add(L("eject.reason_cancelled"));
+    break;
   case EjectFailure::timedOut:
-    return L("eject.reason_timed_out");
+    add(L("eject.reason_timed_out"));
+    break;
   case EjectFailure::noWayToUnmount:
-    return L("eject.reason_no_way");
-  case EjectFailure::none:
-  case EjectFailure::other:
+    add(L("eject.reason_no_way"));
+    break;
+  case EjectFailure::stopped:
+    add(L("eject.reason_stopped"));
+    break;
+  case EjectFailure::stillInUse:
+    if (reasons.empty()) {
+      add(L("eject.reason_still_in_use"));
+    }
+    break;
+  default:
+    if (reasons.empty()) {
+      add(systemSaid(outcome.errorText));
+    }
     break;
   }
-  return systemSaid(outcome.errorText);
+  if (!outcome.unmounted.empty()) {
+    add(L("eject.reason_already_unmounted", joined(outcome.unmounted)));
+  }
+  std::string text;
+  for (const auto& reason : reasons) {
+    text += (text.empty() ? "" : " ") + reason;
+  }
+  return text;
 }
 
 EjectEngine::EjectResult resultOf(EjectableVolume volume, const EjectOutcome& outcome) {
@@ -598,7 +649,9 @@ EjectEngine::EjectResult resultOf(EjectableVolume volume, const EjectOutcome& ou
                        : outcome.leftUndone == LeftUndone::loopDetach ? "eject.partial_loop"
                                                                       : "eject.partial_power_off",
                        volume.name);
-    result.detail = systemSaid(outcome.errorText);
+    const std::string said = systemSaid(outcome.errorText);
+    result.detail = holdersText(outcome.holders);
+    result.detail += (result.detail.empty() || said.empty() ? "" : " ") + said;
   }
   result.volume = std::move(volume);
   return result;

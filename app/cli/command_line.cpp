@@ -56,7 +56,7 @@ int listCommand(const std::vector<std::string>& options) {
       return usageError(L("cli.unknown_option", "list", option));
     }
   }
-  LinuxPlatform platform(nullptr);
+  LinuxPlatform platform(std::unique_ptr<Ejector>{});
   const auto& volumes = platform.engine().volumes();
   if (json) {
     std::cout << volumesJsonText(volumes) << "\n";

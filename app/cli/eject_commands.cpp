@@ -1,6 +1,12 @@
 #include "app/cli/eject_commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <filesystem>
 #include <iostream>
@@ -76,6 +82,75 @@ std::optional<EjectableVolume> volumeAtPath(const std::vector<EjectableVolume>& 
   return std::nullopt;
 }
 
+std::atomic<int> interruptions = 0;
+
+void countInterruption(int /*signal*/) {
+  ++interruptions;
+}
+
+std::string waitingText(const EjectProgress::Wait& wait) {
+  using Step = EjectProgress::Step;
+  switch (wait.step) {
+  case Step::answer:
+    return L("cli.waiting_udisks");
+  case Step::unmount:
+    return L("cli.waiting_unmount", wait.subject);
+  case Step::lock:
+    return L("cli.waiting_lock", wait.subject);
+  case Step::detachLoop:
+    return L("cli.waiting_detach", wait.subject);
+  case Step::powerOff:
+    return L("cli.waiting_power_off", wait.subject);
+  case Step::none:
+    break;
+  }
+  return {};
+}
+
+// Runs the main queue until done, saying what a long wait is for and heeding Ctrl-C.
+void waitUntil(LoopDispatcher& dispatcher, const std::function<bool()>& done,
+               const CommandStreams& streams) {
+  if (streams.progress == nullptr) {
+    dispatcher.runUntil(done);
+    return;
+  }
+  std::atomic<bool> finished = false;
+  int ticks = 0;
+  std::string said;
+  int interruptionsSeen = 0;
+  std::thread clock([&] {
+    while (!finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      dispatcher.runOnMain([] {});
+    }
+  });
+  dispatcher.runUntil([&] {
+    if (done()) {
+      return true;
+    }
+    const std::string waiting = waitingText(streams.progress->waiting());
+    if (++ticks >= 10 && !waiting.empty() && waiting != said) {
+      streams.err << "varnelo-eject: " << printableText(waiting) << "\n" << std::flush;
+      said = waiting;
+    }
+    const int pressed = streams.interruptions != nullptr ? streams.interruptions->load() : 0;
+    if (pressed > interruptionsSeen) {
+      interruptionsSeen = pressed;
+      streams.progress->requestStop();
+      streams.err << "varnelo-eject: "
+                  << printableText(L(pressed > 1 ? "cli.ended" : "cli.stopping")) << "\n"
+                  << std::flush;
+      if (pressed > 1) {
+        streams.out.flush();
+        _exit(exit_status::refused);
+      }
+    }
+    return false;
+  });
+  finished = true;
+  clock.join();
+}
+
 void explainUnaskedAuthorisation(const CommandStreams& streams) {
   if (streams.unaskedAuthorisation != nullptr && streams.unaskedAuthorisation->sawRefusal()) {
     streams.err << "varnelo-eject: " << printableText(L("cli.no_authentication_agent")) << "\n";
@@ -110,41 +185,43 @@ int ejectVolume(EjectEngine& engine, LoopDispatcher& dispatcher, const std::stri
                 const CommandStreams& streams) {
   const auto& volumes = engine.volumes();
   const bool looksLikePath = typed.find('/') != std::string::npos;
-  std::optional<EjectableVolume> chosen;
+  std::vector<EjectableVolume> candidates;
   if (looksLikePath) {
-    chosen = volumeAtPath(volumes, typed);
+    if (auto atPath = volumeAtPath(volumes, typed)) {
+      candidates.push_back(*atPath);
+    }
   }
-  if (!chosen) {
-    std::vector<EjectableVolume> named;
+  if (candidates.empty()) {
     for (const auto& volume : volumes) {
       if (volume.name == typed) {
-        named.push_back(volume);
+        candidates.push_back(volume);
       }
     }
-    if (named.size() > 1) {
-      streams.err << "varnelo-eject: " << printableText(L("cli.ambiguous_name", typed)) << "\n";
-      for (const auto& volume : named) {
-        streams.err << "  " << printableText(volume.id) << "\n";
-      }
-      return exit_status::notFound;
-    }
-    if (named.size() == 1) {
-      chosen = named.front();
+    // A mount point named relative to the working folder, maybe another volume's name too.
+    const auto atPath = looksLikePath ? std::nullopt : volumeAtPath(volumes, typed);
+    if (atPath && std::none_of(candidates.begin(), candidates.end(),
+                               [&](const auto& named) { return named.id == atPath->id; })) {
+      candidates.push_back(*atPath);
     }
   }
-  if (!chosen && !looksLikePath) {
-    // A mount point named relative to the working folder.
-    chosen = volumeAtPath(volumes, typed);
+  if (candidates.size() > 1) {
+    streams.err << "varnelo-eject: " << printableText(L("cli.ambiguous_name", typed)) << "\n";
+    for (const auto& volume : candidates) {
+      streams.err << "  " << printableText(volume.id) << "\n";
+    }
+    return exit_status::notFound;
   }
-  if (!chosen) {
+  if (candidates.empty()) {
     streams.err << "varnelo-eject: " << printableText(L("cli.not_found", typed)) << "\n";
     return exit_status::notFound;
   }
+  const std::optional<EjectableVolume> chosen = candidates.front();
 
   std::optional<EjectEngine::EjectResult> outcome;
   engine.eject(*chosen,
                [&outcome](EjectEngine::EjectResult result) { outcome = std::move(result); });
-  dispatcher.runUntil([&outcome] { return outcome.has_value(); });
+  waitUntil(
+      dispatcher, [&outcome] { return outcome.has_value(); }, streams);
   const int status = reportResult(*outcome, streams);
   explainUnaskedAuthorisation(streams);
   return status;
@@ -155,7 +232,8 @@ int ejectAllVolumes(EjectEngine& engine, LoopDispatcher& dispatcher,
   std::optional<std::vector<EjectEngine::EjectResult>> results;
   engine.ejectAll(
       [&results](std::vector<EjectEngine::EjectResult> batch) { results = std::move(batch); });
-  dispatcher.runUntil([&results] { return results.has_value(); });
+  waitUntil(
+      dispatcher, [&results] { return results.has_value(); }, streams);
   if (results->empty()) {
     streams.out << printableText(L("cli.nothing_to_eject")) << "\n";
     return exit_status::done;
@@ -176,18 +254,24 @@ int ejectCommand(const std::vector<std::string>& options) {
   if (options.size() != 1 || options.front().empty()) {
     return usageError(L("cli.eject_takes_one"));
   }
-  LinuxPlatform platform;
+  const auto progress = std::make_shared<EjectProgress>();
+  LinuxPlatform platform(progress);
   const auto agent = PolkitTextAgent::startForTerminal();
+  std::signal(SIGINT, countInterruption);
   return ejectVolume(platform.engine(), platform.dispatcher(), options.front(),
-                     {std::cout, std::cerr, agent ? nullptr : &platform.authorisationWatch()});
+                     {std::cout, std::cerr, agent ? nullptr : &platform.authorisationWatch(),
+                      progress.get(), &interruptions});
 }
 
 int ejectAllCommand(const std::vector<std::string>& options) {
   if (!options.empty()) {
     return usageError(L("cli.eject_all_takes_none"));
   }
-  LinuxPlatform platform;
+  const auto progress = std::make_shared<EjectProgress>();
+  LinuxPlatform platform(progress);
   const auto agent = PolkitTextAgent::startForTerminal();
+  std::signal(SIGINT, countInterruption);
   return ejectAllVolumes(platform.engine(), platform.dispatcher(),
-                         {std::cout, std::cerr, agent ? nullptr : &platform.authorisationWatch()});
+                         {std::cout, std::cerr, agent ? nullptr : &platform.authorisationWatch(),
+                          progress.get(), &interruptions});
 }

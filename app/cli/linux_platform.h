@@ -18,6 +18,8 @@ class LinuxPlatform {
   // Ejects through the given ejector; with none, every ejection is refused (for listing only,
   // without loading D-Bus).
   explicit LinuxPlatform(std::unique_ptr<Ejector> ejector);
+  // The system ejector, telling progress what it waits for and asked by it to stop.
+  explicit LinuxPlatform(std::shared_ptr<EjectProgress> progress);
   ~LinuxPlatform();
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;

@@ -1,11 +1,16 @@
 #include "platform/linux/device_mounts.h"
 
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -31,19 +36,12 @@ std::optional<dev_t> blockDeviceNumber(const std::string& deviceNode) {
   return node.st_rdev;
 }
 
-} // namespace
-
-std::optional<std::vector<MountEntry>> readMountTable(const std::string& mountInfo) {
-  std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
-      mnt_new_table_from_file(mountInfo.c_str()), &mnt_unref_table);
-  if (!table) {
-    return std::nullopt;
-  }
+std::vector<MountEntry> entriesOf(libmnt_table* table) {
   std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iterator(mnt_new_iter(MNT_ITER_FORWARD),
                                                                   &mnt_free_iter);
   std::vector<MountEntry> entries;
   libmnt_fs* fs = nullptr;
-  while (mnt_table_next_fs(table.get(), iterator.get(), &fs) == 0) {
+  while (mnt_table_next_fs(table, iterator.get(), &fs) == 0) {
     const char* target = mnt_fs_get_target(fs);
     const char* source = mnt_fs_get_source(fs);
     const char* type = mnt_fs_get_fstype(fs);
@@ -52,9 +50,46 @@ std::optional<std::vector<MountEntry>> readMountTable(const std::string& mountIn
     entry.source = source != nullptr ? source : "";
     entry.fileSystemType = type != nullptr ? type : "";
     entry.device = mnt_fs_get_devno(fs);
+    entry.id = mnt_fs_get_id(fs);
+    entry.parentId = mnt_fs_get_parent_id(fs);
+    const char* options = mnt_fs_get_fs_options(fs);
+    entry.superOptions = options != nullptr ? options : "";
     entries.push_back(std::move(entry));
   }
   return entries;
+}
+
+} // namespace
+
+std::optional<std::vector<MountEntry>> readMountTable(const std::string& mountInfo) {
+  std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(
+      mnt_new_table_from_file(mountInfo.c_str()), &mnt_unref_table);
+  if (!table) {
+    return std::nullopt;
+  }
+  return entriesOf(table.get());
+}
+
+std::vector<MountEntry> parseMountTable(const std::string& text) {
+  std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(mnt_new_table(),
+                                                                  &mnt_unref_table);
+  std::unique_ptr<FILE, decltype(&fclose)> stream(
+      fmemopen(const_cast<char*>(text.data()), text.size(), "r"), &fclose);
+  if (!table || !stream || text.empty() ||
+      mnt_table_parse_stream(table.get(), stream.get(), "mountinfo") != 0) {
+    return {};
+  }
+  return entriesOf(table.get());
+}
+
+std::optional<int> topMountId(const std::string& path) {
+  struct statx status {};
+  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_MNT_ID, &status) !=
+          0 ||
+      (status.stx_mask & STATX_MNT_ID) == 0) {
+    return std::nullopt;
+  }
+  return static_cast<int>(status.stx_mnt_id);
 }
 
 std::string withoutTrailingSlashes(std::string path) {
@@ -121,6 +156,29 @@ std::vector<std::string> DeviceMounts::nestedMounts(const std::vector<MountEntry
   return nested;
 }
 
+std::vector<std::string>
+DeviceMounts::coveredMountPoints(const std::vector<MountEntry>& table) const {
+  std::vector<std::string> covered;
+  for (const auto& entry : table) {
+    if (!matches(entry)) {
+      continue;
+    }
+    for (const auto& over : table) {
+      if (over.parentId == entry.id && over.target == entry.target && !matches(over)) {
+        covered.push_back(entry.target);
+      }
+    }
+  }
+  return covered;
+}
+
+bool DeviceMounts::coveredAt(const std::string& point, const std::vector<MountEntry>& table) const {
+  const auto top = topMountId(point);
+  return top && std::none_of(table.begin(), table.end(), [&](const MountEntry& entry) {
+           return entry.id == *top && entry.target == point && matches(entry);
+         });
+}
+
 bool DeviceMounts::mounted(const std::vector<MountEntry>& table) const {
   return std::any_of(table.begin(), table.end(), [&](const auto& entry) { return matches(entry); });
 }
@@ -182,4 +240,28 @@ bool loopLetGo(const std::string& loopName, const std::string& sysRoot) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
+}
+
+std::optional<LoopBacking> loopBackingOf(const std::string& loopName, const std::string& sysRoot,
+                                         const std::string& devRoot) {
+  if (!loopAttached(loopName, sysRoot)) {
+    return std::nullopt;
+  }
+  // The kernel's own record, where we may open the node; else the file by its path.
+  const int fd = ::open((devRoot + "/" + loopName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    loop_info64 info{};
+    const bool known = ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
+    ::close(fd);
+    if (known) {
+      return LoopBacking{static_cast<dev_t>(info.lo_device), static_cast<ino_t>(info.lo_inode)};
+    }
+  }
+  std::string file;
+  std::getline(std::ifstream(sysRoot + "/block/" + loopName + "/loop/backing_file"), file);
+  struct stat status {};
+  if (file.empty() || ::stat(file.c_str(), &status) != 0) {
+    return std::nullopt;
+  }
+  return LoopBacking{status.st_dev, status.st_ino};
 }

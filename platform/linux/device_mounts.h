@@ -15,9 +15,18 @@ struct MountEntry {
   std::string source;
   std::string fileSystemType;
   dev_t device = 0;
+  // Unique across every mount namespace of the machine.
+  int id = 0;
+  int parentId = 0;
+  // The file system's own options ("upperdir=..." for an overlay).
+  std::string superOptions;
 };
 
 std::optional<std::vector<MountEntry>> readMountTable(const std::string& mountInfo);
+// The same from a mountinfo text already read.
+std::vector<MountEntry> parseMountTable(const std::string& text);
+// The id of the mount on top at a path (statx), without following a last symbolic link.
+std::optional<int> topMountId(const std::string& path);
 
 // A device and where the mount table has it: every mount of its file system (bind mounts of
 // a sub-folder included) and of a FUSE file system that names it as its source.
@@ -34,6 +43,12 @@ class DeviceMounts {
   // Mounts of other devices inside one of this device's mount points.
   std::vector<std::string> nestedMounts(const std::vector<MountEntry>& table) const;
   bool mounted(const std::vector<MountEntry>& table) const;
+  // Mount points of the device that another file system now covers.
+  std::vector<std::string> coveredMountPoints(const std::vector<MountEntry>& table) const;
+  // Whether the mount on top at the path, right now, is known and not one of the device's.
+  bool coveredAt(const std::string& point, const std::vector<MountEntry>& table) const;
+  // The device numbers of its file system and node.
+  const std::set<dev_t>& numbers() const { return numbers_; }
 
  private:
   std::string device_;
@@ -56,3 +71,11 @@ std::optional<CryptMapping> cryptMappingOf(const std::string& deviceNode,
 bool loopAttached(const std::string& loopName, const std::string& sysRoot);
 // An auto-clear loop lets go shortly after its last unmount; waits up to about a second.
 bool loopLetGo(const std::string& loopName, const std::string& sysRoot);
+// The image file behind a loop device: its device and inode. Nothing when detached.
+struct LoopBacking {
+  dev_t device = 0;
+  ino_t inode = 0;
+  friend bool operator==(const LoopBacking&, const LoopBacking&) = default;
+};
+std::optional<LoopBacking> loopBackingOf(const std::string& loopName, const std::string& sysRoot,
+                                         const std::string& devRoot);

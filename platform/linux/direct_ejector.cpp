@@ -4,6 +4,7 @@
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,7 +65,8 @@ DirectEjector::DirectEjector() : DirectEjector(Paths{}) {}
 
 DirectEjector::DirectEjector(Paths paths, CryptMappingCloser closeCryptMapping)
     : paths_(std::move(paths)),
-      closeCryptMapping_(closeCryptMapping ? std::move(closeCryptMapping) : closeWithCryptsetup) {}
+      closeCryptMapping_(closeCryptMapping ? std::move(closeCryptMapping) : closeWithCryptsetup),
+      users_(paths_.procRoot), holders_({paths_.procRoot, paths_.sysRoot, paths_.devRoot}) {}
 
 EjectOutcome DirectEjector::eject(const EjectTarget& target) {
   const auto table = readMountTable(paths_.mountInfo);
@@ -80,33 +82,47 @@ EjectOutcome DirectEjector::eject(const EjectTarget& target) {
     outcome.success = true;
     return outcome;
   }
-  if (auto nested = device.nestedMounts(*table); !nested.empty()) {
-    auto outcome = failed(EjectFailure::nestedVolume, {});
-    outcome.nestedMounts = std::move(nested);
-    return outcome;
+  // All or nothing: while anything else holds it, not one mount goes.
+  if (auto refusal = holders_.refusal(device, *table); refusal.failure != EjectFailure::none) {
+    return refusal;
   }
   // Known before the unmount: a partition node of an image goes with its loop, and a mapping
   // removed as deferred goes away with its last mount, names and all.
   const auto crypt = cryptMappingOf(device.device(), paths_.sysRoot);
   const auto loop = crypt ? crypt->loop : loopDeviceOf(device.device(), paths_.sysRoot);
+  const auto backing = loop ? loopBackingOf(*loop, paths_.sysRoot, paths_.devRoot) : std::nullopt;
 
-  // No MNT_FORCE, no MNT_DETACH: a volume in use must fail with EBUSY and stay mounted.
+  std::vector<std::string> unmounted;
+  const auto stopped = [&](EjectOutcome outcome) {
+    outcome.unmounted = unmounted;
+    return outcome;
+  };
   for (const auto& point : points) {
+    // By identity: a path some other file system covered since the look is not ours to take.
+    const auto now = readMountTable(paths_.mountInfo);
+    if (!now || device.coveredAt(point, *now)) {
+      auto outcome = failed(EjectFailure::held, {});
+      outcome.holds.push_back({DeviceHold::Kind::coveredMountPoint, point, {}});
+      return stopped(std::move(outcome));
+    }
+    // No MNT_FORCE, no MNT_DETACH: a volume in use must fail with EBUSY and stay mounted.
     if (umount2(point.c_str(), UMOUNT_NOFOLLOW) != 0 && errno != EINVAL) {
       const int error = errno;
       auto outcome = failed(error == EBUSY ? EjectFailure::busy : EjectFailure::other,
                             errnoText("umount2 " + point, error));
       if (error == EBUSY) {
-        if (const auto now = readMountTable(paths_.mountInfo)) {
-          outcome.holders = users_.usersOf(device.mountPoints(*now));
-        }
+        outcome.holders = users_.usersOf({point});
       }
-      return outcome;
+      return stopped(std::move(outcome));
     }
+    unmounted.push_back(point);
   }
   const auto after = readMountTable(paths_.mountInfo);
   if (!after || device.mounted(*after)) {
-    return failed(EjectFailure::other, {}); // "still mounted" says it all
+    return stopped(failed(EjectFailure::other, {})); // "still mounted" says it all
+  }
+  if (auto free = holders_.afterUnmount(device, *after); !free.success) {
+    return stopped(std::move(free));
   }
 
   EjectOutcome outcome;
@@ -125,15 +141,29 @@ EjectOutcome DirectEjector::eject(const EjectTarget& target) {
   }
   const std::string node = paths_.devRoot + "/" + *loop;
   const int fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
-  const int cleared = fd < 0 ? -1 : ioctl(fd, LOOP_CLR_FD, 0);
-  const int clearError = errno;
-  if (fd >= 0) {
-    close(fd);
+  // Still our image? An auto-clear loop may have gone and its number serve another one now.
+  loop_info64 info{};
+  if (fd < 0 || ioctl(fd, LOOP_GET_STATUS64, &info) != 0 || !backing ||
+      LoopBacking{static_cast<dev_t>(info.lo_device), static_cast<ino_t>(info.lo_inode)} !=
+          *backing) {
+    if (fd >= 0) {
+      close(fd);
+    }
+    return outcome;
   }
-  // ENXIO: an auto-clear loop (mount -o loop) let go at the unmount already.
-  if (cleared != 0 && clearError != ENXIO && !loopLetGo(*loop, paths_.sysRoot)) {
+  const int cleared = ioctl(fd, LOOP_CLR_FD, 0);
+  const int clearError = errno;
+  close(fd);
+  // Held open by someone, the kernel only marks the loop to go with its last user.
+  if (!loopLetGo(*loop, paths_.sysRoot)) {
     outcome.leftUndone = EjectOutcome::LeftUndone::loopDetach;
-    outcome.errorText = errnoText("LOOP_CLR_FD " + node, clearError);
+    struct stat status {};
+    if (::stat(node.c_str(), &status) == 0) {
+      outcome.holders = holders_.openersOf(status.st_rdev);
+    }
+    if (cleared != 0) {
+      outcome.errorText = errnoText("LOOP_CLR_FD " + node, clearError);
+    }
   }
   return outcome;
 }

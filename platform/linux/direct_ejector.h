@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/ejector.h"
-#include "platform/linux/proc_volume_users.h"
+#include "platform/linux/device_holders.h"
 
 // Unmounts with umount2, closes a dm-crypt mapping and detaches a loop device, without udisks2.
 // Only root may do this; it is the way out on machines with no system bus or no udisks2. Other
@@ -23,6 +23,7 @@ class DirectEjector : public Ejector {
     std::string mountInfo = "/proc/self/mountinfo";
     std::string sysRoot = "/sys";
     std::string devRoot = "/dev";
+    std::string procRoot = "/proc";
   };
 
   DirectEjector();
@@ -35,4 +36,5 @@ class DirectEjector : public Ejector {
   Paths paths_;
   CryptMappingCloser closeCryptMapping_;
   ProcVolumeUsers users_;
+  DeviceHolders holders_;
 };

@@ -1,10 +1,13 @@
 #include "platform/linux/udisks_ejector.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -145,21 +148,70 @@ Holder holderOf(const ManagedObjects& objects, const Interfaces& block,
 class UdisksSession {
  public:
   explicit UdisksSession(const UdisksEjector::Options& options)
-      : connection_(connectToBus(options.busAddress)), timeout_(options.callTimeout) {}
+      : connection_(connectToBus(options.busAddress)), options_(options) {
+    connection_->enterEventLoopAsync();
+  }
+  ~UdisksSession() { connection_->leaveEventLoop(); }
+  UdisksSession(const UdisksSession&) = delete;
+  UdisksSession& operator=(const UdisksSession&) = delete;
 
+  // Waits for the answer while a password prompt is open, up to the call timeout; without one
+  // open, up to the unanswered timeout.
   sdbus::MethodReply call(const std::string& path, const std::string& interface,
                           const std::string& method,
-                          const std::optional<CallOptions>& arguments = std::nullopt) {
+                          const std::optional<CallOptions>& arguments = std::nullopt,
+                          EjectProgress::Wait wait = {}) {
+    if (options_.progress) {
+      options_.progress->waitFor(std::move(wait));
+    }
     auto proxy = sdbus::createProxy(*connection_, udisksService, path);
     auto message = proxy->createMethodCall(interface, method);
     if (arguments) {
       message << *arguments;
     }
-    return proxy->callMethod(message, timeout_);
+    struct Answer {
+      std::mutex mutex;
+      std::condition_variable arrived;
+      std::optional<sdbus::MethodReply> reply;
+      std::optional<sdbus::Error> error;
+    };
+    auto answer = std::make_shared<Answer>();
+    auto pending = proxy->callMethod(
+        message,
+        [answer](sdbus::MethodReply& reply, const sdbus::Error* error) {
+          std::lock_guard lock(answer->mutex);
+          if (error != nullptr) {
+            answer->error = *error;
+          } else {
+            answer->reply = std::move(reply);
+          }
+          answer->arrived.notify_all();
+        },
+        options_.callTimeout);
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock lock(answer->mutex);
+    while (!answer->arrived.wait_for(lock, std::chrono::milliseconds(100),
+                                     [&] { return answer->reply || answer->error; })) {
+      // Without a way to tell, a password dialog may be open: the long timeout holds.
+      const bool prompting = !options_.promptOpen || options_.promptOpen();
+      if (!prompting && std::chrono::steady_clock::now() - start > options_.unansweredTimeout) {
+        pending.cancel();
+        throw sdbus::Error("org.freedesktop.DBus.Error.NoReply",
+                           "udisks2 gave no answer to " + method);
+      }
+    }
+    if (options_.progress) {
+      options_.progress->waitFor({});
+    }
+    if (answer->error) {
+      throw *answer->error;
+    }
+    return std::move(*answer->reply);
   }
 
   ManagedObjects managedObjects() {
-    auto reply = call(udisksRoot, objectManagerInterface, "GetManagedObjects");
+    auto reply = call(udisksRoot, objectManagerInterface, "GetManagedObjects", std::nullopt,
+                      {EjectProgress::Step::answer, {}});
     ManagedObjects objects;
     reply >> objects;
     return objects;
@@ -167,7 +219,7 @@ class UdisksSession {
 
  private:
   std::unique_ptr<sdbus::IConnection> connection_;
-  std::chrono::milliseconds timeout_;
+  const UdisksEjector::Options& options_;
 };
 
 // Interactive authorisation stays allowed: in a desktop session, polkit's agent may ask.
@@ -269,30 +321,65 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
       return result;
     }
     result.volumeKnown = true;
-    if (auto nested = device.nestedMounts(*table); !nested.empty()) {
-      result.outcome = failed(EjectFailure::nestedVolume);
-      result.outcome.nestedMounts = std::move(nested);
+    const auto stopRequested = [this] {
+      return options_.progress && options_.progress->stopRequested();
+    };
+    // All or nothing: while anything else holds it, not one mount goes.
+    if (auto refusal = holders_.refusal(device, *table); refusal.failure != EjectFailure::none) {
+      result.outcome = std::move(refusal);
       return result;
     }
     const sdbus::ObjectPath blockPath = block != nullptr ? block->first : sdbus::ObjectPath();
     const Interfaces blockInterfaces = block != nullptr ? block->second : Interfaces();
+    const auto crypt = cryptMappingOf(device.device(), options_.sysRoot);
+    const auto loop = crypt ? crypt->loop : loopDeviceOf(device.device(), options_.sysRoot);
+    const auto loopBacking = loop ? loopBackingOf(*loop, options_.sysRoot, "/dev") : std::nullopt;
 
     // udisks2 takes one mount point per call, its own choice; ask until none is left.
+    const auto gone = [&](const std::vector<MountEntry>& now) {
+      std::vector<std::string> unmounted;
+      for (const auto& point : points) {
+        if (std::none_of(now.begin(), now.end(), [&](const MountEntry& entry) {
+              return entry.target == point && device.matches(entry);
+            })) {
+          unmounted.push_back(point);
+        }
+      }
+      return unmounted;
+    };
     for (std::size_t round = 0; round <= points.size(); ++round) {
       const auto now = readMountTable(options_.mountInfo);
       if (now && !device.mounted(*now)) {
         break;
       }
+      // It unmounts by path: a path some other file system covered since the look is not ours.
+      for (const auto& point : now ? device.mountPoints(*now) : std::vector<std::string>{}) {
+        if (device.coveredAt(point, *now)) {
+          result.outcome = failed(EjectFailure::held);
+          result.outcome.holds.push_back({DeviceHold::Kind::coveredMountPoint, point, {}});
+          result.outcome.unmounted = gone(*now);
+          return result;
+        }
+      }
+      if (stopRequested()) {
+        result.outcome = failed(EjectFailure::stopped);
+        result.outcome.unmounted = now ? gone(*now) : std::vector<std::string>{};
+        return result;
+      }
       try {
-        session.call(blockPath, filesystemInterface, "Unmount", callOptions());
+        session.call(blockPath, filesystemInterface, "Unmount", callOptions(),
+                     {EjectProgress::Step::unmount, now ? device.mountPoints(*now).front() : ""});
       } catch (const sdbus::Error& error) {
         const auto after = readMountTable(options_.mountInfo);
         if (after && !device.mounted(*after)) {
           break;
         }
-        result.outcome = failed(failureOf(error), error.getName() + ": " + error.getMessage());
-        if (result.outcome.failure == EjectFailure::busy && after) {
-          result.outcome.holders = users_.usersOf(device.mountPoints(*after));
+        result.outcome = failed(failureOf(error), error.getMessage());
+        if (after) {
+          result.outcome.unmounted = gone(*after);
+          if (result.outcome.failure == EjectFailure::busy) {
+            result.outcome.holders = users_.usersOf(device.mountPoints(*after));
+          }
         }
         return result;
       }
@@ -300,6 +387,11 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
     const auto after = readMountTable(options_.mountInfo);
     if (!after || device.mounted(*after)) {
       result.outcome = failed(EjectFailure::other, {}); // "still mounted" says it all
+      return result;
+    }
+    if (auto free = holders_.afterUnmount(device, *after); !free.success) {
+      result.outcome = std::move(free);
+      result.outcome.unmounted = points;
       return result;
     }
     result.outcome.success = true;
@@ -311,10 +403,11 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
         property<sdbus::ObjectPath>(blockInterfaces, blockInterface, "CryptoBackingDevice");
     if (backing && *backing != "/" && objects.contains(*backing)) {
       try {
-        session.call(*backing, encryptedInterface, "Lock", callOptions());
+        session.call(*backing, encryptedInterface, "Lock", callOptions(),
+                     {EjectProgress::Step::lock, device.device()});
       } catch (const sdbus::Error& error) {
         result.outcome.leftUndone = LeftUndone::lock;
-        result.outcome.errorText = error.getName() + ": " + error.getMessage();
+        result.outcome.errorText = error.getMessage();
         return result;
       }
       heldPath = *backing;
@@ -332,32 +425,43 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
       if (holder.kind == Holder::Kind::loop) {
         const auto loopName =
             std::filesystem::path(deviceNode(objects.at(holder.path))).filename().string();
-        if (loopAttached(loopName, options_.sysRoot)) {
+        // Still our image? An auto-clear loop may have gone and its number serve another one.
+        if (loopBacking && loopBackingOf(loopName, options_.sysRoot, "/dev") == loopBacking) {
           try {
-            session.call(holder.path, loopInterface, "Delete", callOptions());
+            session.call(holder.path, loopInterface, "Delete", callOptions(),
+                         {EjectProgress::Step::detachLoop, "/dev/" + loopName});
           } catch (const sdbus::Error&) {
             // Already gone counts as detached ("No such device" after an auto-clear).
             if (!loopLetGo(loopName, options_.sysRoot)) {
               throw;
             }
           }
+          // Held open by someone, the kernel only marks the loop to go with its last user.
+          struct stat node {};
+          if (!loopLetGo(loopName, options_.sysRoot) &&
+              ::stat(("/dev/" + loopName).c_str(), &node) == 0) {
+            result.outcome.leftUndone = LeftUndone::loopDetach;
+            result.outcome.holders = holders_.openersOf(node.st_rdev);
+          }
         }
       } else {
         const Interfaces& drive = objects.at(holder.path);
         if (property<bool>(drive, driveInterface, "CanPowerOff").value_or(false)) {
-          session.call(holder.path, driveInterface, "PowerOff", callOptions());
+          session.call(holder.path, driveInterface, "PowerOff", callOptions(),
+                       {EjectProgress::Step::powerOff, device.device()});
         } else if (property<bool>(drive, driveInterface, "Ejectable").value_or(false) ||
                    property<bool>(drive, driveInterface, "MediaRemovable").value_or(false)) {
-          session.call(holder.path, driveInterface, "Eject", callOptions());
+          session.call(holder.path, driveInterface, "Eject", callOptions(),
+                       {EjectProgress::Step::powerOff, device.device()});
         }
       }
     } catch (const sdbus::Error& error) {
       result.outcome.leftUndone =
           holder.kind == Holder::Kind::loop ? LeftUndone::loopDetach : LeftUndone::powerOff;
-      result.outcome.errorText = error.getName() + ": " + error.getMessage();
+      result.outcome.errorText = error.getMessage();
     }
   } catch (const sdbus::Error& error) {
-    result.outcome = failed(failureOf(error), error.getName() + ": " + error.getMessage());
+    result.outcome = failed(failureOf(error), error.getMessage());
   }
   return result;
 }

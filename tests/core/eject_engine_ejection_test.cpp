@@ -26,7 +26,10 @@ std::vector<std::string> idsOf(const std::vector<EjectResult>& results) {
 
 class EjectEngineEjection : public ::testing::Test {
  protected:
-  void SetUp() override { EjectSettings::defaults().remove(EjectSettings::ejectDiskImagesKey); }
+  void SetUp() override {
+    EjectSettings::defaults().remove(EjectSettings::ejectDiskImagesKey);
+    EjectSettings::defaults().remove(EjectSettings::protectTimeMachineKey);
+  }
 
   void mount(const std::vector<std::pair<std::string, std::string>>& pathsAndNames) {
     for (const auto& [path, name] : pathsAndNames) {
@@ -39,11 +42,13 @@ class EjectEngineEjection : public ::testing::Test {
 
 } // namespace
 
-TEST_F(EjectEngineEjection, EjectAll_NestedVolumesFirstAndASecondBatchWhileOneRunsIsIgnored) {
+TEST_F(EjectEngineEjection, EjectAll_NestedVolumesFirstBackupsKeptAndASecondBatchIsIgnored) {
+  std::filesystem::create_directories(rig.tools / "E/Backups.backupdb"); // protected: stays
   mount({{"/media/a", "A outer"},
          {"/media/a/b", "B middle"},
          {"/media/a/b/c", "C inner"},
-         {"/media/ab", "D beside"}});
+         {"/media/ab", "D beside"},
+         {(rig.tools / "E").string(), "E backup"}});
   auto engine = rig.makeEngine();
   std::vector<EjectResult> results;
   int completions = 0;
@@ -84,7 +89,10 @@ TEST_F(EjectEngineEjection, Result_SaysWhyAndSeparatesAPartialSuccess) {
        L("eject.reason_no_way")},
       {other, LeftUndone::nothing, "I/O error", L("eject.failed_message"), "I/O error"},
       {none, LeftUndone::powerOff, "refused", L("eject.partial_power_off", "A"), "refused"},
-      {none, LeftUndone::loopDetach, "", L("eject.partial_loop", "A"), ""},
+      {none, LeftUndone::loopDetach, "", L("eject.partial_loop", "A"), "sleep (process 42)"},
+      {held, LeftUndone::nothing, "", L("eject.failed_message"),
+       L("eject.reason_other_namespace", "sleep (process 123)") + " " +
+           L("eject.reason_already_unmounted", "/media/a/c2")},
   };
   mount({{"/media/a", "A"}});
   auto engine = rig.makeEngine();
@@ -97,7 +105,14 @@ TEST_F(EjectEngineEjection, Result_SaysWhyAndSeparatesAPartialSuccess) {
     if (row.errorText.empty()) {
       outcome.holders = {{"sleep", 42}, {"bash", 7}};
     }
-    outcome.nestedMounts = {"/media/a/inner"};
+    if (row.failure == nestedVolume) {
+      outcome.nestedMounts = {"/media/a/inner"};
+    }
+    if (row.failure == held) {
+      outcome.holders.clear();
+      outcome.holds = {{DeviceHold::Kind::otherNamespace, "123", {"sleep", 123}}};
+      outcome.unmounted = {"/media/a/c2"};
+    }
     rig.ejector.setOutcome("/media/a", outcome);
     std::optional<EjectResult> result;
     engine->eject(engine->volumes()[0], [&](EjectResult made) { result = std::move(made); });

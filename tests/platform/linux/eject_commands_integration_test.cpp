@@ -3,6 +3,7 @@
 #include "app/cli/eject_commands.h"
 
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "core/eject_settings.h"
 #include "core/localization.h"
+#include "core/utf8_text.h"
 #include "platform/fake/fake_disk_describer.h"
 #include "platform/fake/fake_ejector.h"
 #include "platform/fake/fake_process_runner.h"
@@ -23,6 +25,8 @@
 #include "tests/support/temporary_folder.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 // What was given, the exit status, standard output, and a part of standard error.
 using Case = std::tuple<std::string, int, std::string, std::string>;
@@ -36,12 +40,19 @@ class EjectCommands : public ::testing::Test {
     source_.setVolumes({{(folder_ / "usb-stick").string(), FakeVolumeSource::external("Stick")},
                         {"/media/ana/Backup", FakeVolumeSource::external("Archive")},
                         {"/media/ana/Archive", FakeVolumeSource::external("Archive")},
-                        {"/media/ana/Image", FakeVolumeSource::external("Image")}});
+                        {"/media/ana/Image", FakeVolumeSource::external("Image")},
+                        {"/media/ana/Other", FakeVolumeSource::external("usb-stick")},
+                        {"/media/ana/Disk", FakeVolumeSource::external(disk_)}});
     describer_.setDiskImage("/media/ana/Image");
     ejector_.setFailure("/media/ana/Image", "org.freedesktop.UDisks2.Error.DeviceBusy: busy");
     EjectOutcome refused;
     refused.failure = EjectFailure::notAuthorised;
     ejector_.setOutcome("/media/ana/Backup", refused);
+    EjectOutcome partial;
+    partial.success = true;
+    partial.leftUndone = EjectOutcome::LeftUndone::powerOff;
+    partial.errorText = "held\nby";
+    ejector_.setOutcome("/media/ana/Disk", partial);
     engine_.refresh();
   }
 
@@ -65,50 +76,42 @@ class EjectCommands : public ::testing::Test {
   std::ostringstream out_;
   std::ostringstream err_;
   const std::string retained_ = L("eject.retained_message");
+  const std::string disk_ = "Disk\u202ekcab"; // printed escaped, as any control character
 };
 
 TEST_F(EjectCommands, Eject_FindsTheVolumeByNameOrAnyFormOfItsMountPathOnly) {
   for (const auto& row : std::vector<Case>{
            {(folder_ / "usb-stick/").string(), 0, "ejected Stick\n", ""},
            {"Stick", 0, "ejected Stick\n", ""},
-           {"usb-stick", 0, "ejected Stick\n", ""},
+           {"./usb-stick", 0, "ejected Stick\n", ""},
+           {"usb-stick", 2, "", "  /media/ana/Other\n  " + (folder_ / "usb-stick").string()},
            {"usb-stick/inside", 2, "", "no external volume"},
            {"stick", 2, "", "no external volume"},
            {"Archive", 2, "", "/media/ana/Backup\n  /media/ana/Archive\n"},
            {"Image", 1, "failed Image: " + retained_ + "\n", ""},
+           {"/media/ana/Disk", 3,
+            printableText(L("cli.unmounted_partly", disk_, L("eject.partial_power_off", disk_))) +
+                "\n",
+            "Disk\\u202ekcab: " + L("eject.reason_system", "held\\nby")},
            {"/media/ana/Backup", 1, "failed Archive: " + L("eject.failed_message") + "\n",
             L("cli.no_authentication_agent")}}) {
     expect(ejectVolume(engine_, dispatcher_, std::get<0>(row), {out_, err_, &watch_}), row);
   }
-  EXPECT_EQ(ejector_.ejectedPaths().size(), 5u);
+  EXPECT_EQ(ejector_.ejectedPaths().size(), 6u);
 }
 
-TEST_F(EjectCommands, EjectAll_FollowsTheSettingsAndGoesOnAfterAFailure) {
+TEST_F(EjectCommands, EjectAll_FollowsTheSettingsKeepsBackupsAndGoesOnAfterAFailure) {
   EjectSettings::setEjectDiskImages(false);
   source_.setVolumes({{"/media/ana/Image", FakeVolumeSource::external("Image")}});
   engine_.refresh();
   expect(ejectAllVolumes(engine_, dispatcher_, {out_, err_}), {"", 0, "nothing to eject\n", ""});
   EjectSettings::setEjectDiskImages(true);
   source_.addVolume("/media/ana/Stick", FakeVolumeSource::external("Stick"));
+  std::filesystem::create_directories(folder_ / "tm/Backups.backupdb"); // protected: stays
+  source_.addVolume((folder_ / "tm").string(), FakeVolumeSource::external("Backup"));
   engine_.refresh();
   expect(ejectAllVolumes(engine_, dispatcher_, {out_, err_}),
          {"", 1, "failed Image: " + retained_ + "\nejected Stick\n", ""});
-}
-
-TEST_F(EjectCommands, Results_ExitStatusLineAndTheReasonOnStandardError) {
-  EjectEngine::EjectResult result;
-  result.volume.name = "Disk\u202ekcab";
-  result.success = true;
-  expect(reportResult(result, {out_, err_}), {"", 0, "ejected Disk\\u202ekcab\n", ""});
-  result.partial = true;
-  result.message = "left on";
-  expect(reportResult(result, {out_, err_}), {"", 3, "unmounted Disk\\u202ekcab: left on\n", ""});
-  result.success = false;
-  result.partial = false;
-  result.detail = "held by\nvim (1234)";
-  expect(reportResult(result, {out_, err_}),
-         {"", 1, "failed Disk\\u202ekcab: left on\n",
-          "varnelo-eject: Disk\\u202ekcab: held by\\nvim (1234)\n"});
 }
 
 // End to end, through the real udisksd: two images, mounted in the opposite order of their names.
@@ -155,7 +158,8 @@ TEST_F(EjectCommandsEndToEnd, TheProgram_RefusedUnprivilegedListsInFrenchEjectsB
   // In a terminal, polkit's text agent asks there (and gets no answer).
   const auto asked = runProgram("timeout 3 script -qec '" + eject + "' /dev/null </dev/null");
   EXPECT_NE(asked.output.find("AUTHENTICATING FOR"), std::string::npos) << asked.output;
-  EXPECT_TRUE(alpha_->mounted() && alpha_->attached() && alpha_->fileReadable());
+  EXPECT_TRUE(alpha_->mounted() && alpha_->attached() &&
+              exists(alpha_->mountPath() / alpha_->fileName));
 
   const auto listing = runProgram("LANGUAGE=fr LC_ALL=fr_FR.UTF-8 " VARNELO_CLI_PATH " list");
   EXPECT_TRUE(std::regex_search(listing.output, std::regex("VEALPHA\t[0-9]+(,[0-9])? Mo\t")))
@@ -164,6 +168,16 @@ TEST_F(EjectCommandsEndToEnd, TheProgram_RefusedUnprivilegedListsInFrenchEjectsB
   EXPECT_EQ(byDevice.output, "ejected VEALPHA\n");
   EXPECT_EQ(byDevice.status, 0);
   EXPECT_TRUE(alpha_->waitUntilDetached() && alpha_->imageIntact());
+  EXPECT_TRUE(bravo_->mounted());
+
+  // udisks2 stops answering: the command says what it waits for, and Ctrl-C twice ends it.
+  ASSERT_EQ(kill(services_->udisksd(), SIGSTOP), 0);
+  const auto stopped = runProgram(VARNELO_CLI_PATH " eject VEBRAVO 2>&1 & sleep 1.5; kill -INT $!; "
+                                                   "sleep 0.3; kill -INT $!; wait $!; echo $?");
+  kill(services_->udisksd(), SIGCONT);
+  for (const auto& said : {L("cli.waiting_udisks"), L("cli.stopping"), L("cli.ended"), "\n1\n"s}) {
+    EXPECT_NE(stopped.output.find(said), std::string::npos) << stopped.output;
+  }
   EXPECT_TRUE(bravo_->mounted());
 }
 

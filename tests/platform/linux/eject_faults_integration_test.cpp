@@ -1,9 +1,14 @@
 // Ejection on real loop devices via udisksd and via direct unmount; the mount table decides.
 
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -72,20 +77,6 @@ class EjectFaults : public ::testing::TestWithParam<Route> {
 
 } // namespace
 
-TEST_P(EjectFaults, DeviceMountedThriceWithABindMount_LosesEveryMountAndItsLoop) {
-  LoopVolume& shared = volume("Shared");
-  ASSERT_TRUE(shared.mountAlsoAt(folder_ / "c2") && shared.mountAlsoAt(folder_ / "sub", true));
-  ASSERT_TRUE(udisksSees(folder_ / "c2"));
-
-  const EjectOutcome outcome = eject(shared);
-
-  EXPECT_TRUE(outcome.success) << outcome.errorText;
-  for (const auto& path : {shared.mountPath(), folder_ / "c2", folder_ / "sub"}) {
-    EXPECT_FALSE(shared.mounted(path)) << path;
-  }
-  EXPECT_TRUE(shared.waitUntilDetached() && shared.imageIntact());
-}
-
 TEST_P(EjectFaults, AutoClearOrFuseLoopOrOneAlreadyUnmounted_IsASuccessAndTheLoopGoes) {
   for (LoopVolume* image : {&volume("AutoClear", true), &volume("FATIMAGE", false, "vfat")}) {
     const EjectOutcome outcome = eject(*image);
@@ -101,17 +92,109 @@ TEST_P(EjectFaults, AutoClearOrFuseLoopOrOneAlreadyUnmounted_IsASuccessAndTheLoo
   EXPECT_TRUE(gone.attached());
 }
 
-TEST_P(EjectFaults, BusyVolume_NamesItsHolderAndStaysUntilItGoes) {
-  LoopVolume& busy = volume("Busy");
-  {
-    test_volumes::BusyHolder holder(busy.mountPath());
-    const EjectOutcome outcome = eject(busy);
-    EXPECT_EQ(outcome.failure, EjectFailure::busy) << outcome.errorText;
-    EXPECT_THAT(outcome.holders, ::testing::Contains(VolumeUser{"sleep", holder.pid()}));
-    EXPECT_TRUE(busy.attached() && busy.fileReadable());
+TEST_P(EjectFaults, AnyHolderAnywhere_RefusesBeforeAnythingIsUnmountedAndIsNamed_ThenAllGoes) {
+  using Kind = DeviceHold::Kind;
+  for (const std::string what : {"namespace", "overlay", "covered", "busy", "loop"}) {
+    LoopVolume& held = volume("Held-" + what);
+    const auto at = [&](const std::string& name) { return folder_ / (what + "-" + name); };
+    ASSERT_TRUE(held.mountAlsoAt(at("c2")) && held.mountAlsoAt(at("sub"), true));
+    ASSERT_TRUE(udisksSees(at("c2")));
+    std::unique_ptr<test_volumes::BusyHolder> process;
+    std::string cleanUp;
+    DeviceHold expected{Kind::coveredMountPoint, at("c2"), {}};
+    if (what == "namespace" || what == "busy") {
+      process = std::make_unique<test_volumes::BusyHolder>(held.mountPath() / LoopVolume::fileName,
+                                                           what == "namespace");
+      const VolumeUser user{"sleep", process->pid()};
+      expected = {Kind::otherNamespace, std::to_string(user.pid), user};
+    } else if (what == "overlay") {
+      for (const auto& folder :
+           {held.mountPath() / "upper", held.mountPath() / "work", at("lower"), at("merged")}) {
+        std::filesystem::create_directories(folder);
+      }
+      const std::string options = "lowerdir=" + at("lower").string() +
+                                  ",upperdir=" + (held.mountPath() / "upper").string() +
+                                  ",workdir=" + (held.mountPath() / "work").string();
+      ASSERT_EQ(mount("overlay", at("merged").c_str(), "overlay", 0, options.c_str()), 0);
+      expected = {Kind::overlay, cleanUp = at("merged"), {}};
+    } else if (what == "covered") {
+      ASSERT_EQ(mount("tmpfs", at("c2").c_str(), "tmpfs", 0, nullptr), 0);
+      std::ofstream(at("c2") / "on-tmpfs") << "kept";
+      cleanUp = at("c2");
+    } else {
+      const auto loop = runCommand({"/bin/sh", "-c", "truncate -s1M $0 && losetup -f --show $0",
+                                    (held.mountPath() / "inner.img").string()});
+      expected = {Kind::loopDevice, cleanUp = loop.output.substr(0, loop.output.find('\n')), {}};
+    }
+
+    const EjectOutcome outcome = eject(held);
+
+    EXPECT_NE(outcome.failure, EjectFailure::none) << what;
+    if (what == "busy") {
+      EXPECT_THAT(outcome.holders, ::testing::Contains(expected.user));
+    } else {
+      EXPECT_THAT(outcome.holds, ::testing::Contains(expected)) << what;
+    }
+    const auto allMounted = [&](bool mounted) {
+      for (const auto& path : {held.mountPath(), at("c2"), at("sub")}) {
+        EXPECT_EQ(held.mounted(path), mounted) << what << ": " << path;
+      }
+    };
+    allMounted(true);
+    EXPECT_TRUE(what != "covered" || std::filesystem::exists(at("c2") / "on-tmpfs"));
+    if (what == "loop") {
+      runProgram({findTool("losetup"), "--detach", cleanUp});
+    } else if (!cleanUp.empty()) {
+      umount2(cleanUp.c_str(), MNT_DETACH);
+    }
+    process.reset();
+
+    // Once nothing holds it, every mount goes, the bind of a sub-folder too, and its loop.
+    const EjectOutcome free = eject(held);
+    EXPECT_TRUE(free.success) << what << ": " << free.errorText;
+    allMounted(false);
+    EXPECT_TRUE(held.waitUntilDetached() && held.imageIntact()) << what;
   }
-  EXPECT_TRUE(eject(busy).success);
-  EXPECT_TRUE(busy.waitUntilDetached());
+}
+
+TEST_P(EjectFaults, LoopHeldOpenOrReusedAfterTheUnmount_PartialNamingTheHolderOrLeftAlone) {
+  LoopVolume& image = volume("HeldLoop");
+  {
+    test_volumes::BusyHolder holder(image.device());
+    const EjectOutcome outcome = eject(image);
+    EXPECT_TRUE(outcome.success && !image.mounted()) << outcome.errorText;
+    EXPECT_EQ(outcome.leftUndone, EjectOutcome::LeftUndone::loopDetach);
+    EXPECT_THAT(outcome.holders, ::testing::Contains(VolumeUser{"sleep", holder.pid()}));
+  }
+  EXPECT_TRUE(image.waitUntilDetached()); // it goes with its last user
+
+  // Another image takes the number as soon as the first lets go: it is not ours to detach.
+  LoopVolume& first = volume("Reused", true);
+  const auto other = folder_ / "other.img";
+  runProgram({findTool("truncate"), "-s1M", other.string()});
+  std::atomic<bool> stop = false;
+  std::atomic<bool> bound = false;
+  std::thread taker([&] {
+    const int file = open(other.c_str(), O_RDWR | O_CLOEXEC);
+    while (!stop && !bound) {
+      const int loop = open(first.device().c_str(), O_RDWR | O_CLOEXEC);
+      bound = loop >= 0 && ioctl(loop, LOOP_SET_FD, file) == 0;
+      close(loop);
+    }
+    close(file);
+  });
+  const EjectOutcome outcome = eject(first);
+  test_bus::waitUntil([&] { return bound.load(); }, std::chrono::seconds(3));
+  stop = true;
+  taker.join();
+  EXPECT_TRUE(outcome.success) << outcome.errorText;
+  ASSERT_TRUE(bound);
+  const auto backing = "/sys/block/" + first.device().substr(5) + "/loop/backing_file";
+  udev_daemon::settle();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::string file;
+  EXPECT_TRUE(std::getline(std::ifstream(backing), file) && file == other.string()) << file;
+  runProgram({findTool("losetup"), "--detach", first.device()});
 }
 
 TEST_P(EjectFaults, EjectAll_NestedVolumeGoesFirstAndTheOuterOneAloneSaysWhy) {

@@ -168,12 +168,6 @@ class LoopVolume {
            file.output == content_;
   }
 
-  bool fileReadable() const {
-    std::stringstream text;
-    text << std::ifstream(mountPath_ / fileName).rdbuf();
-    return text.str() == content_;
-  }
-
  private:
   LoopVolume() = default;
 
@@ -184,12 +178,15 @@ class LoopVolume {
   std::vector<std::string> extraMounts_;
 };
 
-// A process ("sleep") that keeps a volume busy: it holds a file of it open.
+// A process ("sleep") that holds a file open, or runs in a mount namespace of its own.
 class BusyHolder {
  public:
-  explicit BusyHolder(const std::filesystem::path& mountPath)
-      : process_({"/bin/sh", "-c", "exec sleep 600 < \"$0/kept.txt\"", mountPath.string()}, {},
-                 "/dev/null") {
+  explicit BusyHolder(const std::filesystem::path& file, bool ownNamespace = false)
+      : process_(ownNamespace ? std::vector<std::string>{findTool("unshare"), "-m", "--propagation",
+                                                         "private", "sleep", "600"}
+                              : std::vector<std::string>{"/bin/sh", "-c", "exec sleep 600 3<\"$0\"",
+                                                         file.string()},
+                 {}, "/dev/null") {
     // Ready once the exec happened: by then the file is held.
     test_bus::waitUntil([&] {
       std::string name;

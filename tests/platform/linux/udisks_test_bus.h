@@ -105,6 +105,7 @@ class PrivateSystemBus {
   }
 
   const std::string& address() const { return address_; }
+  pid_t udisksd() const { return daemons_.back()->pid(); }
   const TemporaryFolder& folder() const { return folder_; }
 
   // Whether udisksd lists a block mounted at the path (it reads the table on its own schedule).

@@ -43,12 +43,13 @@ class EjectEngineEjection : public ::testing::Test {
 } // namespace
 
 TEST_F(EjectEngineEjection, EjectAll_NestedVolumesFirstBackupsKeptAndASecondBatchIsIgnored) {
-  std::filesystem::create_directories(rig.tools / "E/Backups.backupdb"); // protected: stays
+  const TemporaryFolder backup;
+  std::filesystem::create_directories(backup / "E/Backups.backupdb"); // protected: stays
   mount({{"/media/a", "A outer"},
          {"/media/a/b", "B middle"},
          {"/media/a/b/c", "C inner"},
          {"/media/ab", "D beside"},
-         {(rig.tools / "E").string(), "E backup"}});
+         {(backup / "E").string(), "E backup"}});
   auto engine = rig.makeEngine();
   std::vector<EjectResult> results;
   int completions = 0;

@@ -82,17 +82,9 @@ TEST(LanguageEnvironment, LanguageListThenLcAllThenLcMessagesThenLangWithoutRepe
 
 const std::filesystem::path sourceRoot = std::filesystem::path(VARNELO_TEST_FIXTURES) / ".." / "..";
 
-// How many arguments a text takes: "{}" each take the next one, "{N}" the N-th.
+// How many arguments a text takes: the tables never use one placeholder twice.
 std::size_t argumentsOf(const std::string& text) {
-  std::size_t automatic = 0, numbered = 0;
-  static const std::regex placeholder(R"(\{(\d*)[^{}]*\})");
-  for (std::sregex_iterator match(text.begin(), text.end(), placeholder), end; match != end;
-       ++match) {
-    numbered =
-        std::max<std::size_t>(numbered, (*match)[1].length() ? std::stoul((*match)[1]) + 1 : 0);
-    automatic += (*match)[1].length() == 0 ? 1 : 0;
-  }
-  return std::max(automatic, numbered);
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '{'));
 }
 
 // Key-shaped literals of the tables' groups; comments and QStringLiteral names are skipped.

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8_text.h"
-#include "tests/core/crash/crash_rig.h"
+#include "core/crash/crash_reporter.h"
+#include "core/settings_store.h"
+#include "platform/linux/curl_http_transport.h"
 #include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
 
@@ -120,19 +122,6 @@ TEST(CrashCapture, EachWayOfCrashingLeavesItsRecordAloneAndEndsByItsUsualSignal)
     }
     EXPECT_EQ(left, std::vector<std::string>{"pending-crash.txt"}) << "no temporary file left";
   }
-}
-
-TEST(CrashCapture, TheNextStartUploadsTheRecordTheCrashLeft) {
-  TemporaryFolder crashed; // before the rig's server threads: the child is forked
-  EXPECT_EXIT(crashAs(crashed / "Crash", "segfault"), testing::KilledBySignal(SIGSEGV), "");
-  CrashRig rig;
-  writeFile(rig.pendingFile(), readFile(crashed / "Crash/pending-crash.txt"));
-  CrashReporter::install();
-  const auto bodies = rig.uploads();
-  ASSERT_EQ(bodies.size(), 1u);
-  EXPECT_TRUE(bodies[0]["message"] == "Signal 11" && bodies[0]["v"] == "2.0.1");
-  EXPECT_NE(bodies[0]["stack"].get<std::string>().find("varneloChildFaults"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(rig.pendingFile()));
 }
 
 } // namespace

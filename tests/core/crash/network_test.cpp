@@ -41,26 +41,6 @@ TEST(NetworkQueue, AHungCrashServerHoldsUpNeitherTheAppsQueueNorChecksNorQuittin
   EXPECT_TRUE(std::filesystem::exists(rig.folder / "Crash" / "unsent")) << "the record is kept";
 }
 
-TEST(CurlHttpTransport, NeverFollowsARedirectAndAnswersWithTheRedirectItself) {
-  LoopbackHttpServer first;
-  LoopbackHttpServer elsewhere;
-  first.route("/feed", {302, "", elsewhere.url("/feed")});
-  first.route("/here", {301, "", "/feed"});
-  CurlHttpTransport transport;
-  for (const char* path : {"/feed", "/here"}) {
-    HttpRequest request;
-    request.url = first.url(path);
-    request.method = "GET";
-    const HttpResponse response = transport.send(request);
-    EXPECT_TRUE(response.transferred) << path;
-    EXPECT_EQ(response.status, std::string(path) == "/feed" ? 302 : 301);
-    EXPECT_EQ(response.location,
-              std::string(path) == "/feed" ? elsewhere.url("/feed") : first.url("/feed"));
-  }
-  EXPECT_EQ(first.received().size(), 2u);
-  EXPECT_TRUE(elsewhere.received().empty());
-}
-
 // Before the first-launch answer (or after a damaged settings file read as a fresh install) and
 // with the user's switch off, nothing automatic goes; the build option stops every request.
 TEST(AutomaticServerContact, NoAnswerTheSwitchAndTheBuildOptionEachSendNothingAutomatic) {

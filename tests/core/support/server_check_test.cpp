@@ -11,7 +11,11 @@
 
 namespace {
 
-using ServerCheckTest = MessageClientTest;
+class ServerCheckTest : public ::testing::Test {
+ protected:
+  MessageClientRig rig;
+  std::unique_ptr<SupportClient> client = rig.makeClient();
+};
 
 TEST_F(ServerCheckTest, Body_HasAFreshNonceAndTheAcknowledgementOnlyWhenAPositiveInteger) {
   rig.check(*client, MessageClientRig::offer("open", 41, "We fixed it"));

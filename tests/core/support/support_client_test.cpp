@@ -12,7 +12,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using SupportClientTest = MessageClientTest;
+class SupportClientTest : public ::testing::Test {
+ protected:
+  MessageClientRig rig;
+  std::unique_ptr<SupportClient> client = rig.makeClient();
+};
 
 // An empty address is left out, a blank one is not; no header of our own, compact bodies.
 TEST_F(SupportClientTest, Send_PostsCompactBodiesWithoutHeadersAndOneDeviceIdAcrossClients) {
@@ -61,7 +65,7 @@ TEST_F(SupportClientTest, Report_OnlyStatus200WithOkReadingTrueIsAccepted) {
   EXPECT_FALSE(client->reportProblem("text", std::nullopt)) << "over the size limit";
   EXPECT_FALSE(rig.makeClient({}, "http://127.0.0.1:1/r")->reportProblem("text", std::nullopt));
   rig.server.setSilent(true);
-  EXPECT_FALSE(client->send(client->checkURL(), {}, 300ms).transferred);
+  EXPECT_FALSE(client->send(rig.server.url("/check"), {}, 300ms).transferred);
   rig.server.setSilent(false);
 }
 

@@ -1,6 +1,6 @@
 // Runs a fuzz target's entry point over saved inputs, without libFuzzer: the ordinary test
 // suite replays the seed corpus (the first folder) and every input that once broke a parser
-// this way. A corpus with no input, or an input that cannot be read, fails the replay.
+// this way (the build refuses a target without seeds). An input that cannot be read fails it.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -19,10 +19,6 @@ int main(int argc, char** argv) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(argv[index], error)) {
       files.insert(entry.path());
-    }
-    if (index == 1 && files.empty()) {
-      std::cerr << "no seed input in " << argv[index] << "\n";
-      return 1;
     }
   }
   for (const auto& file : files) {

@@ -9,18 +9,17 @@
 
 namespace {
 
-// Runs the uploads: at most one, a crash record the server can read.
+// Runs the uploads: at most one, a crash record the server can read (a body that is not JSON
+// throws: a finding too).
 void checkUploads(CrashRig& rig) {
-  rig.dispatcher.drainAll();
-  const auto requests = rig.server.received();
+  auto records = rig.uploads();
   rig.server.forget();
-  if (requests.size() > 1) {
+  if (records.size() > 1) {
     fuzz_support::fail("more uploads than crash records");
   }
-  for (const auto& request : requests) {
-    const auto record = nlohmann::json::parse(request.body, nullptr, false);
-    if (!record.is_object() || !record.contains("message") || !record["message"].is_string() ||
-        !record.contains("stack") || !record["stack"].is_string() || record["kind"] != "crash") {
+  for (auto& record : records) {
+    if (!record.is_object() || !record["message"].is_string() || !record["stack"].is_string() ||
+        record["kind"] != "crash") {
       fuzz_support::fail("an upload is not a well-formed crash record");
     }
   }

@@ -8,18 +8,11 @@
 
 namespace {
 
-EjectableVolume volume(bool image, bool timeMachine = false) {
-  EjectableVolume volume;
-  volume.isDiskImage = image;
-  volume.isTimeMachine = timeMachine;
-  return volume;
-}
-
 // The test environment asks for English.
 TEST(VolumeSummary, CountsDisksAndImagesWithTheDisksPhraseFirstAndBackupsAsDisks) {
-  const EjectableVolume disk = volume(false);
-  const EjectableVolume image = volume(true);
-  const EjectableVolume backup = volume(false, true);
+  EjectableVolume disk, image, backup;
+  image.isDiskImage = true;
+  backup.isTimeMachine = true;
   const std::pair<std::vector<EjectableVolume>, const char*> rows[] = {
       {{}, "No external volumes"},
       {{backup}, "1 volume connected"},

@@ -1,3 +1,4 @@
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,19 +34,16 @@ TEST(VolumeOrder, CollationLocaleComesFromLcAllThenLcCollateThenLang) {
                          {"/media/a", FakeVolumeSource::external("Äpple")}});
   const std::vector<std::string> swedish{"Zebra", "Äpple"};
   const std::vector<std::string> german{"Äpple", "Zebra"};
-  const std::pair<std::array<const char*, 3>, std::vector<std::string>> rows[] = {
-      {{"sv_SE.UTF-8", "de_DE.UTF-8", "de_DE.UTF-8"}, swedish},
-      {{"", "de_DE.UTF-8", "sv_SE.UTF-8"}, german},
-      {{nullptr, "", "sv_SE@euro"}, swedish},
-      {{"C.UTF-8", nullptr, "sv_SE.UTF-8"}, german}};
-  for (const auto& [values, expected] : rows) {
-    rig.environment.clear();
-    for (std::size_t index = 0; index < values.size(); ++index) {
-      if (values[index] != nullptr) {
-        rig.environment[std::array{"LC_ALL", "LC_COLLATE", "LANG"}[index]] = values[index];
-      }
-    }
-    EXPECT_EQ(namesOf(rig.makeEngine()->volumes()), expected) << testing::PrintToString(values);
+  const std::pair<std::map<std::string, std::string>, std::vector<std::string>> rows[] = {
+      {{{"LC_ALL", "sv_SE.UTF-8"}, {"LC_COLLATE", "de_DE.UTF-8"}, {"LANG", "de_DE.UTF-8"}},
+       swedish},
+      {{{"LC_ALL", ""}, {"LC_COLLATE", "de_DE.UTF-8"}, {"LANG", "sv_SE.UTF-8"}}, german},
+      {{{"LC_COLLATE", ""}, {"LANG", "sv_SE@euro"}}, swedish},
+      {{{"LC_ALL", "C.UTF-8"}, {"LANG", "sv_SE.UTF-8"}}, german}};
+  for (const auto& [environment, expected] : rows) {
+    rig.environment = environment;
+    EXPECT_EQ(namesOf(rig.makeEngine()->volumes()), expected)
+        << testing::PrintToString(environment);
   }
 }
 

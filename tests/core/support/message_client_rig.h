@@ -32,7 +32,6 @@ struct MessageClientRig {
 
   // Addresses left empty are the loopback server's.
   std::unique_ptr<SupportClient> makeClient(std::string checkURL = {}, std::string reportURL = {}) {
-    using namespace std::chrono_literals;
     return std::make_unique<SupportClient>(SupportClient::Setup{
         .transport = transport,
         .defaults = *store,
@@ -40,8 +39,6 @@ struct MessageClientRig {
         .reportURL = reportURL.empty() ? server.url("/eject/v1/report") : std::move(reportURL),
         .version = version,
         .osString = [] { return "Debian GNU/Linux 12"; },
-        .checkTimeout = 2s,
-        .reportTimeout = 2s,
         .dispatcher = &dispatcher,
         .now = [this] { return clock; },
         .networkFeatures = networkFeatures});

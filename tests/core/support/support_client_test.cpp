@@ -39,9 +39,7 @@ TEST_F(SupportClientTest, Send_PostsCompactBodiesWithoutHeadersAndOneDeviceIdAcr
   for (std::size_t index = 0; index < requests.size(); ++index) {
     const auto body = nlohmann::json::parse(requests[index].body);
     std::set<std::string> keys{"d", "v", "os", "text"};
-    if (index % 2 == 0) {
-      keys.insert("email");
-    }
+    keys.insert(index % 2 == 0 ? "email" : "text");
     EXPECT_TRUE(keysOf(body) == keys && body["d"] == id) << index;
     EXPECT_TRUE(requests[index].method == "POST" && requests[index].path == "/eject/v1/report");
     EXPECT_EQ(requests[index].headers.count("Content-Type") +

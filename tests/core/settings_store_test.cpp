@@ -248,9 +248,8 @@ constexpr const char* switches[] = {
 // Keys are cleared around each case, for runs of the whole executable in one process.
 class EjectSettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override { clear(); }
-  void TearDown() override { clear(); }
-  static void clear() {
+  void SetUp() override { TearDown(); }
+  void TearDown() override {
     for (const char* key : switches) {
       EjectSettings::defaults().remove(key);
     }

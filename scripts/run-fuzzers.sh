@@ -22,8 +22,9 @@ export LANGUAGE=en LC_ALL=C.UTF-8
 # The files the targets write for their parsers, in memory where possible; gone at the end.
 scratch_base=/dev/shm
 [ -w "$scratch_base" ] || scratch_base=${TMPDIR:-/tmp}
-export VARNELO_FUZZ_SCRATCH=$(mktemp -d "$scratch_base/varnelo-fuzz-run-XXXXXX")
-trap 'rm -rf "$VARNELO_FUZZ_SCRATCH"' EXIT
+scratch=$(mktemp -d "$scratch_base/varnelo-fuzz-run-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch
 
 failed=()
 for fuzzer in "$build"/bin/*_fuzzer; do

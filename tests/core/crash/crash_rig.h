@@ -19,13 +19,12 @@ struct CrashRig : MessageClientRig {
   CrashRig() { configure(); }
   ~CrashRig() { CrashReporter::configure(CrashReporter::standardSetup(nullptr, nullptr)); }
 
-  void configure(const std::string& endpoint = {}, Dispatcher* queue = nullptr,
-                 bool reports = true) {
+  void configure(const std::string& endpoint = {}, Dispatcher* queue = nullptr) {
     CrashReporter::configure({.folder = folder / "Crash",
                               .transport = transport,
                               .defaults = *store,
                               .endpoint = endpoint.empty() ? server.url("/crash") : endpoint,
-                              .systemReports = reports ? &apport : nullptr,
+                              .systemReports = &apport,
                               .dispatcher = queue != nullptr ? queue : &dispatcher,
                               .version = "2.0.1",
                               .osString = [] { return "Ubuntu 24.04"; },

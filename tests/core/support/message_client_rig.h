@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "core/settings_store.h"
@@ -15,7 +14,8 @@
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/temporary_folder.h"
 
-// A client with its own settings, loopback server, manual dispatcher and a settable clock.
+// A client with its own settings, loopback server, manual dispatcher and a settable clock; the
+// tests and the fuzz targets share it.
 struct MessageClientRig {
   TemporaryFolder folder;
   std::unique_ptr<SettingsStore> store = std::make_unique<SettingsStore>(folder / "defaults.plist");
@@ -32,7 +32,6 @@ struct MessageClientRig {
 
   // Addresses left empty are the loopback server's.
   std::unique_ptr<SupportClient> makeClient(std::string checkURL = {}, std::string reportURL = {}) {
-    using namespace std::chrono_literals;
     return std::make_unique<SupportClient>(SupportClient::Setup{
         .transport = transport,
         .defaults = *store,
@@ -40,8 +39,6 @@ struct MessageClientRig {
         .reportURL = reportURL.empty() ? server.url("/eject/v1/report") : std::move(reportURL),
         .version = version,
         .osString = [] { return "Debian GNU/Linux 12"; },
-        .checkTimeout = 2s,
-        .reportTimeout = 2s,
         .dispatcher = &dispatcher,
         .now = [this] { return clock; },
         .networkFeatures = networkFeatures});
@@ -57,11 +54,4 @@ struct MessageClientRig {
   static std::string offer(const std::string& ticket, std::int64_t id, const std::string& text) {
     return nlohmann::json{{"tk", ticket}, {"mid", id}, {"msg", text}}.dump();
   }
-};
-
-// A test over one client of the rig.
-class MessageClientTest : public ::testing::Test {
- protected:
-  MessageClientRig rig;
-  std::unique_ptr<SupportClient> client = rig.makeClient();
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -119,14 +120,11 @@ TEST(Application, EachResultGetsItsOwnAlertAndOnlyCleanEjectionsNotify) {
       child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->click();
     }
     rig.settle();
-    std::vector<std::string> notified;
-    for (const auto& shown : rig.notifier.shown()) {
+    std::vector<std::string> notified, expected;
+    for (const auto& shown : rig.notifier.shown())
       notified.push_back(shown.summary);
-    }
-    std::vector<std::string> expected;
-    for (const std::string& name : test.notified) {
+    for (const std::string& name : test.notified)
       expected.push_back(L("eject.safe_to_remove", name));
-    }
     EXPECT_EQ(notified, expected);
     if (test.alertTitle.empty()) {
       EXPECT_TRUE(rig.alerts.shown.empty());
@@ -148,9 +146,10 @@ TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
     // A backup program holding the volume refuses the eject before any question.
     bool backupProgramHolds = false;
   };
-  for (const Case& test :
-       {Case{"tray menu", 1, false}, Case{"tray menu", 0, true}, Case{"row", 1, false},
-        Case{"row", 0, true}, Case{"row", 0, false, true}, Case{"tray menu", 0, false, true}}) {
+  // Eject-all leaves backups alone and says there was nothing else.
+  for (const Case& test : {Case{"tray menu", 1, false}, Case{"tray menu", 0, true},
+                           Case{"row", 1, false}, Case{"row", 0, true}, Case{"row", 0, false, true},
+                           Case{"tray menu", 0, false, true}, Case{"eject all", 0, false}}) {
     SCOPED_TRACE(std::string(test.from) + (test.ejects ? " yes" : " cancel") +
                  (test.backupProgramHolds ? " held" : ""));
     AppRig rig;
@@ -160,17 +159,21 @@ TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
     }
     Application& application = rig.launch();
     rig.alerts.answer(test.answer);
-    if (std::string(test.from) == "row") {
+    const std::string from = test.from;
+    if (from == "row") {
       auto* row = application.mainWindow()->findChild<VolumeRowView*>();
       ASSERT_NE(row, nullptr);
       QTest::keyClick(row->findChild<QToolButton*>(), Qt::Key_Return);
       QTest::qWait(300); // animateClick's press lasts a moment
-    } else {
+    } else if (from == "tray menu") {
       itemShowing(rig.openTrayMenu(), L("eject.volume_action", "Backups"))->trigger();
+    } else {
+      child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->click();
     }
     rig.settle();
     ASSERT_EQ(rig.alerts.titles(),
-              std::vector<std::string>{test.backupProgramHolds
+              std::vector<std::string>{from == "eject all" ? L("eject.nothing_to_eject_title")
+                                       : test.backupProgramHolds
                                            ? L("eject.backup_running_title")
                                            : L("eject.time_machine_confirm_title", "Backups")});
     EXPECT_EQ(ejected(rig).size(), test.ejects ? 1u : 0u);
@@ -205,6 +208,25 @@ TEST(Application, QuittingKeepsTheModeWhileClosingTheWindowTurnsToTheTray) {
     EXPECT_EQ(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey),
               test.trayMode);
     EXPECT_EQ(rig.quits, test.trayMode ? 0 : 1);
+  }
+}
+
+TEST(Application, SettingsSwitchesTakeEffectAndShowWhatTheDesktopReallyDid) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "login item refused" : "login item accepted");
+    AppRig rig;
+    if (refused)
+      rig.loginItem.refuseWith("read-only folder");
+    Application& application = rig.launch();
+    MainWindow& window = *application.mainWindow();
+    window.showSettings();
+    child<QCheckBox>(window, "menuBarCheckbox")->click();
+    child<QCheckBox>(window, "loginCheckbox")->click();
+    AppRig::flushEvents();
+    EXPECT_TRUE(application.trayIcon().systemTrayIcon().isVisible());
+    EXPECT_TRUE(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey));
+    EXPECT_EQ(child<QCheckBox>(window, "loginCheckbox")->isChecked(), !refused);
+    EXPECT_EQ(rig.loginItem.status() == LoginItemStatus::enabled, !refused);
   }
 }
 
@@ -371,6 +393,17 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
   EXPECT_NE(itemShowing(rig.openTrayMenu(), L("messages.banner_title")), nullptr);
   ASSERT_FALSE(rig.badge.states.empty());
   EXPECT_TRUE(rig.badge.states.back());
+
+  // A reply typed in the messages window goes to the server.
+  application.messages().showMessages();
+  QLineEdit* field = nullptr;
+  for (QWidget* window : QApplication::topLevelWidgets())
+    field = window->isVisible() && !field ? window->findChild<QLineEdit*>("replyField") : field;
+  ASSERT_NE(field, nullptr);
+  field->setText(QStringLiteral("Thanks, it works"));
+  QTest::keyClick(field, Qt::Key_Return);
+  rig.settle();
+  EXPECT_NE(rig.server.received().back().body.find("Thanks, it works"), std::string::npos);
 }
 
 TEST(Application, AProblemReportThatFailedToSendComesBackAsTyped) {

@@ -111,6 +111,8 @@ struct AppRig {
     return *application;
   }
 
+  std::vector<std::string> ejected() const { return engineRig.ejector.ejectedPaths(); }
+
   Application& launch() {
     make();
     application->launch();

@@ -31,10 +31,6 @@
 
 namespace {
 
-std::vector<std::string> ejected(AppRig& rig) {
-  return rig.engineRig.ejector.ejectedPaths();
-}
-
 template <typename T> T* child(const QWidget& parent, const char* name) {
   return parent.findChild<T*>(QString::fromLatin1(name));
 }
@@ -69,7 +65,7 @@ TEST(Application, EveryEntryPointWaitsForTheRunningBatchAndSaysItIsEjecting) {
   rig.settle();
   // Focus goes back to the button, never to an unnamed stop.
   EXPECT_EQ(QApplication::focusWidget(), button);
-  EXPECT_EQ(ejected(rig), (std::vector<std::string>{"/media/user/Photos", "/media/user/USB"}));
+  EXPECT_EQ(rig.ejected(), (std::vector<std::string>{"/media/user/Photos", "/media/user/USB"}));
   EXPECT_TRUE(rig.alerts.shown.empty()) << rig.alerts.shown.front().title;
   EXPECT_TRUE(button->isEnabled());
   EXPECT_TRUE(button->isShowingCheck());
@@ -176,7 +172,7 @@ TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
                                        : test.backupProgramHolds
                                            ? L("eject.backup_running_title")
                                            : L("eject.time_machine_confirm_title", "Backups")});
-    EXPECT_EQ(ejected(rig).size(), test.ejects ? 1u : 0u);
+    EXPECT_EQ(rig.ejected().size(), test.ejects ? 1u : 0u);
   }
 }
 
@@ -333,7 +329,7 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
 
   tray.activate(QSystemTrayIcon::Trigger);
   rig.settle();
-  EXPECT_EQ(ejected(rig), std::vector<std::string>{"/media/user/USB"});
+  EXPECT_EQ(rig.ejected(), std::vector<std::string>{"/media/user/USB"});
 }
 
 TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTabAndNamed) {

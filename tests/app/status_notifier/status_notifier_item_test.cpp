@@ -117,7 +117,7 @@ TEST(StatusNotifierItem, PanelsGetTheMenuActivateEjectsAllAndARestartedPanelIsFo
   }
   call(service, path, item, QStringLiteral("Activate"), {0, 0});
   rig.settle();
-  EXPECT_EQ(rig.engineRig.ejector.ejectedPaths().size(), 2u);
+  EXPECT_EQ(rig.ejected().size(), 2u);
 
   // The panel restarts: the icon registers again and the window stays away.
   MainWindow& window = *application.mainWindow();

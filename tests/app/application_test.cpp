@@ -154,7 +154,7 @@ TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
       rig.engineRig.users.setUsers(AppRig::backupMount, {{.program = "borg", .pid = 4242}});
     }
     Application& application = rig.launch();
-    rig.alerts.answer(test.answer);
+    rig.alerts.answers = {test.answer};
     const std::string from = test.from;
     if (from == "row") {
       auto* row = application.mainWindow()->findChild<VolumeRowView*>();
@@ -273,12 +273,12 @@ TEST(Application, LaunchAlertsStandOverAWindowThatAlreadyShowsTheVolumes) {
     rig.make();
     QString summaryDuringAlert;
     bool updaterStartedBeforeAnswer = false;
-    rig.alerts.setOnPresent([&](const Alert& alert) {
+    rig.alerts.onPresent = [&](const Alert& alert) {
       if (alert.title == L(test.alert)) {
         summaryDuringAlert = child<QLabel>(*rig.application->mainWindow(), "summaryLabel")->text();
         updaterStartedBeforeAnswer = rig.updater->scheduledCheckDelay().has_value();
       }
-    });
+    };
     rig.application->launch();
     EXPECT_EQ(summaryDuringAlert.toStdString(), EjectEngine::resume(rig.engine->volumes()));
     EXPECT_FALSE(updaterStartedBeforeAnswer);
@@ -375,7 +375,6 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
   AppRig rig;
   rig.server.answer(200, MessageClientRig::offer("open", 7, "Hello & welcome"));
   Application& application = rig.launch();
-  rig.alerts.answer(0);
   rig.settle();
   ASSERT_EQ(rig.alerts.titles(), std::vector<std::string>{L("messages.banner_title")});
   EXPECT_EQ(rig.alerts.shown.front().message, "Hello & welcome");

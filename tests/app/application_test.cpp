@@ -80,40 +80,81 @@ TEST(Application, EveryEntryPointWaitsForTheRunningBatchAndSaysItIsEjecting) {
   EXPECT_TRUE(application.ejectController().isBusy());
 }
 
-TEST(Application, EachResultGetsItsOwnAlertAndOnlyCleanEjectionsNotify) {
+// Each result gets its own alert and only clean ejections notify; a backup is asked about
+// wherever it is ejected alone, refused while a backup program holds it, and kept out of
+// eject-all, which then says there is nothing to eject.
+TEST(Application, EveryWayToEjectAnswersWithTheResultOrTheQuestionItCalledFor) {
   enum class Usb { ejected, unmountedOnly, held };
   struct Case {
-    Usb usb;
-    bool notify;
-    bool fromRow;
-    std::string alertTitle; // and the alert's text holds `detail`
-    std::string detail;
-    std::vector<std::string> notified;
+    std::string from; // "eject all", "tray menu" or "row", for the USB disk or the backups
+    std::string volume;
+    std::string alert = {}; // the one alert shown, whose text holds `detail`
+    std::vector<std::string> notified = {};
+    Usb usb = Usb::ejected;
+    int answer = 0;
+    bool notify = true;
+    std::string detail = {};
+    bool backupHeld = false;
   };
+  const std::string confirm = L("eject.time_machine_confirm_title", "Backups");
+  const std::string running = L("eject.backup_running_title");
   for (const Case& test : {
-           Case{Usb::ejected, true, false, "", "", {"Photos", "USB"}},
-           Case{Usb::ejected, true, true, "", "", {"USB"}},
-           Case{Usb::ejected, false, false, "", "", {}},
-           Case{Usb::unmountedOnly, true, true, L("eject.partial_title", "USB"), "Device busy", {}},
-           Case{Usb::held, true, false, L("eject.failure_title", "USB"), "vlc", {"Photos"}},
+           Case{"eject all", "USB", "", {"Photos", "USB"}},
+           Case{"tray menu", "USB", "", {"USB"}},
+           Case{"eject all", "USB", "", {}, Usb::ejected, 0, false},
+           Case{"tray menu",
+                "USB",
+                L("eject.partial_title", "USB"),
+                {},
+                Usb::unmountedOnly,
+                0,
+                true,
+                "Device busy"},
+           Case{"eject all",
+                "USB",
+                L("eject.failure_title", "USB"),
+                {"Photos"},
+                Usb::held,
+                0,
+                true,
+                "vlc"},
+           Case{"tray menu", "Backups", confirm, {}, Usb::ejected, 1},
+           Case{"tray menu", "Backups", confirm, {"Backups"}},
+           Case{"row", "Backups", confirm, {}, Usb::ejected, 1},
+           Case{"row", "Backups", confirm, {"Backups"}},
+           Case{"row", "Backups", running, {}, Usb::ejected, 0, true, "", true},
+           Case{"tray menu", "Backups", running, {}, Usb::ejected, 0, true, "", true},
+           Case{"eject all", "Backups", L("eject.nothing_to_eject_title")},
        }) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(test.usb)) + (test.fromRow ? " row" : " all"));
+    SCOPED_TRACE(test.from + " " + test.volume + " " + std::to_string(test.answer));
     AppRig rig;
     SettingsStore::shared().set(EjectSettings::notifyWhenSafeKey, test.notify);
-    EjectOutcome outcome;
-    outcome.success = test.usb != Usb::held;
-    outcome.leftUndone = test.usb == Usb::unmountedOnly ? EjectOutcome::LeftUndone::powerOff
-                                                        : EjectOutcome::LeftUndone::nothing;
-    outcome.errorText = test.usb == Usb::unmountedOnly ? "Device busy" : "";
-    outcome.failure = test.usb == Usb::held ? EjectFailure::busy : EjectFailure::none;
-    outcome.holders = {{.program = "vlc", .pid = 77}};
-    rig.engineRig.ejector.setOutcome("/media/user/USB", outcome);
-    rig.mount(true, !test.fromRow, false);
+    if (test.volume == "USB") {
+      EjectOutcome outcome;
+      outcome.success = test.usb != Usb::held;
+      outcome.leftUndone = test.usb == Usb::unmountedOnly ? EjectOutcome::LeftUndone::powerOff
+                                                          : EjectOutcome::LeftUndone::nothing;
+      outcome.errorText = test.usb == Usb::unmountedOnly ? "Device busy" : "";
+      outcome.failure = test.usb == Usb::held ? EjectFailure::busy : EjectFailure::none;
+      outcome.holders = {{.program = "vlc", .pid = 77}};
+      rig.engineRig.ejector.setOutcome("/media/user/USB", outcome);
+    }
+    rig.mount(test.volume == "USB", test.volume == "USB" && test.from == "eject all",
+              test.volume == "Backups");
+    if (test.backupHeld)
+      rig.engineRig.users.setUsers(AppRig::backupMount, {{.program = "borg", .pid = 4242}});
     Application& application = rig.launch();
-    if (test.fromRow) {
-      itemShowing(rig.openTrayMenu(), L("eject.volume_action", "USB"))->trigger();
+    rig.alerts.answers = {test.answer};
+    auto* button = child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton");
+    if (test.from == "row") {
+      QTest::keyClick(
+          application.mainWindow()->findChild<VolumeRowView*>()->findChild<QToolButton*>(),
+          Qt::Key_Return);
+      QTest::qWait(300); // animateClick's press lasts a moment
+    } else if (test.from == "tray menu") {
+      itemShowing(rig.openTrayMenu(), L("eject.volume_action", test.volume))->trigger();
     } else {
-      child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->click();
+      button->click();
     }
     rig.settle();
     std::vector<std::string> notified, expected;
@@ -122,57 +163,12 @@ TEST(Application, EachResultGetsItsOwnAlertAndOnlyCleanEjectionsNotify) {
     for (const std::string& name : test.notified)
       expected.push_back(L("eject.safe_to_remove", name));
     EXPECT_EQ(notified, expected);
-    if (test.alertTitle.empty()) {
-      EXPECT_TRUE(rig.alerts.shown.empty());
-      continue;
+    EXPECT_EQ(rig.alerts.titles(),
+              test.alert.empty() ? std::vector<std::string>{} : std::vector{test.alert});
+    if (!rig.alerts.shown.empty()) {
+      EXPECT_NE(rig.alerts.shown.front().message.find(test.detail), std::string::npos);
+      EXPECT_FALSE(button->isShowingCheck());
     }
-    ASSERT_EQ(rig.alerts.titles(), std::vector<std::string>{test.alertTitle});
-    EXPECT_NE(rig.alerts.shown.front().message.find(test.detail), std::string::npos);
-    EXPECT_EQ(
-        child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->isShowingCheck(),
-        test.usb != Usb::held && !test.fromRow);
-  }
-}
-
-TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
-  struct Case {
-    const char* from;
-    int answer;
-    bool ejects;
-    // A backup program holding the volume refuses the eject before any question.
-    bool backupProgramHolds = false;
-  };
-  // Eject-all leaves backups alone and says there was nothing else.
-  for (const Case& test : {Case{"tray menu", 1, false}, Case{"tray menu", 0, true},
-                           Case{"row", 1, false}, Case{"row", 0, true}, Case{"row", 0, false, true},
-                           Case{"tray menu", 0, false, true}, Case{"eject all", 0, false}}) {
-    SCOPED_TRACE(std::string(test.from) + (test.ejects ? " yes" : " cancel") +
-                 (test.backupProgramHolds ? " held" : ""));
-    AppRig rig;
-    rig.mount(false, false, true);
-    if (test.backupProgramHolds) {
-      rig.engineRig.users.setUsers(AppRig::backupMount, {{.program = "borg", .pid = 4242}});
-    }
-    Application& application = rig.launch();
-    rig.alerts.answers = {test.answer};
-    const std::string from = test.from;
-    if (from == "row") {
-      auto* row = application.mainWindow()->findChild<VolumeRowView*>();
-      ASSERT_NE(row, nullptr);
-      QTest::keyClick(row->findChild<QToolButton*>(), Qt::Key_Return);
-      QTest::qWait(300); // animateClick's press lasts a moment
-    } else if (from == "tray menu") {
-      itemShowing(rig.openTrayMenu(), L("eject.volume_action", "Backups"))->trigger();
-    } else {
-      child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->click();
-    }
-    rig.settle();
-    ASSERT_EQ(rig.alerts.titles(),
-              std::vector<std::string>{from == "eject all" ? L("eject.nothing_to_eject_title")
-                                       : test.backupProgramHolds
-                                           ? L("eject.backup_running_title")
-                                           : L("eject.time_machine_confirm_title", "Backups")});
-    EXPECT_EQ(rig.ejected().size(), test.ejects ? 1u : 0u);
   }
 }
 

@@ -415,10 +415,7 @@ TEST(Application, AProblemReportThatFailedToSendComesBackAsTyped) {
 TEST(Application, WithoutADisplayThatAnswersTheProgramSaysSoAndEnds) {
   // Nothing listens on these: an X server number nobody uses, a Wayland socket never made.
   for (const auto& [x11Display, waylandDisplay] :
-       {std::pair<const char*, const char*>{nullptr, nullptr},
-        {":7341", nullptr},
-        {nullptr, "varnelo-none"},
-        {":7341.0", "/nonexistent/wayland-0"}}) {
+       {std::pair<const char*, const char*>{nullptr, nullptr}, {":7341.0", "varnelo-none"}}) {
     EnvironmentVariable platform("QT_QPA_PLATFORM", nullptr);
     EnvironmentVariable x11("DISPLAY", x11Display);
     EnvironmentVariable wayland("WAYLAND_DISPLAY", waylandDisplay);
@@ -432,20 +429,13 @@ TEST(Application, WithoutADisplayThatAnswersTheProgramSaysSoAndEnds) {
 
 TEST(TrayIcon, OnlyAPlainClickEjectsAllControlOpensTheMenuWhereItCanAndIconsStandOut) {
   using enum TrayIcon::Click;
-  const auto click = [](QSystemTrayIcon::ActivationReason reason, Qt::KeyboardModifiers keys,
-                        const char* platform) {
-    return TrayIcon::clickAction(reason, keys, platform);
-  };
   const Qt::KeyboardModifiers none, control = Qt::ControlModifier;
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, none, "xcb"), ejectAll);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, none, "wayland"), ejectAll);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, control, "xcb"), openMenu);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, control, "wayland"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, control, "offscreen"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, Qt::ShiftModifier, "xcb"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, control | Qt::AltModifier, "xcb"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::DoubleClick, none, "xcb"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::MiddleClick, none, "wayland"), nothing);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::Trigger, none, "wayland"), ejectAll);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::Trigger, control, "xcb"), openMenu);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::Trigger, control, "wayland"), nothing);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::Trigger, control | Qt::AltModifier, "xcb"),
+            nothing);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::DoubleClick, none, "xcb"), nothing);
 
   // Drawn at the very sizes panels ask for, in the mounted colour.
   const QIcon icon = TrayIcon::colourIcon(QColor(124, 58, 237));

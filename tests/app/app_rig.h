@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,17 +17,13 @@
 #include "app/updater.h"
 #include "core/eject_settings.h"
 #include "core/settings_store.h"
-#include "core/support/support_client.h"
 #include "platform/fake/fake_code_signature.h"
 #include "platform/fake/fake_desktop_notifier.h"
 #include "platform/fake/fake_login_item.h"
-#include "platform/linux/curl_http_transport.h"
 #include "tests/app/fake_display_environment.h"
 #include "tests/app/scripted_alert_presenter.h"
 #include "tests/core/eject_engine_rig.h"
 #include "tests/core/support/message_client_rig.h"
-#include "tests/support/loopback_http_server.h"
-#include "tests/support/temporary_folder.h"
 
 class RecordingLauncherBadge : public LauncherBadge {
  public:
@@ -46,13 +41,12 @@ struct AppRig {
   FakeLoginItem loginItem;
   FakeDesktopNotifier notifier;
   std::unique_ptr<Updater> updater;
-  TemporaryFolder folder;
-  SettingsStore store{folder / "defaults.plist"};
-  LoopbackHttpServer server;
-  CurlHttpTransport transport;
+  MessageClientRig messages;
+  LoopbackHttpServer& server = messages.server;
   RecordingLauncherBadge badge;
   std::unique_ptr<SupportClient> client;
   std::unique_ptr<Application> application;
+  int quits = 0;
 
   static constexpr const char* backupMount = "/media/user/Backups";
 
@@ -64,19 +58,8 @@ struct AppRig {
     }
     defaults.set(Updater::automaticChecksKey, false);
     defaults.set("VEOnboarded", true);
-    store.set("VEOnboarded", true);
     server.answer(200, MessageClientRig::offer("none", 0, ""));
-    using namespace std::chrono_literals;
-    client = std::make_unique<SupportClient>(
-        SupportClient::Setup{.transport = transport,
-                             .defaults = store,
-                             .checkURL = server.url("/eject/v1/check"),
-                             .reportURL = server.url("/eject/v1/report"),
-                             .version = "1.4.2",
-                             .osString = [] { return "Debian GNU/Linux 12"; },
-                             .checkTimeout = 2s,
-                             .reportTimeout = 2s,
-                             .dispatcher = &engineRig.dispatcher});
+    client = messages.makeClient();
   }
 
   ~AppRig() {
@@ -105,7 +88,7 @@ struct AppRig {
   Application& make() {
     engine = engineRig.makeEngine();
     updater = std::make_unique<Updater>(
-        transport, engineRig.dispatcher, SettingsStore::shared(), alerts,
+        messages.transport, engineRig.dispatcher, SettingsStore::shared(), alerts,
         UpdaterConfiguration{"https://updates.invalid/feed.json", "1.0.0", "/nonexistent"});
     application = std::make_unique<Application>(Application::Services{
         .engine = *engine,
@@ -128,6 +111,8 @@ struct AppRig {
     return *application;
   }
 
+  std::vector<std::string> ejected() const { return engineRig.ejector.ejectedPaths(); }
+
   Application& launch() {
     make();
     application->launch();
@@ -138,7 +123,7 @@ struct AppRig {
   // Runs the engine's queues and Qt's posted events until both are quiet.
   void settle() {
     for (int round = 0; round < 20; ++round) {
-      const int ran = engineRig.dispatcher.drainAll();
+      const int ran = engineRig.dispatcher.drainAll() + messages.dispatcher.drainAll();
       flushEvents();
       if (ran == 0)
         break;
@@ -158,7 +143,6 @@ struct AppRig {
     return menu;
   }
 
-  int quits = 0;
   std::function<void()> installCrashReporter;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,10 +30,6 @@
 #include "views/volume_row_view.h"
 
 namespace {
-
-std::vector<std::string> ejected(AppRig& rig) {
-  return rig.engineRig.ejector.ejectedPaths();
-}
 
 template <typename T> T* child(const QWidget& parent, const char* name) {
   return parent.findChild<T*>(QString::fromLatin1(name));
@@ -68,7 +65,7 @@ TEST(Application, EveryEntryPointWaitsForTheRunningBatchAndSaysItIsEjecting) {
   rig.settle();
   // Focus goes back to the button, never to an unnamed stop.
   EXPECT_EQ(QApplication::focusWidget(), button);
-  EXPECT_EQ(ejected(rig), (std::vector<std::string>{"/media/user/Photos", "/media/user/USB"}));
+  EXPECT_EQ(rig.ejected(), (std::vector<std::string>{"/media/user/Photos", "/media/user/USB"}));
   EXPECT_TRUE(rig.alerts.shown.empty()) << rig.alerts.shown.front().title;
   EXPECT_TRUE(button->isEnabled());
   EXPECT_TRUE(button->isShowingCheck());
@@ -83,157 +80,166 @@ TEST(Application, EveryEntryPointWaitsForTheRunningBatchAndSaysItIsEjecting) {
   EXPECT_TRUE(application.ejectController().isBusy());
 }
 
-TEST(Application, EachResultGetsItsOwnAlertAndOnlyCleanEjectionsNotify) {
+// Each result gets its own alert and only clean ejections notify; a backup is asked about
+// wherever it is ejected alone, refused while a backup program holds it, and kept out of
+// eject-all, which then says there is nothing to eject.
+TEST(Application, EveryWayToEjectAnswersWithTheResultOrTheQuestionItCalledFor) {
   enum class Usb { ejected, unmountedOnly, held };
   struct Case {
-    Usb usb;
-    bool notify;
-    bool fromRow;
-    std::string alertTitle; // and the alert's text holds `detail`
-    std::string detail;
-    std::vector<std::string> notified;
+    std::string from; // "eject all", "tray menu" or "row", for the USB disk or the backups
+    std::string volume;
+    std::string alert = {}; // the one alert shown, whose text holds `detail`
+    std::vector<std::string> notified = {};
+    Usb usb = Usb::ejected;
+    int answer = 0;
+    bool notify = true;
+    std::string detail = {};
+    bool backupHeld = false;
   };
+  const std::string confirm = L("eject.time_machine_confirm_title", "Backups");
+  const std::string running = L("eject.backup_running_title");
   for (const Case& test : {
-           Case{Usb::ejected, true, false, "", "", {"Photos", "USB"}},
-           Case{Usb::ejected, true, true, "", "", {"USB"}},
-           Case{Usb::ejected, false, false, "", "", {}},
-           Case{Usb::unmountedOnly, true, true, L("eject.partial_title", "USB"), "Device busy", {}},
-           Case{Usb::held, true, false, L("eject.failure_title", "USB"), "vlc", {"Photos"}},
+           Case{"eject all", "USB", "", {"Photos", "USB"}},
+           Case{"tray menu", "USB", "", {"USB"}},
+           Case{"eject all", "USB", "", {}, Usb::ejected, 0, false},
+           Case{"tray menu",
+                "USB",
+                L("eject.partial_title", "USB"),
+                {},
+                Usb::unmountedOnly,
+                0,
+                true,
+                "Device busy"},
+           Case{"eject all",
+                "USB",
+                L("eject.failure_title", "USB"),
+                {"Photos"},
+                Usb::held,
+                0,
+                true,
+                "vlc"},
+           Case{"tray menu", "Backups", confirm, {}, Usb::ejected, 1},
+           Case{"tray menu", "Backups", confirm, {"Backups"}},
+           Case{"row", "Backups", confirm, {}, Usb::ejected, 1},
+           Case{"row", "Backups", confirm, {"Backups"}},
+           Case{"row", "Backups", running, {}, Usb::ejected, 0, true, "", true},
+           Case{"tray menu", "Backups", running, {}, Usb::ejected, 0, true, "", true},
+           Case{"eject all", "Backups", L("eject.nothing_to_eject_title")},
        }) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(test.usb)) + (test.fromRow ? " row" : " all"));
+    SCOPED_TRACE(test.from + " " + test.volume + " " + std::to_string(test.answer));
     AppRig rig;
     SettingsStore::shared().set(EjectSettings::notifyWhenSafeKey, test.notify);
-    EjectOutcome outcome;
-    outcome.success = test.usb != Usb::held;
-    outcome.leftUndone = test.usb == Usb::unmountedOnly ? EjectOutcome::LeftUndone::powerOff
-                                                        : EjectOutcome::LeftUndone::nothing;
-    outcome.errorText = test.usb == Usb::unmountedOnly ? "Device busy" : "";
-    outcome.failure = test.usb == Usb::held ? EjectFailure::busy : EjectFailure::none;
-    outcome.holders = {{.program = "vlc", .pid = 77}};
-    rig.engineRig.ejector.setOutcome("/media/user/USB", outcome);
-    rig.mount(true, !test.fromRow, false);
-    Application& application = rig.launch();
-    if (test.fromRow) {
-      itemShowing(rig.openTrayMenu(), L("eject.volume_action", "USB"))->trigger();
-    } else {
-      child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->click();
+    if (test.volume == "USB") {
+      EjectOutcome outcome;
+      outcome.success = test.usb != Usb::held;
+      outcome.leftUndone = test.usb == Usb::unmountedOnly ? EjectOutcome::LeftUndone::powerOff
+                                                          : EjectOutcome::LeftUndone::nothing;
+      outcome.errorText = test.usb == Usb::unmountedOnly ? "Device busy" : "";
+      outcome.failure = test.usb == Usb::held ? EjectFailure::busy : EjectFailure::none;
+      outcome.holders = {{.program = "vlc", .pid = 77}};
+      rig.engineRig.ejector.setOutcome("/media/user/USB", outcome);
     }
-    rig.settle();
-    std::vector<std::string> notified;
-    for (const auto& shown : rig.notifier.shown()) {
-      notified.push_back(shown.summary);
-    }
-    std::vector<std::string> expected;
-    for (const std::string& name : test.notified) {
-      expected.push_back(L("eject.safe_to_remove", name));
-    }
-    EXPECT_EQ(notified, expected);
-    if (test.alertTitle.empty()) {
-      EXPECT_TRUE(rig.alerts.shown.empty());
-      continue;
-    }
-    ASSERT_EQ(rig.alerts.titles(), std::vector<std::string>{test.alertTitle});
-    EXPECT_NE(rig.alerts.shown.front().message.find(test.detail), std::string::npos);
-    EXPECT_EQ(
-        child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton")->isShowingCheck(),
-        test.usb != Usb::held && !test.fromRow);
-  }
-}
-
-TEST(Application, BackupVolumeIsAskedAboutFromEveryPlaceItCanBeEjected) {
-  struct Case {
-    const char* from;
-    int answer;
-    bool ejects;
-    // A backup program holding the volume refuses the eject before any question.
-    bool backupProgramHolds = false;
-  };
-  for (const Case& test :
-       {Case{"tray menu", 1, false}, Case{"tray menu", 0, true}, Case{"row", 1, false},
-        Case{"row", 0, true}, Case{"row", 0, false, true}, Case{"tray menu", 0, false, true}}) {
-    SCOPED_TRACE(std::string(test.from) + (test.ejects ? " yes" : " cancel") +
-                 (test.backupProgramHolds ? " held" : ""));
-    AppRig rig;
-    rig.mount(false, false, true);
-    if (test.backupProgramHolds) {
+    rig.mount(test.volume == "USB", test.volume == "USB" && test.from == "eject all",
+              test.volume == "Backups");
+    if (test.backupHeld)
       rig.engineRig.users.setUsers(AppRig::backupMount, {{.program = "borg", .pid = 4242}});
-    }
     Application& application = rig.launch();
-    rig.alerts.answer(test.answer);
-    if (std::string(test.from) == "row") {
-      auto* row = application.mainWindow()->findChild<VolumeRowView*>();
-      ASSERT_NE(row, nullptr);
-      QTest::keyClick(row->findChild<QToolButton*>(), Qt::Key_Return);
+    rig.alerts.answers = {test.answer};
+    auto* button = child<RoundEjectButton>(*application.mainWindow(), "ejectAllButton");
+    if (test.from == "row") {
+      QTest::keyClick(
+          application.mainWindow()->findChild<VolumeRowView*>()->findChild<QToolButton*>(),
+          Qt::Key_Return);
       QTest::qWait(300); // animateClick's press lasts a moment
+    } else if (test.from == "tray menu") {
+      itemShowing(rig.openTrayMenu(), L("eject.volume_action", test.volume))->trigger();
     } else {
-      itemShowing(rig.openTrayMenu(), L("eject.volume_action", "Backups"))->trigger();
+      button->click();
     }
     rig.settle();
-    ASSERT_EQ(rig.alerts.titles(),
-              std::vector<std::string>{test.backupProgramHolds
-                                           ? L("eject.backup_running_title")
-                                           : L("eject.time_machine_confirm_title", "Backups")});
-    EXPECT_EQ(ejected(rig).size(), test.ejects ? 1u : 0u);
-  }
-}
-
-TEST(Application, QuittingKeepsTheModeWhileClosingTheWindowTurnsToTheTray) {
-  struct Case {
-    const char* how;
-    bool trayMode;
-  };
-  for (const Case& test : {Case{"Ctrl+Q", false}, Case{"tray menu quit", false},
-                           Case{"close button", true}, Case{"Ctrl+W", true}}) {
-    SCOPED_TRACE(test.how);
-    AppRig rig;
-    Application& application = rig.launch();
-    MainWindow& window = *application.mainWindow();
-    const std::string how = test.how;
-    if (how == "Ctrl+Q") {
-      QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
-    } else if (how == "tray menu quit") {
-      itemShowing(rig.openTrayMenu(), L("menu.quit"))->trigger();
-    } else if (how == "close button") {
-      window.close();
-    } else {
-      QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+    std::vector<std::string> notified, expected;
+    for (const auto& shown : rig.notifier.shown())
+      notified.push_back(shown.summary);
+    for (const std::string& name : test.notified)
+      expected.push_back(L("eject.safe_to_remove", name));
+    EXPECT_EQ(notified, expected);
+    EXPECT_EQ(rig.alerts.titles(),
+              test.alert.empty() ? std::vector<std::string>{} : std::vector{test.alert});
+    if (!rig.alerts.shown.empty()) {
+      EXPECT_NE(rig.alerts.shown.front().message.find(test.detail), std::string::npos);
+      EXPECT_FALSE(button->isShowingCheck());
     }
-    AppRig::flushEvents();
-    // However the desktop then closes the window on the way out.
-    window.close();
-    AppRig::flushEvents();
-    EXPECT_EQ(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey),
-              test.trayMode);
-    EXPECT_EQ(rig.quits, test.trayMode ? 0 : 1);
   }
 }
 
-TEST(Application, SecondLaunchBringsTheWindowBackOnlyInWindowMode) {
+// Quitting keeps the mode, closing the window turns to the tray; a second launch brings the
+// window back, with what was mounted meanwhile, only in window mode.
+TEST(Application, WindowModeFollowsHowTheWindowWasLeftAndASecondLaunch) {
   struct Case {
-    const char* state;
+    std::string how;
     bool trayMode;
-    bool shownAfter;
+    bool trayModeAfter;
+    int quits;
+    bool shownAfter = false;
   };
-  for (const Case& test :
-       {Case{"minimised", false, true}, Case{"hidden", false, true}, Case{"hidden", true, false}}) {
-    SCOPED_TRACE(std::string(test.state) + (test.trayMode ? " in tray mode" : ""));
+  for (const Case& test : {Case{"Ctrl+Q", false, false, 1}, Case{"tray menu quit", false, false, 1},
+                           Case{"close button", false, true, 0}, Case{"Ctrl+W", false, true, 0},
+                           Case{"reopen minimised", false, false, 0, true},
+                           Case{"reopen hidden", false, false, 0, true},
+                           Case{"reopen hidden", true, true, 0, false}}) {
+    SCOPED_TRACE(test.how + (test.trayMode ? " in tray mode" : ""));
     AppRig rig;
     SettingsStore::shared().set(DisplayModeController::menuBarModeKey, test.trayMode);
     Application& application = rig.launch();
     MainWindow& window = *application.mainWindow();
-    window.show();
-    std::string(test.state) == "minimised" ? window.showMinimized() : window.hide();
-    AppRig::flushEvents();
-    rig.mount(true, false, false);
-    rig.engineRig.monitor.fire();
-    rig.settle();
-    application.reopen();
-    AppRig::flushEvents();
-    EXPECT_EQ(window.isVisible() && !window.isMinimized(), test.shownAfter);
-    // What was mounted meanwhile is listed as it comes back.
-    if (test.shownAfter) {
-      EXPECT_EQ(window.findChildren<VolumeRowView*>().size(), 1);
+    const bool reopens = test.how.starts_with("reopen");
+    if (test.how == "Ctrl+Q") {
+      QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    } else if (test.how == "tray menu quit") {
+      itemShowing(rig.openTrayMenu(), L("menu.quit"))->trigger();
+    } else if (test.how == "close button") {
+      window.close();
+    } else if (test.how == "Ctrl+W") {
+      QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+    } else {
+      window.show();
+      test.how == "reopen minimised" ? window.showMinimized() : window.hide();
+      AppRig::flushEvents();
+      rig.mount(true, false, false);
+      rig.engineRig.monitor.fire();
+      rig.settle();
+      application.reopen();
     }
+    AppRig::flushEvents();
+    if (reopens) {
+      EXPECT_EQ(window.isVisible() && !window.isMinimized(), test.shownAfter);
+      EXPECT_TRUE(!test.shownAfter || window.findChildren<VolumeRowView*>().size() == 1);
+    } else {
+      window.close(); // however the desktop then closes the window on the way out
+      AppRig::flushEvents();
+    }
+    EXPECT_EQ(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey),
+              test.trayModeAfter);
+    EXPECT_EQ(rig.quits, test.quits);
+  }
+}
+
+TEST(Application, SettingsSwitchesTakeEffectAndShowWhatTheDesktopReallyDid) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "login item refused" : "login item accepted");
+    AppRig rig;
+    if (refused)
+      rig.loginItem.refuseWith("read-only folder");
+    Application& application = rig.launch();
+    MainWindow& window = *application.mainWindow();
+    window.showSettings();
+    child<QCheckBox>(window, "menuBarCheckbox")->click();
+    child<QCheckBox>(window, "loginCheckbox")->click();
+    AppRig::flushEvents();
+    EXPECT_TRUE(application.trayIcon().systemTrayIcon().isVisible());
+    EXPECT_TRUE(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey));
+    EXPECT_EQ(child<QCheckBox>(window, "loginCheckbox")->isChecked(), !refused);
+    EXPECT_EQ(rig.loginItem.status() == LoginItemStatus::enabled, !refused);
   }
 }
 
@@ -255,12 +261,12 @@ TEST(Application, LaunchAlertsStandOverAWindowThatAlreadyShowsTheVolumes) {
     rig.make();
     QString summaryDuringAlert;
     bool updaterStartedBeforeAnswer = false;
-    rig.alerts.setOnPresent([&](const Alert& alert) {
+    rig.alerts.onPresent = [&](const Alert& alert) {
       if (alert.title == L(test.alert)) {
         summaryDuringAlert = child<QLabel>(*rig.application->mainWindow(), "summaryLabel")->text();
         updaterStartedBeforeAnswer = rig.updater->scheduledCheckDelay().has_value();
       }
-    });
+    };
     rig.application->launch();
     EXPECT_EQ(summaryDuringAlert.toStdString(), EjectEngine::resume(rig.engine->volumes()));
     EXPECT_FALSE(updaterStartedBeforeAnswer);
@@ -311,7 +317,7 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
 
   tray.activate(QSystemTrayIcon::Trigger);
   rig.settle();
-  EXPECT_EQ(ejected(rig), std::vector<std::string>{"/media/user/USB"});
+  EXPECT_EQ(rig.ejected(), std::vector<std::string>{"/media/user/USB"});
 }
 
 TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTabAndNamed) {
@@ -357,7 +363,6 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
   AppRig rig;
   rig.server.answer(200, MessageClientRig::offer("open", 7, "Hello & welcome"));
   Application& application = rig.launch();
-  rig.alerts.answer(0);
   rig.settle();
   ASSERT_EQ(rig.alerts.titles(), std::vector<std::string>{L("messages.banner_title")});
   EXPECT_EQ(rig.alerts.shown.front().message, "Hello & welcome");
@@ -371,6 +376,17 @@ TEST(Application, PendingMessageReachesTheWindowTheTrayAndTheTaskbar) {
   EXPECT_NE(itemShowing(rig.openTrayMenu(), L("messages.banner_title")), nullptr);
   ASSERT_FALSE(rig.badge.states.empty());
   EXPECT_TRUE(rig.badge.states.back());
+
+  // A reply typed in the messages window goes to the server.
+  application.messages().showMessages();
+  QLineEdit* field = nullptr;
+  for (QWidget* window : QApplication::topLevelWidgets())
+    field = window->isVisible() && !field ? window->findChild<QLineEdit*>("replyField") : field;
+  ASSERT_NE(field, nullptr);
+  field->setText(QStringLiteral("Thanks, it works"));
+  QTest::keyClick(field, Qt::Key_Return);
+  rig.settle();
+  EXPECT_NE(rig.server.received().back().body.find("Thanks, it works"), std::string::npos);
 }
 
 TEST(Application, AProblemReportThatFailedToSendComesBackAsTyped) {
@@ -399,10 +415,7 @@ TEST(Application, AProblemReportThatFailedToSendComesBackAsTyped) {
 TEST(Application, WithoutADisplayThatAnswersTheProgramSaysSoAndEnds) {
   // Nothing listens on these: an X server number nobody uses, a Wayland socket never made.
   for (const auto& [x11Display, waylandDisplay] :
-       {std::pair<const char*, const char*>{nullptr, nullptr},
-        {":7341", nullptr},
-        {nullptr, "varnelo-none"},
-        {":7341.0", "/nonexistent/wayland-0"}}) {
+       {std::pair<const char*, const char*>{nullptr, nullptr}, {":7341.0", "varnelo-none"}}) {
     EnvironmentVariable platform("QT_QPA_PLATFORM", nullptr);
     EnvironmentVariable x11("DISPLAY", x11Display);
     EnvironmentVariable wayland("WAYLAND_DISPLAY", waylandDisplay);
@@ -416,33 +429,20 @@ TEST(Application, WithoutADisplayThatAnswersTheProgramSaysSoAndEnds) {
 
 TEST(TrayIcon, OnlyAPlainClickEjectsAllControlOpensTheMenuWhereItCanAndIconsStandOut) {
   using enum TrayIcon::Click;
-  const auto click = [](QSystemTrayIcon::ActivationReason reason, Qt::KeyboardModifiers keys,
-                        const char* platform) {
-    return TrayIcon::clickAction(reason, keys, platform);
-  };
   const Qt::KeyboardModifiers none, control = Qt::ControlModifier;
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, none, "xcb"), ejectAll);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, none, "wayland"), ejectAll);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, control, "xcb"), openMenu);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, control, "wayland"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, control, "offscreen"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, Qt::ShiftModifier, "xcb"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::Trigger, control | Qt::AltModifier, "xcb"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::DoubleClick, none, "xcb"), nothing);
-  EXPECT_EQ(click(QSystemTrayIcon::MiddleClick, none, "wayland"), nothing);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::Trigger, none, "wayland"), ejectAll);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::Trigger, control, "xcb"), openMenu);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::Trigger, control, "wayland"), nothing);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::Trigger, control | Qt::AltModifier, "xcb"),
+            nothing);
+  EXPECT_EQ(TrayIcon::clickAction(QSystemTrayIcon::DoubleClick, none, "xcb"), nothing);
 
-  // Drawn at the very sizes panels ask for; the mounted colour inside a light ring.
+  // Drawn at the very sizes panels ask for, in the mounted colour.
   const QIcon icon = TrayIcon::colourIcon(QColor(124, 58, 237));
   EXPECT_TRUE(icon.availableSizes().contains(QSize(22, 22)));
   const QImage image = icon.pixmap(22).toImage().convertToFormat(QImage::Format_ARGB32);
-  EXPECT_EQ(image.size(), QSize(22, 22));
-  int colour = 0, ring = 0;
-  for (int y = 0; y < 22; ++y) {
-    for (int x = 0; x < 22; ++x) {
-      colour += image.pixelColor(x, y) == QColor(124, 58, 237) ? 1 : 0;
-      ring += image.pixelColor(x, y).lightness() > 240 && image.pixelColor(x, y).alpha() > 200;
-    }
-  }
+  int colour = 0;
+  for (int pixel = 0; pixel < 22 * 22; ++pixel)
+    colour += image.pixelColor(pixel % 22, pixel / 22) == QColor(124, 58, 237) ? 1 : 0;
   EXPECT_GT(colour, 40);
-  EXPECT_GT(ring, 20);
 }

@@ -25,18 +25,18 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
       std::filesystem::remove(defaults.file());
     }
     rig.client = std::make_unique<SupportClient>(
-        SupportClient::Setup{.transport = rig.transport,
+        SupportClient::Setup{.transport = rig.messages.transport,
                              .defaults = defaults,
                              .checkURL = rig.server.url("/check"),
                              .reportURL = rig.server.url("/report"),
                              .dispatcher = &rig.engineRig.dispatcher});
-    ApportCrashReports apport(rig.folder / "Reports", "varnelo-eject", getuid());
-    writeFile(rig.folder / "Crash/pending-crash.txt", "Signal 11\n---\nframe");
-    writeFile(rig.folder /
+    ApportCrashReports apport(rig.messages.folder / "Reports", "varnelo-eject", getuid());
+    writeFile(rig.messages.folder / "Crash/pending-crash.txt", "Signal 11\n---\nframe");
+    writeFile(rig.messages.folder /
                   ("Reports/_usr_bin_varnelo-eject." + std::to_string(getuid()) + ".crash"),
               "Signal: 6\n");
-    CrashReporter::configure({.folder = rig.folder / "Crash",
-                              .transport = rig.transport,
+    CrashReporter::configure({.folder = rig.messages.folder / "Crash",
+                              .transport = rig.messages.transport,
                               .defaults = defaults,
                               .endpoint = rig.server.url("/crash"),
                               .systemReports = &apport,
@@ -44,13 +44,13 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
     rig.installCrashReporter = [] { CrashReporter::install(); };
     rig.make();
     std::optional<std::size_t> sentDuringQuestion;
-    rig.alerts.setOnPresent([&](const Alert& alert) {
+    rig.alerts.onPresent = [&](const Alert& alert) {
       if (alert.title == L("onboarding.welcome_title")) {
         rig.engineRig.dispatcher.drainAll();
         rig.server.waitForRequests(1, 300ms);
         sentDuringQuestion = rig.server.received().size();
       }
-    });
+    };
     rig.application->launch();
     rig.settle();
     EXPECT_EQ(sentDuringQuestion, std::optional<std::size_t>(0));

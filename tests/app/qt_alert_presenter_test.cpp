@@ -18,95 +18,47 @@
 
 namespace {
 
-// Acts on the message box once it is up and running modally.
-void whenShown(std::function<void(QMessageBox&)> act) {
-  QTimer::singleShot(0, [act]() {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(box, nullptr);
-    act(*box);
-  });
-}
-
-Alert confirmation(const std::string& title = "Eject “Backups”?") {
-  return {.style = Alert::Style::warning,
-          .title = title,
-          .message = "It holds your backups.",
-          .buttons = {"Eject", "Cancel"},
-          .icon = std::nullopt};
-}
-
-class QtAlertPresenterTest : public testing::Test {
- protected:
+// Presents the alert and acts on its message box once it is up and running modally.
+int present(const Alert& alert, std::function<void(QMessageBox&)> act) {
   FakeDisplayEnvironment display;
   QtAlertPresenter presenter{display, []() { return nullptr; }};
-};
+  QTimer::singleShot(0, [act, &display]() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    EXPECT_GE(display.activations, 1);
+    act(*box);
+  });
+  return presenter.present(alert);
+}
+
+// What a label really displays: rich text as a reader sees it, plain text as it stands.
+QString shown(const QMessageBox& box, const char* label) {
+  const QString text = box.findChild<QLabel*>(QString::fromLatin1(label))->text();
+  QTextDocument document;
+  document.setHtml(text);
+  return Qt::mightBeRichText(text) ? document.toPlainText().trimmed() : text;
+}
 
 } // namespace
 
-TEST_F(QtAlertPresenterTest, ShowsTitleAndMessageAsWrittenEvenWithMarkupAndActivatesFirst) {
-  // What the label really displays: rich text as a reader sees it, plain text as it stands.
-  const auto shown = [](const QMessageBox& box, const char* label) {
-    const QString text = box.findChild<QLabel*>(QString::fromLatin1(label))->text();
-    QTextDocument document;
-    document.setHtml(text);
-    return Qt::mightBeRichText(text) ? document.toPlainText().trimmed() : text;
-  };
-  QString title;
-  QString informative;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  whenShown([&](QMessageBox& box) {
-    title = shown(box, "qt_msgbox_label");
-    informative = shown(box, "qt_msgbox_informativelabel");
-    icon = box.icon();
+TEST(QtAlertPresenter, ShowsTitleAndMessageAsWrittenAndALongMessageScrollsUnderItsTitle) {
+  Alert alert{.style = Alert::Style::warning,
+              .title = "Eject “Backups”? Disk <b>&amp;",
+              .message = "Tom & \"Jerry\" <i>",
+              .buttons = {"Eject", "Cancel"},
+              .icon = std::nullopt};
+  present(alert, [&](QMessageBox& box) {
+    EXPECT_EQ(shown(box, "qt_msgbox_label"), QString::fromStdString(alert.title));
+    EXPECT_EQ(shown(box, "qt_msgbox_informativelabel"), QString::fromStdString(alert.message));
+    EXPECT_EQ(box.icon(), QMessageBox::Warning);
     box.buttons().front()->click();
   });
-  Alert alert = confirmation("Eject “Backups”? Disk <b>&amp;");
-  alert.message = "Tom & \"Jerry\" <i>";
-  presenter.present(alert);
-  EXPECT_EQ(title, QString::fromUtf8("Eject “Backups”? Disk <b>&amp;"));
-  EXPECT_EQ(informative, QStringLiteral("Tom & \"Jerry\" <i>"));
-  EXPECT_EQ(icon, QMessageBox::Warning);
-  EXPECT_GE(display.activations, 1);
-}
-
-TEST_F(QtAlertPresenterTest, AnswersWithTheButtonPressedWhereverTheDesktopPutsIt) {
-  struct Case {
-    const char* press; // a title, "Escape" or "Close"
-    std::vector<std::string> buttons;
-    int answer;
-    bool firstLaunch = false; // the first-launch question: only its second button is the tray
-  };
-  for (const Case& test :
-       {Case{"Cancel", {"Eject", "Cancel"}, 1}, Case{"Eject", {"Eject", "Cancel"}, 0},
-        Case{"Escape", {"Eject", "Cancel"}, 1}, Case{"Escape", {}, 0}, Case{"Escape", {}, 0, true},
-        Case{"Close", {}, 0, true}}) {
-    SCOPED_TRACE(std::string(test.press) + (test.firstLaunch ? " first launch" : ""));
-    whenShown([&](QMessageBox& box) {
-      if (std::string(test.press) == "Escape") {
-        QTest::keyClick(&box, Qt::Key_Escape);
-      } else if (std::string(test.press) == "Close") {
-        box.close();
-      }
-      for (QAbstractButton* button : box.buttons()) {
-        if (button->text() == QString::fromUtf8(test.press)) {
-          button->click();
-        }
-      }
-    });
-    Alert alert = confirmation();
-    alert.buttons = test.buttons;
-    EXPECT_EQ(
-        presenter.present(test.firstLaunch ? DisplayModeController::onboardingQuestion() : alert),
-        test.answer);
-  }
-}
-
-TEST_F(QtAlertPresenterTest, LongMessageScrollsUnderItsTitleSoTheButtonsStayOnScreen) {
   QString message;
   for (int line = 0; line < 300; ++line) {
     message += QStringLiteral("Line %1 of what the server said <b>&amp;\n").arg(line);
   }
-  whenShown([&](QMessageBox& box) {
+  alert.message = message.toStdString();
+  present(alert, [&](QMessageBox& box) {
     auto* text = box.findChild<QPlainTextEdit*>(QStringLiteral("longMessage"));
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(text->toPlainText(), message);
@@ -118,7 +70,37 @@ TEST_F(QtAlertPresenterTest, LongMessageScrollsUnderItsTitleSoTheButtonsStayOnSc
     EXPECT_LE(box.sizeHint().height(), box.screen()->availableGeometry().height());
     box.buttons().front()->click();
   });
-  Alert alert = confirmation();
-  alert.message = message.toStdString();
-  presenter.present(alert);
+}
+
+TEST(QtAlertPresenter, AnswersWithTheButtonPressedWhereverTheDesktopPutsIt) {
+  struct Case {
+    const char* press; // a title, "Escape" or "Close"
+    std::vector<std::string> buttons;
+    int answer;
+    bool firstLaunch = false; // the first-launch question: only its second button is the tray
+  };
+  for (const Case& test :
+       {Case{"Cancel", {"Eject", "Cancel"}, 1}, Case{"Eject", {"Eject", "Cancel"}, 0},
+        Case{"Escape", {"Eject", "Cancel"}, 1}, Case{"Escape", {}, 0}, Case{"Escape", {}, 0, true},
+        Case{"Close", {}, 0, true}}) {
+    SCOPED_TRACE(std::string(test.press) + (test.firstLaunch ? " first launch" : ""));
+    const Alert alert{.style = Alert::Style::informational,
+                      .title = "Eject?",
+                      .message = "",
+                      .buttons = test.buttons,
+                      .icon = std::nullopt};
+    const int answer =
+        present(test.firstLaunch ? DisplayModeController::onboardingQuestion() : alert,
+                [&](QMessageBox& box) {
+                  if (std::string(test.press) == "Escape")
+                    QTest::keyClick(&box, Qt::Key_Escape);
+                  else if (std::string(test.press) == "Close")
+                    box.close();
+                  for (QAbstractButton* button : box.buttons()) {
+                    if (button->text() == QString::fromUtf8(test.press))
+                      button->click();
+                  }
+                });
+    EXPECT_EQ(answer, test.answer);
+  }
 }

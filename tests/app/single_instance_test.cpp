@@ -18,48 +18,30 @@
 
 #include "tests/support/temporary_folder.h"
 
-namespace {
-
-QString socketIn(const TemporaryFolder& folder) {
-  return QString::fromStdString((folder.path() / "varnelo-eject.socket").string());
-}
-
-} // namespace
-
 TEST(SingleInstance, OneCopyRunsWhateverIsLeftAroundOrHoweverLaunchesRace) {
+  TemporaryFolder folder;
+  const QString name = QString::fromStdString((folder / "varnelo-eject.socket").string());
   {
-    SCOPED_TRACE("a later launch hands over and the running copy is asked to reopen");
-    TemporaryFolder folder;
-    SingleInstance first(socketIn(folder));
+    SCOPED_TRACE("a crashed copy's socket file is replaced, and a later launch hands over");
+    // Bound, then abandoned without unlinking, as a crashed copy leaves it.
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::strncpy(address.sun_path, name.toLocal8Bit().constData(), sizeof(address.sun_path) - 1);
+    ASSERT_EQ(::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(descriptor);
+    SingleInstance first(name);
     ASSERT_TRUE(first.claim());
     QSignalSpy reopen(&first, &SingleInstance::reopenRequested);
-    SingleInstance second(socketIn(folder));
+    SingleInstance second(name);
     EXPECT_FALSE(second.claim());
     ASSERT_TRUE(reopen.wait(5000));
   }
   {
-    SCOPED_TRACE("a crashed copy's socket file is replaced, so later launches find the new one");
-    TemporaryFolder folder;
-    // Bound, then abandoned without unlinking, as a crashed copy leaves it.
-    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketIn(folder).toLocal8Bit().constData(),
-                 sizeof(address.sun_path) - 1);
-    ASSERT_EQ(::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(descriptor);
-    SingleInstance next(socketIn(folder));
-    EXPECT_TRUE(next.claim());
-    SingleInstance later(socketIn(folder));
-    EXPECT_FALSE(later.claim());
-  }
-  {
     SCOPED_TRACE("two launches at the same moment give one running copy");
-    TemporaryFolder folder;
     std::atomic<int> running = 0;
     std::atomic<bool> go = false;
     const auto launch = [&]() {
-      auto copy = std::make_unique<SingleInstance>(socketIn(folder));
+      auto copy = std::make_unique<SingleInstance>(name);
       while (!go) {
         std::this_thread::yield();
       }

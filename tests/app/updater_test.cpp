@@ -141,7 +141,7 @@ TEST_F(UpdaterTest, ScheduledDownload_ATransferFailureIsAnnouncedAndRetriedLater
   server.route("/flaky", {500, "", ""});
   announce(server.url("/flaky"), sha256Of(package));
   auto updater = makeUpdater();
-  alerts.answer(1); // Later
+  alerts.answers = {1}; // Later
   for (int failure = 1; failure <= 2; ++failure) {
     EXPECT_FALSE(check(*updater, false));
     EXPECT_GT(updater->scheduledCheckDelay().value_or(0), (failure * 3600 - 60) * 1000);

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <string>
 
@@ -24,19 +23,15 @@ XdgAutostartLoginItem itemIn(const fs::path& folder, std::string executable = "/
 }
 
 TEST(Autostart, FolderFollowsAnAbsoluteConfigHomeAndProgramPathsAreQuotedForExec) {
-  using Values = std::map<std::string, std::string>;
-  const std::pair<Values, fs::path> folders[] = {
-      {{{"XDG_CONFIG_HOME", "/tmp/conf"}, {"HOME", "/home/ann"}}, "/tmp/conf/autostart"},
-      {{{"XDG_CONFIG_HOME", ""}, {"HOME", "/home/ann"}}, "/home/ann/.config/autostart"},
-      {{{"XDG_CONFIG_HOME", "conf"}, {"HOME", "/home/ann"}}, "/home/ann/.config/autostart"}};
-  for (const auto& [values, expected] : folders) {
-    EXPECT_EQ(XdgAutostartLoginItem::standardFolder([&](const std::string& name) {
-                return values.contains(name) ? std::optional(values.at(name)) : std::nullopt;
-              }),
-              expected);
-  }
-  const fs::path withoutHome = XdgAutostartLoginItem::standardFolder(
-      [](const std::string&) -> std::optional<std::string> { return std::nullopt; });
+  const auto folderFor = [](std::optional<std::string> config, std::optional<std::string> home) {
+    return XdgAutostartLoginItem::standardFolder([&](const std::string& name) {
+      return name == "XDG_CONFIG_HOME" ? config : name == "HOME" ? home : std::nullopt;
+    });
+  };
+  EXPECT_EQ(folderFor("/tmp/conf", "/home/ann"), "/tmp/conf/autostart");
+  EXPECT_EQ(folderFor("", "/home/ann"), "/home/ann/.config/autostart");
+  EXPECT_EQ(folderFor("conf", "/home/ann"), "/home/ann/.config/autostart");
+  const fs::path withoutHome = folderFor(std::nullopt, std::nullopt);
   EXPECT_TRUE(withoutHome.is_absolute() && withoutHome.filename() == "autostart");
   // Inside quotes $ becomes \$, and the string value then doubles every backslash.
   const std::pair<const char*, const char*> arguments[] = {

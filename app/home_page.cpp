@@ -15,6 +15,7 @@
 #include "core/backup_protection.h"
 #include "core/eject_settings.h"
 #include "core/localization.h"
+#include "views/localized_text.h"
 #include "views/badge_image_view.h"
 #include "views/palette.h"
 #include "views/round_eject_button.h"
@@ -24,10 +25,6 @@
 namespace {
 
 constexpr int iconSide = 92;
-
-QString text(const char* key) {
-  return QString::fromStdString(L(key));
-}
 
 QToolButton* cornerButton(const QString& description) {
   auto* button = new QToolButton();

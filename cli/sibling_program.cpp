@@ -1,4 +1,4 @@
-#include "app/cli/sibling_program.h"
+#include "cli/sibling_program.h"
 
 #include <stdlib.h>
 #include <unistd.h>

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include "app/volume_model.h"
+#include "core/backup_protection.h"
 #include "core/eject_settings.h"
 #include "core/localization.h"
 
@@ -24,10 +25,6 @@ std::string withDetail(const std::string& message, const std::string& detail) {
 EjectController::EjectController(EjectEngine& engine, VolumeModel& model, AlertPresenter& alerts,
                                  QObject* parent)
     : QObject(parent), engine_(engine), model_(model), alerts_(alerts) {}
-
-bool EjectController::isBackup(const EjectableVolume& volume) {
-  return volume.isTimeMachine || (volume.backupUnknown && EjectSettings::protectTimeMachine());
-}
 
 void EjectController::setBusy(bool busy) {
   if (batchRunning_ != busy) {
@@ -56,7 +53,7 @@ void EjectController::ejectAll() {
   const bool protect = EjectSettings::protectTimeMachine();
   const bool ejectDiskImages = EjectSettings::ejectDiskImages();
   const bool nothingLeft = std::all_of(volumes.begin(), volumes.end(), [&](const auto& volume) {
-    return (protect && isBackup(volume)) || (!ejectDiskImages && volume.isDiskImage);
+    return isProtectedFromEjectAll(volume, protect) || (!ejectDiskImages && volume.isDiskImage);
   });
   if (nothingLeft) {
     const bool allBackups = std::all_of(volumes.begin(), volumes.end(),
@@ -118,7 +115,7 @@ void EjectController::ejectVolume(const EjectableVolume& volume) {
 }
 
 bool EjectController::confirmBackupEject(const EjectableVolume& volume) {
-  if (!isBackup(volume)) {
+  if (!isBackupVolume(volume, EjectSettings::protectTimeMachine())) {
     return true;
   }
   // Only a definite yes counts: a tool that cannot tell does not block the user.

@@ -23,9 +23,6 @@ class EjectController : public QObject {
   bool isBusy() const { return batchRunning_; }
   // A batch or any single volume is on its way out (it may wait long on a password prompt).
   bool isEjecting() const { return batchRunning_ || !ejecting_.empty(); }
-  // A volume counts as a backup one when the backup tool names it, or when protection is on and
-  // nobody can tell (its root is unreadable).
-  static bool isBackup(const EjectableVolume& volume);
 
  public slots:
   void ejectAll();

@@ -11,9 +11,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/eject_controller.h"
 #include "build_config.h"
+#include "core/backup_protection.h"
+#include "core/eject_settings.h"
 #include "core/localization.h"
+#include "views/localized_text.h"
 #include "views/badge_image_view.h"
 #include "views/palette.h"
 #include "views/round_eject_button.h"
@@ -23,10 +25,6 @@
 namespace {
 
 constexpr int iconSide = 92;
-
-QString text(const char* key) {
-  return QString::fromStdString(L(key));
-}
 
 QToolButton* cornerButton(const QString& description) {
   auto* button = new QToolButton();
@@ -143,8 +141,9 @@ void HomePage::applyVolumes(const std::vector<EjectableVolume>& volumes, const Q
   summary_->setText(ejecting_ ? text("eject.ejecting") : summary);
   std::vector<bool> badges;
   badges.reserve(volumes.size());
+  const bool protectBackups = EjectSettings::protectTimeMachine();
   for (const EjectableVolume& volume : volumes) {
-    badges.push_back(EjectController::isBackup(volume));
+    badges.push_back(isBackupVolume(volume, protectBackups));
   }
   list_->setVolumes(volumes, badges);
 }

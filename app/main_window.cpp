@@ -22,16 +22,13 @@
 #include "app/settings_page.h"
 #include "build_config.h"
 #include "core/localization.h"
+#include "views/localized_text.h"
 #include "views/symbols.h"
 
 namespace {
 
 // Room left for the title bar the window manager adds, which is unknown before the first show.
 constexpr int decorationAllowance = 40;
-
-QString text(const char* key) {
-  return QString::fromStdString(L(key));
-}
 
 bool isTextField(const QWidget* widget) {
   return qobject_cast<const QLineEdit*>(widget) != nullptr ||

@@ -22,7 +22,6 @@ class MainWindow : public QMainWindow {
   MainWindow(HomePage* home, SettingsPage* settings, QWidget* parent = nullptr);
 
   HomePage& home() const { return *home_; }
-  SettingsPage& settings() const { return *settings_; }
   bool showsSettings() const;
 
   // Sizes and centres the window on its screen, within the available area.

@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include "core/localization.h"
+#include "views/localized_text.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ int QtAlertPresenter::present(const Alert& alert) {
   // the window title names the application, since window managers often hide it anyway.
   QMessageBox box(parent);
   box.setIcon(iconFor(alert.style));
-  box.setWindowTitle(QString::fromStdString(L("app.name")));
+  box.setWindowTitle(text("app.name"));
   box.setTextFormat(Qt::RichText);
   box.setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(alert.title).toHtmlEscaped()));
   box.setAccessibleName(QString::fromStdString(alert.title));

@@ -23,15 +23,12 @@
 #include "build_config.h"
 #include "core/eject_settings.h"
 #include "core/localization.h"
+#include "views/localized_text.h"
 #include "platform/login_item.h"
 #include "views/palette.h"
 #include "views/symbols.h"
 
 namespace {
-
-QString text(const std::string& key) {
-  return QString::fromStdString(L(key));
-}
 
 // A switch showing a stored setting; its owner connects what a click changes.
 QCheckBox* settingSwitch(const char* titleKey, const char* objectName, bool on) {

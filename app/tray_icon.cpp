@@ -16,6 +16,7 @@
 #include "core/eject_settings.h"
 #include "build_config.h"
 #include "core/localization.h"
+#include "views/localized_text.h"
 #include "views/elided_label.h"
 #include "views/palette.h"
 #include "views/symbols.h"
@@ -26,10 +27,6 @@ namespace {
 constexpr int trayPixelSizes[] = {16, 22, 24, 32, 48, 64};
 // Wider than this, a volume's menu item is shortened in the middle.
 constexpr int menuTextAverageCharacters = 40;
-
-QString text(const char* key) {
-  return QString::fromStdString(L(key));
-}
 
 std::optional<QColor> chosenColour() {
   const std::optional<RgbColor> colour = EjectSettings::color(EjectSettings::statusColorHex());
@@ -235,7 +232,6 @@ const QIcon& TrayIcon::cachedColourIcon(const QColor& colour) {
 
 void TrayIcon::refresh() {
   const std::optional<QColor> colour = model_.isEmpty() ? std::nullopt : chosenColour();
-  showsColour_ = colour.has_value();
   if (!iconSet_ || colour != shownColour_) {
     icon_.setIcon(colour ? cachedColourIcon(*colour) : plainIcon());
     iconSet_ = true;

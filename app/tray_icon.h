@@ -34,8 +34,6 @@ class TrayIcon : public QObject {
   bool isVisible() const;
   QMenu* menu() const { return menu_.get(); }
   QSystemTrayIcon& systemTrayIcon() { return icon_; }
-  // True while the icon shows the chosen colour rather than the panel-following symbol.
-  bool showsColour() const { return showsColour_; }
 
   // The symbol for panels of any colour: a light glyph with a dark outline.
   static QIcon contrastIcon();
@@ -91,7 +89,6 @@ class TrayIcon : public QObject {
   QDBusServiceWatcher* watcher_ = nullptr;
   QTimer panelGrace_;
   bool messagePending_ = false;
-  bool showsColour_ = false;
   std::optional<bool> statusNotifierHost_;
   // Each state's icon is drawn once and handed to the tray only when the state changes: the
   // tray redraws whatever it is given.

@@ -22,6 +22,7 @@
 
 #include <plist/plist.h>
 
+#include "core/backup_protection.h"
 #include "core/byte_count_format.h"
 #include "core/eject_settings.h"
 #include "core/localization.h"
@@ -702,11 +703,11 @@ void EjectEngine::ejectAll(BatchCompletion completion) {
     return;
   }
   std::vector<EjectableVolume> kept;
+  const bool protectBackups = EjectSettings::protectTimeMachine();
+  const bool ejectDiskImages = EjectSettings::ejectDiskImages();
   for (const auto& volume : volumes_) {
-    if (EjectSettings::protectTimeMachine() && (volume.isTimeMachine || volume.backupUnknown)) {
-      continue;
-    }
-    if (!EjectSettings::ejectDiskImages() && volume.isDiskImage) {
+    if (isProtectedFromEjectAll(volume, protectBackups) ||
+        (!ejectDiskImages && volume.isDiskImage)) {
       continue;
     }
     kept.push_back(volume);

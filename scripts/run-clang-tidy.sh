@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# clang-tidy with the repository's .clang-tidy over our own sources (core, platform, views, app,
-# fuzz, bench), using the compile commands of a build folder configured for it.
+# clang-tidy with the repository's .clang-tidy over our own sources (core, platform, views, cli,
+# app, fuzz, bench), using the compile commands of a build folder configured for it.
 #
 # Usage: scripts/run-clang-tidy.sh [FILE-REGEX]
 # Exit status: 0 clean, 1 findings or a file that could not be read. About 4 minutes on an idle
@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build-tidy
-filter=${1:-"$PWD"'/(core|platform|views|app|fuzz|bench)/.*\.cpp$'}
+filter=${1:-"$PWD"'/(core|platform|views|cli|app|fuzz|bench)/.*\.cpp$'}
 
 run_clang_tidy=$(command -v run-clang-tidy || command -v run-clang-tidy-14 || true)
 if [ -z "$run_clang_tidy" ] || ! command -v clang++ >/dev/null; then

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "core/localization.h"
+#include "views/localized_text.h"
 #include "views/palette.h"
 #include "views/volume_row_view.h"
 
@@ -28,8 +29,7 @@ VolumeListView::VolumeListView(QWidget* parent) : QWidget(parent) {
   rowsLayout_->addStretch(1);
   scrollArea_->setWidget(content_);
 
-  emptyLabel_ = makeLabel(QString::fromStdString(L("eject.no_volumes")), 12, QFont::Normal,
-                          tertiaryLabelColor());
+  emptyLabel_ = makeLabel(text("eject.no_volumes"), 12, QFont::Normal, tertiaryLabelColor());
   emptyLabel_->setWordWrap(true);
 
   pages_ = new QStackedLayout(this);

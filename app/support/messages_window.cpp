@@ -18,14 +18,11 @@
 #include <QVBoxLayout>
 
 #include "core/localization.h"
+#include "views/localized_text.h"
 #include "views/flipped_view.h"
 #include "views/palette.h"
 
 namespace {
-
-QString text(const char* key) {
-  return QString::fromStdString(L(key));
-}
 
 // A one-pixel line in the theme's separator colour, as wide as its layout makes it.
 QFrame* makeSeparator() {

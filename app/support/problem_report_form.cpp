@@ -13,15 +13,8 @@
 #include <QVBoxLayout>
 
 #include "core/localization.h"
+#include "views/localized_text.h"
 #include "views/palette.h"
-
-namespace {
-
-QString text(const char* key) {
-  return QString::fromStdString(L(key));
-}
-
-} // namespace
 
 ProblemReportForm::ProblemReportForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("problemReportForm"));

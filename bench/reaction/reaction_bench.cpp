@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/linux_platform.h"
+#include "cli/linux_platform.h"
 #include "core/eject_engine.h"
 
 namespace fs = std::filesystem;

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "core/utf8_text.h"
+#include "platform/linux/running_program.h"
 
 namespace {
 
@@ -134,16 +135,7 @@ std::string XdgAutostartLoginItem::runningExecutable() {
       command != nullptr && command[0] == '/' && ::access(command, X_OK) == 0) {
     return command;
   }
-  std::error_code error;
-  std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
-  if (error) {
-    return {};
-  }
-  constexpr std::string_view replaced = " (deleted)";
-  if (path.size() > replaced.size() && path.ends_with(replaced)) {
-    path.resize(path.size() - replaced.size());
-  }
-  return path;
+  return runningProgramPath().string();
 }
 
 std::string XdgAutostartLoginItem::execArgument(const std::string& path) {

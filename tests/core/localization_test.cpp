@@ -95,7 +95,7 @@ std::size_t argumentsOf(const std::string& text) {
 std::set<std::string> keysInSources(const std::set<std::string>& groups) {
   static const std::regex pattern(R"re(//.*|QStringLiteral\("[^"]*"|"(([a-z]+)\.[a-z_.]+)")re");
   std::set<std::string> keys;
-  for (const char* folder : {"core", "platform", "views", "app"}) {
+  for (const char* folder : {"core", "platform", "views", "app", "cli"}) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(sourceRoot / folder)) {
       const std::string text = readFile(entry.path());
       for (std::sregex_iterator match(text.begin(), text.end(), pattern), end; match != end;

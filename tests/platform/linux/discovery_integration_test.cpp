@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "app/cli/linux_platform.h"
+#include "cli/linux_platform.h"
 #include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/support/temporary_folder.h"
 

@@ -1,6 +1,6 @@
 // Eject commands over scripted pieces, and end to end as root on loop images via udisksd.
 
-#include "app/cli/eject_commands.h"
+#include "cli/eject_commands.h"
 
 #include <stdlib.h>
 #include <signal.h>

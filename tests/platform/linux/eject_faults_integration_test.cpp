@@ -13,7 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/cli/linux_platform.h"
+#include "cli/linux_platform.h"
 #include "core/eject_settings.h"
 #include "platform/linux/direct_ejector.h"
 #include "platform/linux/system_ejector.h"

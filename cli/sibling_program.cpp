@@ -1,4 +1,4 @@
-#include "app/cli/sibling_program.h"
+#include "cli/sibling_program.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -11,20 +11,7 @@
 
 #include "core/localization.h"
 #include "core/utf8_text.h"
-
-std::filesystem::path runningProgramPath() {
-  std::error_code error;
-  std::string path = std::filesystem::read_symlink("/proc/self/exe", error).string();
-  if (error) {
-    return {};
-  }
-  // The kernel marks a program whose file was replaced while it ran (an upgrade).
-  constexpr std::string_view replaced = " (deleted)";
-  if (path.ends_with(replaced)) {
-    path.resize(path.size() - replaced.size());
-  }
-  return path;
-}
+#include "platform/linux/running_program.h"
 
 std::filesystem::path siblingProgramPath(const std::filesystem::path& commandPath,
                                          const std::filesystem::path& relativePath) {

@@ -1,11 +1,11 @@
-#include "app/cli/command_line.h"
+#include "cli/command_line.h"
 
 #include <iostream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "app/cli/eject_commands.h"
+#include "cli/eject_commands.h"
 #include "core/localization.h"
 
 namespace {

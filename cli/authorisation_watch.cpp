@@ -1,4 +1,4 @@
-#include "app/cli/authorisation_watch.h"
+#include "cli/authorisation_watch.h"
 
 EjectOutcome AuthorisationWatch::eject(const EjectTarget& target) {
   EjectOutcome outcome = ejector_->eject(target);

@@ -1,4 +1,4 @@
-#include "app/cli/linux_platform.h"
+#include "cli/linux_platform.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/cli/authorisation_watch.h"
+#include "cli/authorisation_watch.h"
 #include "core/eject_engine.h"
 #include "platform/linux/libmount_volume_monitor.h"
 #include "platform/linux/libmount_volume_source.h"

@@ -1,4 +1,4 @@
-#include "app/cli/eject_commands.h"
+#include "cli/eject_commands.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,10 +12,10 @@
 #include <iostream>
 #include <optional>
 
-#include "app/cli/command_line.h"
-#include "app/cli/linux_platform.h"
-#include "app/cli/polkit_text_agent.h"
-#include "app/cli/volume_listing.h"
+#include "cli/command_line.h"
+#include "cli/linux_platform.h"
+#include "cli/polkit_text_agent.h"
+#include "cli/volume_listing.h"
 #include "core/localization.h"
 
 namespace {

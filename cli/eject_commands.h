@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/authorisation_watch.h"
-#include "app/cli/exit_status.h"
+#include "cli/authorisation_watch.h"
+#include "cli/exit_status.h"
 #include "core/eject_engine.h"
 #include "platform/linux/loop_dispatcher.h"
 

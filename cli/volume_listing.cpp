@@ -1,4 +1,4 @@
-#include "app/cli/volume_listing.h"
+#include "cli/volume_listing.h"
 
 #include "core/localization.h"
 

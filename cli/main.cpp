@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/command_line.h"
-#include "app/cli/sibling_program.h"
+#include "cli/command_line.h"
+#include "cli/sibling_program.h"
 
 int main(int argc, char** argv) {
   // Listing needs neither D-Bus nor Qt: this program links neither, and becomes the program

@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/command_line.h"
-#include "app/cli/eject_commands.h"
+#include "cli/command_line.h"
+#include "cli/eject_commands.h"
 
 // The eject and eject-all commands, which the varnelo-eject command hands over to.
 int main(int argc, char** argv) {

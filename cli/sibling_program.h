@@ -9,9 +9,6 @@
 // a login item must start that command, not the program behind it.
 inline constexpr const char* commandPathVariable = "VARNELO_EJECT_COMMAND";
 
-// The running program's own path; empty when the system cannot tell.
-std::filesystem::path runningProgramPath();
-
 // The program at relativePath from the command's folder.
 std::filesystem::path siblingProgramPath(const std::filesystem::path& commandPath,
                                          const std::filesystem::path& relativePath);

@@ -1,12 +1,12 @@
-#include "app/cli/command_line.h"
+#include "cli/command_line.h"
 
 #include <algorithm>
 #include <iostream>
 #include <string_view>
 
-#include "app/cli/exit_status.h"
-#include "app/cli/linux_platform.h"
-#include "app/cli/volume_listing.h"
+#include "cli/exit_status.h"
+#include "cli/linux_platform.h"
+#include "cli/volume_listing.h"
 #include "build_config.h"
 #include "core/localization.h"
 

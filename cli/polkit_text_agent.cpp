@@ -1,4 +1,4 @@
-#include "app/cli/polkit_text_agent.h"
+#include "cli/polkit_text_agent.h"
 
 #include <dlfcn.h>
 #include <sys/types.h>

@@ -166,7 +166,8 @@ TEST_F(ServerCheckTest, Answer_SetsTicketAndOfferOnlyWhenWellFormedWhateverTheSt
     EXPECT_EQ(fresh->pendingMessage ? fresh->pendingMessage->id : 0, pending) << body;
   }
   bool completed = false;
-  rig.makeClient("http://127.0.0.1:1/check")->checkWithServer([&] { completed = true; });
+  const auto unreachable = rig.makeClient("http://127.0.0.1:1/check");
+  unreachable->checkWithServer([&] { completed = true; });
   rig.dispatcher.drainAll();
   EXPECT_TRUE(completed) << "an unreachable server still completes the check";
 }

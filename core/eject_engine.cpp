@@ -557,6 +557,7 @@ std::string systemSaid(const std::string& errorText) {
 
 std::string holdersText(const std::vector<VolumeUser>& users) {
   std::vector<std::string> holders;
+  holders.reserve(users.size());
   for (const auto& holder : users) {
     holders.push_back(L("eject.holder", holder.program, holder.pid));
   }

@@ -18,7 +18,7 @@ namespace fuzz_support {
 // A folder inside this run's scratch folder, emptied first.
 inline std::filesystem::path freshFolder(const std::string& name) {
   static const TemporaryFolder scratch;
-  const auto folder = scratch / name;
+  auto folder = scratch / name;
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   std::filesystem::create_directories(folder, ignored);

@@ -46,6 +46,7 @@ struct EngineRig {
 inline std::vector<std::string> fieldOf(const std::vector<EjectableVolume>& volumes,
                                         std::string EjectableVolume::*field) {
   std::vector<std::string> values;
+  values.reserve(volumes.size());
   for (const auto& volume : volumes) {
     values.push_back(volume.*field);
   }

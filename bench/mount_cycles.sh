@@ -70,17 +70,8 @@ started=$(date +%s%N)
 without=$(run_cycles)
 without_ms=$((($(date +%s%N) - started) / 1000000))
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 1 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
-trayer --edge top --align right --widthtype pixel --width 200 --height 24 >/dev/null 2>&1 &
-pids+=($!)
-unset QT_QPA_PLATFORM
-export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime"
-export LANGUAGE=en LC_ALL=C.UTF-8
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-mkdir -p "$XDG_CONFIG_HOME/VarneloEject"
+source "$(dirname "$0")/tray_session.sh"
+start_tray_session
 cat >"$XDG_CONFIG_HOME/VarneloEject/defaults.plist" <<PLIST
 <?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>

@@ -1,0 +1,19 @@
+# Sourced by the desktop benchmarks: a virtual display with a tray, and folders of their own
+# for the program (its settings, data and runtime folder, so that no other copy's
+# single-instance socket is met). Needs $work, $display and the $pids array of the caller.
+
+start_tray_session() {
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=$display
+  for _ in $(seq 1 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
+  trayer --edge top --align right --widthtype pixel --width 200 --height 24 >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 0.5
+
+  unset QT_QPA_PLATFORM
+  export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime"
+  export LANGUAGE=en LC_ALL=C.UTF-8
+  mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+  mkdir -p "$XDG_CONFIG_HOME/VarneloEject"
+}

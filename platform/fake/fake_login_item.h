@@ -13,7 +13,6 @@ class FakeLoginItem : public LoginItem {
   LoginItemOutcome registerItem() override { return change(LoginItemStatus::enabled); }
   LoginItemOutcome unregisterItem() override { return change(LoginItemStatus::notRegistered); }
 
-  void setStatus(LoginItemStatus status) { status_ = status; }
   // A non-empty text makes every change fail with it.
   void refuseWith(std::string errorText) { refusal_ = std::move(errorText); }
 

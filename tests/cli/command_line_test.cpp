@@ -25,7 +25,6 @@ std::tuple<std::optional<int>, std::string, std::string> run(std::vector<std::st
 TEST(CommandLine, WrongCommandLinesExitTwoWithTheUsageOnStandardErrorOthersGoToTheDesktop) {
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{"--bogus"},
-                                             {"lsit"},
                                              {"-platformx"},
                                              {"list", "--jsn"},
                                              {"list", "--json", "x"},

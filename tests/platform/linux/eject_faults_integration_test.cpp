@@ -155,6 +155,12 @@ TEST_P(EjectFaults, AnyHolderAnywhere_RefusesBeforeAnythingIsUnmountedAndIsNamed
     allMounted(false);
     EXPECT_TRUE(held.waitUntilDetached() && held.imageIntact()) << what;
   }
+  if (GetParam() == Route::direct) { // a holder the first look missed still makes it a failure
+    LoopVolume& late = volume("Late");
+    test_volumes::BusyHolder other(late.mountPath(), true);
+    DirectEjector blind(DirectEjector::Paths{.procRoot = folder_.path()}); // sees no process
+    EXPECT_FALSE(blind.eject({late.device(), {late.mountPath()}}).success);
+  }
 }
 
 TEST_P(EjectFaults, LoopHeldOpenOrReusedAfterTheUnmount_PartialNamingTheHolderOrLeftAlone) {

@@ -1,65 +1,48 @@
 #pragma once
 
-#include <functional>
-
 #include <QObject>
-#include <QPointer>
-#include <QTimer>
 
 #include "app/alert_presenter.h"
 #include "app/display_environment.h"
+#include "app/support/message_badges.h"
+#include "app/support/messages_window_controller.h"
+#include "app/support/pending_message_alert.h"
+#include "app/support/problem_report_controller.h"
+#include "app/support/server_sync.h"
 
 class LauncherBadge;
-class MessagesWindow;
-class QLineEdit;
-class QString;
 class QWidget;
 class SupportClient;
 
-// The conversation with the maker: the hourly server check, the pending message and its alert,
-// the unread badges, the messages window with replies, and problem reports.
+// The conversation with the maker, put together: the hourly check, the badges, the pending
+// message's alert, the messages window and the report form, each its own object, connected
+// here. The rest of the shell talks to these slots and signals.
 class MessagesController : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr int serverSyncIntervalMs = 3600 * 1000;
-
   MessagesController(SupportClient& client, LauncherBadge& badge, AlertPresenter& alerts,
                      DisplayEnvironment& display, QObject* parent = nullptr);
-  ~MessagesController() override;
 
-  // The window a pending message is shown over while it is on screen.
-  void setMainWindow(QWidget* window) { mainWindow_ = window; }
+  // The window a pending message is shown over, and a report form over, while it is on screen.
+  void setMainWindow(QWidget* window);
   // One check now, then one every hour.
-  void startSync();
+  void startSync() { sync_.start(); }
 
  public slots:
-  void syncWithServer();
-  void refreshBadges();
-  void showPendingMessage();
-  void showMessages();
-  void reportProblem();
+  void syncWithServer() { sync_.syncNow(); }
+  void refreshBadges() { badges_.refresh(); }
+  void showMessages() { window_.show(); }
+  void reportProblem() { report_.reportProblem(); }
 
  signals:
   void stateChanged(bool ticketOpen, bool unread);
   void messagePendingChanged(bool pending);
 
  private:
-  void sendReply();
-  // The window shows the history as it is now, when it is open.
-  void rebuildWindow();
-  // What a sent or resent reply does with its answer.
-  std::function<void(bool accepted)> replyAnswered();
-  void openReportForm(const QString& description, const QString& email);
-
-  SupportClient& client_;
-  LauncherBadge& badge_;
-  AlertPresenter& alerts_;
-  DisplayEnvironment& display_;
-  QPointer<QWidget> mainWindow_;
-  QPointer<MessagesWindow> window_;
-  QPointer<QLineEdit> replyField_;
-  QTimer syncTimer_;
-  // An hourly check can land while the user still has the last message's alert open.
-  bool pendingAlertOpen_ = false;
+  ServerSync sync_;
+  MessageBadges badges_;
+  PendingMessageAlert alert_;
+  MessagesWindowController window_;
+  ProblemReportController report_;
 };

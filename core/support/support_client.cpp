@@ -160,7 +160,7 @@ void SupportClient::applyCheckAnswer(const SupportAnswer& answer) {
   if (!check) {
     return;
   }
-  ticketState = check->ticketState;
+  ticketState_ = check->ticketState;
   if (!check->offersMessage()) {
     return;
   }
@@ -168,17 +168,21 @@ void SupportClient::applyCheckAnswer(const SupportAnswer& answer) {
   if (std::find(shown.begin(), shown.end(), check->messageId) != shown.end()) {
     return;
   }
-  pendingMessage = PendingMessage{check->messageId, check->message};
+  pendingMessage_ = PendingMessage{check->messageId, check->message};
 }
 
 void SupportClient::markMessageShown() {
-  if (!pendingMessage) {
-    return;
+  if (pendingMessage_) {
+    markMessageShown(PendingMessage(*pendingMessage_));
   }
-  const PendingMessage shown = *pendingMessage;
+}
+
+void SupportClient::markMessageShown(const PendingMessage& shown) {
   ShownMessages::record(setup_.defaults, shown.id);
   archive(shown.id, shown.body);
-  pendingMessage.reset();
+  if (pendingMessage_ && pendingMessage_->id == shown.id) {
+    pendingMessage_.reset();
+  }
 }
 
 std::vector<ArchivedMessage> SupportClient::messageHistory() const {

@@ -104,9 +104,16 @@ class SupportClient {
   nlohmann::json checkBody();
   // Ticket state and offered message from one check's answer; main thread only.
   void applyCheckAnswer(const SupportAnswer& answer);
+  // A message from the server not yet shown, and whether the last check reported an open
+  // ticket. Main thread only.
+  const std::optional<PendingMessage>& pendingMessage() const { return pendingMessage_; }
+  bool ticketOpen() const { return ticketState_ == "open"; }
   // Records the pending message as shown and acknowledged, archives it and clears it; nothing
   // without a pending message. Main thread only.
   void markMessageShown();
+  // The same for a message the user has read while a newer one may have arrived: `shown` is
+  // recorded, and the pending message stays when it is another one.
+  void markMessageShown(const PendingMessage& shown);
 
   // The conversation, newest first, and its two ways to grow. Main thread only.
   std::vector<ArchivedMessage> messageHistory() const;
@@ -133,11 +140,6 @@ class SupportClient {
   // Whether a report's answer counts as accepted.
   static bool reportAccepted(const SupportAnswer& answer);
 
-  // In memory only: a message from the server not yet shown, and the last reported ticket
-  // state. Read and written on the main thread.
-  std::optional<PendingMessage> pendingMessage;
-  std::string ticketState = "none";
-
  private:
   SettingsValue::Date now() const;
   // The dispatcher's queues; the calling thread, at once, without a dispatcher.
@@ -147,4 +149,7 @@ class SupportClient {
   Setup setup_;
   const std::string checkURL_;
   std::atomic<Dispatcher*> dispatcher_;
+  // In memory only, read and written on the main thread.
+  std::optional<PendingMessage> pendingMessage_;
+  std::string ticketState_ = "none";
 };

@@ -144,26 +144,26 @@ TEST_F(ServerCheckTest, Body_HasAFreshNonceAndTheAcknowledgementOnlyWhenAPositiv
   }
 }
 
-// Each answer after a fresh client whose shown list holds 9: ticket state and pending id after.
+// Each answer after a fresh client whose shown list holds 9: ticket open, and pending id after.
 TEST_F(ServerCheckTest, Answer_SetsTicketAndOfferOnlyWhenWellFormedWhateverTheStatus) {
-  const std::tuple<int, std::string, std::string, std::int64_t> answers[] = {
-      {200, MessageClientRig::offer("open", 5, "Hello"), "open", 5},
-      {500, MessageClientRig::offer("open", 5, "Hello"), "open", 5},
-      {200, MessageClientRig::offer("open", 9, "Seen before"), "open", 0},
-      {200, MessageClientRig::offer("waiting", -4, "x"), "waiting", 0},
-      {200, MessageClientRig::offer("resolved", 6, ""), "resolved", 0},
-      {200, R"({"mid":5,"msg":"Hello"})", "none", 0},
-      {200, R"({"tk":"open","mid":"5","msg":"Hello"})", "none", 0},
-      {200, R"({"tk":"open","mid":5,"msg":null})", "none", 0},
-      {200, R"({"tk":"open","mid":18446744073709551615,"msg":"Hello"})", "none", 0},
-      {200, R"([{"tk":"open","mid":5,"msg":"Hello"}])", "none", 0},
-      {200, R"({"tk":"open","mid":5,"msg":"Hel)", "none", 0}};
+  const std::tuple<int, std::string, bool, std::int64_t> answers[] = {
+      {200, MessageClientRig::offer("open", 5, "Hello"), true, 5},
+      {500, MessageClientRig::offer("open", 5, "Hello"), true, 5},
+      {200, MessageClientRig::offer("open", 9, "Seen before"), true, 0},
+      {200, MessageClientRig::offer("waiting", -4, "x"), false, 0},
+      {200, MessageClientRig::offer("resolved", 6, ""), false, 0},
+      {200, R"({"mid":5,"msg":"Hello"})", false, 0},
+      {200, R"({"tk":"open","mid":"5","msg":"Hello"})", false, 0},
+      {200, R"({"tk":"open","mid":5,"msg":null})", false, 0},
+      {200, R"({"tk":"open","mid":18446744073709551615,"msg":"Hello"})", false, 0},
+      {200, R"([{"tk":"open","mid":5,"msg":"Hello"}])", false, 0},
+      {200, R"({"tk":"open","mid":5,"msg":"Hel)", false, 0}};
   rig.store->set(ShownMessages::listKey, SettingsValue::Array{std::int64_t{9}});
-  for (const auto& [status, body, ticket, pending] : answers) {
+  for (const auto& [status, body, open, pending] : answers) {
     auto fresh = rig.makeClient();
     rig.check(*fresh, body, status);
-    EXPECT_EQ(fresh->ticketState, ticket) << body;
-    EXPECT_EQ(fresh->pendingMessage ? fresh->pendingMessage->id : 0, pending) << body;
+    EXPECT_EQ(fresh->ticketOpen(), open) << body;
+    EXPECT_EQ(fresh->pendingMessage() ? fresh->pendingMessage()->id : 0, pending) << body;
   }
   bool completed = false;
   const auto unreachable = rig.makeClient("http://127.0.0.1:1/check");
@@ -181,8 +181,8 @@ TEST_F(ServerCheckTest, Answer_MessageIsKeptAsShownWithoutNulAndCutAt16KiB) {
                                       std::pair{std::string(maxMessageBytes - 1, 'y') + "\xC3\xA9",
                                                 std::string(maxMessageBytes - 1, 'y')}}) {
     rig.check(*client, MessageClientRig::offer("open", ++id, offered));
-    ASSERT_TRUE(client->pendingMessage);
-    EXPECT_EQ(client->pendingMessage->body, kept);
+    ASSERT_TRUE(client->pendingMessage());
+    EXPECT_EQ(client->pendingMessage()->body, kept);
     client->markMessageShown();
     SettingsStore reopened(rig.folder / "defaults.plist");
     EXPECT_EQ(MessageHistory(reopened).entries(rig.clock).front().body, kept) << "stored as shown";
@@ -193,8 +193,7 @@ TEST_F(ServerCheckTest, MarkShown_KeepsTheLast50IdsAndAnOfferIsTakenUntilShownOn
   rig.store->set(ShownMessages::listKey, SettingsValue::Array{SettingsValue("unusable")});
   client->markMessageShown(); // nothing pending: nothing written
   for (std::int64_t id = 1; id <= 51; ++id) {
-    client->pendingMessage = SupportClient::PendingMessage{id, "m"};
-    client->markMessageShown();
+    client->markMessageShown({id, "m"});
   }
   const std::vector<std::int64_t> ids = ShownMessages::read(*rig.store);
   EXPECT_TRUE(ids.size() == 50u && ids.front() == 2);
@@ -202,14 +201,16 @@ TEST_F(ServerCheckTest, MarkShown_KeepsTheLast50IdsAndAnOfferIsTakenUntilShownOn
   rig.server.answer(200, MessageClientRig::offer("open", 1, "dropped out of the list"));
   client->checkWithServer();
   rig.dispatcher.drainBackground();
-  EXPECT_FALSE(client->pendingMessage) << "applied on the main queue only";
+  EXPECT_FALSE(client->pendingMessage()) << "applied on the main queue only";
   rig.dispatcher.drainMain();
-  ASSERT_TRUE(client->pendingMessage);
+  ASSERT_TRUE(client->pendingMessage());
   rig.check(*client, MessageClientRig::offer("open", 52, "Later"));
   client->markMessageShown();
   EXPECT_EQ(ShownMessages::read(*rig.store).back(), 52) << "the later offer replaced the unseen";
   rig.check(*client, MessageClientRig::offer("open", 1, "again"));
-  EXPECT_EQ(client->pendingMessage.value_or(SupportClient::PendingMessage{}).id, 1);
+  EXPECT_EQ(client->pendingMessage().value_or(SupportClient::PendingMessage{}).id, 1);
+  client->markMessageShown({53, "read while 1 arrived"});
+  EXPECT_TRUE(client->pendingMessage()) << "a newer offer stays pending";
 }
 
 // Old or damaged history: bad values read empty, odd entries hidden in place, 50 kept at most.

@@ -1,0 +1,25 @@
+#include "app/support/server_sync.h"
+
+#include <QPointer>
+
+#include "core/support/support_client.h"
+
+ServerSync::ServerSync(SupportClient& client, QObject* parent) : QObject(parent), client_(client) {
+  timer_.setInterval(intervalMs);
+  connect(&timer_, &QTimer::timeout, this, &ServerSync::syncNow);
+}
+
+void ServerSync::start() {
+  syncNow();
+  timer_.start();
+}
+
+void ServerSync::syncNow() {
+  emit started();
+  QPointer<ServerSync> self(this);
+  client_.checkWithServer([self]() {
+    if (self) {
+      emit self->finished();
+    }
+  });
+}

@@ -513,11 +513,6 @@ std::filesystem::path CrashReporter::crashFile() {
   return folder / pendingFileName;
 }
 
-void CrashReporter::sendPendingCrash() {
-  setPendingRecordAside();
-  sendUnsentCrashes();
-}
-
 void CrashReporter::setPendingRecordAside() {
   if (!automaticUploadsAllowed(currentSetup())) {
     return;

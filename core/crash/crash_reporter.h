@@ -61,10 +61,23 @@ class CrashReporter {
   // Uploads a non-fatal error in the background with the first 15 lines of the current stack.
   static void reportError(const std::string& message);
 
-  // The steps of uploadAtStart() and what they use, open for tests.
+  static constexpr std::size_t maxCapturedFrames = 30;
+  static constexpr std::size_t maxErrorFrames = 15;
+  static constexpr std::size_t maxReportCharacters = 18000;
+  // A report longer than this is read only this far: its text is cut to maxReportCharacters
+  // anyway, and a core dump inside one must not fill the memory at start.
+  static constexpr std::size_t maxReportBytesRead = 16 * 1024 * 1024;
+  // A launch stops at the first upload that fails, and after this many of each kind.
+  static constexpr int maxRecordUploads = 2;
+  static constexpr int maxReportUploads = 3;
+  // A record or report is given up after failing on this many launches.
+  static constexpr int maxAttempts = 3;
+  static constexpr const char* unsentFolderName = "unsent";
+  static constexpr const char* reportAttemptsKey = "VECrashReportAttempts";
+
+ private:
+  // The steps of uploadAtStart() and what they use.
   static std::filesystem::path crashFile();
-  // setPendingRecordAside(), then sendUnsentCrashes().
-  static void sendPendingCrash();
   // Moves a readable pending record among the unsent ones.
   static void setPendingRecordAside();
   // Uploads the unsent records, oldest first; each is deleted after a 2xx answer, or after its
@@ -82,18 +95,4 @@ class CrashReporter {
   // as a word of its own.
   static std::string withoutPersonalNames(std::string text, const std::string& homeFolder,
                                           const std::string& userName);
-
-  static constexpr std::size_t maxCapturedFrames = 30;
-  static constexpr std::size_t maxErrorFrames = 15;
-  static constexpr std::size_t maxReportCharacters = 18000;
-  // A report longer than this is read only this far: its text is cut to maxReportCharacters
-  // anyway, and a core dump inside one must not fill the memory at start.
-  static constexpr std::size_t maxReportBytesRead = 16 * 1024 * 1024;
-  // A launch stops at the first upload that fails, and after this many of each kind.
-  static constexpr int maxRecordUploads = 2;
-  static constexpr int maxReportUploads = 3;
-  // A record or report is given up after failing on this many launches.
-  static constexpr int maxAttempts = 3;
-  static constexpr const char* unsentFolderName = "unsent";
-  static constexpr const char* reportAttemptsKey = "VECrashReportAttempts";
 };

@@ -33,10 +33,10 @@ TEST(CrashUpload, PendingRecord_IsSplitAtTheFirstSeparatorAndPostedBareOnce) {
       {"M\n---\nS in /home/ana/bin by ana\n---\ndropped", "M", "S in ~/bin by <user>"}};
   for (const auto& [record, message, stack] : cases) {
     writeFile(rig.pendingFile(), record);
-    CrashReporter::sendPendingCrash();
+    rig.launch();
   }
   writeFile(rig.pendingFile(), "Signal 11\n---\n\xff\xfe"); // not UTF-8: left where it is
-  CrashReporter::sendPendingCrash();
+  rig.launch();
   EXPECT_EQ(rig.recordsLeft(), 1u);
   rig.store->set("VEDeviceId", "1B4E28BA-2FA1-11D2-883F-0016D3CCA427");
   CrashReporter::reportError("settings could not be written");
@@ -71,18 +71,17 @@ TEST(CrashUpload, PendingRecord_KeptUntilA2xxAnswerForThreeLaunchesAndSentByOneC
     }
     rig.configure(endpoint);
     rig.server.answer(status, "{}");
-    CrashReporter::sendPendingCrash();
+    rig.launch();
     EXPECT_EQ(rig.recordsLeft(), left) << launch;
   }
   EXPECT_EQ(rig.uploads().size(), 5u);
   // Another copy of the program is sending from the same folder: this one leaves it alone.
   rig.server.answer(200, "{}");
   writeFile(rig.pendingFile(), "Signal 6\n---\nframe");
-  CrashReporter::setPendingRecordAside();
   rig.writeReport("/usr/bin/varnelo-eject", "Signal: 6\n", base + 1s);
   const int otherCopy = open((rig.folder / "Crash").c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_EQ(flock(otherCopy, LOCK_EX), 0);
-  CrashReporter::uploadAtStart();
+  rig.launch();
   EXPECT_EQ(rig.uploads().size(), 5u);
   close(otherCopy);
   CrashReporter::uploadAtStart();
@@ -112,11 +111,11 @@ TEST(CrashUpload, SystemReports_OfOurThreeProgramsAndOnlyTheirsMoveTheScanDateWh
   rig.writeReport("/x/varnelo-eject", "ExecutablePath: \xff\xfe\n", base + 50s); // not counted
   rig.server.answer(500, "{}");
   for (int launch = 1; launch <= 3; ++launch) {
-    CrashReporter::sendSystemCrashReports();
+    CrashReporter::uploadAtStart();
     EXPECT_EQ(rig.store->object("VELastCrashScan"), SettingsValue(launch < 3 ? base : base + 100s));
   }
   rig.server.answer(200, "{}");
-  CrashReporter::sendSystemCrashReports(); // three at most per launch
+  CrashReporter::uploadAtStart(); // three at most per launch
   EXPECT_EQ(rig.store->object("VELastCrashScan"), SettingsValue(base + 400s));
   std::multiset<std::string> sent;
   for (const auto& body : rig.uploads()) {
@@ -149,7 +148,7 @@ TEST(CrashUpload, ApportReport_SendsTheFramesWithoutArgumentsOrLocalsAndNothingP
                   "Signal: 6\nStacktraceTop:\n a () Termination\n b () Exception\n " +
                       std::string(30000, 'x'),
                   base + 1s);
-  CrashReporter::sendSystemCrashReports();
+  CrashReporter::uploadAtStart();
   const auto bodies = rig.uploads();
   ASSERT_EQ(bodies.size(), 2u);
   EXPECT_EQ(bodies[0]["stack"], "ProblemType: Crash\n"

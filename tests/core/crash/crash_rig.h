@@ -32,6 +32,11 @@ struct CrashRig : MessageClientRig {
                               .homeFolder = "/home/ana/",
                               .userName = "ana"});
   }
+  // A start of the program: the last run's record set aside, the uploads run, handlers in place.
+  void launch() {
+    CrashReporter::install();
+    dispatcher.drainAll();
+  }
   std::filesystem::path pendingFile() const { return folder / "Crash/pending-crash.txt"; }
   // The pending record and those kept aside.
   std::size_t recordsLeft() const {

@@ -66,20 +66,9 @@ class SupportClient {
   SupportClient(const SupportClient&) = delete;
   SupportClient& operator=(const SupportClient&) = delete;
 
-  // The stored identifier under "VEDeviceId", created and stored first when there is none.
-  // The first creation is atomic: simultaneous first calls all get the same identifier.
-  std::string deviceId();
-  std::string osString() const;
-  std::string version() const;
-  // "d", "v" and "os": what every request of this client carries.
-  nlohmann::json identityFields();
-
   // One POST of the compact body to the URL, no header of its own, no retry.
   SupportAnswer send(const std::string& url, const nlohmann::json& body,
                      std::chrono::milliseconds timeout);
-
-  std::chrono::milliseconds reportTimeout() const { return setup_.reportTimeout; }
-  SettingsStore& defaults() const { return setup_.defaults; }
 
   // Whether requests the user did not ask for may go out: the first-launch question has been
   // answered ("VEOnboarded"; a settings file set aside as damaged reads as a fresh install)
@@ -100,10 +89,6 @@ class SupportClient {
   // where `completion` then runs, whether or not anything changed. Never fails to its caller.
   // Sends nothing when the user turned automatic server contact off.
   void checkWithServer(std::function<void()> completion = {});
-  // "n", "d", "v", "os", "c", and "m" when a message has been acknowledged.
-  nlohmann::json checkBody();
-  // Ticket state and offered message from one check's answer; main thread only.
-  void applyCheckAnswer(const SupportAnswer& answer);
   // A message from the server not yet shown, and whether the last check reported an open
   // ticket. Main thread only.
   const std::optional<PendingMessage>& pendingMessage() const { return pendingMessage_; }
@@ -115,10 +100,8 @@ class SupportClient {
   // recorded, and the pending message stays when it is another one.
   void markMessageShown(const PendingMessage& shown);
 
-  // The conversation, newest first, and its two ways to grow. Main thread only.
+  // The conversation, newest first. Main thread only.
   std::vector<ArchivedMessage> messageHistory() const;
-  void archive(std::int64_t id, const std::string& body);
-  void archiveOwn(const std::string& text);
 
   // One problem report or reply; true only when the server answered 200 with "ok" true.
   // Always sent when the user asks, whatever the automatic-contact switch says.
@@ -135,12 +118,26 @@ class SupportClient {
   // Sends a reply marked as not sent once more; on success the mark goes.
   void resendReply(const ArchivedMessage& reply, std::function<void(bool accepted)> completion);
 
+ private:
+  // The stored identifier under "VEDeviceId", created and stored first when there is none.
+  // The first creation is atomic: simultaneous first calls all get the same identifier.
+  std::string deviceId();
+  std::string osString() const;
+  std::string version() const;
+  // "d", "v" and "os": what every request of this client carries.
+  nlohmann::json identityFields();
+
+  // "n", "d", "v", "os", "c", and "m" when a message has been acknowledged.
+  nlohmann::json checkBody();
+  // Ticket state and offered message from one check's answer; main thread only.
+  void applyCheckAnswer(const SupportAnswer& answer);
+  // The conversation's two ways to grow. Main thread only.
+  void archive(std::int64_t id, const std::string& body);
+  void archiveOwn(const std::string& text);
   // "d", "v", "os", "text", and "email" when one is given and not empty.
   nlohmann::json reportBody(const std::string& text, const std::optional<std::string>& email);
   // Whether a report's answer counts as accepted.
   static bool reportAccepted(const SupportAnswer& answer);
-
- private:
   SettingsValue::Date now() const;
   // The dispatcher's queues; the calling thread, at once, without a dispatcher.
   void runInBackground(std::function<void()> work);

@@ -1,5 +1,6 @@
 #include "core/support/support_client.h"
 
+#include <latch>
 #include <set>
 #include <string>
 #include <thread>
@@ -88,18 +89,30 @@ TEST_F(SupportClientTest, Reply_ThatFailsIsMarkedNotSentAndSendingItAgainClearsT
 }
 
 TEST_F(SupportClientTest, DeviceId_StoredOnceKeptInAnyFormAndAgreedOnBySimultaneousFirstCalls) {
+  rig.server.answer(200, R"({"ok":true})");
   auto second = rig.makeClient();
-  std::vector<std::string> ids(8);
   {
+    std::latch start(8); // all at once, so that the first creations overlap
     std::vector<std::jthread> threads;
-    for (std::size_t index = 0; index < ids.size(); ++index) {
-      threads.emplace_back([&, index] { ids[index] = (index % 2 ? *client : *second).deviceId(); });
+    for (int index = 0; index < 8; ++index) {
+      threads.emplace_back([&, index] {
+        start.arrive_and_wait();
+        (index % 2 ? *client : *second).reportProblem("x", {});
+      });
     }
   }
-  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 1u);
-  EXPECT_EQ(SettingsStore(rig.folder / "defaults.plist").string("VEDeviceId"), ids.front());
+  const auto idOf = [](const auto& request) {
+    return nlohmann::json::parse(request.body)["d"].template get<std::string>();
+  };
+  std::set<std::string> ids;
+  for (const auto& request : rig.server.received()) {
+    ids.insert(idOf(request));
+  }
+  EXPECT_EQ(ids.size(), 1u);
+  EXPECT_EQ(SettingsStore(rig.folder / "defaults.plist").string("VEDeviceId"), *ids.begin());
   rig.store->set("VEDeviceId", "not-a-uuid, lower case");
-  EXPECT_EQ(rig.makeClient()->identityFields()["d"], "not-a-uuid, lower case");
+  rig.makeClient()->reportProblem("x", {});
+  EXPECT_EQ(idOf(rig.server.received().back()), "not-a-uuid, lower case");
 }
 
 TEST(OsString, NamesTheDistributionAndVersionWithoutPatchOrFallsBackToTheKernel) {
@@ -140,7 +153,8 @@ TEST_F(ServerCheckTest, Body_HasAFreshNonceAndTheAcknowledgementOnlyWhenAPositiv
   for (const SettingsValue& value : {SettingsValue("7"), SettingsValue(0), SettingsValue(-3),
                                      SettingsValue(7.0), SettingsValue(true)}) {
     rig.store->set(ShownMessages::acknowledgedKey, value);
-    EXPECT_FALSE(client->checkBody().contains("m"));
+    rig.check(*client, "{}");
+    EXPECT_FALSE(nlohmann::json::parse(rig.server.received().back().body).contains("m"));
   }
 }
 
@@ -233,15 +247,16 @@ TEST_F(ServerCheckTest, History_ReadsWhatAFileHoldsAndKeepsTheNewest50) {
   ASSERT_EQ(history.size(), 2u);
   EXPECT_FALSE(history[0].mine);
   EXPECT_EQ(history[1].date, rig.clock) << "a text date reads as the time of reading";
-  client->archive(4, "again"); // archived once per maker id
-  client->archiveOwn("one");
-  client->archiveOwn("two"); // the same second: the same negative id, both kept
+  MessageHistory growing(*rig.store);
+  growing.archive(4, "again", rig.clock); // archived once per maker id
+  growing.archiveOwn("one", rig.clock);
+  growing.archiveOwn("two", rig.clock); // the same second: the same negative id, both kept
   history = client->messageHistory();
   ASSERT_EQ(history.size(), 4u);
   EXPECT_EQ(history[0].id, history[1].id);
   EXPECT_TRUE(history[0].mine && history[0].id < 0);
   for (int id = 1; id <= 46; ++id) {
-    client->archive(100 + id, "m");
+    growing.archive(100 + id, "m", rig.clock);
   }
   EXPECT_EQ(rig.store->object(MessageHistory::key)->as<SettingsValue::Array>()->size(), 50u);
   EXPECT_EQ(client->messageHistory().back().body, "a") << "the oldest hidden entries go first";

@@ -1,0 +1,39 @@
+#include "app/messages_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <QWidget>
+
+#include "core/support/server_check.h"
+#include "tests/app/app_rig.h"
+
+// The unread mark needs an open ticket. A check landing while a message's alert is open does
+// not stack a second alert, and the newer message it brings stays pending.
+TEST(MessagesController, UnreadNeedsAnOpenTicketAndAnOfferArrivingDuringTheAlertWaits) {
+  MessageClientRig rig;
+  const auto client = rig.makeClient();
+  RecordingLauncherBadge badge;
+  ScriptedAlertPresenter alerts;
+  FakeDisplayEnvironment display;
+  MessagesController messages(*client, badge, alerts, display);
+  QWidget window;
+  window.show();
+  messages.setMainWindow(&window);
+  bool pending = false;
+  QObject::connect(&messages, &MessagesController::messagePendingChanged,
+                   [&](bool now) { pending = now; });
+  alerts.onPresent = [&](const Alert&) {
+    if (alerts.shown.size() == 1) {
+      rig.server.answer(200, MessageClientRig::offer("open", 6, "Newer"));
+      messages.syncWithServer();
+      rig.dispatcher.drainAll();
+    }
+  };
+  rig.server.answer(200, MessageClientRig::offer("waiting", 5, "Hello"));
+  messages.syncWithServer();
+  rig.dispatcher.drainAll();
+  EXPECT_EQ(alerts.titles().size(), 1u);
+  EXPECT_EQ(badge.states, (std::vector<bool>{false, false, false, true, true}));
+  EXPECT_TRUE(pending);
+  EXPECT_EQ(ShownMessages::read(*rig.store), std::vector<std::int64_t>{5});
+}

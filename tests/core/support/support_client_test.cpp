@@ -1,9 +1,7 @@
 #include "core/support/support_client.h"
 
-#include <latch>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -24,7 +22,8 @@ class SupportClientTest : public ::testing::Test {
 };
 using ServerCheckTest = SupportClientTest;
 
-// An empty address is left out, a blank one is not; no header of our own, compact bodies.
+// An empty address is left out, a blank one is not; no header of our own, compact bodies; one
+// stored device identifier for every client.
 TEST_F(SupportClientTest, Send_PostsCompactBodiesWithoutHeadersAndOneDeviceIdAcrossClients) {
   rig.server.answer(200, R"({"ok":true})");
   EXPECT_TRUE(client->reportProblem("It froze\nafter ejecting", "me@example.org"));
@@ -51,6 +50,11 @@ TEST_F(SupportClientTest, Send_PostsCompactBodiesWithoutHeadersAndOneDeviceIdAcr
   EXPECT_EQ(nlohmann::json::parse(requests[0].body)["email"], "me@example.org");
   EXPECT_EQ(nlohmann::json::parse(requests[2].body)["email"], "   ");
   EXPECT_EQ(nlohmann::json::parse(requests[3].body)["v"], "?");
+  EXPECT_EQ(SettingsStore(rig.folder / "defaults.plist").string("VEDeviceId"), id);
+  rig.store->set("VEDeviceId", "not-a-uuid, lower case"); // kept in whatever form it was stored
+  rig.makeClient()->reportProblem("three", std::nullopt);
+  EXPECT_EQ(nlohmann::json::parse(rig.server.received().back().body)["d"],
+            "not-a-uuid, lower case");
   EXPECT_EQ(SupportClient::encodeBody({{"bad", "x\xffy"}}), "{\"bad\":\"x\xEF\xBF\xBDy\"}");
 }
 
@@ -86,33 +90,6 @@ TEST_F(SupportClientTest, Reply_ThatFailsIsMarkedNotSentAndSendingItAgainClearsT
   EXPECT_TRUE(client->messageHistory().front().sent);
   EXPECT_EQ(keysOf(nlohmann::json::parse(rig.server.received().back().body)),
             (std::set<std::string>{"d", "v", "os", "text"}));
-}
-
-TEST_F(SupportClientTest, DeviceId_StoredOnceKeptInAnyFormAndAgreedOnBySimultaneousFirstCalls) {
-  rig.server.answer(200, R"({"ok":true})");
-  auto second = rig.makeClient();
-  {
-    std::latch start(8); // all at once, so that the first creations overlap
-    std::vector<std::jthread> threads;
-    for (int index = 0; index < 8; ++index) {
-      threads.emplace_back([&, index] {
-        start.arrive_and_wait();
-        (index % 2 ? *client : *second).reportProblem("x", {});
-      });
-    }
-  }
-  const auto idOf = [](const auto& request) {
-    return nlohmann::json::parse(request.body)["d"].template get<std::string>();
-  };
-  std::set<std::string> ids;
-  for (const auto& request : rig.server.received()) {
-    ids.insert(idOf(request));
-  }
-  EXPECT_EQ(ids.size(), 1u);
-  EXPECT_EQ(SettingsStore(rig.folder / "defaults.plist").string("VEDeviceId"), *ids.begin());
-  rig.store->set("VEDeviceId", "not-a-uuid, lower case");
-  rig.makeClient()->reportProblem("x", {});
-  EXPECT_EQ(idOf(rig.server.received().back()), "not-a-uuid, lower case");
 }
 
 TEST(OsString, NamesTheDistributionAndVersionWithoutPatchOrFallsBackToTheKernel) {

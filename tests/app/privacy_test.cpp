@@ -18,8 +18,8 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
   for (const bool damaged : {false, true}) {
     SCOPED_TRACE(damaged ? "damaged after an opt-out" : "fresh install");
     AppRig rig;
-    SettingsStore& defaults = SettingsStore::shared();
-    defaults.set(EjectSettings::automaticServerContactKey, false);
+    SettingsStore& defaults = rig.settings.store();
+    rig.settings.setAutomaticServerContact(false);
     if (damaged) {
       writeFile(defaults.file(), "<plist><dict><key>VEOnboarded</key><true/>");
     } else {
@@ -65,7 +65,7 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
         build_config::networkFeatures ? std::multiset<std::string>{"/check", "/crash", "/crash"}
                                       : std::multiset<std::string>{};
     EXPECT_EQ(paths, expected);
-    CrashReporter::configure(CrashReporter::standardSetup(nullptr, nullptr));
+    CrashReporter::configure(std::nullopt);
   }
 }
 

@@ -6,17 +6,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "tests/core/test_files.h"
 #include "tests/support/environment_variable.h"
 #include "tests/support/temporary_folder.h"
@@ -241,60 +244,67 @@ TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
   EXPECT_GE(stored, 20) << "the writers were only ever killed while starting";
 }
 
-constexpr const char* switches[] = {
-    EjectSettings::protectTimeMachineKey, EjectSettings::notifyWhenSafeKey,
-    EjectSettings::automaticServerContactKey, EjectSettings::ejectDiskImagesKey};
-
-// Keys are cleared around each case, for runs of the whole executable in one process.
-class EjectSettingsTest : public ::testing::Test {
- protected:
-  void SetUp() override { TearDown(); }
-  void TearDown() override {
-    for (const char* key : switches) {
-      EjectSettings::defaults().remove(key);
-    }
-    EjectSettings::defaults().remove(EjectSettings::statusColorKey);
+// Protections stay on unless a Boolean false is stored, other switches take the usual Boolean
+// reading, the colour is any text stored, its default otherwise.
+TEST_F(SettingsStoreTest, EachSettingReadsByItsRuleAndEachChangeIsAnnouncedOnceAfterItIsStored) {
+  SettingsStore store(file());
+  Settings settings(store);
+  std::vector<std::string> announced;
+  std::thread::id setter = std::this_thread::get_id();
+  auto subscription = settings.subscribe([&](const std::string& key) {
+    EXPECT_TRUE(store.object(key).has_value()) << key << " announced before it was stored";
+    EXPECT_EQ(std::this_thread::get_id(), setter);
+    announced.push_back(key);
+  });
+  settings.setProtectTimeMachine(false);
+  settings.setNotifyWhenSafe(false);
+  settings.setAutomaticServerContact(false);
+  settings.setEjectDiskImages(true);
+  settings.setMenuBarMode(true);
+  settings.setStatusColorHex("");
+  std::thread([&] {
+    setter = std::this_thread::get_id();
+    settings.setOnboarded(true);
+  }).join();
+  const std::vector<std::string> keys{
+      "VEProtectTimeMachine", "VENotifyWhenSafe", "VEAutomaticServerContact",
+      "VEEjectDiskImages",    "VEMenuBarMode",    "VEStatusColor",
+      "VEOnboarded"};
+  EXPECT_EQ(announced, keys);
+  const SettingsValue written[] = {false, false, false, true, true, "", true};
+  for (std::size_t index = 0; index < keys.size(); ++index) {
+    EXPECT_EQ(SettingsStore(file()).object(keys[index]), written[index]) << keys[index];
   }
-};
+  subscription.reset();
+  settings.setOnboarded(false);
+  EXPECT_EQ(announced.size(), keys.size()) << "announced after the subscription ended";
 
-TEST_F(EjectSettingsTest, DefaultsUntilStoredThenProtectionsOffOnlyForAStoredFalse) {
-  const auto read = [] {
-    return std::vector<bool>{EjectSettings::protectTimeMachine(), EjectSettings::notifyWhenSafe(),
-                             EjectSettings::automaticServerContact(),
-                             EjectSettings::ejectDiskImages()};
-  };
-  EXPECT_EQ(read(), (std::vector<bool>{true, true, true, false}));
-  // Unlike the ordinary Boolean reading, "NO" or 0 do not turn a protection off.
-  const std::pair<SettingsValue, std::vector<bool>> rows[] = {
-      {"YES", {true, true, true, true}},
-      {"NO", {true, true, true, false}},
-      {0, {true, true, true, false}},
-      {false, {false, false, false, false}}};
-  for (const auto& [stored, expected] : rows) {
-    for (const char* key : switches) {
-      EjectSettings::defaults().set(key, stored);
+  const std::optional<SettingsValue> stored[] = {std::nullopt, "YES", "NO",     0,
+                                                 "",           false, "#3B82F6"};
+  const std::tuple<const char*, std::function<bool()>, std::string> switches[] = {
+      {"VEProtectTimeMachine", [&] { return settings.protectTimeMachine(); }, "1111101"},
+      {"VENotifyWhenSafe", [&] { return settings.notifyWhenSafe(); }, "1111101"},
+      {"VEAutomaticServerContact", [&] { return settings.automaticServerContact(); }, "1111101"},
+      {"VEEjectDiskImages", [&] { return settings.ejectDiskImages(); }, "0100000"},
+      {"VEMenuBarMode", [&] { return settings.menuBarMode(); }, "0100000"},
+      {"VEOnboarded", [&] { return settings.onboarded(); }, "0100000"},
+      {"VEStatusColor", [&] { return settings.statusColorHex() == "#7C3AED"; }, "1001010"}};
+  for (const auto& [key, read, expected] : switches) {
+    std::string readings;
+    for (const auto& value : stored) {
+      value ? store.set(key, *value) : store.remove(key);
+      readings += read() ? '1' : '0';
     }
-    EXPECT_EQ(read(), expected) << testing::PrintToString(stored);
-  }
-  for (const bool value : {true, false}) {
-    EjectSettings::setProtectTimeMachine(value);
-    EjectSettings::setNotifyWhenSafe(value);
-    EjectSettings::setAutomaticServerContact(value);
-    EjectSettings::setEjectDiskImages(value);
-    EXPECT_EQ(read(), std::vector<bool>(4, value)) << "written where it is read";
+    EXPECT_EQ(readings, expected) << key;
   }
 }
 
-TEST_F(EjectSettingsTest, StatusColourIsStoredUncheckedAndParsedWithSpaceAroundIt) {
-  EjectSettings::setStatusColorHex(""); // the desktop's own look
-  EXPECT_EQ(EjectSettings::statusColorHex(), "");
-  EjectSettings::defaults().set(EjectSettings::statusColorKey, 0x22C55E);
-  EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED") << "a non-text reads as the default";
-  EXPECT_EQ(EjectSettings::color("00ff00"), RgbColor{.green = 1});
-  EXPECT_EQ(EjectSettings::color("\t\u00A0#7c3aED\u3000 "),
+TEST(StatusColour, IsSixHexDigitsWithOneNumberSignAndHorizontalSpaceAround) {
+  EXPECT_EQ(colorFromHex("00ff00"), RgbColor{.green = 1});
+  EXPECT_EQ(colorFromHex("\t\u00A0#7c3aED\u3000 "),
             (RgbColor{.red = 124 / 255.0, .green = 58 / 255.0, .blue = 237 / 255.0}));
   for (const char* text : {"#7C3AED\n", "", "#", "#7C3AE", "#7C3AED80", "#7C3AEG", "##7C3AED"}) {
-    EXPECT_FALSE(EjectSettings::color(text).has_value()) << '"' << text << '"';
+    EXPECT_FALSE(colorFromHex(text).has_value()) << '"' << text << '"';
   }
 }
 

@@ -25,12 +25,6 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
     } else {
       std::filesystem::remove(defaults.file());
     }
-    rig.client = std::make_unique<SupportClient>(
-        SupportClient::Setup{.transport = rig.messages.transport,
-                             .defaults = defaults,
-                             .checkURL = rig.server.url("/check"),
-                             .reportURL = rig.server.url("/report"),
-                             .dispatcher = &rig.engineRig.dispatcher});
     ApportCrashReports apport(rig.messages.folder / "Reports", "varnelo-eject", getuid());
     writeFile(rig.messages.folder / "Crash/pending-crash.txt", "Signal 11\n---\nframe");
     writeFile(rig.messages.folder /
@@ -62,8 +56,9 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
     }
     // A build without network features sends nothing, answered or not.
     const std::multiset<std::string> expected =
-        build_config::networkFeatures ? std::multiset<std::string>{"/check", "/crash", "/crash"}
-                                      : std::multiset<std::string>{};
+        build_config::networkFeatures
+            ? std::multiset<std::string>{"/eject/v1/check", "/crash", "/crash"}
+            : std::multiset<std::string>{};
     EXPECT_EQ(paths, expected);
     CrashReporter::configure(std::nullopt);
   }

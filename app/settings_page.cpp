@@ -30,7 +30,6 @@
 
 namespace {
 
-// A switch showing a stored setting; its owner connects what a click changes.
 // A rounded box around a group of controls.
 class SettingsCard : public QWidget {
  public:

@@ -78,7 +78,6 @@ class SupportClient {
                      std::chrono::milliseconds timeout);
 
   std::chrono::milliseconds reportTimeout() const { return setup_.reportTimeout; }
-  SettingsStore& defaults() const { return setup_.defaults; }
 
   // Whether requests the user did not ask for may go out: the first-launch question has been
   // answered ("VEOnboarded"; a settings file set aside as damaged reads as a fresh install)

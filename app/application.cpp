@@ -9,12 +9,13 @@
 #include "app/home_page.h"
 #include "app/main_window.h"
 #include "app/messages_controller.h"
+#include "app/settings_notifier.h"
 #include "app/settings_page.h"
 #include "app/tray_icon.h"
 #include "app/updater.h"
 #include "app/volume_model.h"
 #include "build_config.h"
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/localization.h"
 #include "platform/code_signature.h"
 #include "platform/desktop_notifier.h"
@@ -22,9 +23,11 @@
 
 Application::Application(Services services, QObject* parent)
     : QObject(parent), services_(std::move(services)) {
+  settingsNotifier_ = std::make_unique<SettingsNotifier>(services_.settings);
   model_ = std::make_unique<VolumeModel>(services_.engine);
-  eject_ = std::make_unique<EjectController>(services_.engine, *model_, services_.alerts);
-  tray_ = std::make_unique<TrayIcon>(*model_);
+  eject_ = std::make_unique<EjectController>(services_.engine, *model_, services_.alerts,
+                                             services_.settings);
+  tray_ = std::make_unique<TrayIcon>(*model_, services_.settings);
   messages_ = std::make_unique<MessagesController>(services_.supportClient, services_.launcherBadge,
                                                    services_.alerts, services_.display);
   connect(tray_.get(), &TrayIcon::ejectAllRequested, eject_.get(), &EjectController::ejectAll);
@@ -42,6 +45,7 @@ Application::Application(Services services, QObject* parent)
   connect(tray_.get(), &TrayIcon::quitRequested, this, &Application::quit);
   connect(messages_.get(), &MessagesController::messagePendingChanged, tray_.get(),
           &TrayIcon::setMessagePending);
+  connect(settingsNotifier_.get(), &SettingsNotifier::changed, this, &Application::settingChanged);
 }
 
 Application::~Application() {
@@ -84,18 +88,18 @@ void Application::launch() {
 }
 
 void Application::buildWindow() {
-  auto* home = new HomePage();
+  auto* home = new HomePage(services_.settings);
   auto* settings = new SettingsPage(SettingsPage::Services{
+      .settings = services_.settings,
       .updater = services_.updater,
       .loginItem = services_.loginItem,
       .systemLog = services_.systemLog,
       .openUrl = services_.openUrl,
   });
-  settings->setMenuBarMode(DisplayModeController::menuBarMode());
   settings->reloadLoginItem();
   window_ = std::make_unique<MainWindow>(home, settings);
-  displayMode_ = std::make_unique<DisplayModeController>(*window_, *tray_, services_.display,
-                                                         services_.alerts);
+  displayMode_ = std::make_unique<DisplayModeController>(services_.settings, *window_, *tray_,
+                                                         services_.display, services_.alerts);
   messages_->setMainWindow(window_.get());
 
   connect(home, &HomePage::ejectAllRequested, eject_.get(), &EjectController::ejectAll);
@@ -111,9 +115,8 @@ void Application::buildWindow() {
 
   connect(settings, &SettingsPage::menuBarModeToggled, displayMode_.get(),
           &DisplayModeController::setMenuBarMode);
-  connect(displayMode_.get(), &DisplayModeController::menuBarModeChanged, settings,
-          &SettingsPage::setMenuBarMode);
-  connect(settings, &SettingsPage::appearanceChanged, model_.get(), &VolumeModel::announce);
+  connect(settingsNotifier_.get(), &SettingsNotifier::changed, settings,
+          &SettingsPage::settingChanged);
   connect(settings, &SettingsPage::reportProblemRequested, messages_.get(),
           &MessagesController::reportProblem);
 
@@ -134,7 +137,7 @@ void Application::buildWindow() {
 
 void Application::notifySafeToRemove(const EjectableVolume& volume, bool partial) {
   // A partial result has its own alert already.
-  if (partial || !EjectSettings::notifyWhenSafe()) {
+  if (partial || !services_.settings.notifyWhenSafe()) {
     return;
   }
   DesktopNotifier& notifier = services_.notifier;
@@ -142,6 +145,14 @@ void Application::notifySafeToRemove(const EjectableVolume& volume, bool partial
       [&notifier, summary = L("eject.safe_to_remove", volume.name)]() {
         notifier.notify(summary, "");
       });
+}
+
+void Application::settingChanged(const QString& key) {
+  if (key == QLatin1String(setting_keys::statusColor.name)) {
+    tray_->refresh();
+  } else if (key == QLatin1String(setting_keys::protectTimeMachine.name)) {
+    showVolumes(); // the backup badges
+  }
 }
 
 void Application::showVolumes() {

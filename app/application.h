@@ -21,6 +21,8 @@ class LoginItem;
 class MainWindow;
 class MessagesController;
 class QUrl;
+class Settings;
+class SettingsNotifier;
 class SupportClient;
 class TrayIcon;
 class Updater;
@@ -34,6 +36,7 @@ class Application : public QObject {
  public:
   struct Services {
     EjectEngine& engine;
+    Settings& settings;
     AlertPresenter& alerts;
     DisplayEnvironment& display;
     CodeSignature& codeSignature;
@@ -81,8 +84,10 @@ class Application : public QObject {
   void buildWindow();
   void showVolumes();
   void notifySafeToRemove(const EjectableVolume& volume, bool partial);
+  void settingChanged(const QString& key);
 
   Services services_;
+  std::unique_ptr<SettingsNotifier> settingsNotifier_;
   std::unique_ptr<VolumeModel> model_;
   std::unique_ptr<EjectController> eject_;
   std::unique_ptr<TrayIcon> tray_;

@@ -32,6 +32,7 @@
 #include "core/crash/crash_reporter.h"
 #include "core/eject_engine.h"
 #include "core/localization.h"
+#include "core/settings.h"
 #include "core/settings_store.h"
 #include "core/support/network_queue.h"
 #include "core/support/shared_http_transport.h"
@@ -185,7 +186,11 @@ int runDesktopApplication(int argc, char** argv) {
   if (!instance.claim()) {
     return 0;
   }
-  DisplayModeController::prepareProcess();
+  // The program's one settings object over its one store. Never destroyed: crash handlers and
+  // requests still under way at exit may read them.
+  static auto* settingsStore = new SettingsStore(SettingsStore::defaultFile());
+  static auto* settings = new Settings(*settingsStore);
+  DisplayModeController::prepareProcess(*settings);
 
   // Requests of the whole program, ours and the core's, go through one transport that lives
   // as long as the process.
@@ -196,9 +201,11 @@ int runDesktopApplication(int argc, char** argv) {
   // Server checks, replies, reports, crash uploads and update checks run on threads of their
   // own, never in the way of an ejection, and come back through the event loop.
   NetworkQueue network(dispatcher, transport);
-  SupportClient::shared().setDispatcher(&network);
+  // Never destroyed: requests on other threads may outlive the event loop.
+  static auto* supportClient = new SupportClient(SupportClient::standardSetup(*settingsStore));
+  supportClient->setDispatcher(&network);
   static ApportCrashReports systemReports;
-  CrashReporter::configure(CrashReporter::standardSetup(&systemReports, &network));
+  CrashReporter::configure(CrashReporter::standardSetup(*settingsStore, &systemReports, &network));
   // Crashes are caught from here on; what earlier runs left waits for the first-launch answer.
   CrashReporter::installHandlers();
 
@@ -208,24 +215,26 @@ int runDesktopApplication(int argc, char** argv) {
   LibmountVolumeMonitor volumeMonitor;
   SystemEjector ejector;
   ProcVolumeUsers volumeUsers;
-  EjectEngine engine(EnginePlatform{
-      .volumeSource = volumeSource,
-      .diskDescriber = diskDescriber,
-      .processRunner = processRunner,
-      .ejector = ejector,
-      .dispatcher = dispatcher,
-      .volumeMonitor = &volumeMonitor,
-      .timeMachineTool = "/usr/bin/tmutil",
-      .environment = {},
-      .volumeUsers = &volumeUsers,
-  });
+  EjectEngine engine(
+      EnginePlatform{
+          .volumeSource = volumeSource,
+          .diskDescriber = diskDescriber,
+          .processRunner = processRunner,
+          .ejector = ejector,
+          .dispatcher = dispatcher,
+          .volumeMonitor = &volumeMonitor,
+          .timeMachineTool = "/usr/bin/tmutil",
+          .environment = {},
+          .volumeUsers = &volumeUsers,
+      },
+      *settings);
 
   QtDisplayEnvironment display;
   Application* shell = nullptr;
   QtAlertPresenter alerts(
       display, [&shell]() -> QWidget* { return shell != nullptr ? shell->mainWindow() : nullptr; });
   Updater updater(
-      transport, network, SettingsStore::shared(), alerts,
+      transport, network, *settingsStore, alerts,
       UpdaterConfiguration{
           build_config::updateFeedUrl,
           build_config::version,
@@ -243,11 +252,12 @@ int runDesktopApplication(int argc, char** argv) {
 
   Application desktop(Application::Services{
       .engine = engine,
+      .settings = *settings,
       .alerts = alerts,
       .display = display,
       .codeSignature = codeSignature,
       .updater = updater,
-      .supportClient = SupportClient::shared(),
+      .supportClient = *supportClient,
       .launcherBadge = *launcherBadge,
       .loginItem = loginItem,
       .notifier = notifier,
@@ -273,8 +283,8 @@ int runDesktopApplication(int argc, char** argv) {
   QObject::connect(&application, &QCoreApplication::aboutToQuit, &desktop, [&]() {
     updater.shutdown();
     network.shutdown();
-    SupportClient::shared().setDispatcher(nullptr);
-    CrashReporter::configure(CrashReporter::standardSetup(&systemReports, nullptr));
+    supportClient->setDispatcher(nullptr);
+    CrashReporter::configure(CrashReporter::standardSetup(*settingsStore, &systemReports, nullptr));
   });
   const int status = QApplication::exec();
 

@@ -6,7 +6,7 @@
 #include "app/main_window.h"
 #include "app/tray_icon.h"
 #include "core/localization.h"
-#include "core/settings_store.h"
+#include "core/settings.h"
 
 namespace {
 
@@ -14,16 +14,13 @@ constexpr Qt::WindowFlags baseWindowFlags = Qt::WindowTitleHint | Qt::WindowSyst
                                             Qt::WindowMinimizeButtonHint |
                                             Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
 
-void storeMenuBarMode(bool on) {
-  SettingsStore::shared().set(DisplayModeController::menuBarModeKey, on);
-}
-
 } // namespace
 
-DisplayModeController::DisplayModeController(MainWindow& window, TrayIcon& tray,
+DisplayModeController::DisplayModeController(Settings& settings, MainWindow& window, TrayIcon& tray,
                                              DisplayEnvironment& display, AlertPresenter& alerts,
                                              QObject* parent)
-    : QObject(parent), window_(window), tray_(tray), display_(display), alerts_(alerts) {
+    : QObject(parent), settings_(settings), window_(window), tray_(tray), display_(display),
+      alerts_(alerts) {
   // A panel that went for good leaves the window as the only way in.
   connect(&tray_, &TrayIcon::panelLost, this, [this]() {
     if (menuBarMode() && !quitting_) {
@@ -32,18 +29,14 @@ DisplayModeController::DisplayModeController(MainWindow& window, TrayIcon& tray,
   });
 }
 
-bool DisplayModeController::menuBarMode() {
-  return SettingsStore::shared().boolean(menuBarModeKey);
-}
-
 bool DisplayModeController::menuBarModeInEffect() const {
   return menuBarMode() && display_.systemTrayAvailable();
 }
 
-void DisplayModeController::prepareProcess() {
+void DisplayModeController::prepareProcess(const Settings& settings) {
   // Without a tray the window keeps the process alive; the check comes again once the display
   // environment is known.
-  QApplication::setQuitOnLastWindowClosed(!menuBarMode());
+  QApplication::setQuitOnLastWindowClosed(!settings.menuBarMode());
 }
 
 void DisplayModeController::start() {
@@ -63,17 +56,15 @@ void DisplayModeController::start() {
 }
 
 void DisplayModeController::showOnboardingIfNeeded() {
-  SettingsStore& defaults = SettingsStore::shared();
-  if (defaults.boolean(onboardedKey)) {
+  if (settings_.onboarded()) {
     return;
   }
   // Written before asking, so the question never comes twice even if the process ends now.
-  defaults.set(onboardedKey, true);
+  settings_.setOnboarded(true);
   activate();
   // Only the second button chooses the tray; Escape or closing the box keeps the window.
   const int answer = alerts_.present(onboardingQuestion());
-  storeMenuBarMode(answer == 1);
-  emit menuBarModeChanged(answer == 1);
+  settings_.setMenuBarMode(answer == 1);
   apply(true);
 }
 
@@ -87,8 +78,7 @@ Alert DisplayModeController::onboardingQuestion() {
 }
 
 void DisplayModeController::setMenuBarMode(bool on) {
-  storeMenuBarMode(on);
-  emit menuBarModeChanged(on);
+  settings_.setMenuBarMode(on);
   apply(true);
 }
 
@@ -135,8 +125,7 @@ void DisplayModeController::windowClosedByUser() {
     return;
   }
   if (!menuBarMode() && display_.systemTrayAvailable()) {
-    storeMenuBarMode(true);
-    emit menuBarModeChanged(true);
+    settings_.setMenuBarMode(true);
     // The window stays closed; the tray icon is the way back.
     apply(false);
   } else if (menuBarMode()) {

@@ -4,6 +4,7 @@
 
 #include "app/alert_presenter.h"
 #include "app/display_environment.h"
+#include "core/settings.h"
 
 class MainWindow;
 class TrayIcon;
@@ -15,17 +16,15 @@ class DisplayModeController : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr const char* menuBarModeKey = "VEMenuBarMode";
-  static constexpr const char* onboardedKey = "VEOnboarded";
+  DisplayModeController(Settings& settings, MainWindow& window, TrayIcon& tray,
+                        DisplayEnvironment& display, AlertPresenter& alerts,
+                        QObject* parent = nullptr);
 
-  DisplayModeController(MainWindow& window, TrayIcon& tray, DisplayEnvironment& display,
-                        AlertPresenter& alerts, QObject* parent = nullptr);
-
-  static bool menuBarMode();
+  bool menuBarMode() const { return settings_.menuBarMode(); }
   // Chosen, and the desktop has a tray to put the icon in.
   bool menuBarModeInEffect() const;
   // Before any window exists: whether closing the last window ends the program.
-  static void prepareProcess();
+  static void prepareProcess(const Settings& settings);
 
   // The launch steps of the mode: the tray icon or the window comes forward.
   void start();
@@ -43,7 +42,6 @@ class DisplayModeController : public QObject {
   void prepareForQuit() { quitting_ = true; }
 
  signals:
-  void menuBarModeChanged(bool on);
   // The window came forward in window mode: badges are worth a fresh look.
   void broughtForward();
 
@@ -53,6 +51,7 @@ class DisplayModeController : public QObject {
   void explainMissingTray();
   void activate();
 
+  Settings& settings_;
   MainWindow& window_;
   TrayIcon& tray_;
   DisplayEnvironment& display_;

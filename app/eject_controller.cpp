@@ -7,7 +7,7 @@
 
 #include "app/volume_model.h"
 #include "core/backup_protection.h"
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/localization.h"
 
 namespace {
@@ -23,8 +23,8 @@ std::string withDetail(const std::string& message, const std::string& detail) {
 } // namespace
 
 EjectController::EjectController(EjectEngine& engine, VolumeModel& model, AlertPresenter& alerts,
-                                 QObject* parent)
-    : QObject(parent), engine_(engine), model_(model), alerts_(alerts) {}
+                                 const Settings& settings, QObject* parent)
+    : QObject(parent), engine_(engine), model_(model), alerts_(alerts), settings_(settings) {}
 
 void EjectController::setBusy(bool busy) {
   if (batchRunning_ != busy) {
@@ -50,8 +50,8 @@ void EjectController::ejectAll() {
   if (volumes.empty()) {
     return;
   }
-  const bool protect = EjectSettings::protectTimeMachine();
-  const bool ejectDiskImages = EjectSettings::ejectDiskImages();
+  const bool protect = settings_.protectTimeMachine();
+  const bool ejectDiskImages = settings_.ejectDiskImages();
   const bool nothingLeft = std::all_of(volumes.begin(), volumes.end(), [&](const auto& volume) {
     return isProtectedFromEjectAll(volume, protect) || (!ejectDiskImages && volume.isDiskImage);
   });
@@ -115,7 +115,7 @@ void EjectController::ejectVolume(const EjectableVolume& volume) {
 }
 
 bool EjectController::confirmBackupEject(const EjectableVolume& volume) {
-  if (!isBackupVolume(volume, EjectSettings::protectTimeMachine())) {
+  if (!isBackupVolume(volume, settings_.protectTimeMachine())) {
     return true;
   }
   // Only a definite yes counts: a tool that cannot tell does not block the user.

@@ -8,6 +8,7 @@
 #include "app/alert_presenter.h"
 #include "core/eject_engine.h"
 
+class Settings;
 class VolumeModel;
 
 // The eject rules: what eject-all leaves out, the question before a backup volume goes, the
@@ -18,7 +19,7 @@ class EjectController : public QObject {
 
  public:
   EjectController(EjectEngine& engine, VolumeModel& model, AlertPresenter& alerts,
-                  QObject* parent = nullptr);
+                  const Settings& settings, QObject* parent = nullptr);
 
   bool isBusy() const { return batchRunning_; }
   // A batch or any single volume is on its way out (it may wait long on a password prompt).
@@ -48,6 +49,7 @@ class EjectController : public QObject {
   EjectEngine& engine_;
   VolumeModel& model_;
   AlertPresenter& alerts_;
+  const Settings& settings_;
   bool batchRunning_ = false;
   std::set<std::string> ejecting_;
   bool ejectingAnnounced_ = false;

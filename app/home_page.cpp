@@ -13,7 +13,7 @@
 
 #include "build_config.h"
 #include "core/backup_protection.h"
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/localization.h"
 #include "views/localized_text.h"
 #include "views/badge_image_view.h"
@@ -53,7 +53,8 @@ QPixmap applicationIconPixmap() {
 
 } // namespace
 
-HomePage::HomePage(QWidget* parent) : QWidget(parent) {
+HomePage::HomePage(const Settings& settings, QWidget* parent)
+    : QWidget(parent), settings_(settings) {
   auto* icon = new QLabel();
   icon->setFixedSize(iconSide, iconSide);
   icon->setAlignment(Qt::AlignCenter);
@@ -141,7 +142,7 @@ void HomePage::applyVolumes(const std::vector<EjectableVolume>& volumes, const Q
   summary_->setText(ejecting_ ? text("eject.ejecting") : summary);
   std::vector<bool> badges;
   badges.reserve(volumes.size());
-  const bool protectBackups = EjectSettings::protectTimeMachine();
+  const bool protectBackups = settings_.protectTimeMachine();
   for (const EjectableVolume& volume : volumes) {
     badges.push_back(isBackupVolume(volume, protectBackups));
   }

@@ -12,6 +12,7 @@ class BadgeImageView;
 class QLabel;
 class QToolButton;
 class RoundEjectButton;
+class Settings;
 class VolumeListView;
 
 // The main page: product icon and name, the eject-all button, the summary, the volume list and
@@ -20,7 +21,8 @@ class HomePage : public QWidget {
   Q_OBJECT
 
  public:
-  explicit HomePage(QWidget* parent = nullptr);
+  // The backup badges follow the settings' protection.
+  explicit HomePage(const Settings& settings, QWidget* parent = nullptr);
 
  public slots:
   void setVolumes(const std::vector<EjectableVolume>& volumes, const QString& summary);
@@ -54,6 +56,7 @@ class HomePage : public QWidget {
   QLabel* title_ = nullptr;
   QLabel* subtitle_ = nullptr;
   QLabel* summary_ = nullptr;
+  const Settings& settings_;
   VolumeListView* list_ = nullptr;
   QToolButton* messagesButton_ = nullptr;
   QToolButton* settingsButton_ = nullptr;

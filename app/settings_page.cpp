@@ -21,7 +21,7 @@
 
 #include "app/updater.h"
 #include "build_config.h"
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/localization.h"
 #include "views/localized_text.h"
 #include "platform/login_item.h"
@@ -29,14 +29,6 @@
 #include "views/symbols.h"
 
 namespace {
-
-// A switch showing a stored setting; its owner connects what a click changes.
-QCheckBox* settingSwitch(const char* titleKey, const char* objectName, bool on) {
-  auto* box = new QCheckBox(text(titleKey));
-  box->setObjectName(QString::fromLatin1(objectName));
-  box->setChecked(on);
-  return box;
-}
 
 // A rounded box around a group of controls.
 class SettingsCard : public QWidget {
@@ -112,9 +104,9 @@ QIcon swatch(const RgbColor& rgb) {
 }
 
 // The index of the stored colour in the table, or the default entry's when it is not there.
-int selectedColourIndex() {
-  const std::string current = EjectSettings::statusColorHex();
-  const std::vector<StatusColorEntry>& colours = EjectSettings::statusColors();
+int selectedColourIndex(const Settings& settings) {
+  const std::string current = settings.statusColorHex();
+  const std::vector<StatusColorEntry>& colours = settings.statusColors();
   for (std::size_t index = 0; index < colours.size(); ++index) {
     if (colours[index].hex == current) {
       return static_cast<int>(index);
@@ -158,48 +150,42 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   header->addWidget(title, 1);
 
   auto* ejectCard = new SettingsCard();
-  auto* diskImages = new QCheckBox(text("settings.eject_disk_images"));
-  diskImages->setChecked(EjectSettings::ejectDiskImages());
-  // Only the next eject-all reads it; nothing on screen depends on it.
-  connect(diskImages, &QCheckBox::clicked, this, &EjectSettings::setEjectDiskImages);
-  auto* protect = new QCheckBox(text("settings.protect_time_machine"));
-  protect->setChecked(EjectSettings::protectTimeMachine());
-  connect(protect, &QCheckBox::clicked, this, [this](bool on) {
-    EjectSettings::setProtectTimeMachine(on);
-    emit appearanceChanged();
-  });
+  Settings& settings = services_.settings;
+  auto* diskImages = settingSwitch(setting_keys::ejectDiskImages, "settings.eject_disk_images",
+                                   "diskImagesCheckbox");
+  auto* protect = settingSwitch(setting_keys::protectTimeMachine, "settings.protect_time_machine",
+                                "protectCheckbox");
   auto* colours = new QComboBox();
   colours->setObjectName(QStringLiteral("statusColorPopup"));
   colours->setMinimumWidth(110);
   colours->setIconSize(QSize(11, 11));
-  const std::vector<StatusColorEntry>& table = EjectSettings::statusColors();
+  const std::vector<StatusColorEntry>& table = settings.statusColors();
   for (const StatusColorEntry& entry : table) {
-    const std::optional<RgbColor> rgb = EjectSettings::color(entry.hex);
+    const std::optional<RgbColor> rgb = colorFromHex(entry.hex);
     colours->addItem(rgb ? swatch(*rgb) : QIcon(), QString::fromStdString(entry.titre));
   }
-  colours->setCurrentIndex(selectedColourIndex());
-  connect(colours, &QComboBox::activated, this, [this](int index) {
-    if (index >= 0 && index < static_cast<int>(EjectSettings::statusColors().size())) {
-      EjectSettings::setStatusColorHex(
-          EjectSettings::statusColors()[static_cast<std::size_t>(index)].hex);
-      emit appearanceChanged();
+  colours->setCurrentIndex(selectedColourIndex(settings));
+  connect(colours, &QComboBox::activated, this, [&settings = services_.settings](int index) {
+    const std::vector<StatusColorEntry>& entries = settings.statusColors();
+    if (index >= 0 && index < static_cast<int>(entries.size())) {
+      settings.setStatusColorHex(entries[static_cast<std::size_t>(index)].hex);
     }
   });
   auto* colourRow = new QFormLayout();
   colourRow->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
   colourRow->setRowWrapPolicy(QFormLayout::WrapLongRows);
   colourRow->addRow(text("settings.color_when_mounted"), colours);
-  auto* notify = settingSwitch("settings.notify_when_safe", "notifyWhenSafeCheckbox",
-                               EjectSettings::notifyWhenSafe());
-  connect(notify, &QCheckBox::clicked, this, &EjectSettings::setNotifyWhenSafe);
+  auto* notify = settingSwitch(setting_keys::notifyWhenSafe, "settings.notify_when_safe",
+                               "notifyWhenSafeCheckbox");
   ejectCard->column()->addWidget(diskImages);
   ejectCard->column()->addWidget(protect);
   ejectCard->column()->addWidget(notify);
   ejectCard->column()->addLayout(colourRow);
 
   auto* appCard = new SettingsCard();
-  menuBar_ = new QCheckBox(text("settings.menu_bar_icon"));
-  menuBar_->setObjectName(QStringLiteral("menuBarCheckbox"));
+  // The display-mode controller stores the mode as it switches.
+  menuBar_ =
+      settingSwitch(setting_keys::menuBarMode, "settings.menu_bar_icon", "menuBarCheckbox", false);
   connect(menuBar_, &QCheckBox::clicked, this, &SettingsPage::menuBarModeToggled);
   login_ = new QCheckBox(text("settings.launch_at_login"));
   login_->setObjectName(QStringLiteral("loginCheckbox"));
@@ -208,13 +194,13 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   buttons->setSpacing(10);
   // A build without the network features shows nothing that would talk to a server.
   if (build_config::networkFeatures) {
-    auto* autoUpdates = settingSwitch("settings.auto_update", "autoUpdateCheckbox",
-                                      services_.updater.automaticUpdates());
+    auto* autoUpdates = new QCheckBox(text("settings.auto_update"));
+    autoUpdates->setObjectName(QStringLiteral("autoUpdateCheckbox"));
+    autoUpdates->setChecked(services_.updater.automaticUpdates());
     connect(autoUpdates, &QCheckBox::clicked, &services_.updater, &Updater::setAutomaticUpdates);
     auto* serverContact =
-        settingSwitch("settings.automatic_server_contact", "serverContactCheckbox",
-                      EjectSettings::automaticServerContact());
-    connect(serverContact, &QCheckBox::clicked, this, &EjectSettings::setAutomaticServerContact);
+        settingSwitch(setting_keys::automaticServerContact, "settings.automatic_server_contact",
+                      "serverContactCheckbox");
     appCard->column()->addWidget(autoUpdates);
     appCard->column()->addWidget(serverContact);
 
@@ -272,8 +258,25 @@ SettingsPage::SettingsPage(Services services, QWidget* parent)
   applyThemeColours();
 }
 
-void SettingsPage::setMenuBarMode(bool on) {
-  menuBar_->setChecked(on);
+QCheckBox* SettingsPage::settingSwitch(const SettingKey& key, const char* titleKey,
+                                       const char* objectName, bool store) {
+  auto* box = new QCheckBox(text(titleKey));
+  box->setObjectName(QString::fromLatin1(objectName));
+  box->setChecked(services_.settings.boolean(key));
+  if (store) {
+    connect(box, &QCheckBox::clicked, this,
+            [&settings = services_.settings, &key](bool on) { settings.set(key, on); });
+  }
+  switches_.emplace_back(&key, box);
+  return box;
+}
+
+void SettingsPage::settingChanged(const QString& key) {
+  for (const auto& [setting, box] : switches_) {
+    if (key == QLatin1String(setting->name)) {
+      box->setChecked(services_.settings.boolean(*setting));
+    }
+  }
 }
 
 void SettingsPage::reloadLoginItem() {

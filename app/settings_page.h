@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <QWidget>
 
@@ -12,6 +14,8 @@ class QLabel;
 class QToolButton;
 class QUrl;
 class Updater;
+class Settings;
+struct SettingKey;
 
 // The settings page: eject settings, the tray colour, updates, display mode, launch at login,
 // and the about block with the maker's site. Every change is stored at once.
@@ -20,6 +24,7 @@ class SettingsPage : public QWidget {
 
  public:
   struct Services {
+    Settings& settings;
     Updater& updater;
     LoginItem& loginItem;
     // Where the one log line goes when the login item cannot be changed.
@@ -33,21 +38,23 @@ class SettingsPage : public QWidget {
   bool openWebsite(const std::string& address);
 
  public slots:
-  void setMenuBarMode(bool on);
+  // Its switches follow their keys, whoever changed them.
+  void settingChanged(const QString& key);
   // The desktop's own settings may have changed the autostart entry since the last look.
   void reloadLoginItem();
 
  signals:
   void backRequested();
   void menuBarModeToggled(bool on);
-  // The backup protection or the tray colour changed: the volume views redraw.
-  void appearanceChanged();
   void reportProblemRequested();
 
  protected:
   void changeEvent(QEvent* event) override;
 
  private:
+  // A switch showing the key; with `store`, clicking it stores the new state.
+  QCheckBox* settingSwitch(const SettingKey& key, const char* titleKey, const char* objectName,
+                           bool store = true);
   void toggleLoginItem(bool on);
   void applyThemeColours();
 
@@ -57,6 +64,7 @@ class SettingsPage : public QWidget {
   QLabel* version_ = nullptr;
   QLabel* maker_ = nullptr;
   bool recolouring_ = false;
+  std::vector<std::pair<const SettingKey*, QCheckBox*>> switches_;
   QCheckBox* menuBar_ = nullptr;
   QCheckBox* login_ = nullptr;
 };

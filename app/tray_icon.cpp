@@ -13,7 +13,7 @@
 #include <QPainter>
 
 #include "app/volume_model.h"
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "build_config.h"
 #include "core/localization.h"
 #include "views/localized_text.h"
@@ -28,8 +28,8 @@ constexpr int trayPixelSizes[] = {16, 22, 24, 32, 48, 64};
 // Wider than this, a volume's menu item is shortened in the middle.
 constexpr int menuTextAverageCharacters = 40;
 
-std::optional<QColor> chosenColour() {
-  const std::optional<RgbColor> colour = EjectSettings::color(EjectSettings::statusColorHex());
+std::optional<QColor> chosenColour(const Settings& settings) {
+  const std::optional<RgbColor> colour = colorFromHex(settings.statusColorHex());
   if (!colour) {
     return std::nullopt;
   }
@@ -82,8 +82,8 @@ bool statusNotifierHostPresent() {
 
 } // namespace
 
-TrayIcon::TrayIcon(VolumeModel& model, QObject* parent)
-    : QObject(parent), model_(model), menu_(std::make_unique<QMenu>()) {
+TrayIcon::TrayIcon(VolumeModel& model, const Settings& settings, QObject* parent)
+    : QObject(parent), model_(model), settings_(settings), menu_(std::make_unique<QMenu>()) {
   menu_->setToolTipsVisible(true);
   connect(menu_.get(), &QMenu::aboutToShow, this, &TrayIcon::rebuildMenu);
   icon_.setContextMenu(menu_.get());
@@ -231,7 +231,7 @@ const QIcon& TrayIcon::cachedColourIcon(const QColor& colour) {
 }
 
 void TrayIcon::refresh() {
-  const std::optional<QColor> colour = model_.isEmpty() ? std::nullopt : chosenColour();
+  const std::optional<QColor> colour = model_.isEmpty() ? std::nullopt : chosenColour(settings_);
   if (!iconSet_ || colour != shownColour_) {
     icon_.setIcon(colour ? cachedColourIcon(*colour) : plainIcon());
     iconSet_ = true;

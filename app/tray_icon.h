@@ -14,6 +14,7 @@
 
 class QDBusServiceWatcher;
 class QMenu;
+class Settings;
 class VolumeModel;
 
 // The icon in the desktop's tray: the eject symbol in the user's colour while volumes are
@@ -27,7 +28,8 @@ class TrayIcon : public QObject {
  public:
   enum class Click { ejectAll, openMenu, nothing };
 
-  explicit TrayIcon(VolumeModel& model, QObject* parent = nullptr);
+  // The icon's colour is read from the settings at each refresh.
+  TrayIcon(VolumeModel& model, const Settings& settings, QObject* parent = nullptr);
   ~TrayIcon() override;
 
   void setVisible(bool visible);
@@ -79,6 +81,7 @@ class TrayIcon : public QObject {
   void followWatcher(bool present);
 
   VolumeModel& model_;
+  const Settings& settings_;
   QSystemTrayIcon icon_;
   std::unique_ptr<QMenu> menu_;
   // The menu a Control-click opens where the panel's own is exported over dbusmenu.

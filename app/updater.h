@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "app/alert_presenter.h"
+#include "core/settings.h"
 #include "core/settings_store.h"
 #include "platform/dispatcher.h"
 #include "platform/http_transport.h"
@@ -41,14 +42,14 @@ class Updater : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr const char* automaticChecksKey = "VEUpdaterAutomaticChecks";
-  static constexpr const char* automaticDownloadsKey = "VEUpdaterAutomaticDownloads";
-  static constexpr const char* lastCheckKey = "VEUpdaterLastCheck";
+  static constexpr const char* automaticChecksKey = setting_keys::updaterAutomaticChecks.name;
+  static constexpr const char* automaticDownloadsKey = setting_keys::updaterAutomaticDownloads.name;
+  static constexpr const char* lastCheckKey = setting_keys::updaterLastCheck.name;
   // A version whose package failed its checksum: not fetched again on schedule.
-  static constexpr const char* failedVersionKey = "VEUpdaterFailedVersion";
+  static constexpr const char* failedVersionKey = setting_keys::updaterFailedVersion.name;
   // A version whose package the feed placed anywhere but on the feed's own scheme, host and
   // port: never fetched.
-  static constexpr const char* refusedVersionKey = "VEUpdaterRefusedVersion";
+  static constexpr const char* refusedVersionKey = setting_keys::updaterRefusedVersion.name;
   static constexpr double minimumCheckInterval = 3600;
 
   // All references must outlive the updater.

@@ -30,16 +30,18 @@ void LinuxPlatform::setEjector(std::unique_ptr<Ejector> ejector) {
 
 EjectEngine& LinuxPlatform::engine(bool watchVolumes) {
   if (!engine_) {
-    engine_ = std::make_unique<EjectEngine>(EnginePlatform{
-        .volumeSource = volumeSource_,
-        .diskDescriber = diskDescriber_,
-        .processRunner = processRunner_,
-        .ejector = authorisationWatch_,
-        .dispatcher = dispatcher_,
-        .volumeMonitor = watchVolumes ? &volumeMonitor_ : nullptr,
-        .timeMachineTool = "/usr/bin/tmutil",
-        .environment = {},
-    });
+    engine_ = std::make_unique<EjectEngine>(
+        EnginePlatform{
+            .volumeSource = volumeSource_,
+            .diskDescriber = diskDescriber_,
+            .processRunner = processRunner_,
+            .ejector = authorisationWatch_,
+            .dispatcher = dispatcher_,
+            .volumeMonitor = watchVolumes ? &volumeMonitor_ : nullptr,
+            .timeMachineTool = "/usr/bin/tmutil",
+            .environment = {},
+        },
+        settings_);
   }
   return *engine_;
 }

@@ -4,13 +4,16 @@
 
 #include "cli/authorisation_watch.h"
 #include "core/eject_engine.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
 #include "platform/linux/libmount_volume_monitor.h"
 #include "platform/linux/libmount_volume_source.h"
 #include "platform/linux/linux_disk_describer.h"
 #include "platform/linux/loop_dispatcher.h"
 #include "platform/linux/posix_process_runner.h"
 
-// The real Linux pieces for a program without a Qt event loop, and the one engine over them.
+// The real Linux pieces for a program without a Qt event loop, the settings, and the one engine
+// over them.
 class LinuxPlatform {
  public:
   // Ejects through the system ejector: udisks2, or for root the direct unmount.
@@ -37,10 +40,14 @@ class LinuxPlatform {
   PosixProcessRunner& processRunner() { return processRunner_; }
   LibmountVolumeMonitor& volumeMonitor() { return volumeMonitor_; }
   LoopDispatcher& dispatcher() { return dispatcher_; }
+  // The user's settings, from the program's settings file; eject-all follows them.
+  Settings& settings() { return settings_; }
   // Every ejection of the engine goes through it.
   const AuthorisationWatch& authorisationWatch() const { return authorisationWatch_; }
 
  private:
+  SettingsStore settingsStore_{SettingsStore::defaultFile()};
+  Settings settings_{settingsStore_};
   LibmountVolumeSource volumeSource_;
   LinuxDiskDescriber diskDescriber_{volumeSource_};
   PosixProcessRunner processRunner_;

@@ -24,7 +24,7 @@
 
 #include "core/backup_protection.h"
 #include "core/byte_count_format.h"
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/localization.h"
 #include "core/name_order.h"
 #include "core/utf8_text.h"
@@ -142,9 +142,9 @@ struct EjectEngine::Rebuilds {
   int running = 0;
 };
 
-EjectEngine::EjectEngine(EnginePlatform platform)
-    : platform_(std::move(platform)), self_(std::make_shared<EjectEngine*>(this)),
-      rebuilds_(std::make_shared<Rebuilds>()) {
+EjectEngine::EjectEngine(EnginePlatform platform, const Settings& settings)
+    : platform_(std::move(platform)), settings_(settings),
+      self_(std::make_shared<EjectEngine*>(this)), rebuilds_(std::make_shared<Rebuilds>()) {
   rebuilds_->engine = this;
   rebuilds_->dispatcher = &platform_.dispatcher;
   volumes_ = listExternalVolumes();
@@ -704,8 +704,8 @@ void EjectEngine::ejectAll(BatchCompletion completion) {
     return;
   }
   std::vector<EjectableVolume> kept;
-  const bool protectBackups = EjectSettings::protectTimeMachine();
-  const bool ejectDiskImages = EjectSettings::ejectDiskImages();
+  const bool protectBackups = settings_.protectTimeMachine();
+  const bool ejectDiskImages = settings_.ejectDiskImages();
   for (const auto& volume : volumes_) {
     if (isProtectedFromEjectAll(volume, protectBackups) ||
         (!ejectDiskImages && volume.isDiskImage)) {

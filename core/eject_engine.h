@@ -19,6 +19,8 @@
 #include "platform/volume_source.h"
 #include "platform/volume_users.h"
 
+class Settings;
+
 // The platform pieces the engine works through. The application hands in the real ones,
 // tests their fakes. All references must outlive the engine.
 struct EnginePlatform {
@@ -57,7 +59,8 @@ class EjectEngine {
   using BatchCompletion = std::function<void(std::vector<EjectResult>)>;
 
   // Runs a first discovery pass on the calling thread, then starts listening for changes.
-  explicit EjectEngine(EnginePlatform platform);
+  // Eject-all reads the settings each time it runs; they must outlive the engine.
+  EjectEngine(EnginePlatform platform, const Settings& settings);
   ~EjectEngine();
   EjectEngine(const EjectEngine&) = delete;
   EjectEngine& operator=(const EjectEngine&) = delete;
@@ -116,6 +119,7 @@ class EjectEngine {
                          BatchCompletion completion);
 
   EnginePlatform platform_;
+  const Settings& settings_;
   std::vector<EjectableVolume> volumes_;
   std::function<void()> onChange_;
   bool batchRunning_ = false;

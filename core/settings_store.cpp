@@ -317,12 +317,6 @@ struct SettingsStore::Document {
   plist_t root;
 };
 
-SettingsStore& SettingsStore::shared() {
-  // Never destroyed: code running at exit (crash handlers, other statics) may still read it.
-  static SettingsStore* const store = new SettingsStore(defaultFile());
-  return *store;
-}
-
 std::filesystem::path SettingsStore::defaultFile() {
   std::filesystem::path folder;
   if (const char* configHome = std::getenv("XDG_CONFIG_HOME");

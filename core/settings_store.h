@@ -21,10 +21,8 @@
 // Dates are kept to the whole second, as the file stores them, between 1933 and 2069.
 class SettingsStore {
  public:
-  // The process's store: $XDG_CONFIG_HOME/VarneloEject/defaults.plist (~/.config when unset),
-  // opened on first use.
-  static SettingsStore& shared();
-  // Where the process's store lives, from the environment.
+  // Where the program's settings live: $XDG_CONFIG_HOME/VarneloEject/defaults.plist
+  // (~/.config when unset). Each program opens one store there and hands it on.
   static std::filesystem::path defaultFile();
   // A larger file is taken as damaged: it reads as empty and is kept aside at the next write.
   static constexpr std::uint64_t maxFileBytes = 4 * 1024 * 1024;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/settings_store.h"
 #include "core/support/message_history.h"
 #include "core/support/server_check.h"
@@ -17,11 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   {
     SettingsStore store(file);
-    for (const char* key : {"VEProtectTimeMachine", "VEEjectDiskImages", "VEStatusColor",
-                            "VEMenuBarMode", "VEDeviceId", "VEMessageHistory", "VELastCrashScan"}) {
-      (void)store.object(key);
-      (void)store.string(key);
-      (void)store.boolean(key);
+    const Settings settings(store);
+    for (const SettingKey& key : setting_keys::all) {
+      (void)store.object(key.name);
+      (void)settings.text(key);
+      (void)settings.boolean(key);
     }
     // The typed readers of what the support client keeps there.
     const auto now = std::chrono::system_clock::now();
@@ -40,6 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // The colour setting's own parser takes the stored text as it is.
-  (void)EjectSettings::color(text);
+  (void)colorFromHex(text);
   return 0;
 }

@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "core/eject_engine.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
 #include "platform/linux/libmount_volume_source.h"
 #include "platform/linux/linux_disk_describer.h"
 #include "platform/linux/loop_dispatcher.h"
@@ -205,8 +207,10 @@ int runInNamespace() {
                           .timeMachineTool = toolPath,
                           .environment = {}};
   };
-  EjectEngine withTool(platformWith(tool.string()));
-  EjectEngine withoutTool(platformWith(work / "no-such-tool"));
+  SettingsStore settingsStore(work / "defaults.plist");
+  const Settings settings(settingsStore);
+  EjectEngine withTool(platformWith(tool.string()), settings);
+  EjectEngine withoutTool(platformWith(work / "no-such-tool"), settings);
 
   std::printf("%8s %8s %7s %10s %10s %11s %11s %9s %10s\n", "entries", "volumes", "listed",
               "pass ms", "pass cpu", "no-tool ms", "no-tool cpu", "table ms", "tool/pass");

@@ -36,7 +36,7 @@ namespace {
 
 constexpr const char* pendingFileName = "pending-crash.txt";
 constexpr const char* separator = "\n---\n";
-constexpr const char* lastScanKey = "VELastCrashScan";
+constexpr const char* lastScanKey = setting_keys::lastCrashScan.name;
 constexpr int fatalSignals[] = {SIGABRT, SIGSEGV, SIGILL, SIGBUS, SIGFPE, SIGTRAP};
 
 // ---- Set-up shared by every operation ----
@@ -52,13 +52,10 @@ State& state() {
   return *shared;
 }
 
-CrashReporter::Setup currentSetup() {
+std::optional<CrashReporter::Setup> currentSetup() {
   State& shared = state();
   const std::lock_guard lock(shared.mutex);
-  if (!shared.setup) {
-    shared.setup.emplace(CrashReporter::standardSetup(nullptr, nullptr));
-  }
-  return *shared.setup;
+  return shared.setup;
 }
 
 // ---- What the handlers use: prepared at install, read without allocating ----
@@ -326,8 +323,8 @@ Date wholeSeconds(Date date) {
   return std::chrono::floor<std::chrono::seconds>(date);
 }
 
-bool automaticUploadsAllowed(const CrashReporter::Setup& setup) {
-  return setup.networkFeatures && SupportClient::automaticContactAllowed(setup.defaults);
+bool automaticUploadsAllowed(const std::optional<CrashReporter::Setup>& setup) {
+  return setup && setup->networkFeatures && SupportClient::automaticContactAllowed(setup->defaults);
 }
 
 // Held while a copy of the program uploads from the record folder, so that another copy (with
@@ -408,7 +405,8 @@ std::filesystem::path CrashReporter::standardFolder() {
   return std::filesystem::path(homeFolder) / ".local/share/VarneloEject";
 }
 
-CrashReporter::Setup CrashReporter::standardSetup(SystemCrashReports* systemReports,
+CrashReporter::Setup CrashReporter::standardSetup(SettingsStore& defaults,
+                                                  SystemCrashReports* systemReports,
                                                   Dispatcher* dispatcher) {
   std::string homeFolder = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
   std::string userName;
@@ -420,7 +418,7 @@ CrashReporter::Setup CrashReporter::standardSetup(SystemCrashReports* systemRepo
   }
   return Setup{.folder = standardFolder(),
                .transport = SharedHttpTransport::instance(),
-               .defaults = SettingsStore::shared(),
+               .defaults = defaults,
                .endpoint = Endpoints::crash(),
                .systemReports = systemReports,
                .dispatcher = dispatcher,
@@ -438,11 +436,18 @@ void CrashReporter::configure(Setup setup) {
   shared.setup.emplace(std::move(setup));
 }
 
+void CrashReporter::configure(std::nullopt_t) {
+  State& shared = state();
+  const std::lock_guard lock(shared.mutex);
+  shared.setup.reset();
+}
+
 void CrashReporter::install() {
   // Before the handlers: a crash of this run leaves its own record for the next launch.
   setPendingRecordAside();
   // Reading the reports and waiting for the server both happen away from the caller.
-  if (Dispatcher* dispatcher = currentSetup().dispatcher) {
+  const std::optional<Setup> setup = currentSetup();
+  if (Dispatcher* dispatcher = setup ? setup->dispatcher : nullptr) {
     dispatcher->runInBackground(uploadAtStart);
   } else {
     std::thread(uploadAtStart).detach();
@@ -507,7 +512,8 @@ void CrashReporter::uploadAtStart() {
 }
 
 std::filesystem::path CrashReporter::crashFile() {
-  const std::filesystem::path folder = currentSetup().folder;
+  const std::optional<Setup> setup = currentSetup();
+  const std::filesystem::path folder = setup ? setup->folder : standardFolder();
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   return folder / pendingFileName;
@@ -581,10 +587,11 @@ void CrashReporter::sendUnsentCrashes() {
 }
 
 void CrashReporter::sendSystemCrashReports() {
-  const Setup setup = currentSetup();
-  if (setup.systemReports == nullptr || !automaticUploadsAllowed(setup)) {
+  const std::optional<Setup> configured = currentSetup();
+  if (!automaticUploadsAllowed(configured) || configured->systemReports == nullptr) {
     return;
   }
+  const Setup& setup = *configured;
   const std::optional<std::filesystem::path> folder = setup.systemReports->folder();
   const FolderLock lock(crashFile().parent_path());
   if (!folder || !lock.held()) {
@@ -655,19 +662,21 @@ void CrashReporter::sendSystemCrashReports() {
 
 bool CrashReporter::deliver(const std::string& kind, const std::string& message,
                             const std::string& stack) {
-  const Setup setup = currentSetup();
-  if (!setup.networkFeatures) {
+  const std::optional<Setup> configured = currentSetup();
+  if (!configured || !configured->networkFeatures) {
     return false;
   }
+  const Setup& setup = *configured;
   const auto personal = [&setup](const std::string& text) {
     return withoutPersonalNames(text, setup.homeFolder, setup.userName);
   };
-  const nlohmann::json record{{"d", setup.defaults.string("VEDeviceId").value_or("?")},
-                              {"kind", kind},
-                              {"message", personal(message)},
-                              {"stack", personal(stack)},
-                              {"v", versionText(setup.version)},
-                              {"os", setup.osString ? setup.osString() : currentOsString()}};
+  const nlohmann::json record{
+      {"d", setup.defaults.string(setting_keys::deviceId.name).value_or("?")},
+      {"kind", kind},
+      {"message", personal(message)},
+      {"stack", personal(stack)},
+      {"v", versionText(setup.version)},
+      {"os", setup.osString ? setup.osString() : currentOsString()}};
   HttpRequest request;
   request.url = setup.endpoint;
   request.method = "POST";
@@ -679,13 +688,13 @@ bool CrashReporter::deliver(const std::string& kind, const std::string& message,
 
 void CrashReporter::send(const std::string& kind, const std::string& message,
                          const std::string& stack) {
-  const Setup setup = currentSetup();
+  const std::optional<Setup> setup = currentSetup();
   if (!automaticUploadsAllowed(setup)) {
     return;
   }
   auto upload = [kind, message, stack] { deliver(kind, message, stack); };
-  if (setup.dispatcher != nullptr) {
-    setup.dispatcher->runInBackground(std::move(upload));
+  if (setup->dispatcher != nullptr) {
+    setup->dispatcher->runInBackground(std::move(upload));
   } else {
     std::thread(std::move(upload)).detach();
   }

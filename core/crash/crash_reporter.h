@@ -3,13 +3,13 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "core/settings.h"
 #include "platform/dispatcher.h"
 #include "platform/http_transport.h"
 #include "platform/system_crash_reports.h"
-
-class SettingsStore;
 
 // Captures uncaught exceptions and fatal signals into one pending record on disk, and at the
 // next start uploads that record and the system's new crash reports for this program.
@@ -40,13 +40,15 @@ class CrashReporter {
 
   // $XDG_DATA_HOME/VarneloEject, ~/.local/share/VarneloEject when unset.
   static std::filesystem::path standardFolder();
-  // The program's set-up: standard folder, shared transport and settings store, built-in
-  // crash endpoint and version.
-  static Setup standardSetup(SystemCrashReports* systemReports, Dispatcher* dispatcher);
+  // The program's set-up: standard folder, shared transport, the program's settings store,
+  // built-in crash endpoint and version.
+  static Setup standardSetup(SettingsStore& defaults, SystemCrashReports* systemReports,
+                             Dispatcher* dispatcher);
 
-  // What every later operation works with; the standard set-up without system reports when
-  // it is never called.
+  // What every later operation works with. Until it is called, or after it is called with
+  // nothing, there is nothing to record, upload or scan.
   static void configure(Setup setup);
+  static void configure(std::nullopt_t);
 
   // Once the first-launch question is answered: sets the last run's record aside, queues
   // uploadAtStart() on the set-up's dispatcher (a thread of its own without one) and installs
@@ -73,7 +75,7 @@ class CrashReporter {
   // A record or report is given up after failing on this many launches.
   static constexpr int maxAttempts = 3;
   static constexpr const char* unsentFolderName = "unsent";
-  static constexpr const char* reportAttemptsKey = "VECrashReportAttempts";
+  static constexpr const char* reportAttemptsKey = setting_keys::crashReportAttempts.name;
 
  private:
   // The steps of uploadAtStart() and what they use.

@@ -5,9 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/settings.h"
 #include "core/settings_value.h"
-
-class SettingsStore;
 
 // One entry of the conversation kept on this machine.
 struct ArchivedMessage {
@@ -32,7 +31,7 @@ std::string boundedMessageText(std::string_view text);
 // written whole on every access. Main thread only.
 class MessageHistory {
  public:
-  static constexpr const char* key = "VEMessageHistory";
+  static constexpr const char* key = setting_keys::messageHistory.name;
   static constexpr std::size_t maxEntries = 50;
 
   explicit MessageHistory(SettingsStore& defaults) : defaults_(defaults) {}

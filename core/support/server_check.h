@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-class SettingsStore;
+#include "core/settings.h"
 
 // The three fields of the server check's answer this program reads.
 struct CheckAnswer {
@@ -25,8 +25,8 @@ struct CheckAnswer {
 // one of them ("VEAckMessage"), which every check reports back.
 class ShownMessages {
  public:
-  static constexpr const char* listKey = "VEShownMessages";
-  static constexpr const char* acknowledgedKey = "VEAckMessage";
+  static constexpr const char* listKey = setting_keys::shownMessages.name;
+  static constexpr const char* acknowledgedKey = setting_keys::acknowledgedMessage.name;
   static constexpr std::size_t maxEntries = 50;
 
   // Empty when missing, not an array, or when any element is not an integer.

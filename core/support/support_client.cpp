@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "build_config.h"
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/settings_store.h"
 #include "core/support/endpoints.h"
 #include "core/support/identity.h"
@@ -13,19 +13,13 @@
 
 namespace {
 
-constexpr const char* deviceIdKey = "VEDeviceId";
+constexpr const char* deviceIdKey = setting_keys::deviceId.name;
 
 } // namespace
 
-SupportClient& SupportClient::shared() {
-  // Never destroyed: requests on other threads may outlive main().
-  static auto* client = new SupportClient(standardSetup());
-  return *client;
-}
-
-SupportClient::Setup SupportClient::standardSetup() {
+SupportClient::Setup SupportClient::standardSetup(SettingsStore& defaults) {
   return Setup{.transport = SharedHttpTransport::instance(),
-               .defaults = SettingsStore::shared(),
+               .defaults = defaults,
                .checkURL = Endpoints::check(),
                .reportURL = Endpoints::report(),
                .version = build_config::version,
@@ -126,7 +120,8 @@ nlohmann::json SupportClient::checkBody() {
 }
 
 bool SupportClient::automaticContactAllowed(const SettingsStore& defaults) {
-  return defaults.boolean(onboardedKey) && EjectSettings::automaticServerContact(defaults);
+  return readBoolean(defaults, setting_keys::onboarded) &&
+         readBoolean(defaults, setting_keys::automaticServerContact);
 }
 
 void SupportClient::checkWithServer(std::function<void()> completion) {

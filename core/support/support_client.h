@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/settings.h"
 #include "core/settings_value.h"
 #include "core/support/message_history.h"
 #include "platform/dispatcher.h"
@@ -56,11 +57,9 @@ class SupportClient {
     bool networkFeatures = true;
   };
 
-  // The program's client, created on first use from any thread: the shared transport the
-  // application installs (SharedHttpTransport), the shared settings store, the built-in
-  // endpoints and version.
-  static SupportClient& shared();
-  static Setup standardSetup();
+  // The program's set-up: the shared transport the application installs (SharedHttpTransport),
+  // the program's settings store, the built-in endpoints and version.
+  static Setup standardSetup(SettingsStore& defaults);
 
   explicit SupportClient(Setup setup);
   SupportClient(const SupportClient&) = delete;
@@ -74,7 +73,7 @@ class SupportClient {
   // answered ("VEOnboarded"; a settings file set aside as damaged reads as a fresh install)
   // and automatic server contact is not switched off.
   static bool automaticContactAllowed(const SettingsStore& defaults);
-  static constexpr const char* onboardedKey = "VEOnboarded";
+  static constexpr const char* onboardedKey = setting_keys::onboarded.name;
 
   // Compact JSON; text that is not UTF-8 is sent with U+FFFD in its place.
   static std::string encodeBody(const nlohmann::json& body);

@@ -15,8 +15,7 @@
 #include "app/tray_icon.h"
 #include "app/support/launcher_badge.h"
 #include "app/updater.h"
-#include "core/eject_settings.h"
-#include "core/settings_store.h"
+#include "core/settings.h"
 #include "platform/fake/fake_code_signature.h"
 #include "platform/fake/fake_desktop_notifier.h"
 #include "platform/fake/fake_login_item.h"
@@ -31,7 +30,8 @@ class RecordingLauncherBadge : public LauncherBadge {
   std::vector<bool> states;
 };
 
-// The shell over fake engine, alerts and desktop; support talks to a real loopback server.
+// The shell over fake engine, alerts and desktop; support talks to a real loopback server. One
+// settings store, the support rig's, serves every part.
 struct AppRig {
   EngineRig engineRig;
   std::unique_ptr<EjectEngine> engine;
@@ -44,6 +44,7 @@ struct AppRig {
   MessageClientRig messages;
   LoopbackHttpServer& server = messages.server;
   RecordingLauncherBadge badge;
+  Settings settings{*messages.store};
   std::unique_ptr<SupportClient> client;
   std::unique_ptr<Application> application;
   int quits = 0;
@@ -51,13 +52,7 @@ struct AppRig {
   static constexpr const char* backupMount = "/media/user/Backups";
 
   AppRig() {
-    SettingsStore& defaults = SettingsStore::shared();
-    for (const char* key : {"VEMenuBarMode", EjectSettings::protectTimeMachineKey,
-                            EjectSettings::ejectDiskImagesKey, EjectSettings::statusColorKey}) {
-      defaults.remove(key);
-    }
-    defaults.set(Updater::automaticChecksKey, false);
-    defaults.set("VEOnboarded", true);
+    settings.set(setting_keys::updaterAutomaticChecks, false);
     server.answer(200, MessageClientRig::offer("none", 0, ""));
     client = messages.makeClient();
   }
@@ -86,12 +81,13 @@ struct AppRig {
   }
 
   Application& make() {
-    engine = engineRig.makeEngine();
+    engine = engineRig.makeEngine(settings);
     updater = std::make_unique<Updater>(
-        messages.transport, engineRig.dispatcher, SettingsStore::shared(), alerts,
+        messages.transport, engineRig.dispatcher, settings.store(), alerts,
         UpdaterConfiguration{"https://updates.invalid/feed.json", "1.0.0", "/nonexistent"});
     application = std::make_unique<Application>(Application::Services{
         .engine = *engine,
+        .settings = settings,
         .alerts = alerts,
         .display = display,
         .codeSignature = signature,

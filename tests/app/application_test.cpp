@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -128,7 +129,7 @@ TEST(Application, EveryWayToEjectAnswersWithTheResultOrTheQuestionItCalledFor) {
        }) {
     SCOPED_TRACE(test.from + " " + test.volume + " " + std::to_string(test.answer));
     AppRig rig;
-    SettingsStore::shared().set(EjectSettings::notifyWhenSafeKey, test.notify);
+    rig.settings.setNotifyWhenSafe(test.notify);
     if (test.volume == "USB") {
       EjectOutcome outcome;
       outcome.success = test.usb != Usb::held;
@@ -189,7 +190,7 @@ TEST(Application, WindowModeFollowsHowTheWindowWasLeftAndASecondLaunch) {
                            Case{"reopen hidden", true, true, 0, false}}) {
     SCOPED_TRACE(test.how + (test.trayMode ? " in tray mode" : ""));
     AppRig rig;
-    SettingsStore::shared().set(DisplayModeController::menuBarModeKey, test.trayMode);
+    rig.settings.setMenuBarMode(test.trayMode);
     Application& application = rig.launch();
     MainWindow& window = *application.mainWindow();
     const bool reopens = test.how.starts_with("reopen");
@@ -218,8 +219,8 @@ TEST(Application, WindowModeFollowsHowTheWindowWasLeftAndASecondLaunch) {
       window.close(); // however the desktop then closes the window on the way out
       AppRig::flushEvents();
     }
-    EXPECT_EQ(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey),
-              test.trayModeAfter);
+    EXPECT_EQ(rig.settings.menuBarMode(), test.trayModeAfter);
+    EXPECT_EQ(child<QCheckBox>(window, "menuBarCheckbox")->isChecked(), test.trayModeAfter);
     EXPECT_EQ(rig.quits, test.quits);
   }
 }
@@ -233,13 +234,23 @@ TEST(Application, SettingsSwitchesTakeEffectAndShowWhatTheDesktopReallyDid) {
     Application& application = rig.launch();
     MainWindow& window = *application.mainWindow();
     window.showSettings();
-    child<QCheckBox>(window, "menuBarCheckbox")->click();
+    for (const bool trayMode : {true, false}) {
+      child<QCheckBox>(window, "menuBarCheckbox")->click();
+      AppRig::flushEvents();
+      EXPECT_EQ(application.trayIcon().systemTrayIcon().isVisible(), trayMode);
+      EXPECT_EQ(rig.settings.menuBarMode(), trayMode);
+    }
     child<QCheckBox>(window, "loginCheckbox")->click();
-    AppRig::flushEvents();
-    EXPECT_TRUE(application.trayIcon().systemTrayIcon().isVisible());
-    EXPECT_TRUE(SettingsStore::shared().boolean(DisplayModeController::menuBarModeKey));
     EXPECT_EQ(child<QCheckBox>(window, "loginCheckbox")->isChecked(), !refused);
     EXPECT_EQ(rig.loginItem.status() == LoginItemStatus::enabled, !refused);
+    if (build_config::networkFeatures) { // with automatic contact off the next check sends nothing
+      child<QCheckBox>(window, "serverContactCheckbox")->click();
+      rig.settle(); // the check at launch
+      const std::size_t sent = rig.server.received().size();
+      application.messages().syncWithServer();
+      rig.settle();
+      EXPECT_EQ(rig.server.received().size(), sent);
+    }
   }
 }
 
@@ -254,10 +265,10 @@ TEST(Application, LaunchAlertsStandOverAWindowThatAlreadyShowsTheVolumes) {
     SCOPED_TRACE(test.alert);
     AppRig rig;
     rig.mount(true, false, false);
-    SettingsStore::shared().set("VEOnboarded", test.onboarded);
-    SettingsStore::shared().set(DisplayModeController::menuBarModeKey, !test.trayAvailable);
+    rig.settings.setOnboarded(test.onboarded);
+    rig.settings.setMenuBarMode(!test.trayAvailable);
     rig.display.trayAvailable = test.trayAvailable;
-    SettingsStore::shared().set(Updater::automaticChecksKey, true);
+    rig.settings.set(setting_keys::updaterAutomaticChecks, true);
     rig.make();
     QString summaryDuringAlert;
     bool updaterStartedBeforeAnswer = false;
@@ -314,6 +325,9 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
   rig.engineRig.monitor.fire();
   rig.settle();
   EXPECT_NE(tray.systemTrayIcon().icon().cacheKey(), plainIcon);
+  // The desktop's own look, chosen in the settings, reaches the icon at once.
+  emit child<QComboBox>(*application.mainWindow(), "statusColorPopup")->activated(0);
+  EXPECT_EQ(tray.systemTrayIcon().icon().cacheKey(), plainIcon);
 
   tray.activate(QSystemTrayIcon::Trigger);
   rig.settle();

@@ -18,19 +18,13 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
   for (const bool damaged : {false, true}) {
     SCOPED_TRACE(damaged ? "damaged after an opt-out" : "fresh install");
     AppRig rig;
-    SettingsStore& defaults = SettingsStore::shared();
-    defaults.set(EjectSettings::automaticServerContactKey, false);
+    SettingsStore& defaults = rig.settings.store();
+    rig.settings.setAutomaticServerContact(false);
     if (damaged) {
       writeFile(defaults.file(), "<plist><dict><key>VEOnboarded</key><true/>");
     } else {
       std::filesystem::remove(defaults.file());
     }
-    rig.client = std::make_unique<SupportClient>(
-        SupportClient::Setup{.transport = rig.messages.transport,
-                             .defaults = defaults,
-                             .checkURL = rig.server.url("/check"),
-                             .reportURL = rig.server.url("/report"),
-                             .dispatcher = &rig.engineRig.dispatcher});
     ApportCrashReports apport(rig.messages.folder / "Reports", "varnelo-eject", getuid());
     writeFile(rig.messages.folder / "Crash/pending-crash.txt", "Signal 11\n---\nframe");
     writeFile(rig.messages.folder /
@@ -62,10 +56,11 @@ TEST(Privacy, NothingLeavesBeforeTheFirstLaunchQuestionIsAnswered) {
     }
     // A build without network features sends nothing, answered or not.
     const std::multiset<std::string> expected =
-        build_config::networkFeatures ? std::multiset<std::string>{"/check", "/crash", "/crash"}
-                                      : std::multiset<std::string>{};
+        build_config::networkFeatures
+            ? std::multiset<std::string>{"/eject/v1/check", "/crash", "/crash"}
+            : std::multiset<std::string>{};
     EXPECT_EQ(paths, expected);
-    CrashReporter::configure(CrashReporter::standardSetup(nullptr, nullptr));
+    CrashReporter::configure(std::nullopt);
   }
 }
 

@@ -7,10 +7,12 @@
 
 #include "cli/eject_commands.h"
 #include "core/localization.h"
+#include "core/settings.h"
 #include "platform/fake/fake_disk_describer.h"
 #include "platform/fake/fake_ejector.h"
 #include "platform/fake/fake_process_runner.h"
 #include "platform/fake/fake_volume_source.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -57,7 +59,11 @@ TEST(EjectAll, ARefusalBesideAPartialResultExitsAsRefused) {
     FakeProcessRunner runner;
     FakeEjector ejector;
     LoopDispatcher dispatcher;
-    EjectEngine engine{{source, describer, runner, ejector, dispatcher, nullptr, "/none", {}}};
+    TemporaryFolder folder;
+    SettingsStore store{folder / "defaults.plist"};
+    Settings settings{store};
+    EjectEngine engine{{source, describer, runner, ejector, dispatcher, nullptr, "/none", {}},
+                       settings};
     source.setVolumes({{"/media/ana/A", FakeVolumeSource::external("A")},
                        {"/media/ana/B", FakeVolumeSource::external("B")}});
     EjectOutcome partial;

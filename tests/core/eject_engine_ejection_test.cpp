@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "core/eject_settings.h"
 #include "core/localization.h"
 #include "platform/linux/loop_dispatcher.h"
 #include "tests/core/eject_engine_rig.h"
@@ -26,11 +25,6 @@ std::vector<std::string> idsOf(const std::vector<EjectResult>& results) {
 
 class EjectEngineEjection : public ::testing::Test {
  protected:
-  void SetUp() override {
-    EjectSettings::defaults().remove(EjectSettings::ejectDiskImagesKey);
-    EjectSettings::defaults().remove(EjectSettings::protectTimeMachineKey);
-  }
-
   void mount(const std::vector<std::pair<std::string, std::string>>& pathsAndNames) {
     for (const auto& [path, name] : pathsAndNames) {
       rig.source.addVolume(path, FakeVolumeSource::external(name));
@@ -156,7 +150,7 @@ TEST_F(EjectEngineEjection, EjectAll_StepsOneAtATimeOffTheMainThreadAndEndsNothi
   LoopDispatcher threaded;
   EnginePlatform platform{rig.source, rig.describer,         rig.runner, rig.ejector, threaded,
                           nullptr,    rig.toolPath.string(), {}};
-  EjectEngine real(std::move(platform));
+  EjectEngine real(std::move(platform), rig.settings);
   std::optional<std::thread::id> completedOn;
   real.ejectAll([&](std::vector<EjectResult>) { completedOn = std::this_thread::get_id(); });
   threaded.runUntil([&] { return completedOn.has_value(); });

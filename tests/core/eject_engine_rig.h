@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "core/eject_engine.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
 #include "platform/fake/fake_disk_describer.h"
 #include "platform/fake/fake_ejector.h"
 #include "platform/fake/fake_process_runner.h"
@@ -18,9 +20,12 @@
 #include "tests/core/test_files.h"
 #include "tests/support/temporary_folder.h"
 
-// Everything an engine needs, faked. The Time Machine tool's path only has to name an
-// executable: the fake runner answers in its place.
+// Everything an engine needs, faked, and settings in a file of their own. The Time Machine tool's
+// path only has to name an executable: the fake runner answers in its place.
 struct EngineRig {
+  TemporaryFolder settingsFolder;
+  SettingsStore settingsStore{settingsFolder / "defaults.plist"};
+  Settings settings{settingsStore};
   FakeVolumeSource source;
   FakeDiskDescriber describer;
   FakeProcessRunner runner;
@@ -31,7 +36,8 @@ struct EngineRig {
   std::filesystem::path toolPath = "/bin/true";
   std::map<std::string, std::string> environment;
 
-  std::unique_ptr<EjectEngine> makeEngine() {
+  std::unique_ptr<EjectEngine> makeEngine() { return makeEngine(settings); }
+  std::unique_ptr<EjectEngine> makeEngine(const Settings& with) {
     EnginePlatform platform{source,   describer,         runner, ejector, dispatcher,
                             &monitor, toolPath.string(), {}};
     platform.volumeUsers = &users;
@@ -39,7 +45,7 @@ struct EngineRig {
       const auto found = environment.find(name);
       return found == environment.end() ? std::nullopt : std::optional(found->second);
     };
-    return std::make_unique<EjectEngine>(std::move(platform));
+    return std::make_unique<EjectEngine>(std::move(platform), with);
   }
 };
 

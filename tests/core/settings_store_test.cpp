@@ -6,17 +6,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "tests/core/test_files.h"
 #include "tests/support/environment_variable.h"
 #include "tests/support/temporary_folder.h"
@@ -76,23 +79,6 @@ TEST_F(SettingsStoreTest, ValuesSurviveTheFileAndOtherEntriesAreKept) {
   EXPECT_NE(readFile(file()).find("aGVsbG8="), std::string::npos);
   EXPECT_TRUE(store.remove("0") && store.remove("never-there"));
   EXPECT_FALSE(SettingsStore(file()).object("0").has_value());
-}
-
-TEST_F(SettingsStoreTest, BooleanReadingFollowsTheUsualRulesAndReadingCreatesNoFile) {
-  SettingsStore store(file());
-  EXPECT_FALSE(store.boolean("absent") || store.string("absent") ||
-               std::filesystem::exists(file()));
-  const std::vector<SettingsValue> truths{
-      true, -3, 0.5, "YES", " True", "007", "99999999999999999999"};
-  const std::vector<SettingsValue> falsehoods{false, 0,   "NO",  "1x",       at(9),
-                                              "",    0.0, "000", Array{true}};
-  for (const auto& [values, expected] : {std::pair{truths, true}, std::pair{falsehoods, false}}) {
-    for (const SettingsValue& value : values) {
-      store.set("key", value);
-      EXPECT_EQ(store.boolean("key"), expected) << testing::PrintToString(value);
-    }
-  }
-  EXPECT_FALSE(store.string("key").has_value()) << "an array is not a text";
 }
 
 TEST_F(SettingsStoreTest, DamagedOrUnreadableFileReadsEmptyAndIsKeptAsideAtTheNextWrite) {
@@ -241,61 +227,65 @@ TEST_F(SettingsDurability, KilledWriterLeavesOldOrNewValue) {
   EXPECT_GE(stored, 20) << "the writers were only ever killed while starting";
 }
 
-constexpr const char* switches[] = {
-    EjectSettings::protectTimeMachineKey, EjectSettings::notifyWhenSafeKey,
-    EjectSettings::automaticServerContactKey, EjectSettings::ejectDiskImagesKey};
+// Protections stay on unless a Boolean false is stored; other switches take the usual Boolean
+// reading (a number other than zero, "YES", "true" or a non-zero integer as text); the colour
+// is any text stored, its default otherwise.
+TEST_F(SettingsStoreTest, EachSettingReadsByItsRuleAndEachChangeIsAnnouncedOnceAfterItIsStored) {
+  SettingsStore store(file());
+  Settings settings(store);
+  EXPECT_FALSE(settings.onboarded() || std::filesystem::exists(file())) << "reading writes nothing";
+  std::vector<std::string> announced;
+  auto subscription = settings.subscribe([&](const std::string& key) {
+    EXPECT_TRUE(store.object(key).has_value()) << key << " announced before it was stored";
+    announced.push_back(key);
+  });
+  settings.setProtectTimeMachine(false);
+  settings.setNotifyWhenSafe(false);
+  settings.setAutomaticServerContact(false);
+  settings.setEjectDiskImages(true);
+  settings.setMenuBarMode(true);
+  settings.setOnboarded(true);
+  settings.setStatusColorHex("");
+  EXPECT_EQ(announced, (std::vector<std::string>{"VEProtectTimeMachine", "VENotifyWhenSafe",
+                                                 "VEAutomaticServerContact", "VEEjectDiskImages",
+                                                 "VEMenuBarMode", "VEOnboarded", "VEStatusColor"}));
+  EXPECT_FALSE(settings.protectTimeMachine() || settings.notifyWhenSafe() ||
+               settings.automaticServerContact() || !settings.statusColorHex().empty());
+  EXPECT_TRUE(settings.ejectDiskImages() && settings.menuBarMode() && settings.onboarded());
+  subscription.reset();
+  settings.setOnboarded(false);
+  EXPECT_EQ(announced.size(), 7u) << "announced after the subscription ended";
 
-// Keys are cleared around each case, for runs of the whole executable in one process.
-class EjectSettingsTest : public ::testing::Test {
- protected:
-  void SetUp() override { TearDown(); }
-  void TearDown() override {
-    for (const char* key : switches) {
-      EjectSettings::defaults().remove(key);
+  const std::optional<SettingsValue> stored[] = {
+      std::nullopt, "YES", "NO", 0,       "",          false,
+      "#3B82F6",    -3,    0.5,  " True", "007",       "99999999999999999999",
+      "1x",         at(9), 0.0,  "000",   Array{true}, true};
+  const std::tuple<const char*, std::function<bool()>, std::string> switches[] = {
+      {"VEProtectTimeMachine", [&] { return settings.protectTimeMachine(); }, "111110111111111111"},
+      {"VENotifyWhenSafe", [&] { return settings.notifyWhenSafe(); }, "111110111111111111"},
+      {"VEAutomaticServerContact", [&] { return settings.automaticServerContact(); },
+       "111110111111111111"},
+      {"VEEjectDiskImages", [&] { return settings.ejectDiskImages(); }, "010000011111000001"},
+      {"VEMenuBarMode", [&] { return settings.menuBarMode(); }, "010000011111000001"},
+      {"VEOnboarded", [&] { return settings.onboarded(); }, "010000011111000001"},
+      {"VEStatusColor", [&] { return settings.statusColorHex() == "#7C3AED"; },
+       "100101011000011011"}};
+  for (const auto& [key, read, expected] : switches) {
+    std::string readings;
+    for (const auto& value : stored) {
+      value ? store.set(key, *value) : store.remove(key);
+      readings += read() ? '1' : '0';
     }
-    EjectSettings::defaults().remove(EjectSettings::statusColorKey);
-  }
-};
-
-TEST_F(EjectSettingsTest, DefaultsUntilStoredThenProtectionsOffOnlyForAStoredFalse) {
-  const auto read = [] {
-    return std::vector<bool>{EjectSettings::protectTimeMachine(), EjectSettings::notifyWhenSafe(),
-                             EjectSettings::automaticServerContact(),
-                             EjectSettings::ejectDiskImages()};
-  };
-  EXPECT_EQ(read(), (std::vector<bool>{true, true, true, false}));
-  // Unlike the ordinary Boolean reading, "NO" or 0 do not turn a protection off.
-  const std::pair<SettingsValue, std::vector<bool>> rows[] = {
-      {"YES", {true, true, true, true}},
-      {"NO", {true, true, true, false}},
-      {0, {true, true, true, false}},
-      {false, {false, false, false, false}}};
-  for (const auto& [stored, expected] : rows) {
-    for (const char* key : switches) {
-      EjectSettings::defaults().set(key, stored);
-    }
-    EXPECT_EQ(read(), expected) << testing::PrintToString(stored);
-  }
-  for (const bool value : {true, false}) {
-    EjectSettings::setProtectTimeMachine(value);
-    EjectSettings::setNotifyWhenSafe(value);
-    EjectSettings::setAutomaticServerContact(value);
-    EjectSettings::setEjectDiskImages(value);
-    EXPECT_EQ(read(), std::vector<bool>(4, value)) << "written where it is read";
+    EXPECT_EQ(readings, expected) << key;
   }
 }
 
-TEST_F(EjectSettingsTest, StatusColourIsStoredUncheckedAndParsedWithSpaceAroundIt) {
-  EjectSettings::setStatusColorHex(""); // the desktop's own look
-  EXPECT_EQ(EjectSettings::statusColorHex(), "");
-  EjectSettings::defaults().set(EjectSettings::statusColorKey, 0x22C55E);
-  EXPECT_EQ(EjectSettings::statusColorHex(), "#7C3AED") << "a non-text reads as the default";
-  EXPECT_EQ(EjectSettings::color("00ff00"), RgbColor{.green = 1});
-  EXPECT_EQ(EjectSettings::color("\t\u00A0#7c3aED\u3000 "),
+TEST(StatusColour, IsSixHexDigitsWithOneNumberSignAndHorizontalSpaceAround) {
+  EXPECT_EQ(colorFromHex("00ff00"), RgbColor{.green = 1});
+  EXPECT_EQ(colorFromHex("\t\u00A0#7c3aED\u3000 "),
             (RgbColor{.red = 124 / 255.0, .green = 58 / 255.0, .blue = 237 / 255.0}));
-  for (const char* text : {"#7C3AED\n", "", "#", "#7C3AE", "#7C3AED80", "#7C3AEG", "##7C3AED"}) {
-    EXPECT_FALSE(EjectSettings::color(text).has_value()) << '"' << text << '"';
-  }
+  for (const char* text : {"#7C3AED\n", "", "#", "#7C3AE", "#7C3AED80", "#7C3AEG", "##7C3AED"})
+    EXPECT_FALSE(colorFromHex(text).has_value()) << '"' << text << '"';
 }
 
 } // namespace

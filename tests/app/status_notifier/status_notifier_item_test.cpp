@@ -65,7 +65,7 @@ TEST(StatusNotifierItem, PanelsGetTheMenuActivateEjectsAllAndARestartedPanelIsFo
     GTEST_SKIP() << statusNotifierSkipReason;
   }
   AppRig rig;
-  SettingsStore::shared().set("VEMenuBarMode", true);
+  rig.settings.setMenuBarMode(true);
   rig.engineRig.source.setVolumes({
       {"/media/user/KEY", FakeVolumeSource::external("MY_USB_KEY")},
       {"/media/user/Tom", FakeVolumeSource::external("Tom & Jerry")},

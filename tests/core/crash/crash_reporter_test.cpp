@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/support/network_queue.h"
 #include "core/utf8_text.h"
 #include "tests/core/crash/crash_rig.h"
@@ -199,7 +199,7 @@ TEST(AutomaticServerContact, NoAnswerTheSwitchAndTheBuildOptionEachSendNothingAu
     if (std::string(stop) == "unanswered") {
       rig.store->remove(SupportClient::onboardedKey);
     } else if (std::string(stop) == "switch") {
-      rig.store->set(EjectSettings::automaticServerContactKey, false);
+      rig.store->set(setting_keys::automaticServerContact.name, false);
     }
     rig.writeReport("/usr/bin/varnelo-eject", "Signal: 6\n");
     writeFile(rig.pendingFile(), "Signal 11\n---\nframe");

@@ -17,7 +17,7 @@ struct CrashRig : MessageClientRig {
   ApportCrashReports apport{folder / "Reports", "varnelo-eject", getuid()};
 
   CrashRig() { configure(); }
-  ~CrashRig() { CrashReporter::configure(CrashReporter::standardSetup(nullptr, nullptr)); }
+  ~CrashRig() { CrashReporter::configure(std::nullopt); }
 
   void configure(const std::string& endpoint = {}, Dispatcher* queue = nullptr) {
     CrashReporter::configure({.folder = folder / "Crash",

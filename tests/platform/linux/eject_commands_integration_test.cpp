@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/eject_settings.h"
+#include "core/settings.h"
 #include "core/localization.h"
 #include "core/utf8_text.h"
 #include "platform/fake/fake_disk_describer.h"
@@ -72,7 +72,10 @@ class EjectCommands : public ::testing::Test {
   FakeEjector ejector_;
   AuthorisationWatch watch_{ejector_};
   LoopDispatcher dispatcher_;
-  EjectEngine engine_{{source_, describer_, runner_, watch_, dispatcher_, nullptr, "/none", {}}};
+  SettingsStore store_{folder_ / "defaults.plist"};
+  Settings settings_{store_};
+  EjectEngine engine_{{source_, describer_, runner_, watch_, dispatcher_, nullptr, "/none", {}},
+                      settings_};
   std::ostringstream out_;
   std::ostringstream err_;
   const std::string retained_ = L("eject.retained_message");
@@ -101,11 +104,11 @@ TEST_F(EjectCommands, Eject_FindsTheVolumeByNameOrAnyFormOfItsMountPathOnly) {
 }
 
 TEST_F(EjectCommands, EjectAll_FollowsTheSettingsKeepsBackupsAndGoesOnAfterAFailure) {
-  EjectSettings::setEjectDiskImages(false);
+  settings_.setEjectDiskImages(false);
   source_.setVolumes({{"/media/ana/Image", FakeVolumeSource::external("Image")}});
   engine_.refresh();
   expect(ejectAllVolumes(engine_, dispatcher_, {out_, err_}), {"", 0, "nothing to eject\n", ""});
-  EjectSettings::setEjectDiskImages(true);
+  settings_.setEjectDiskImages(true);
   source_.addVolume("/media/ana/Stick", FakeVolumeSource::external("Stick"));
   std::filesystem::create_directories(folder_ / "tm/Backups.backupdb"); // protected: stays
   source_.addVolume((folder_ / "tm").string(), FakeVolumeSource::external("Backup"));

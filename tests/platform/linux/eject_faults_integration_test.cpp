@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include "cli/linux_platform.h"
-#include "core/eject_settings.h"
 #include "platform/linux/direct_ejector.h"
 #include "platform/linux/system_ejector.h"
 #include "tests/platform/linux/eject_test_volumes.h"
@@ -208,7 +207,6 @@ TEST_P(EjectFaults, EjectAll_NestedVolumeGoesFirstAndTheOuterOneAloneSaysWhy) {
   for (const auto& listed : lister.engine().volumes()) {
     umount2(listed.id.c_str(), MNT_DETACH);
   }
-  EjectSettings::setEjectDiskImages(true);
   LoopVolume& outer = volume("A-Outer");
   LoopVolume& inner = volume("B-Inner", false, "ext4", outer.mountPath());
 
@@ -218,6 +216,7 @@ TEST_P(EjectFaults, EjectAll_NestedVolumeGoesFirstAndTheOuterOneAloneSaysWhy) {
   EXPECT_TRUE(outer.mounted());
 
   LinuxPlatform platform;
+  platform.settings().setEjectDiskImages(true);
   platform.setEjector(std::make_unique<SystemEjector>(options()));
   std::vector<EjectEngine::EjectResult> results;
   platform.engine().ejectAll([&](auto all) { results = std::move(all); });

@@ -107,7 +107,7 @@ check "polkit agent library the prompt loads" inside sh -c 'ldconfig -p | grep -
 # The autopkgtest commands, as autopkgtest runs them: exit 0 and nothing on standard error.
 mapfile -t commands < <(sed -n 's/^Test-Command: //p' debian/tests/control)
 for command in "${commands[@]}"; do
-  check "autopkgtest: $command" inside sh -c "$command 2>/tmp/stderr >/tmp/stdout; status=\$?;
+  check "autopkgtest: $command" inside sh -c "($command) 2>/tmp/stderr >/tmp/stdout; status=\$?;
     cat /tmp/stdout; cat /tmp/stderr; test \$status = 0 && test ! -s /tmp/stderr"
 done
 check "list --json is a JSON array" inside sh -c 'varnelo-eject list --json | grep -q "^\["'

@@ -1,39 +1,39 @@
 #!/usr/bin/env bash
-# Builds the Debian source and binary packages as a packager does (dpkg-buildpackage on a copy
-# of this tree), has lintian check both, then installs the .deb with apt on a clean Debian 12
-# (debootstrap, minbase) that has nothing but the package and what it depends on, and there:
-# runs the autopkgtest commands of debian/tests/control, starts the desktop program on Wayland,
-# then checks the installed files with the desktop's own tools and starts it on X as well.
+# Builds the Debian source and binary packages as a packager does (dpkg-buildpackage, with
+# `apt-get build-dep ./`) in a clean Debian 12 (debootstrap, minbase), so that Build-Depends
+# must be complete; has lintian check both; then installs the .deb with apt into a second clean
+# Debian 12 that has nothing but the package and what it depends on, and there: runs the
+# autopkgtest commands of debian/tests/control, starts the desktop program on Wayland, then
+# checks the installed files with the desktop's own tools and starts it on X as well.
 # Usage (as root): scripts/check-package.sh
-#   The clean system is unpacked from /var/cache/varnelo-eject/bookworm-minbase.tar, made by
-#   debootstrap on the first run. MIRROR overrides the mirror; KEEP=1 keeps the work folder
-#   (/tmp/varnelo-package-check: a fixed path, so that a compiler cache set through
-#   CMAKE_CXX_COMPILER_LAUNCHER=ccache hits on the next run).
+#   The clean systems are unpacked from /var/cache/varnelo-eject/bookworm-minbase.tar, made by
+#   debootstrap on the first run. MIRROR overrides the mirror; KEEP=1 keeps the work folder,
+#   /tmp/varnelo-package-check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_tree=$PWD
 
 [[ $(id -u) == 0 ]] || { echo "check-package.sh: run as root (apt, debootstrap, chroot)" >&2; exit 2; }
 mirror=${MIRROR:-http://deb.debian.org/debian}
 cache=/var/cache/varnelo-eject
 work=/tmp/varnelo-package-check
+builder=$work/builder
 root=$work/root
 pids=()
 
+unmount_all() {
+  local point
+  for point in "$builder/proc" "$builder/sys" "$root/proc" "$root/sys"; do
+    if mountpoint -q "$point"; then umount "$point"; fi
+  done
+}
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  for point in "$root/proc" "$root/sys"; do
-    if mountpoint -q "$point"; then umount "$point"; fi
-  done
-  if [[ ${KEEP:-} != 1 ]] && ! mountpoint -q "$root/proc" && ! mountpoint -q "$root/sys"; then
-    rm -rf --one-file-system "$work"
-  fi
+  unmount_all
+  if [[ ${KEEP:-} != 1 ]]; then rm -rf --one-file-system "$work"; fi
 }
 trap cleanup EXIT
-for point in "$root/proc" "$root/sys"; do
-  if mountpoint -q "$point"; then umount "$point"; fi
-done
+unmount_all
 rm -rf --one-file-system "$work"
 mkdir -p "$work"
 
@@ -51,42 +51,51 @@ check() {
 }
 
 export DEBIAN_FRONTEND=noninteractive
-apt_install() { apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "$@"; }
-apt_install dpkg-dev debhelper fakeroot lintian debootstrap weston >/dev/null
+apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends lintian debootstrap weston \
+  >"$work/host-tools.log" 2>&1 || { tail -n 20 "$work/host-tools.log"; exit 1; }
 
-# The packages, built from a copy of the tree (what git would commit, build folders left out),
-# so that the source package holds exactly the sources.
-source=$work/varnelo-eject
-mkdir -p "$source"
-git ls-files --cached --others --exclude-standard -z | tar --null -T - -cf - | tar -x -C "$source"
-cd "$source"
-apt-get -o DPkg::Lock::Timeout=600 build-dep -y -q ./ >/dev/null
-dpkg-buildpackage -us -uc -S >"$work/source-build.log" 2>&1 ||
-  { tail -n 30 "$work/source-build.log"; exit 1; }
-DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" nice -n 10 \
-  dpkg-buildpackage -us -uc -b >"$work/binary-build.log" 2>&1 ||
-  { tail -n 30 "$work/binary-build.log"; exit 1; }
-cd "$source_tree"
-package=$(echo "$work"/varnelo-eject_*.deb)
-echo "built $(basename "$package") ($(du -k "$package" | cut -f1) KiB)"
-
-# No error and no warning; overrides stand only with their comment.
-check "lintian: source package" lintian --fail-on error,warning --display-info "$work"/varnelo-eject_*_source.changes
-check "lintian: binary package" lintian --fail-on error,warning --display-info "$package"
-
-# A clean system to install it on, unpacked afresh from the cached debootstrap each time.
-mkdir -p "$cache" "$root"
+# A clean Debian 12, unpacked afresh from the cached debootstrap each time.
 if [[ ! -s $cache/bookworm-minbase.tar ]]; then
+  mkdir -p "$cache"
   debootstrap --variant=minbase bookworm "$work/bootstrap" "$mirror" >"$work/debootstrap.log" 2>&1 ||
     { tail -n 20 "$work/debootstrap.log"; exit 1; }
   tar -C "$work/bootstrap" -cf "$cache/bookworm-minbase.tar.part" .
   mv "$cache/bookworm-minbase.tar.part" "$cache/bookworm-minbase.tar"
   rm -rf --one-file-system "$work/bootstrap"
 fi
-tar -C "$root" -xf "$cache/bookworm-minbase.tar"
-mount -t proc proc "$root/proc"
-mount -t sysfs sysfs "$root/sys"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
+clean_system() {
+  mkdir -p "$1"
+  tar -C "$1" -xf "$cache/bookworm-minbase.tar"
+  mount -t proc proc "$1/proc"
+  mount -t sysfs sysfs "$1/sys"
+  cp /etc/resolv.conf "$1/etc/resolv.conf"
+}
+
+# The packages, built from a copy of the tree (what git would commit, build outputs left out)
+# as the README says, with nothing installed beforehand but build-essential.
+clean_system "$builder"
+mkdir -p "$builder/build/varnelo-eject"
+git ls-files --cached --others --exclude-standard -z | tar --null -T - -cf - |
+  tar -x -C "$builder/build/varnelo-eject"
+chroot "$builder" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+  DEBIAN_FRONTEND=noninteractive DEB_BUILD_OPTIONS="parallel=$(nproc)" sh -c '
+    set -e
+    cd /build/varnelo-eject
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends build-essential
+    apt-get build-dep -y -q ./
+    dpkg-buildpackage -us -uc -S
+    nice -n 10 dpkg-buildpackage -us -uc -b' >"$work/build.log" 2>&1 ||
+  { tail -n 30 "$work/build.log"; exit 1; }
+package=$(echo "$builder"/build/varnelo-eject_*_amd64.deb)
+echo "built $(basename "$package") ($(du -k "$package" | cut -f1) KiB) in a clean Debian 12"
+
+# No error and no warning; overrides stand only with their comment.
+check "lintian: source package" lintian --fail-on error,warning --display-info "$builder"/build/varnelo-eject_*_source.changes
+check "lintian: binary package" lintian --fail-on error,warning --display-info "$package"
+
+# A second clean system, to install the package on.
+clean_system "$root"
 cp "$package" "$root/tmp/"
 
 inside() {
@@ -140,7 +149,7 @@ kill "$app" 2>/dev/null || true
 # The installed files, checked by the desktop's own tools (installed only now, after the checks
 # above, so that they cannot stand in for a missing dependency).
 inside apt-get install -y -q --no-install-recommends desktop-file-utils appstream man-db xvfb \
-  >/dev/null
+  >"$work/tools.log" 2>&1 || { tail -n 20 "$work/tools.log"; exit 1; }
 check "--help" inside sh -c 'varnelo-eject --help | grep "^Usage: varnelo-eject"'
 # shellcheck disable=SC2016 # expanded inside the chroot
 check "list speaks French from the installed tables" inside sh -c \

@@ -1,30 +1,3 @@
-# The Debian package: `cpack -G DEB` in a build folder configured with CMAKE_INSTALL_PREFIX=/usr.
-# Its dependencies are worked out by dpkg-shlibdeps from the libraries the program links.
-set(CPACK_GENERATOR "DEB")
-set(CPACK_PACKAGE_NAME "varnelo-eject")
-set(CPACK_PACKAGE_VENDOR "Varnelo Labs")
-set(CPACK_PACKAGE_CONTACT "Varnelo Labs <support@varnelo-labs.com>")
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Shows the external volumes that are mounted (USB and other external disks, removable media, \
-mounted disk images) and ejects them, one at a time or all at once, from a main window, a tray \
-icon or the command line.")
-set(CPACK_PACKAGE_HOMEPAGE_URL "${VARNELO_WEBSITE_URL}")
-set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
-set(CPACK_STRIP_FILES ON)
-
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
-set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Ejecting as an ordinary user goes through udisks2; in a terminal, polkit's text agent (loaded
-# only when needed, so not found by shlibdeps) asks for the password.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udisks2, libpolkit-agent-1-0")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "policykit-1")
-
-include(CPack)
-
 if(VARNELO_BUILD_TESTS)
   # The desktop files are checked by the desktop's own validators, and the installed tree is
   # checked by installing it into a folder and running the program from there.

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "core/backup_detector.h"
 #include "core/ejectable_volume.h"
 #include "platform/disk_describer.h"
 #include "platform/dispatcher.h"
@@ -74,10 +74,10 @@ class EjectEngine {
   // ignored and its completion never called: see batchRunning().
   void ejectAll(BatchCompletion completion);
   bool batchRunning() const { return batchRunning_; }
-  // True while a backup runs, false when none does, nothing when the tool cannot tell.
-  std::optional<bool> backupIsRunning();
-  // Also true when a program of a Linux backup tool holds files on the volume.
+  // True while a backup runs or a Linux backup tool holds the volume, false when neither, nothing
+  // when the Time Machine tool cannot tell.
   std::optional<bool> backupIsRunning(const EjectableVolume& volume);
+  BackupDetector& backups() { return backups_; }
 
   // The one-line summary of a list of volumes.
   static std::string resume(const std::vector<EjectableVolume>& volumes);
@@ -85,15 +85,6 @@ class EjectEngine {
   // One discovery pass; reads no engine state, so it may run on any thread.
   std::vector<EjectableVolume> listExternalVolumes();
   bool isDiskImage(const std::string& mountPath);
-  // A Time Machine destination, or a disk holding the backups of a Linux backup tool.
-  bool isTimeMachine(const std::string& mountPath, const std::set<std::string>& connues);
-  // Whose backups the volume holds ("time-machine", "borg"...), empty when none; nothing when
-  // its root cannot be read.
-  std::optional<std::string> backupKind(const std::string& mountPath,
-                                        const std::set<std::string>& known);
-  std::set<std::string> timeMachineMountPoints();
-  std::optional<std::string> tmutil(const std::vector<std::string>& arguments);
-  bool isSandboxed() const;
 
  private:
   struct Rebuilds;
@@ -110,12 +101,11 @@ class EjectEngine {
     return platform_.volumeMonitor ? platform_.volumeMonitor->lookInsideAfter()
                                    : std::chrono::milliseconds(0);
   }
-  // From the platform's environment reader, else the process environment.
-  std::optional<std::string> environmentValue(const std::string& name) const;
   void ejectSequentially(std::vector<EjectableVolume> remaining, std::vector<EjectResult> results,
                          BatchCompletion completion);
 
   EnginePlatform platform_;
+  BackupDetector backups_;
   std::vector<EjectableVolume> volumes_;
   std::function<void()> onChange_;
   bool batchRunning_ = false;

@@ -74,37 +74,6 @@ TEST_F(EjectEngineDiscovery, Sorting_IgnoresCaseKeepsAccentsByTheirLetterAndOrde
   }
 }
 
-// Backup marks at the root or one folder down, and whose they are; "x/" is a folder, "x=text" a
-// file with text.
-TEST_F(EjectEngineDiscovery, Backup_MarkersOfMacAndLinuxToolsAtTheRootOrOneFolderDown) {
-  const std::pair<std::vector<std::string>, std::string> rows[] = {
-      {{"Backups.backupdb/"}, "time-machine"},
-      {{"My Mac.backupbundle/"}, "time-machine"},
-      {{"My Mac.BACKUPBUNDLE/", "deeper/Old.backupbundle/"}, ""},
-      {{"duplicity-full.20260101T101010Z.manifest.gpg"}, "deja-dup"},
-      {{"deja-dup/duplicity-full-signatures.20260101T101010Z.sigtar.gz"}, "deja-dup"},
-      {{"a/b/duplicity-full.20260101T101010Z.manifest"}, ""},
-      {{"timeshift/snapshots/"}, "timeshift"},
-      {{"timeshift/"}, ""},
-      {{"borg/README", "borg/config=[repository]\nversion = 1\n"}, "borg"},
-      {{"README", "config=[core]\n"}, ""},
-      {{"restic/config", "restic/data/", "restic/index/", "restic/keys/", "restic/snapshots/"},
-       "restic"},
-      {{"config", "data/", "index/", "keys/"}, ""}};
-  auto engine = rig.makeEngine();
-  for (const auto& [entries, kind] : rows) {
-    TemporaryFolder root;
-    for (const auto& entry : entries) {
-      const auto path = root / entry.substr(0, entry.find('='));
-      std::filesystem::create_directories(entry.ends_with('/') ? path : path.parent_path());
-      if (!entry.ends_with('/')) {
-        std::ofstream(path) << entry.substr(std::min(entry.find('='), entry.size() - 1) + 1);
-      }
-    }
-    EXPECT_EQ(engine->backupKind(root.path().string(), {}), kind) << entries[0];
-  }
-}
-
 // A burst of notifications while a pass is queued or running makes one more pass, not many.
 TEST_F(EjectEngineDiscovery, Change_RebuildsOffTheMainQueueAndCoalescesBursts) {
   rig.source.addVolume("/media/a", FakeVolumeSource::external("A"));

@@ -163,26 +163,3 @@ TEST_F(EjectEngineEjection, EjectAll_StepsOneAtATimeOffTheMainThreadAndEndsNothi
   EXPECT_EQ(completedOn, std::this_thread::get_id());
   EXPECT_NE(rig.ejector.calls().back().thread, std::this_thread::get_id());
 }
-
-TEST_F(EjectEngineEjection, BackupIsRunning_TimeMachineMarkerOrALinuxBackupToolHoldingTheVolume) {
-  mount({{"/media/a", "A"}});
-  auto engine = rig.makeEngine();
-  const EjectableVolume volume = engine->volumes()[0];
-  rig.runner.setOutput({"status"}, "    running = 1;\n    Running=1;\n");
-  EXPECT_EQ(engine->backupIsRunning(volume), false);
-  for (const auto& [program, running] :
-       std::vector<std::pair<std::string, bool>>{{"borg", true},
-                                                 {"restic", true},
-                                                 {"deja-dup-monitor", true},
-                                                 {"duplicity", true},
-                                                 {"timeshift", true},
-                                                 {"borgmatic", false},
-                                                 {"bash", false}}) {
-    rig.users.setUsers("/media/a", {{"bash", 1}, {program, 2}});
-    EXPECT_EQ(engine->backupIsRunning(volume), running) << program;
-  }
-  rig.runner.setOutput({"status"}, "xRunning = 1x");
-  EXPECT_EQ(engine->backupIsRunning(), true);
-  rig.runner.setFailsToStart(true);
-  EXPECT_EQ(engine->backupIsRunning(), std::nullopt);
-}

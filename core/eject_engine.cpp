@@ -111,7 +111,7 @@ void EjectEngine::rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds)
       ++rebuilds->running;
     }
     bool lookLater = false;
-    auto volumes = engine->listVolumes(true, lookLater);
+    auto volumes = engine->listVolumes(true, true, lookLater);
     const auto settle = engine->lookInsideAfter();
     std::lock_guard lock(rebuilds->mutex);
     --rebuilds->running;
@@ -160,7 +160,8 @@ EjectEngine::listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds) {
     engine = rebuilds->engine;
     ++rebuilds->running;
   }
-  auto volumes = engine->listExternalVolumes();
+  bool lookLater = false;
+  auto volumes = engine->listVolumes(false, true, lookLater);
   std::lock_guard lock(rebuilds->mutex);
   --rebuilds->running;
   rebuilds->finished.notify_all();
@@ -169,25 +170,49 @@ EjectEngine::listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds) {
 
 std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
   bool lookLater = false;
-  return listVolumes(false, lookLater);
+  return listVolumes(false, false, lookLater);
 }
 
-std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bool& lookLater) {
-  const auto paths = platform_.volumeSource.mountedVolumePaths();
+std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bool reuse,
+                                                      bool& lookLater) {
+  const auto table = platform_.volumeSource.mountTable();
   // With nothing to mark, asking the tool would only cost a child process.
-  if (!paths || paths->empty()) {
-    std::lock_guard seenLock(firstSeenMutex_);
+  if (!table || table->empty()) {
+    std::lock_guard seenLock(seenMutex_);
     firstSeen_.clear();
+    probes_.clear();
     return {};
   }
   const auto known = backups_.timeMachineMountPoints();
+
+  // What the last pass found of a path still holds while the table shows the same mount there;
+  // taken out under the lock (a pass running beside this one probes afresh), looked at without
+  // it, put back at the end.
+  std::map<std::string, Probe> earlier;
+  if (reuse) {
+    std::lock_guard seenLock(seenMutex_);
+    earlier = std::move(probes_);
+    probes_.clear();
+  }
+  std::map<std::string, Probe> probes;
+  for (const auto& entry : *table) {
+    Probe& probe = probes[entry.mountPath];
+    const auto found = earlier.find(entry.mountPath);
+    if (found != earlier.end() && entry.stamp && found->second.stamp == entry.stamp) {
+      probe = std::move(found->second);
+    } else {
+      probe.stamp = entry.stamp;
+      probe.resources = platform_.volumeSource.resourceValues(entry.mountPath);
+    }
+  }
 
   // A device mounted at several paths is one volume, known by its shortest path.
   std::vector<EjectableVolume> volumes;
   std::vector<std::optional<std::int64_t>> capacities;
   std::map<std::string, std::size_t> volumeOfDevice;
-  for (const auto& path : *paths) {
-    const auto resources = platform_.volumeSource.resourceValues(path);
+  for (const auto& entry : *table) {
+    const auto& path = entry.mountPath;
+    const auto& resources = probes[path].resources;
     if (!resources) {
       continue;
     }
@@ -233,7 +258,7 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
   {
     const auto now = std::chrono::steady_clock::now();
     std::map<std::string, std::chrono::steady_clock::time_point> seen;
-    std::lock_guard seenLock(firstSeenMutex_);
+    std::lock_guard seenLock(seenMutex_);
     for (std::size_t index = 0; index < volumes.size(); ++index) {
       const auto key = volumes[index].device + '\n' + volumes[index].id;
       const auto earlier = firstSeen_.find(key);
@@ -244,22 +269,42 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
   }
   for (std::size_t index = 0; index < volumes.size(); ++index) {
     auto& volume = volumes[index];
-    volume.isDiskImage = isDiskImage(volume.id);
+    Probe& probe = probes[volume.id];
+    if (!probe.described) {
+      probe.isDiskImage = isDiskImage(volume.id);
+      probe.described = true;
+    }
+    volume.isDiskImage = probe.isDiskImage;
     if (young[index]) {
       volume.backupUnknown = volume.contentsPending = lookLater = true;
       continue;
     }
     auto capacity = capacities[index];
-    if (!capacity) {
-      capacity = platform_.volumeSource.totalCapacity(volume.id);
+    if (!capacity && !probe.capacityRead) {
+      probe.capacity = platform_.volumeSource.totalCapacity(volume.id);
+      probe.capacityRead = true;
     }
+    capacity = capacity ? capacity : probe.capacity;
     if (capacity && *capacity > 0) {
-      volume.sizeText = formatByteCount(*capacity);
+      if (probe.sizeOf != capacity) {
+        probe.sizeText = formatByteCount(*capacity);
+        probe.sizeOf = capacity;
+      }
+      volume.sizeText = probe.sizeText;
     }
-    const auto backup = backups_.backupKind(volume.id, known);
+    if (!probe.lookedInside) {
+      probe.backupKind = backups_.backupKind(volume.id, {});
+      probe.lookedInside = true;
+    }
+    const auto backup =
+        known.contains(volume.id) ? std::optional<std::string>("time-machine") : probe.backupKind;
     volume.backupKind = backup.value_or("");
     volume.isTimeMachine = !volume.backupKind.empty();
     volume.backupUnknown = !backup;
+  }
+  {
+    std::lock_guard seenLock(seenMutex_);
+    probes_ = std::move(probes);
   }
 
   if (volumes.size() < 2) {

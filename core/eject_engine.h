@@ -94,9 +94,24 @@ class EjectEngine {
   // One discovery pass off the main thread; nothing once the engine is gone.
   static std::optional<std::vector<EjectableVolume>>
   listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds);
+  // What a pass found of one mount path.
+  struct Probe {
+    std::optional<std::string> stamp;
+    std::optional<VolumeResources> resources;
+    // The rest only for a path that is a volume's id, each read once.
+    bool described = false;
+    bool isDiskImage = false;
+    bool capacityRead = false;
+    std::optional<std::int64_t> capacity;
+    std::optional<std::int64_t> sizeOf; // the capacity sizeText shows
+    std::string sizeText;
+    bool lookedInside = false;
+    std::optional<std::string> backupKind; // without the Time Machine tool's destinations
+  };
   // One discovery pass; with leaveNewOnesAlone, volumes mounted too recently are not looked
-  // inside, and lookLater says whether there were any.
-  std::vector<EjectableVolume> listVolumes(bool leaveNewOnesAlone, bool& lookLater);
+  // inside, and lookLater says whether there were any. With reuse, only the paths whose mount
+  // changed since the last pass are probed: the list is the same, at the cost of one volume.
+  std::vector<EjectableVolume> listVolumes(bool leaveNewOnesAlone, bool reuse, bool& lookLater);
   std::chrono::milliseconds lookInsideAfter() const {
     return platform_.volumeMonitor ? platform_.volumeMonitor->lookInsideAfter()
                                    : std::chrono::milliseconds(0);
@@ -112,7 +127,9 @@ class EjectEngine {
   // Work queued on the dispatcher checks this so that it does nothing once the engine is gone.
   std::shared_ptr<EjectEngine*> self_;
   std::shared_ptr<Rebuilds> rebuilds_;
-  // When each volume (by device and mount path) was first listed.
-  std::mutex firstSeenMutex_;
+  // When each volume (by device and mount path) was first listed, and what the last pass found of
+  // each mount path.
+  std::mutex seenMutex_;
   std::map<std::string, std::chrono::steady_clock::time_point> firstSeen_;
+  std::map<std::string, Probe> probes_;
 };

@@ -97,4 +97,50 @@ TEST_F(EjectEngineDiscovery, Change_RebuildsOffTheMainQueueAndCoalescesBursts) {
   EXPECT_THAT(idsOf(engine->volumes()), ElementsAre("/media/b"));
 }
 
+// Each change probes only the mounts it touched, yet the list is field for field the one a full
+// pass makes: a mount, a rename, an unmount, then a mount and a rename in one burst.
+TEST_F(EjectEngineDiscovery, Change_ProbesOnlyWhatChangedAndListsWhatAFullPassWould) {
+  const TemporaryFolder disks;
+  std::filesystem::create_directories(disks / "b/Backups.backupdb");
+  const auto at = [&](const char* name) { return (disks / name).string(); };
+  const auto fields = [](const std::vector<EjectableVolume>& volumes) {
+    std::string text;
+    for (const auto& v : volumes) {
+      text += v.id + '|' + v.name + '|' + v.sizeText + '|' + v.backupKind + '|' + v.device + '|' +
+              std::to_string(v.isTimeMachine + 2 * v.backupUnknown + 4 * v.contentsPending) + ';';
+    }
+    return text;
+  };
+  // To the engine a new label is a new entry at the same path.
+  const auto rename = [&](const std::string& path, const char* name) {
+    rig.source.removeVolume(path);
+    rig.source.addVolume(path, FakeVolumeSource::external(name));
+  };
+  rename(at("a"), "A");
+  rig.source.addVolume(at("b"), FakeVolumeSource::external("B", 8'000'000'000));
+  auto engine = rig.makeEngine();
+  rig.source.takeProbes();
+  const std::pair<std::function<void()>, int> rows[] = {
+      {[&] { rig.source.addVolume(at("c"), FakeVolumeSource::external("C")); }, 1},
+      {[&] { rename(at("a"), "Z"); }, 1},
+      {[&] { rig.source.removeVolume(at("b")); }, 0},
+      {[&] {
+         rig.source.addVolume(at("b"), FakeVolumeSource::external("B"));
+         rig.monitor.fire();
+         rename(at("c"), "Y");
+       },
+       2}};
+  for (const auto& [change, probed] : rows) {
+    change();
+    rig.monitor.fire();
+    rig.dispatcher.drainAll();
+    EXPECT_EQ(rig.source.takeProbes(), probed) << fields(engine->volumes());
+    const auto incremental = fields(engine->volumes());
+    engine->refresh();
+    rig.source.takeProbes();
+    EXPECT_EQ(incremental, fields(engine->volumes()));
+  }
+  EXPECT_THAT(namesOf(engine->volumes()), ElementsAre("B", "Y", "Z"));
+}
+
 } // namespace

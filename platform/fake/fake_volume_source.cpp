@@ -35,11 +35,6 @@ void FakeVolumeSource::setListFails(bool fails) {
   listFails_ = fails;
 }
 
-int FakeVolumeSource::listCalls() const {
-  std::lock_guard lock(mutex_);
-  return listCalls_;
-}
-
 int FakeVolumeSource::takeProbes() {
   std::lock_guard lock(mutex_);
   return std::exchange(probes_, 0);
@@ -47,7 +42,6 @@ int FakeVolumeSource::takeProbes() {
 
 std::optional<std::vector<MountedPath>> FakeVolumeSource::mountTable() {
   std::lock_guard lock(mutex_);
-  ++listCalls_;
   if (listFails_) {
     return std::nullopt;
   }

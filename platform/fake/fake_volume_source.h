@@ -28,7 +28,6 @@ class FakeVolumeSource : public VolumeSource {
   // While set, the mount table cannot be read at all.
   void setListFails(bool fails);
 
-  int listCalls() const;
   // Resource values read since the last call.
   int takeProbes();
 
@@ -39,7 +38,6 @@ class FakeVolumeSource : public VolumeSource {
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;
   bool listFails_ = false;
-  int listCalls_ = 0;
   int probes_ = 0;
   int stamps_ = 0;
 };

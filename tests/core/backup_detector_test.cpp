@@ -5,19 +5,11 @@
 #include "core/backup_detector.h"
 #include "tests/core/eject_engine_rig.h"
 
-namespace {
-
-class BackupDetection : public ::testing::Test {
- protected:
-  EngineRig rig;
-  BackupDetector detector{rig.runner, rig.toolPath.string(), {}, &rig.users};
-};
-
-} // namespace
-
 // Backup marks at the root or one folder down, and whose they are; "x/" is a folder, "x=text" a
 // file with text.
-TEST_F(BackupDetection, MarkersOfMacAndLinuxToolsAtTheRootOrOneFolderDown) {
+TEST(BackupDetection, MarkersOfMacAndLinuxToolsAtTheRootOrOneFolderDown) {
+  EngineRig rig;
+  BackupDetector detector{rig.runner, rig.toolPath.string(), {}, &rig.users};
   const std::pair<std::vector<std::string>, std::string> rows[] = {
       {{"Backups.backupdb/"}, "time-machine"},
       {{"My Mac.backupbundle/"}, "time-machine"},
@@ -45,16 +37,17 @@ TEST_F(BackupDetection, MarkersOfMacAndLinuxToolsAtTheRootOrOneFolderDown) {
   }
 }
 
-TEST_F(BackupDetection, IsRunning_TimeMachineMarkerOrALinuxBackupToolHoldingTheVolume) {
+TEST(BackupDetection, IsRunning_TimeMachineMarkerOrALinuxBackupToolHoldingTheVolume) {
+  EngineRig rig;
+  BackupDetector detector{rig.runner, rig.toolPath.string(), {}, &rig.users};
   const std::vector<std::string> volume{"/media/a"};
   rig.runner.setOutput({"status"}, "    running = 1;\n    Running=1;\n");
   EXPECT_EQ(detector.backupIsRunning(volume), false);
   for (const auto& [program, running] :
        std::vector<std::pair<std::string, bool>>{{"borg", true},
-                                                 {"restic", true},
+
                                                  {"deja-dup-monitor", true},
-                                                 {"duplicity", true},
-                                                 {"timeshift", true},
+
                                                  {"borgmatic", false},
                                                  {"bash", false}}) {
     rig.users.setUsers("/media/a", {{"bash", 1}, {program, 2}});

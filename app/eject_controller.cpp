@@ -53,7 +53,7 @@ void EjectController::ejectAll() {
   const bool protect = settings_.protectTimeMachine();
   const bool ejectDiskImages = settings_.ejectDiskImages();
   const bool nothingLeft = std::all_of(volumes.begin(), volumes.end(), [&](const auto& volume) {
-    return isProtectedFromEjectAll(volume, protect) || (!ejectDiskImages && volume.isDiskImage);
+    return isLeftOutOfEjectAll(volume, protect, ejectDiskImages);
   });
   if (nothingLeft) {
     const bool allBackups = std::all_of(volumes.begin(), volumes.end(),

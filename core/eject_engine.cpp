@@ -1,42 +1,26 @@
 #include "core/eject_engine.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <limits>
 #include <map>
 #include <mutex>
 #include <numeric>
 #include <set>
-#include <string_view>
-#include <system_error>
 #include <thread>
 #include <utility>
-
-#include <plist/plist.h>
 
 #include "core/backup_protection.h"
 #include "core/byte_count_format.h"
 #include "core/settings.h"
 #include "core/localization.h"
 #include "core/name_order.h"
-#include "core/utf8_text.h"
 
 namespace {
 
-constexpr const char* sandboxVariable = "APP_SANDBOX_CONTAINER_ID";
-constexpr const char* backupDatabaseName = "Backups.backupdb";
-constexpr std::string_view backupBundleSuffix = ".backupbundle";
 constexpr const char* diskImageModel = "Disk Image";
 constexpr const char* diskImageProtocol = "Virtual Interface";
-constexpr std::string_view runningMarker = "Running = 1";
 
 // "/media/me/USB/" names "USB"; the root names itself.
 std::string lastPathComponent(const std::string& path) {
@@ -47,86 +31,6 @@ std::string lastPathComponent(const std::string& path) {
   const auto slash = path.rfind('/', end);
   const auto start = slash == std::string::npos ? 0 : slash + 1;
   return path.substr(start, end + 1 - start);
-}
-
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-constexpr std::size_t maximumNamesRead = 512;
-constexpr int maximumFoldersLookedInto = 32;
-
-// The first names in a folder; a listing that breaks off part-way has told us what it could.
-// The folder is open only while it is read.
-std::vector<std::string> folderNames(const std::filesystem::path& folder, std::error_code& error) {
-  std::vector<std::string> names;
-  DIR* directory = ::opendir(folder.c_str());
-  if (directory == nullptr) {
-    error = std::error_code(errno, std::generic_category());
-    return names;
-  }
-  error.clear();
-  while (const dirent* entry = names.size() < maximumNamesRead ? ::readdir(directory) : nullptr) {
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") {
-      names.emplace_back(name);
-    }
-  }
-  ::closedir(directory);
-  return names;
-}
-
-bool headContains(const std::filesystem::path& file, std::string_view wanted) {
-  std::ifstream in(file, std::ios::binary);
-  std::string head(256, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<std::size_t>(in.gcount()));
-  return head.find(wanted) != std::string::npos;
-}
-
-// The on-disk marks of the backup tools Linux users run, and which tool left them: duplicity
-// (and Deja Dup over it) leaves manifest and signature files, Timeshift a snapshots folder, Borg
-// and restic repositories their own layout. Empty when none.
-std::string_view linuxBackupKind(const std::filesystem::path& folder,
-                                 const std::vector<std::string>& names) {
-  const std::set<std::string_view> present(names.begin(), names.end());
-  for (const std::string_view name : present) {
-    if ((name.starts_with("duplicity-full") && name.find(".manifest") != std::string_view::npos) ||
-        (name.starts_with("duplicity-") && name.find(".sigtar") != std::string_view::npos)) {
-      return "deja-dup";
-    }
-  }
-  std::error_code error;
-  if (present.contains("timeshift") &&
-      std::filesystem::is_directory(folder / "timeshift" / "snapshots", error)) {
-    return "timeshift";
-  }
-  if (!present.contains("config")) {
-    return {};
-  }
-  if (present.contains("README") && headContains(folder / "config", "[repository]")) {
-    return "borg";
-  }
-  const bool restic = present.contains("data") && present.contains("index") &&
-                      present.contains("keys") && present.contains("snapshots");
-  return restic ? "restic" : std::string_view();
-}
-
-struct PlistDeleter {
-  void operator()(plist_t node) const { plist_free(node); }
-};
-using PlistHolder = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistDeleter>;
-
-std::optional<std::string> plistString(plist_t node) {
-  if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
-    return std::nullopt;
-  }
-  uint64_t length = 0;
-  const char* text = plist_get_string_ptr(node, &length);
-  if (text == nullptr) {
-    return std::nullopt;
-  }
-  return std::string(text, static_cast<std::size_t>(length));
 }
 
 } // namespace
@@ -144,7 +48,15 @@ struct EjectEngine::Rebuilds {
 
 EjectEngine::EjectEngine(EnginePlatform platform, const Settings& settings)
     : platform_(std::move(platform)), settings_(settings),
+      backups_(platform_.processRunner, platform_.timeMachineTool, platform_.environment,
+               platform_.volumeUsers),
       self_(std::make_shared<EjectEngine*>(this)), rebuilds_(std::make_shared<Rebuilds>()) {
+  if (!platform_.environment) {
+    platform_.environment = [](const std::string& name) -> std::optional<std::string> {
+      const char* value = std::getenv(name.c_str());
+      return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+    };
+  }
   rebuilds_->engine = this;
   rebuilds_->dispatcher = &platform_.dispatcher;
   volumes_ = listExternalVolumes();
@@ -200,7 +112,7 @@ void EjectEngine::rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds)
       ++rebuilds->running;
     }
     bool lookLater = false;
-    auto volumes = engine->listVolumes(true, lookLater);
+    auto volumes = engine->listVolumes(true, true, lookLater);
     const auto settle = engine->lookInsideAfter();
     std::lock_guard lock(rebuilds->mutex);
     --rebuilds->running;
@@ -249,45 +161,59 @@ EjectEngine::listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds) {
     engine = rebuilds->engine;
     ++rebuilds->running;
   }
-  auto volumes = engine->listExternalVolumes();
+  bool lookLater = false;
+  auto volumes = engine->listVolumes(false, true, lookLater);
   std::lock_guard lock(rebuilds->mutex);
   --rebuilds->running;
   rebuilds->finished.notify_all();
   return volumes;
 }
 
-std::optional<std::string> EjectEngine::environmentValue(const std::string& name) const {
-  if (platform_.environment) {
-    return platform_.environment(name);
-  }
-  const char* value = std::getenv(name.c_str());
-  if (value == nullptr) {
-    return std::nullopt;
-  }
-  return std::string(value);
-}
-
 std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
   bool lookLater = false;
-  return listVolumes(false, lookLater);
+  return listVolumes(false, false, lookLater);
 }
 
-std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bool& lookLater) {
-  const auto paths = platform_.volumeSource.mountedVolumePaths();
+std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bool reuse,
+                                                      bool& lookLater) {
+  const auto table = platform_.volumeSource.mountTable();
   // With nothing to mark, asking the tool would only cost a child process.
-  if (!paths || paths->empty()) {
-    std::lock_guard seenLock(firstSeenMutex_);
+  if (!table || table->empty()) {
+    std::lock_guard seenLock(seenMutex_);
     firstSeen_.clear();
+    probes_.clear();
     return {};
   }
-  const auto known = timeMachineMountPoints();
+  const auto known = backups_.timeMachineMountPoints();
+
+  // What the last pass found of a path still holds while the table shows the same mount there;
+  // taken out under the lock (a pass running beside this one probes afresh), looked at without
+  // it, put back at the end.
+  std::map<std::string, Probe> earlier;
+  if (reuse) {
+    std::lock_guard seenLock(seenMutex_);
+    earlier = std::move(probes_);
+    probes_.clear();
+  }
+  std::map<std::string, Probe> probes;
+  for (const auto& entry : *table) {
+    Probe& probe = probes[entry.mountPath];
+    const auto found = earlier.find(entry.mountPath);
+    if (found != earlier.end() && entry.stamp && found->second.stamp == entry.stamp) {
+      probe = std::move(found->second);
+    } else {
+      probe.stamp = entry.stamp;
+      probe.resources = platform_.volumeSource.resourceValues(entry.mountPath);
+    }
+  }
 
   // A device mounted at several paths is one volume, known by its shortest path.
   std::vector<EjectableVolume> volumes;
   std::vector<std::optional<std::int64_t>> capacities;
   std::map<std::string, std::size_t> volumeOfDevice;
-  for (const auto& path : *paths) {
-    const auto resources = platform_.volumeSource.resourceValues(path);
+  for (const auto& entry : *table) {
+    const auto& path = entry.mountPath;
+    const auto& resources = probes[path].resources;
     if (!resources) {
       continue;
     }
@@ -333,7 +259,7 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
   {
     const auto now = std::chrono::steady_clock::now();
     std::map<std::string, std::chrono::steady_clock::time_point> seen;
-    std::lock_guard seenLock(firstSeenMutex_);
+    std::lock_guard seenLock(seenMutex_);
     for (std::size_t index = 0; index < volumes.size(); ++index) {
       const auto key = volumes[index].device + '\n' + volumes[index].id;
       const auto earlier = firstSeen_.find(key);
@@ -344,22 +270,42 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
   }
   for (std::size_t index = 0; index < volumes.size(); ++index) {
     auto& volume = volumes[index];
-    volume.isDiskImage = isDiskImage(volume.id);
+    Probe& probe = probes[volume.id];
+    if (!probe.described) {
+      probe.isDiskImage = isDiskImage(volume.id);
+      probe.described = true;
+    }
+    volume.isDiskImage = probe.isDiskImage;
     if (young[index]) {
       volume.backupUnknown = volume.contentsPending = lookLater = true;
       continue;
     }
     auto capacity = capacities[index];
-    if (!capacity) {
-      capacity = platform_.volumeSource.totalCapacity(volume.id);
+    if (!capacity && !probe.capacityRead) {
+      probe.capacity = platform_.volumeSource.totalCapacity(volume.id);
+      probe.capacityRead = true;
     }
+    capacity = capacity ? capacity : probe.capacity;
     if (capacity && *capacity > 0) {
-      volume.sizeText = formatByteCount(*capacity);
+      if (probe.sizeOf != capacity) {
+        probe.sizeText = formatByteCount(*capacity);
+        probe.sizeOf = capacity;
+      }
+      volume.sizeText = probe.sizeText;
     }
-    const auto backup = backupKind(volume.id, known);
+    if (!probe.lookedInside) {
+      probe.backupKind = backups_.backupKind(volume.id, {});
+      probe.lookedInside = true;
+    }
+    const auto backup =
+        known.contains(volume.id) ? std::optional<std::string>("time-machine") : probe.backupKind;
     volume.backupKind = backup.value_or("");
     volume.isTimeMachine = !volume.backupKind.empty();
     volume.backupUnknown = !backup;
+  }
+  {
+    std::lock_guard seenLock(seenMutex_);
+    probes_ = std::move(probes);
   }
 
   if (volumes.size() < 2) {
@@ -367,7 +313,7 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
   }
   std::string localeName;
   for (const char* variable : {"LC_ALL", "LC_COLLATE", "LANG"}) {
-    const auto value = environmentValue(variable);
+    const auto value = platform_.environment(variable);
     if (value && !value->empty()) {
       localeName = *value;
       break;
@@ -396,127 +342,7 @@ bool EjectEngine::isDiskImage(const std::string& mountPath) {
          description->deviceProtocol == diskImageProtocol;
 }
 
-bool EjectEngine::isTimeMachine(const std::string& mountPath,
-                                const std::set<std::string>& connues) {
-  return !backupKind(mountPath, connues).value_or("").empty();
-}
-
-std::optional<std::string> EjectEngine::backupKind(const std::string& mountPath,
-                                                   const std::set<std::string>& known) {
-  constexpr std::string_view timeMachine = "time-machine";
-  if (known.contains(mountPath)) {
-    return std::string(timeMachine);
-  }
-  const std::filesystem::path root(mountPath);
-  std::error_code error;
-  std::error_code ignored;
-  const auto names = folderNames(root, error);
-  // A root that cannot be listed may still let one look for the backup database by name.
-  if (std::find(names.begin(), names.end(), backupDatabaseName) != names.end() ||
-      (error && std::filesystem::exists(root / backupDatabaseName, ignored))) {
-    return std::string(timeMachine);
-  }
-  if (error) {
-    // A root this user may not read may well hold backups: protect it rather than guess.
-    const bool gone =
-        error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
-    return gone ? std::optional<std::string>("") : std::nullopt;
-  }
-  if (std::any_of(names.begin(), names.end(),
-                  [](const std::string& name) { return endsWith(name, backupBundleSuffix); })) {
-    return std::string(timeMachine);
-  }
-  if (const auto kind = linuxBackupKind(root, names); !kind.empty()) {
-    return std::string(kind);
-  }
-  // Backup tools are often pointed at a folder of their own on the disk.
-  int looked = 0;
-  for (const auto& name : names) {
-    if (looked == maximumFoldersLookedInto) {
-      break;
-    }
-    const auto folder = root / name;
-    if (name.starts_with('.') || name == "lost+found" ||
-        !std::filesystem::is_directory(folder, error)) {
-      continue;
-    }
-    ++looked;
-    const auto inner = folderNames(folder, error);
-    if (const auto kind = error ? std::string_view() : linuxBackupKind(folder, inner);
-        !kind.empty()) {
-      return std::string(kind);
-    }
-  }
-  return std::string();
-}
-
-std::set<std::string> EjectEngine::timeMachineMountPoints() {
-  const auto output = tmutil({"destinationinfo", "-X"});
-  if (!output || output->empty() || output->size() > std::numeric_limits<uint32_t>::max()) {
-    return {};
-  }
-  plist_t parsed = nullptr;
-  plist_from_memory(output->data(), static_cast<uint32_t>(output->size()), &parsed);
-  const PlistHolder root(parsed);
-  if (root == nullptr || plist_get_node_type(root.get()) != PLIST_DICT) {
-    return {};
-  }
-  plist_t destinations = plist_dict_get_item(root.get(), "Destinations");
-  if (destinations == nullptr || plist_get_node_type(destinations) != PLIST_ARRAY) {
-    return {};
-  }
-  const uint32_t count = plist_array_get_size(destinations);
-  std::vector<plist_t> entries;
-  for (uint32_t index = 0; index < count; ++index) {
-    plist_t entry = plist_array_get_item(destinations, index);
-    if (entry == nullptr || plist_get_node_type(entry) != PLIST_DICT) {
-      return {};
-    }
-    entries.push_back(entry);
-  }
-  std::set<std::string> mountPoints;
-  for (plist_t entry : entries) {
-    const auto mountPoint = plistString(plist_dict_get_item(entry, "MountPoint"));
-    if (mountPoint && !mountPoint->empty()) {
-      mountPoints.insert(*mountPoint);
-    }
-  }
-  return mountPoints;
-}
-
-std::optional<std::string> EjectEngine::tmutil(const std::vector<std::string>& arguments) {
-  if (isSandboxed()) {
-    return std::nullopt;
-  }
-  const std::string& tool = platform_.timeMachineTool;
-  struct stat status {};
-  if (::stat(tool.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      ::access(tool.c_str(), X_OK) != 0) {
-    return std::nullopt;
-  }
-  auto output = platform_.processRunner.run(tool, arguments);
-  if (!output || !isValidUtf8(*output)) {
-    return std::nullopt;
-  }
-  return output;
-}
-
-bool EjectEngine::isSandboxed() const {
-  return environmentValue(sandboxVariable).has_value();
-}
-
 namespace {
-
-// Programs of the backup tools Linux users run, as the process table names them.
-constexpr std::array<std::string_view, 5> backupPrograms{"deja-dup", "duplicity", "timeshift",
-                                                         "borg", "restic"};
-
-bool isBackupProgram(std::string_view program) {
-  return std::any_of(backupPrograms.begin(), backupPrograms.end(), [&](std::string_view tool) {
-    return program == tool || (program.starts_with(tool) && program.substr(tool.size(), 1) == "-");
-  });
-}
-
 bool isInside(const std::string& path, const std::string& folder) {
   if (folder == "/") {
     return path.size() > 1;
@@ -707,11 +533,9 @@ void EjectEngine::ejectAll(BatchCompletion completion) {
   const bool protectBackups = settings_.protectTimeMachine();
   const bool ejectDiskImages = settings_.ejectDiskImages();
   for (const auto& volume : volumes_) {
-    if (isProtectedFromEjectAll(volume, protectBackups) ||
-        (!ejectDiskImages && volume.isDiskImage)) {
-      continue;
+    if (!isLeftOutOfEjectAll(volume, protectBackups, ejectDiskImages)) {
+      kept.push_back(volume);
     }
-    kept.push_back(volume);
   }
   if (kept.empty()) {
     if (completion) {
@@ -757,23 +581,6 @@ void EjectEngine::ejectSequentially(std::vector<EjectableVolume> remaining,
   });
 }
 
-std::optional<bool> EjectEngine::backupIsRunning() {
-  const auto output = tmutil({"status"});
-  if (!output) {
-    return std::nullopt;
-  }
-  return output->find(runningMarker) != std::string::npos;
-}
-
 std::optional<bool> EjectEngine::backupIsRunning(const EjectableVolume& volume) {
-  const auto timeMachine = backupIsRunning();
-  if (timeMachine == true || platform_.volumeUsers == nullptr) {
-    return timeMachine;
-  }
-  for (const auto& user : platform_.volumeUsers->usersOf(mountPathsOf(volume))) {
-    if (isBackupProgram(user.program)) {
-      return true;
-    }
-  }
-  return false;
+  return backups_.backupIsRunning(mountPathsOf(volume));
 }

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "core/backup_detector.h"
 #include "core/ejectable_volume.h"
 #include "platform/disk_describer.h"
 #include "platform/dispatcher.h"
@@ -77,10 +77,10 @@ class EjectEngine {
   // ignored and its completion never called: see batchRunning().
   void ejectAll(BatchCompletion completion);
   bool batchRunning() const { return batchRunning_; }
-  // True while a backup runs, false when none does, nothing when the tool cannot tell.
-  std::optional<bool> backupIsRunning();
-  // Also true when a program of a Linux backup tool holds files on the volume.
+  // True while a backup runs or a Linux backup tool holds the volume, false when neither, nothing
+  // when the Time Machine tool cannot tell.
   std::optional<bool> backupIsRunning(const EjectableVolume& volume);
+  BackupDetector& backups() { return backups_; }
 
   // The one-line summary of a list of volumes.
   static std::string resume(const std::vector<EjectableVolume>& volumes);
@@ -88,15 +88,6 @@ class EjectEngine {
   // One discovery pass; reads no engine state, so it may run on any thread.
   std::vector<EjectableVolume> listExternalVolumes();
   bool isDiskImage(const std::string& mountPath);
-  // A Time Machine destination, or a disk holding the backups of a Linux backup tool.
-  bool isTimeMachine(const std::string& mountPath, const std::set<std::string>& connues);
-  // Whose backups the volume holds ("time-machine", "borg"...), empty when none; nothing when
-  // its root cannot be read.
-  std::optional<std::string> backupKind(const std::string& mountPath,
-                                        const std::set<std::string>& known);
-  std::set<std::string> timeMachineMountPoints();
-  std::optional<std::string> tmutil(const std::vector<std::string>& arguments);
-  bool isSandboxed() const;
 
  private:
   struct Rebuilds;
@@ -106,27 +97,43 @@ class EjectEngine {
   // One discovery pass off the main thread; nothing once the engine is gone.
   static std::optional<std::vector<EjectableVolume>>
   listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds);
+  // What a pass found of one mount path.
+  struct Probe {
+    std::optional<std::string> stamp;
+    std::optional<VolumeResources> resources;
+    // The rest only for a path that is a volume's id, each read once.
+    bool described = false;
+    bool isDiskImage = false;
+    bool capacityRead = false;
+    std::optional<std::int64_t> capacity;
+    std::optional<std::int64_t> sizeOf; // the capacity sizeText shows
+    std::string sizeText;
+    bool lookedInside = false;
+    std::optional<std::string> backupKind; // without the Time Machine tool's destinations
+  };
   // One discovery pass; with leaveNewOnesAlone, volumes mounted too recently are not looked
-  // inside, and lookLater says whether there were any.
-  std::vector<EjectableVolume> listVolumes(bool leaveNewOnesAlone, bool& lookLater);
+  // inside, and lookLater says whether there were any. With reuse, only the paths whose mount
+  // changed since the last pass are probed: the list is the same, at the cost of one volume.
+  std::vector<EjectableVolume> listVolumes(bool leaveNewOnesAlone, bool reuse, bool& lookLater);
   std::chrono::milliseconds lookInsideAfter() const {
     return platform_.volumeMonitor ? platform_.volumeMonitor->lookInsideAfter()
                                    : std::chrono::milliseconds(0);
   }
-  // From the platform's environment reader, else the process environment.
-  std::optional<std::string> environmentValue(const std::string& name) const;
   void ejectSequentially(std::vector<EjectableVolume> remaining, std::vector<EjectResult> results,
                          BatchCompletion completion);
 
   EnginePlatform platform_;
   const Settings& settings_;
+  BackupDetector backups_;
   std::vector<EjectableVolume> volumes_;
   std::function<void()> onChange_;
   bool batchRunning_ = false;
   // Work queued on the dispatcher checks this so that it does nothing once the engine is gone.
   std::shared_ptr<EjectEngine*> self_;
   std::shared_ptr<Rebuilds> rebuilds_;
-  // When each volume (by device and mount path) was first listed.
-  std::mutex firstSeenMutex_;
+  // When each volume (by device and mount path) was first listed, and what the last pass found of
+  // each mount path.
+  std::mutex seenMutex_;
   std::map<std::string, std::chrono::steady_clock::time_point> firstSeen_;
+  std::map<std::string, Probe> probes_;
 };

@@ -12,13 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::unique_ptr<EjectEngine> engine = rig.makeEngine();
   rig.runner.setOutput({"destinationinfo", "-X"}, fuzz_support::asText(data, size));
   rig.runner.setOutput({"status"}, fuzz_support::asText(data, size));
-  const auto mountPoints = engine->timeMachineMountPoints();
+  const auto mountPoints = engine->backups().timeMachineMountPoints();
   for (const auto& mountPoint : mountPoints) {
     if (mountPoint.empty()) {
       fuzz_support::fail("an empty mount point was taken for a backup destination");
     }
-    (void)engine->isTimeMachine(mountPoint, mountPoints);
+    (void)engine->backups().isTimeMachine(mountPoint, mountPoints);
   }
-  (void)engine->backupIsRunning();
+  (void)engine->backups().backupIsRunning();
   return 0;
 }

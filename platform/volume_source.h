@@ -18,17 +18,26 @@ struct VolumeResources {
   std::optional<std::string> device;
 };
 
+// One visible mount of the table.
+struct MountedPath {
+  std::string mountPath;
+  // Changes whenever what resourceValues() says of the path may have changed (another mount
+  // there, a new label); nothing when the source cannot tell, so the path is probed every time.
+  std::optional<std::string> stamp;
+};
+
 // The mounted volumes of the machine.
 class VolumeSource {
  public:
   virtual ~VolumeSource() = default;
 
   // Mount paths of the mounted volumes that are not hidden, in mount-table order; a mount of a
-  // folder inside a volume (a bind mount) is never one of them. Nothing when the mount table
-  // cannot be read. May be called from any thread.
-  virtual std::optional<std::vector<std::string>> mountedVolumePaths() = 0;
+  // folder inside a volume (a bind mount) is never one of them. Reading the table looks at no
+  // volume. Nothing when the mount table cannot be read. May be called from any thread.
+  virtual std::optional<std::vector<MountedPath>> mountTable() = 0;
 
-  // The resource values of the volume mounted at the path; nothing when they cannot be read.
+  // The resource values of the volume mounted at the path, probed alone; nothing when they cannot
+  // be read.
   virtual std::optional<VolumeResources> resourceValues(const std::string& mountPath) = 0;
 
   // The capacity, for a source whose resource values leave it out because finding it means

@@ -234,7 +234,7 @@ int runInNamespace() {
     const Timing pass = median([&] { listed = withTool.listExternalVolumes().size(); });
     const double toolStarts = static_cast<double>(runner.starts) / (passes + 3);
     const Timing bare = median([&] { withoutTool.listExternalVolumes(); });
-    const Timing table = median([&] { source.mountedVolumePaths(); });
+    const Timing table = median([&] { source.mountTable(); });
     std::printf("%8d %8d %7zu %10.3f %10.3f %11.3f %11.3f %9.3f %10.2f\n", entryCount(), volumes,
                 listed, pass.wall, pass.cpu, bare.wall, bare.cpu, table.wall, toolStarts);
   }

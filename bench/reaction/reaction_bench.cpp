@@ -1,8 +1,11 @@
 // Times the reaction to a mount: from the mount(2) call to the engine's onChange with the new
 // volume in its list (the application refreshes every view inside that callback), and the same
 // for the unmount, and the CPU time the whole process spent on each (the monitor's thread, the
-// discovery pass in the background, the list applied on the main thread). 20 rounds on one
-// loop-attached ext4 image; prints the median and the spread.
+// discovery pass in the background, the list applied on the main thread; for a mount, also the
+// pass that looks inside the new volume a moment later). 20 rounds on one
+// loop-attached ext4 image; prints the median and the spread. With a number as its argument it
+// first mounts that many other images, so that the cost of one event can be compared with many
+// volumes already listed.
 //
 // Runs as root only, in a private mount namespace of its own, so nothing it mounts is seen
 // outside. Asserts nothing.
@@ -61,15 +64,18 @@ double percentile(std::vector<double> values, double fraction) {
   return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
 }
 
-bool listed(const EjectEngine& engine, const std::string& path) {
+// With pending false, only once it has been looked inside.
+bool listed(const EjectEngine& engine, const std::string& path, bool pending = true) {
   const auto& volumes = engine.volumes();
-  return std::any_of(volumes.begin(), volumes.end(),
-                     [&](const EjectableVolume& volume) { return volume.id == path; });
+  return std::any_of(volumes.begin(), volumes.end(), [&](const EjectableVolume& volume) {
+    return volume.id == path && (pending || !volume.contentsPending);
+  });
 }
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int others = argc > 1 ? std::atoi(argv[1]) : 0;
   if (geteuid() != 0) {
     std::puts("reaction_bench: skipped, needs root (loop devices and mounts)");
     return 0;
@@ -100,6 +106,26 @@ int main() {
     return 0;
   }
 
+  // Loop-mounted copies of one image; their loop devices detach themselves with the namespace.
+  const fs::path otherImage = folder / "other.ext4";
+  if (others > 0 && std::system(("truncate -s 2M " + otherImage.string() +
+                                 " && mkfs.ext4 -q -F -L Other " + otherImage.string() + quiet)
+                                    .c_str()) != 0) {
+    std::puts("reaction_bench: skipped, mkfs.ext4 failed");
+    return 0;
+  }
+  for (int other = 0; other < others; ++other) {
+    const fs::path copy = folder / ("other" + std::to_string(other) + ".ext4");
+    const fs::path where = folder / ("Other" + std::to_string(other));
+    fs::create_directories(where);
+    fs::copy_file(otherImage, copy);
+    if (std::system(("mount -o loop " + copy.string() + " " + where.string() + quiet).c_str()) !=
+        0) {
+      std::puts("reaction_bench: skipped, an other image did not mount");
+      return 0;
+    }
+  }
+
   LinuxPlatform platform;
   EjectEngine& engine = platform.engine(/*watchVolumes=*/true);
   Clock::time_point changed;
@@ -124,6 +150,8 @@ int main() {
     cpu += cpuMilliseconds(CLOCK_THREAD_CPUTIME_ID) - call;
     platform.dispatcher().runUntil([&] { return listed(engine, mountPath.string()); });
     mounts.push_back(milliseconds(changed - start));
+    // A new volume is looked inside a moment later, in a second pass: that is the mount's too.
+    platform.dispatcher().runUntil([&] { return listed(engine, mountPath.string(), false); });
     settle();
     mountCpu.push_back(cpuMilliseconds(CLOCK_PROCESS_CPUTIME_ID) - cpu);
 
@@ -138,11 +166,15 @@ int main() {
     unmountCpu.push_back(cpuMilliseconds(CLOCK_PROCESS_CPUTIME_ID) - cpu);
   }
   std::system(("losetup -d " + device + quiet).c_str());
+  for (int other = 0; other < others; ++other) {
+    umount2((folder / ("Other" + std::to_string(other))).c_str(), 0);
+  }
   fs::remove_all(folder);
 
   if (mounts.empty()) {
     return 1;
   }
+  std::printf("%d other volumes mounted\n", others);
   std::printf("%-10s %8s %8s %8s %8s\n", "change", "rounds", "median", "p90", "max");
   std::printf("%-10s %8zu %8.2f %8.2f %8.2f   ms\n", "mount", mounts.size(),
               percentile(mounts, 0.5), percentile(mounts, 0.9), percentile(mounts, 1.0));

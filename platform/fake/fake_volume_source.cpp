@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <utility>
 
 VolumeResources FakeVolumeSource::external(std::string name, std::int64_t capacity) {
   VolumeResources resources;
@@ -14,11 +15,14 @@ VolumeResources FakeVolumeSource::external(std::string name, std::int64_t capaci
 void FakeVolumeSource::setVolumes(std::vector<Entry> entries) {
   std::lock_guard lock(mutex_);
   entries_ = std::move(entries);
+  for (auto& entry : entries_) {
+    entry.stamp = ++stamps_;
+  }
 }
 
 void FakeVolumeSource::addVolume(std::string mountPath, std::optional<VolumeResources> resources) {
   std::lock_guard lock(mutex_);
-  entries_.push_back({std::move(mountPath), std::move(resources)});
+  entries_.push_back({std::move(mountPath), std::move(resources), ++stamps_});
 }
 
 void FakeVolumeSource::removeVolume(const std::string& mountPath) {
@@ -31,26 +35,26 @@ void FakeVolumeSource::setListFails(bool fails) {
   listFails_ = fails;
 }
 
-int FakeVolumeSource::listCalls() const {
+int FakeVolumeSource::takeProbes() {
   std::lock_guard lock(mutex_);
-  return listCalls_;
+  return std::exchange(probes_, 0);
 }
 
-std::optional<std::vector<std::string>> FakeVolumeSource::mountedVolumePaths() {
+std::optional<std::vector<MountedPath>> FakeVolumeSource::mountTable() {
   std::lock_guard lock(mutex_);
-  ++listCalls_;
   if (listFails_) {
     return std::nullopt;
   }
-  std::vector<std::string> paths;
+  std::vector<MountedPath> table;
   for (const auto& entry : entries_) {
-    paths.push_back(entry.mountPath);
+    table.push_back({entry.mountPath, std::to_string(entry.stamp)});
   }
-  return paths;
+  return table;
 }
 
 std::optional<VolumeResources> FakeVolumeSource::resourceValues(const std::string& mountPath) {
   std::lock_guard lock(mutex_);
+  ++probes_;
   const auto found = std::find_if(entries_.begin(), entries_.end(),
                                   [&](const Entry& entry) { return entry.mountPath == mountPath; });
   return found == entries_.end() ? std::nullopt : found->resources;

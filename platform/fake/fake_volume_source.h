@@ -15,6 +15,8 @@ class FakeVolumeSource : public VolumeSource {
   struct Entry {
     std::string mountPath;
     std::optional<VolumeResources> resources;
+    // Each entry the test writes is a new mount.
+    int stamp = 0;
   };
 
   // An external, ejectable volume with a name and a size, the usual case.
@@ -26,14 +28,16 @@ class FakeVolumeSource : public VolumeSource {
   // While set, the mount table cannot be read at all.
   void setListFails(bool fails);
 
-  int listCalls() const;
+  // Resource values read since the last call.
+  int takeProbes();
 
-  std::optional<std::vector<std::string>> mountedVolumePaths() override;
+  std::optional<std::vector<MountedPath>> mountTable() override;
   std::optional<VolumeResources> resourceValues(const std::string& mountPath) override;
 
  private:
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;
   bool listFails_ = false;
-  int listCalls_ = 0;
+  int probes_ = 0;
+  int stamps_ = 0;
 };

@@ -144,6 +144,15 @@ std::optional<std::string> nonEmpty(const char* value) {
   return std::string(value);
 }
 
+// Which file is at the path, as of when; empty when none is.
+std::string fileStamp(const fs::path& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0
+             ? std::to_string(status.st_ino) + ':' + std::to_string(status.st_mtim.tv_sec) + '.' +
+                   std::to_string(status.st_mtim.tv_nsec) + ':' + std::to_string(status.st_size)
+             : std::string();
+}
+
 // utab lines are "SRC=… TARGET=… ROOT=… OPTS=…" with escaped values; libmount reads them only
 // for its own mount context, so we read the two fields we need ourselves.
 std::map<std::string, std::string> readUserOptions(const fs::path& utabPath) {
@@ -279,7 +288,7 @@ LibmountVolumeSource::LibmountVolumeSource(Options options)
 
 LibmountVolumeSource::~LibmountVolumeSource() = default;
 
-std::optional<std::pair<LibmountVolumeSource::MountMap, std::vector<std::string>>>
+std::optional<std::pair<LibmountVolumeSource::MountMap, std::vector<MountedPath>>>
 LibmountVolumeSource::readTable() {
   const Table table = parseTable(options_.mountInfoPath);
   if (!table) {
@@ -288,18 +297,16 @@ LibmountVolumeSource::readTable() {
   ++reading_;
   // Options such as x-gdu.hide never reach the kernel; mount(8) keeps them in utab, and the
   // desktop's own marks stay in fstab.
-  const auto userOptions = readUserOptions(options_.utabPath);
-  // fstab is parsed again only when it changed.
-  struct stat fstab {};
-  const auto fstabStamp =
-      ::stat(options_.fstabPath.c_str(), &fstab) == 0
-          ? std::to_string(fstab.st_ino) + ':' + std::to_string(fstab.st_mtim.tv_sec) + '.' +
-                std::to_string(fstab.st_mtim.tv_nsec) + ':' + std::to_string(fstab.st_size)
-          : std::string();
-  if (fstabStamp.empty() || fstabStamp != fstabStamp_) {
-    fstabOptions_ = readFstabOptions(options_.fstabPath);
-    fstabStamp_ = fstabStamp;
+  // Both are parsed again only when they changed.
+  if (const auto stamp = fileStamp(options_.utabPath); stamp.empty() || stamp != utabStamp_) {
+    userOptions_ = readUserOptions(options_.utabPath);
+    utabStamp_ = stamp;
   }
+  if (const auto stamp = fileStamp(options_.fstabPath); stamp.empty() || stamp != fstabStamp_) {
+    fstabOptions_ = readFstabOptions(options_.fstabPath);
+    fstabStamp_ = stamp;
+  }
+  const auto& userOptions = userOptions_;
   const auto& fstabOptions = fstabOptions_;
 
   std::vector<libmnt_fs*> entries;
@@ -323,7 +330,7 @@ LibmountVolumeSource::readTable() {
   }
 
   MountMap mounts;
-  std::vector<std::string> visible;
+  std::vector<MountedPath> visible;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     libmnt_fs* fs = entries[i];
     const char* source = mnt_fs_get_srcpath(fs);
@@ -381,12 +388,28 @@ LibmountVolumeSource::readTable() {
       hidden = true;
     }
     if (!hidden) {
-      visible.push_back(mount.target);
+      // The kernel gives every mount a new id: with the udev entry's, it tells whether anything
+      // resourceValues() reads may have changed.
+      const auto& udev = mount.udevStamp;
+      visible.push_back({mount.target, std::to_string(mnt_fs_get_id(fs)) + ':' + mount.source +
+                                           ':' +
+                                           (udev ? std::to_string(udev->inode) + ':' +
+                                                       std::to_string(udev->modifiedNanoseconds) +
+                                                       ':' + std::to_string(udev->size)
+                                                 : std::string())});
     }
     auto key = mount.target;
     mounts.insert_or_assign(std::move(key), std::move(mount));
   }
-  systemDisks_ = systemDisks(mounts);
+  auto disks = systemDisks(mounts);
+  if (disks != systemDisks_) {
+    // Whether a disk counts as internal changed: every stamp with it.
+    ++systemDisksGeneration_;
+    systemDisks_ = std::move(disks);
+  }
+  for (auto& entry : visible) {
+    *entry.stamp += ':' + std::to_string(systemDisksGeneration_);
+  }
   // Kept a while after its device was last seen, so that mounting it again asks udev nothing.
   std::erase_if(udevCache_,
                 [this](const auto& cached) { return reading_ - cached.second.reading > 64; });
@@ -433,7 +456,7 @@ std::set<std::string> LibmountVolumeSource::systemDisks(MountMap& mounts) {
   return disks;
 }
 
-std::optional<std::vector<std::string>> LibmountVolumeSource::mountedVolumePaths() {
+std::optional<std::vector<MountedPath>> LibmountVolumeSource::mountTable() {
   std::lock_guard lock(mutex_);
   auto table = readTable();
   if (!table) {
@@ -491,6 +514,7 @@ const LibmountVolumeSource::UdevFacts& LibmountVolumeSource::udevFor(Mount& moun
                                 static_cast<long long>(file.st_mtim.tv_sec) * 1000000000LL +
                                     file.st_mtim.tv_nsec,
                                 static_cast<long long>(file.st_size)};
+  mount.udevStamp = stamp;
   CachedUdevFacts& cached = udevCache_[*mount.deviceName];
   if (!cached.facts.loaded || cached.stamp != stamp) {
     cached.facts = readUdevEntry(entry->path, *mount.deviceName);

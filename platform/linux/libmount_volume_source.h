@@ -42,7 +42,7 @@ class LibmountVolumeSource : public VolumeSource {
 
   // Reads the mount table once; resourceValues() and diskOf() reuse that reading until the next
   // call.
-  std::optional<std::vector<std::string>> mountedVolumePaths() override;
+  std::optional<std::vector<MountedPath>> mountTable() override;
   // Without the capacity: that is totalCapacity(), the one call here that enters the volume.
   std::optional<VolumeResources> resourceValues(const std::string& mountPath) override;
   std::optional<std::int64_t> totalCapacity(const std::string& mountPath) override;
@@ -61,6 +61,14 @@ class LibmountVolumeSource : public VolumeSource {
     std::optional<bool> system; // UDISKS_SYSTEM
     std::optional<std::string> bus;
   };
+  // What udev said of a device, kept across readings while its database entry stays the same
+  // file: asking udev afresh for every device on every pass costs more than parsing the table.
+  struct UdevDatabaseStamp {
+    unsigned long long inode = 0;
+    long long modifiedNanoseconds = 0;
+    long long size = 0;
+    bool operator==(const UdevDatabaseStamp&) const = default;
+  };
   struct Mount {
     std::string target;
     std::string source;
@@ -71,16 +79,9 @@ class LibmountVolumeSource : public VolumeSource {
     std::optional<SysfsDiskInfo> disk;
     bool diskLoaded = false;
     UdevFacts udev;
+    std::optional<UdevDatabaseStamp> udevStamp;
   };
   using MountMap = std::map<std::string, Mount>;
-  // What udev said of a device, kept across readings while its database entry stays the same
-  // file: asking udev afresh for every device on every pass costs more than parsing the table.
-  struct UdevDatabaseStamp {
-    unsigned long long inode = 0;
-    long long modifiedNanoseconds = 0;
-    long long size = 0;
-    bool operator==(const UdevDatabaseStamp&) const = default;
-  };
   struct CachedUdevFacts {
     std::optional<UdevDatabaseStamp> stamp; // nothing: udev has no entry for the device
     UdevFacts facts;
@@ -88,7 +89,7 @@ class LibmountVolumeSource : public VolumeSource {
   };
 
   // Every mount from a block device, keyed by path, and the visible paths in table order.
-  std::optional<std::pair<MountMap, std::vector<std::string>>> readTable();
+  std::optional<std::pair<MountMap, std::vector<MountedPath>>> readTable();
   Mount* findMount(const std::string& mountPath);
   const SysfsDiskInfo* diskFor(Mount& mount);
   const UdevFacts& udevFor(Mount& mount);
@@ -102,8 +103,11 @@ class LibmountVolumeSource : public VolumeSource {
   std::mutex mutex_;
   MountMap mounts_;
   std::set<std::string> systemDisks_;
+  unsigned long systemDisksGeneration_ = 0;
   std::string systemDisksKey_;
   std::map<dev_t, std::optional<std::string>> deviceNames_;
+  std::string utabStamp_;
+  std::map<std::string, std::string> userOptions_;
   std::string fstabStamp_;
   std::map<std::string, std::string> fstabOptions_;
   std::map<std::string, CachedUdevFacts> udevCache_; // by device name

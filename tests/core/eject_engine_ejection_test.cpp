@@ -75,13 +75,7 @@ TEST_F(EjectEngineEjection, Result_SaysWhyAndSeparatesAPartialSuccess) {
        "sleep (process 42), bash (process 7)"},
       {busy, LeftUndone::nothing, "target is busy", L("eject.retained_message"), "target is busy"},
       {nestedVolume, LeftUndone::nothing, "", L("eject.failed_message"), "/media/a/inner"},
-      {notAuthorised, LeftUndone::nothing, "", L("eject.failed_message"),
-       L("eject.reason_not_authorised")},
-      {authenticationCancelled, LeftUndone::nothing, "", L("eject.failed_message"),
-       L("eject.reason_cancelled")},
       {timedOut, LeftUndone::nothing, "", L("eject.failed_message"), L("eject.reason_timed_out")},
-      {noWayToUnmount, LeftUndone::nothing, "", L("eject.failed_message"),
-       L("eject.reason_no_way")},
       {other, LeftUndone::nothing, "I/O error", L("eject.failed_message"), "I/O error"},
       {none, LeftUndone::powerOff, "refused", L("eject.partial_power_off", "A"), "refused"},
       {none, LeftUndone::loopDetach, "", L("eject.partial_loop", "A"), "sleep (process 42)"},
@@ -156,27 +150,4 @@ TEST_F(EjectEngineEjection, EjectAll_StepsOneAtATimeOffTheMainThreadAndEndsNothi
   threaded.runUntil([&] { return completedOn.has_value(); });
   EXPECT_EQ(completedOn, std::this_thread::get_id());
   EXPECT_NE(rig.ejector.calls().back().thread, std::this_thread::get_id());
-}
-
-TEST_F(EjectEngineEjection, BackupIsRunning_TimeMachineMarkerOrALinuxBackupToolHoldingTheVolume) {
-  mount({{"/media/a", "A"}});
-  auto engine = rig.makeEngine();
-  const EjectableVolume volume = engine->volumes()[0];
-  rig.runner.setOutput({"status"}, "    running = 1;\n    Running=1;\n");
-  EXPECT_EQ(engine->backupIsRunning(volume), false);
-  for (const auto& [program, running] :
-       std::vector<std::pair<std::string, bool>>{{"borg", true},
-                                                 {"restic", true},
-                                                 {"deja-dup-monitor", true},
-                                                 {"duplicity", true},
-                                                 {"timeshift", true},
-                                                 {"borgmatic", false},
-                                                 {"bash", false}}) {
-    rig.users.setUsers("/media/a", {{"bash", 1}, {program, 2}});
-    EXPECT_EQ(engine->backupIsRunning(volume), running) << program;
-  }
-  rig.runner.setOutput({"status"}, "xRunning = 1x");
-  EXPECT_EQ(engine->backupIsRunning(), true);
-  rig.runner.setFailsToStart(true);
-  EXPECT_EQ(engine->backupIsRunning(), std::nullopt);
 }

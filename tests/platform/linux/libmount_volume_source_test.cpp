@@ -25,7 +25,12 @@ LibmountVolumeSource::Options fixtureOptions(const std::string& table) {
 }
 
 std::vector<std::string> pathsOf(LibmountVolumeSource& source) {
-  return source.mountedVolumePaths().value_or(std::vector<std::string>{"unreadable"});
+  std::vector<std::string> paths;
+  for (const auto& entry :
+       source.mountTable().value_or(std::vector{MountedPath{"unreadable", {}}})) {
+    paths.push_back(entry.mountPath);
+  }
+  return paths;
 }
 
 } // namespace
@@ -88,6 +93,6 @@ TEST(LibmountVolumeSource, ReadsOddPathsAndUnknownDevicesAndSurvivesNoTable) {
   EXPECT_FALSE(unknown.isInternal || unknown.isRemovable || unknown.isEjectable);
   options.mountInfoPath = folder / "no-such-table";
   LibmountVolumeSource none(options);
-  EXPECT_FALSE(none.mountedVolumePaths().has_value());
+  EXPECT_FALSE(none.mountTable().has_value());
   EXPECT_FALSE(none.resourceValues("/media/user/STICK").has_value());
 }

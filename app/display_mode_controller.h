@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QObject>
 
 #include "app/alert_presenter.h"
@@ -18,7 +20,10 @@ class DisplayModeController : public QObject {
   static constexpr const char* menuBarModeKey = "VEMenuBarMode";
   static constexpr const char* onboardedKey = "VEOnboarded";
 
-  DisplayModeController(MainWindow& window, TrayIcon& tray, DisplayEnvironment& display,
+  // The window, built only when asked to build it: until it is first shown there may be none.
+  using WindowSource = std::function<MainWindow*(bool build)>;
+
+  DisplayModeController(WindowSource window, TrayIcon& tray, DisplayEnvironment& display,
                         AlertPresenter& alerts, QObject* parent = nullptr);
 
   static bool menuBarMode();
@@ -39,6 +44,8 @@ class DisplayModeController : public QObject {
   // Another launch asked for us.
   void reopen();
   void showWindow();
+  // A window built since: it takes the kind of window the mode asks for.
+  void windowBuilt() { applyWindowKind(); }
   // From now on, window closes belong to the program ending, not to the user.
   void prepareForQuit() { quitting_ = true; }
 
@@ -53,7 +60,9 @@ class DisplayModeController : public QObject {
   void explainMissingTray();
   void activate();
 
-  MainWindow& window_;
+  MainWindow& window();
+
+  WindowSource windowSource_;
   TrayIcon& tray_;
   DisplayEnvironment& display_;
   AlertPresenter& alerts_;

@@ -87,7 +87,6 @@ TrayIcon::TrayIcon(VolumeModel& model, QObject* parent)
   menu_->setToolTipsVisible(true);
   connect(menu_.get(), &QMenu::aboutToShow, this, &TrayIcon::rebuildMenu);
   icon_.setContextMenu(menu_.get());
-  rebuildMenu();
   connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::activate);
   panelGrace_.setSingleShot(true);
   panelGrace_.setInterval(panelGrace);
@@ -96,6 +95,9 @@ TrayIcon::TrayIcon(VolumeModel& model, QObject* parent)
     emit panelLost();
   });
   if (statusNotifierHost()) {
+    // A panel may read the menu before it ever announces an opening; the embedded icon's menu
+    // is filled as it opens, so a start in tray mode lays out no text for it.
+    rebuildMenu();
     // A desktop shell that restarts brings a new watcher; one that never comes back leaves
     // the window as the only way in.
     watcher_ =

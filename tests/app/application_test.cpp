@@ -191,6 +191,10 @@ TEST(Application, WindowModeFollowsHowTheWindowWasLeftAndASecondLaunch) {
     AppRig rig;
     SettingsStore::shared().set(DisplayModeController::menuBarModeKey, test.trayMode);
     Application& application = rig.launch();
+    // In tray mode nothing of the window exists until the tray's "Open" asks for it.
+    ASSERT_EQ(application.mainWindow() == nullptr, test.trayMode);
+    if (test.trayMode)
+      emit application.trayIcon().openRequested();
     MainWindow& window = *application.mainWindow();
     const bool reopens = test.how.starts_with("reopen");
     if (test.how == "Ctrl+Q") {

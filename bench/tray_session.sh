@@ -1,9 +1,11 @@
 # Sourced by the desktop benchmarks: a virtual display with a tray, and folders of their own
 # for the program (its settings, data and runtime folder, so that no other copy's
-# single-instance socket is met). Needs $work, $display and the $pids array of the caller.
+# single-instance socket is met). Needs $work, $display and the $pids array of the caller;
+# $xvfb_options, when set, adds options to the X server's command line.
 
 start_tray_session() {
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # shellcheck disable=SC2086 # several options, split on purpose
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp ${xvfb_options:-} >/dev/null 2>&1 &
   pids+=($!)
   export DISPLAY=$display
   for _ in $(seq 1 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done

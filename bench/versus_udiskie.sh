@@ -166,24 +166,33 @@ add() { figures["$1 $2"]+="$3 "; }
 
 # One run of one tool: start, idle, the events at 0, 10 and 40 other volumes.
 measure() {
-  local tool=$1 probe="$work/$1.probe" start pid others t0 t1 took before event
+  local tool=$1 probe="$work/$1.probe" start pid others t0 t1 took before event attempt
   : >"$probe"
   # udevd and udisksd work through what came before (forty unmounts, the images attached) for
   # a while: not in this tool's figures.
-  udevadm settle 2>/dev/null || true
+  udevadm settle --timeout=20 2>/dev/null || true
   sleep 3
-  start=$(now)
-  if [ "$tool" = ours ]; then
-    VARNELO_BENCH_PROBE=$probe LD_PRELOAD="$work/tooltip_probe.so" "$program" >/dev/null 2>&1 &
-  else
-    VARNELO_BENCH_PROBE=$probe /usr/bin/python3 "$here/versus_udiskie/udiskie_probe.py" \
-      --tray --no-automount --no-notify >/dev/null 2>&1 &
-  fi
-  pid=$!
-  tool_pid=$pid
-  until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
-    kill -0 "$pid" 2>/dev/null || { echo "versus_udiskie: $tool ended before its icon showed"; exit 1; }
-    sleep 0.002
+  # udiskie now and then ends at once here (its log says why); it gets a second try.
+  for attempt in 1 2; do
+    start=$(now)
+    if [ "$tool" = ours ]; then
+      VARNELO_BENCH_PROBE=$probe LD_PRELOAD="$work/tooltip_probe.so" "$program" \
+        >"$work/$tool.log" 2>&1 &
+    else
+      VARNELO_BENCH_PROBE=$probe /usr/bin/python3 "$here/versus_udiskie/udiskie_probe.py" \
+        --tray --no-automount --no-notify >"$work/$tool.log" 2>&1 &
+    fi
+    pid=$!
+    tool_pid=$pid
+    until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.002
+    done
+    kill -0 "$pid" 2>/dev/null && break
+    echo "versus_udiskie: $tool ended before its icon showed:" >&2
+    tail -5 "$work/$tool.log" >&2
+    [ "$attempt" -eq 1 ] || exit 1
+    sleep 3
   done
   add "$tool" start $((($(now) - start) / 1000))
   sleep 3

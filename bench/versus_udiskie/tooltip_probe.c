@@ -12,7 +12,8 @@
 
 typedef void (*set_tool_tip)(void* self, const void* text);
 
-void probed_set_tool_tip(void* self, const void* text) __asm__("_ZN15QSystemTrayIcon10setToolTipERK7QString");
+void probed_set_tool_tip(void* self,
+                         const void* text) __asm__("_ZN15QSystemTrayIcon10setToolTipERK7QString");
 
 void probed_set_tool_tip(void* self, const void* text) {
   struct timespec now;
@@ -24,8 +25,8 @@ void probed_set_tool_tip(void* self, const void* text) {
   }
   if (log >= 0) {
     char line[32];
-    const int length = snprintf(line, sizeof line, "%lld\n",
-                                (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
+    const int length =
+        snprintf(line, sizeof line, "%lld\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
     if (write(log, line, (size_t)length) < 0) {
       log = -1;
     }

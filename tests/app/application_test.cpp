@@ -443,5 +443,5 @@ TEST(TrayIcon, OnlyAPlainClickEjectsAllControlOpensTheMenuWhereItCanAndIconsStan
   EXPECT_TRUE(icon.availableSizes().contains(QSize(22, 22)));
   const QImage image = icon.pixmap(22).toImage().convertToFormat(QImage::Format_ARGB32);
   const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
-  EXPECT_GT(std::count(pixels, pixels + 22 * 22, QColor(124, 58, 237).rgba()), 40);
+  EXPECT_GT(std::count(pixels, pixels + image.sizeInBytes() / 4, QColor(124, 58, 237).rgba()), 40);
 }

@@ -19,3 +19,25 @@ start_tray_session() {
   mkdir -p -m 700 "$XDG_RUNTIME_DIR"
   mkdir -p "$XDG_CONFIG_HOME/VarneloEject"
 }
+
+# The program's own settings: the first-launch question answered, automatic update checks off,
+# tray mode $1 (true or false).
+write_settings() {
+  cat >"$XDG_CONFIG_HOME/VarneloEject/defaults.plist" <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>VEOnboarded</key><true/>
+<key>VEMenuBarMode</key><$1/>
+<key>VEUpdaterAutomaticChecks</key><false/>
+</dict></plist>
+PLIST
+}
+
+# The CPU time all threads of process $1 have used, in nanoseconds.
+cpu_of() {
+  local total=0 ns task
+  for task in /proc/"$1"/task/*; do
+    read -r ns _ <"$task/schedstat" 2>/dev/null && total=$((total + ns))
+  done
+  echo "$total"
+}

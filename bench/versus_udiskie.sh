@@ -126,24 +126,10 @@ wait_for_name org.freedesktop.UDisks2
 xvfb_options="-extension GLX"
 source "$here/tray_session.sh"
 start_tray_session
-cat >"$XDG_CONFIG_HOME/VarneloEject/defaults.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>VEOnboarded</key><true/>
-<key>VEMenuBarMode</key><true/>
-<key>VEUpdaterAutomaticChecks</key><false/>
-</dict></plist>
-PLIST
+write_settings true
 cc -shared -fPIC -O2 -o "$work/tooltip_probe.so" "$here/versus_udiskie/tooltip_probe.c" -ldl
 
 now() { date +%s%N; }
-cpu_of() {
-  local total=0 ns task
-  for task in /proc/"$1"/task/*; do
-    read -r ns _ <"$task/schedstat" 2>/dev/null && total=$((total + ns))
-  done
-  echo "$total"
-}
 # Per thread, so that a thread ending meanwhile takes nothing away from the sum.
 threads_of() {
   for task in /proc/"$1"/task/*; do

@@ -63,7 +63,14 @@ void Application::launch() {
     }
     return;
   }
-  buildWindow();
+  displayMode_ = std::make_unique<DisplayModeController>(
+      services_.settings, [this](bool build) { return build ? &window() : window_.get(); }, *tray_,
+      services_.display, services_.alerts);
+  connect(tray_.get(), &TrayIcon::openRequested, displayMode_.get(),
+          &DisplayModeController::showWindow);
+  connect(displayMode_.get(), &DisplayModeController::broughtForward, messages_.get(),
+          &MessagesController::refreshBadges);
+  connect(model_.get(), &VolumeModel::changed, this, &Application::showVolumes);
   model_->followEngine();
   // Whatever alert comes next, the window behind it already shows what is mounted.
   showVolumes();
@@ -83,8 +90,15 @@ void Application::launch() {
   const auto debugSettings = services_.environment ? services_.environment(debugSettingsVariable)
                                                    : std::optional<std::string>();
   if (debugSettings && *debugSettings == "1") {
-    window_->showSettings();
+    window().showSettings();
   }
+}
+
+MainWindow& Application::window() {
+  if (!window_) {
+    buildWindow();
+  }
+  return *window_;
 }
 
 void Application::buildWindow() {
@@ -97,9 +111,14 @@ void Application::buildWindow() {
       .openUrl = services_.openUrl,
   });
   settings->reloadLoginItem();
+  // A window built late starts from where the rest already is.
+  if (eject_->isBusy()) {
+    home->setBusy(true);
+  }
+  if (eject_->isEjecting()) {
+    home->setEjecting(true);
+  }
   window_ = std::make_unique<MainWindow>(home, settings);
-  displayMode_ = std::make_unique<DisplayModeController>(services_.settings, *window_, *tray_,
-                                                         services_.display, services_.alerts);
   messages_->setMainWindow(window_.get());
 
   connect(home, &HomePage::ejectAllRequested, eject_.get(), &EjectController::ejectAll);
@@ -111,7 +130,6 @@ void Application::buildWindow() {
   connect(messages_.get(), &MessagesController::stateChanged, home, &HomePage::setMessagesState);
   connect(messages_.get(), &MessagesController::stateChanged, window_.get(),
           [window = window_.get()](bool open, bool) { window->setTicketOpen(open); });
-  connect(model_.get(), &VolumeModel::changed, this, &Application::showVolumes);
 
   connect(settings, &SettingsPage::menuBarModeToggled, displayMode_.get(),
           &DisplayModeController::setMenuBarMode);
@@ -129,10 +147,8 @@ void Application::buildWindow() {
   connect(window_.get(), &MainWindow::reportProblemRequested, messages_.get(),
           &MessagesController::reportProblem);
   connect(window_.get(), &MainWindow::quitRequested, this, &Application::quit);
-  connect(tray_.get(), &TrayIcon::openRequested, displayMode_.get(),
-          &DisplayModeController::showWindow);
-  connect(displayMode_.get(), &DisplayModeController::broughtForward, messages_.get(),
-          &MessagesController::refreshBadges);
+  displayMode_->windowBuilt();
+  showVolumes();
 }
 
 void Application::notifySafeToRemove(const EjectableVolume& volume, bool partial) {

@@ -67,7 +67,7 @@ class Application : public QObject {
   // Everything that happens once the event loop runs, in order.
   void launch();
 
-  // Null until launch() has built it.
+  // Null until the window is first needed: in tray mode, until it is first shown.
   MainWindow* mainWindow() const { return window_.get(); }
   TrayIcon& trayIcon() const { return *tray_; }
   EjectController& ejectController() const { return *eject_; }
@@ -81,6 +81,8 @@ class Application : public QObject {
   void quit();
 
  private:
+  // The window, built on first use.
+  MainWindow& window();
   void buildWindow();
   void showVolumes();
   void notifySafeToRemove(const EjectableVolume& volume, bool partial);

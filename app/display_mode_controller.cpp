@@ -16,11 +16,11 @@ constexpr Qt::WindowFlags baseWindowFlags = Qt::WindowTitleHint | Qt::WindowSyst
 
 } // namespace
 
-DisplayModeController::DisplayModeController(Settings& settings, MainWindow& window, TrayIcon& tray,
-                                             DisplayEnvironment& display, AlertPresenter& alerts,
-                                             QObject* parent)
-    : QObject(parent), settings_(settings), window_(window), tray_(tray), display_(display),
-      alerts_(alerts) {
+DisplayModeController::DisplayModeController(Settings& settings, WindowSource window,
+                                             TrayIcon& tray, DisplayEnvironment& display,
+                                             AlertPresenter& alerts, QObject* parent)
+    : QObject(parent), settings_(settings), windowSource_(std::move(window)), tray_(tray),
+      display_(display), alerts_(alerts) {
   // A panel that went for good leaves the window as the only way in.
   connect(&tray_, &TrayIcon::panelLost, this, [this]() {
     if (menuBarMode() && !quitting_) {
@@ -39,10 +39,14 @@ void DisplayModeController::prepareProcess(const Settings& settings) {
   QApplication::setQuitOnLastWindowClosed(!settings.menuBarMode());
 }
 
+MainWindow& DisplayModeController::window() {
+  return *windowSource_(true);
+}
+
 void DisplayModeController::start() {
   applyWindowKind();
   if (!menuBarModeInEffect()) {
-    window_.bringToFront();
+    window().bringToFront();
   }
   if (menuBarMode()) {
     tray_.setVisible(true);
@@ -92,7 +96,7 @@ void DisplayModeController::apply(bool bringWindowForward) {
     const bool noTray = !display_.systemTrayAvailable();
     // Without a tray the window is the only way in, so it comes forward regardless.
     if (bringWindowForward || (menuBar && noTray)) {
-      window_.bringToFront();
+      window().bringToFront();
     }
     activate();
     if (menuBar && noTray) {
@@ -110,12 +114,14 @@ void DisplayModeController::applyWindowKind() {
   // A Qt::Tool window is a utility window that taskbars leave out; it can still be shown,
   // raised and focused. Changing the flags re-creates the native window, hiding it.
   const Qt::WindowFlags wanted = baseWindowFlags | (toolWindow ? Qt::Tool : Qt::Window);
-  if (window_.windowFlags() != wanted) {
-    const bool wasVisible = window_.isVisible();
-    window_.setWindowFlags(wanted);
-    display_.keepOutOfTaskbar(&window_, toolWindow);
+  // A window not built yet takes its kind when it is.
+  MainWindow* window = windowSource_(false);
+  if (window != nullptr && window->windowFlags() != wanted) {
+    const bool wasVisible = window->isVisible();
+    window->setWindowFlags(wanted);
+    display_.keepOutOfTaskbar(window, toolWindow);
     if (wasVisible) {
-      window_.show();
+      window->show();
     }
   }
 }
@@ -145,13 +151,13 @@ void DisplayModeController::reopen() {
 }
 
 void DisplayModeController::showWindow() {
-  window_.bringToFront();
+  window().bringToFront();
   activate();
   emit broughtForward();
 }
 
 void DisplayModeController::activate() {
-  display_.activateApplication(&window_);
+  display_.activateApplication(windowSource_(false));
 }
 
 void DisplayModeController::explainMissingTray() {

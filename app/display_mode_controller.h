@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QObject>
 
 #include "app/alert_presenter.h"
@@ -16,7 +18,10 @@ class DisplayModeController : public QObject {
   Q_OBJECT
 
  public:
-  DisplayModeController(Settings& settings, MainWindow& window, TrayIcon& tray,
+  // The window, built only when asked to build it: until it is first shown there may be none.
+  using WindowSource = std::function<MainWindow*(bool build)>;
+
+  DisplayModeController(Settings& settings, WindowSource window, TrayIcon& tray,
                         DisplayEnvironment& display, AlertPresenter& alerts,
                         QObject* parent = nullptr);
 
@@ -38,6 +43,8 @@ class DisplayModeController : public QObject {
   // Another launch asked for us.
   void reopen();
   void showWindow();
+  // A window built since: it takes the kind of window the mode asks for.
+  void windowBuilt() { applyWindowKind(); }
   // From now on, window closes belong to the program ending, not to the user.
   void prepareForQuit() { quitting_ = true; }
 
@@ -51,8 +58,10 @@ class DisplayModeController : public QObject {
   void explainMissingTray();
   void activate();
 
+  MainWindow& window();
+
   Settings& settings_;
-  MainWindow& window_;
+  WindowSource windowSource_;
   TrayIcon& tray_;
   DisplayEnvironment& display_;
   AlertPresenter& alerts_;

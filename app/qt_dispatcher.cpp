@@ -7,6 +7,11 @@
 QtDispatcher::QtDispatcher() {
   // Ejections run one after another; a few threads are plenty for that and the network.
   pool_.setMaxThreadCount(4);
+  // Volumes come and go minutes apart: a thread that expired after Qt's 30 idle seconds would be
+  // made again for each, with its stack and its own malloc arena. Idle, they wait without waking.
+  pool_.setExpiryTimeout(-1);
+  // Their work (mount table, udev, sysfs, a child process, a D-Bus call) is shallow.
+  pool_.setStackSize(512 * 1024);
 }
 
 QtDispatcher::~QtDispatcher() {

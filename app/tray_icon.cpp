@@ -9,6 +9,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QGuiApplication>
+#include <QHash>
+#include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
 
@@ -48,28 +50,63 @@ QImage symbolOfPixels(int pixels, const QColor& tint) {
 }
 
 // The glyph in `fill` on a ring of `outline`, one pixel wide (two from 32 pixels up).
-QIcon outlinedIcon(const QColor& fill, const QColor& outline) {
-  QIcon icon;
-  for (int pixels : trayPixelSizes) {
-    const int ring = pixels >= 32 ? 2 : 1;
-    const QImage edge = symbolOfPixels(pixels - 2 * ring, outline);
-    const QImage glyph = symbolOfPixels(pixels - 2 * ring, fill);
-    if (glyph.isNull()) {
-      continue;
-    }
-    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    for (int dx = -ring; dx <= ring; ++dx) {
-      for (int dy = -ring; dy <= ring; ++dy) {
-        painter.drawImage(QPoint(ring + dx, ring + dy), edge);
-      }
-    }
-    painter.drawImage(QPoint(ring, ring), glyph);
-    painter.end();
-    icon.addPixmap(QPixmap::fromImage(image));
+QPixmap outlinedPixmap(int pixels, const QColor& fill, const QColor& outline) {
+  const int ring = pixels >= 32 ? 2 : 1;
+  const QImage edge = symbolOfPixels(pixels - 2 * ring, outline);
+  const QImage glyph = symbolOfPixels(pixels - 2 * ring, fill);
+  if (glyph.isNull()) {
+    return {};
   }
-  return icon;
+  QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  for (int dx = -ring; dx <= ring; ++dx) {
+    for (int dy = -ring; dy <= ring; ++dy) {
+      painter.drawImage(QPoint(ring + dx, ring + dy), edge);
+    }
+  }
+  painter.drawImage(QPoint(ring, ring), glyph);
+  painter.end();
+  return QPixmap::fromImage(image);
+}
+
+// Draws each size when it is first asked for: an embedded icon asks for one, where drawing
+// them all cost a start or a first mount twelve SVG renderings.
+class OutlinedIconEngine : public QIconEngine {
+ public:
+  OutlinedIconEngine(const QColor& fill, const QColor& outline) : fill_(fill), outline_(outline) {}
+
+  QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+    const int pixels = std::min(size.width(), size.height());
+    auto drawn = drawn_.find(pixels);
+    if (drawn == drawn_.end()) {
+      drawn = drawn_.insert(pixels, outlinedPixmap(pixels, fill_, outline_));
+    }
+    return *drawn;
+  }
+
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+    painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+  }
+
+  QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+    QList<QSize> sizes;
+    for (int pixels : trayPixelSizes) {
+      sizes.append(QSize(pixels, pixels));
+    }
+    return sizes;
+  }
+
+  QIconEngine* clone() const override { return new OutlinedIconEngine(*this); }
+
+ private:
+  QColor fill_;
+  QColor outline_;
+  QHash<int, QPixmap> drawn_;
+};
+
+QIcon outlinedIcon(const QColor& fill, const QColor& outline) {
+  return QIcon(new OutlinedIconEngine(fill, outline));
 }
 
 // Qt hands the icon to a StatusNotifierItem host when a watcher runs on the session bus; such
@@ -87,7 +124,6 @@ TrayIcon::TrayIcon(VolumeModel& model, const Settings& settings, QObject* parent
   menu_->setToolTipsVisible(true);
   connect(menu_.get(), &QMenu::aboutToShow, this, &TrayIcon::rebuildMenu);
   icon_.setContextMenu(menu_.get());
-  rebuildMenu();
   connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::activate);
   panelGrace_.setSingleShot(true);
   panelGrace_.setInterval(panelGrace);
@@ -96,6 +132,9 @@ TrayIcon::TrayIcon(VolumeModel& model, const Settings& settings, QObject* parent
     emit panelLost();
   });
   if (statusNotifierHost()) {
+    // A panel may read the menu before it ever announces an opening; the embedded icon's menu
+    // is filled as it opens, so a start in tray mode lays out no text for it.
+    rebuildMenu();
     // A desktop shell that restarts brings a new watcher; one that never comes back leaves
     // the window as the only way in.
     watcher_ =

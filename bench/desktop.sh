@@ -47,22 +47,12 @@ trap cleanup EXIT
 
 source "$(dirname "$0")/tray_session.sh"
 start_tray_session
-settings() {
-  cat >"$XDG_CONFIG_HOME/VarneloEject/defaults.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>VEOnboarded</key><true/>
-<key>VEMenuBarMode</key><$1/>
-<key>VEUpdaterAutomaticChecks</key><false/>
-</dict></plist>
-PLIST
-}
 
 now() { date +%s%N; }
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 # Start-up, window mode: the main window is shown at once.
-settings false
+write_settings false
 startup=()
 peak=()
 for _ in $(seq 1 "$runs"); do
@@ -81,7 +71,7 @@ for _ in $(seq 1 "$runs"); do
 done
 
 # Idle, menu-bar mode: the tray icon is shown and nothing changes.
-settings true
+write_settings true
 "$program" >/dev/null 2>&1 &
 pid=$!
 pids+=($pid)
@@ -101,13 +91,6 @@ snapshot >"$work/after"
 threads=$(wc -l <"$work/after")
 
 # Mounts and unmounts, in menu-bar mode, the tray icon shown.
-cpu_now() {
-  local total=0 ns task
-  for task in /proc/"$pid"/task/*; do
-    read -r ns _ <"$task/schedstat" 2>/dev/null && total=$((total + ns))
-  done
-  echo "$total"
-}
 mount_cpu=()
 unmount_cpu=()
 if [ "$(id -u)" -eq 0 ] && command -v mkfs.ext4 >/dev/null; then
@@ -118,14 +101,14 @@ if [ "$(id -u)" -eq 0 ] && command -v mkfs.ext4 >/dev/null; then
   command -v udevadm >/dev/null && udevadm settle 2>/dev/null || true
   sleep 1
   for _ in 1 2 3 4 5; do
-    before=$(cpu_now)
+    before=$(cpu_of "$pid")
     mount "$device" "$work/Bench Volume"
     sleep 1
-    mount_cpu+=($(($(cpu_now) - before)))
-    before=$(cpu_now)
+    mount_cpu+=($(($(cpu_of "$pid") - before)))
+    before=$(cpu_of "$pid")
     umount "$work/Bench Volume"
     sleep 1
-    unmount_cpu+=($(($(cpu_now) - before)))
+    unmount_cpu+=($(($(cpu_of "$pid") - before)))
   done
   detach_volume
 else

@@ -72,14 +72,7 @@ without_ms=$((($(date +%s%N) - started) / 1000000))
 
 source "$(dirname "$0")/tray_session.sh"
 start_tray_session
-cat >"$XDG_CONFIG_HOME/VarneloEject/defaults.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>VEOnboarded</key><true/>
-<key>VEMenuBarMode</key><true/>
-<key>VEUpdaterAutomaticChecks</key><false/>
-</dict></plist>
-PLIST
+write_settings true
 "$program" >"$work/program.log" 2>&1 &
 pids+=($!)
 sleep 3

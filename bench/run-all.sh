@@ -28,6 +28,8 @@ section "Reaction to a mount (bench/reaction)"
 "$build/bin/reaction_bench" | tee -a "$log"
 section "Desktop application (bench/desktop.sh)"
 bench/desktop.sh "$build/bin/varnelo-eject" "$idle" | tee -a "$log"
+section "Beside udiskie (bench/versus_udiskie.sh)"
+bench/versus_udiskie.sh "$build/bin/varnelo-eject" | tee -a "$log"
 section "A script's mounts and unmounts beside the desktop application (bench/mount_cycles.sh)"
 bench/mount_cycles.sh "$build/bin/varnelo-eject" | tee -a "$log"
 

@@ -173,8 +173,14 @@ EjectOutcome DeviceHolders::refusal(const DeviceMounts& device,
 }
 
 EjectOutcome DeviceHolders::afterUnmount(const DeviceMounts& device,
-                                         const std::vector<MountEntry>& table) {
+                                         const std::optional<std::vector<MountEntry>>& table) {
   EjectOutcome outcome;
+  // An ordinary user cannot open the device to prove it free: our own table is the one proof
+  // that works for everybody.
+  if (!table || device.mounted(*table)) {
+    outcome.failure = EjectFailure::other; // "still mounted" says it all
+    return outcome;
+  }
   int error = ENOENT;
   // A FUSE server or udevd's probe may let go of the node a moment after the unmount.
   for (int attempt = 0; attempt < 50 && !device.device().empty(); ++attempt) {
@@ -190,7 +196,7 @@ EjectOutcome DeviceHolders::afterUnmount(const DeviceMounts& device,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  outcome.holds = holdsBesidesOurMounts(device, table);
+  outcome.holds = holdsBesidesOurMounts(device, *table);
   if (error == EBUSY) {
     struct stat node {};
     if (::stat(device.device().c_str(), &node) == 0) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,11 @@ class DeviceHolders {
   // Before anything is unmounted: failure none when nothing but our own mounts (table) hold it.
   EjectOutcome refusal(const DeviceMounts& device, const std::vector<MountEntry>& table);
 
-  // After the unmounts: success when the device can be opened exclusively (or, where we may
-  // not open it, no namespace mounts it any more); else where it is still in use.
-  EjectOutcome afterUnmount(const DeviceMounts& device, const std::vector<MountEntry>& table);
+  // After the unmounts, given our table read afresh: failure other while that table still
+  // mounts it; success when the device can be opened exclusively (or, where we may not open
+  // it, no namespace mounts it any more); else stillInUse and where.
+  EjectOutcome afterUnmount(const DeviceMounts& device,
+                            const std::optional<std::vector<MountEntry>>& table);
 
   // The processes that hold a block device node open.
   std::vector<VolumeUser> openersOf(dev_t device);

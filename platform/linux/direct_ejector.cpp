@@ -117,11 +117,7 @@ EjectOutcome DirectEjector::eject(const EjectTarget& target) {
     }
     unmounted.push_back(point);
   }
-  const auto after = readMountTable(paths_.mountInfo);
-  if (!after || device.mounted(*after)) {
-    return stopped(failed(EjectFailure::other, {})); // "still mounted" says it all
-  }
-  if (auto free = holders_.afterUnmount(device, *after); !free.success) {
+  if (auto free = holders_.afterUnmount(device, readMountTable(paths_.mountInfo)); !free.success) {
     return stopped(std::move(free));
   }
 

@@ -384,14 +384,12 @@ UdisksEjector::Attempt UdisksEjector::attempt(const EjectTarget& target) {
         return result;
       }
     }
-    const auto after = readMountTable(options_.mountInfo);
-    if (!after || device.mounted(*after)) {
-      result.outcome = failed(EjectFailure::other, {}); // "still mounted" says it all
-      return result;
-    }
-    if (auto free = holders_.afterUnmount(device, *after); !free.success) {
+    if (auto free = holders_.afterUnmount(device, readMountTable(options_.mountInfo));
+        !free.success) {
+      if (free.failure == EjectFailure::stillInUse) {
+        free.unmounted = points; // gone from our table, held elsewhere
+      }
       result.outcome = std::move(free);
-      result.outcome.unmounted = points;
       return result;
     }
     result.outcome.success = true;

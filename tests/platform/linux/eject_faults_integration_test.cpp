@@ -159,6 +159,13 @@ TEST_P(EjectFaults, AnyHolderAnywhere_RefusesBeforeAnythingIsUnmountedAndIsNamed
     test_volumes::BusyHolder other(late.mountPath(), true);
     DirectEjector blind(DirectEjector::Paths{.procRoot = folder_.path()}); // sees no process
     EXPECT_FALSE(blind.eject({late.device(), {late.mountPath()}}).success);
+
+    // A table that still lists it after the unmount is no success, free as the device now is.
+    LoopVolume& stays = volume("Stays");
+    std::ofstream(folder_ / "stale") << std::ifstream("/proc/self/mountinfo").rdbuf();
+    DirectEjector stale(DirectEjector::Paths{.mountInfo = (folder_ / "stale").string()});
+    EXPECT_EQ(stale.eject({stays.device(), {stays.mountPath()}}).failure, EjectFailure::other);
+    EXPECT_FALSE(stays.mounted());
   }
 }
 

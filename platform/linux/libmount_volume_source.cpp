@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -105,11 +107,15 @@ std::optional<std::vector<MountLine>> parseMountInfo(const fs::path& path) {
     MountLine entry;
     unsigned majorNumber = 0;
     unsigned minorNumber = 0;
-    const std::string numbers(fields[2]);
-    if (std::sscanf(numbers.c_str(), "%u:%u", &majorNumber, &minorNumber) != 2) {
+    const std::string_view numbers = fields[2];
+    const char* const last = numbers.data() + numbers.size();
+    const auto majorEnd = std::from_chars(numbers.data(), last, majorNumber);
+    if (majorEnd.ec != std::errc() || majorEnd.ptr == last || *majorEnd.ptr != ':' ||
+        std::from_chars(majorEnd.ptr + 1, last, minorNumber).ec != std::errc() ||
+        std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), entry.id).ec !=
+            std::errc()) {
       continue;
     }
-    entry.id = std::atoi(std::string(fields[0]).c_str());
     entry.number = makedev(majorNumber, minorNumber);
     entry.root = unescaped(fields[3]);
     entry.target = unescaped(fields[4]);
@@ -129,8 +135,10 @@ bool hasOption(const char* options, const char* name) {
 }
 
 bool hasHideOption(const char* options) {
-  return hasOption(options, "x-gvfs-hide") || hasOption(options, "x-gdu.hide") ||
-         hasOption(options, "x-udisks-hide");
+  // Most option strings hold no "x-" option at all: not worth splitting.
+  return options && std::strstr(options, "x-") != nullptr &&
+         (hasOption(options, "x-gvfs-hide") || hasOption(options, "x-gdu.hide") ||
+          hasOption(options, "x-udisks-hide"));
 }
 
 // Where the system itself lives: a mount right there is no volume to offer, unless marked

@@ -1,5 +1,6 @@
 #include "platform/linux/libmount_volume_monitor.h"
 
+#include <dirent.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -59,61 +60,76 @@ std::optional<std::string> recordedLabel(dev_t number) {
   return plain;
 }
 
-// The udev labels of the block devices mounted right now, by device number.
-class MountedLabels {
+// True when a block device of that number is mounted right now. The table is scanned by hand:
+// a full parse would cost more than everything else here.
+bool isMounted(dev_t wanted) {
+  std::ifstream table("/proc/self/mountinfo");
+  for (std::string line; std::getline(table, line);) {
+    // "36 35 8:17 / /media/x rw,nosuid - vfat /dev/sdb1 rw": the device number is the third
+    // field, the source the second after the " - " separator.
+    unsigned majorNumber = 0;
+    unsigned minorNumber = 0;
+    if (std::sscanf(line.c_str(), "%*s %*s %u:%u", &majorNumber, &minorNumber) != 2) {
+      continue;
+    }
+    dev_t number = makedev(majorNumber, minorNumber);
+    // File systems with anonymous numbers (btrfs, FUSE) name their device by path.
+    char source[64] = {};
+    struct stat node {};
+    const auto separator = line.find(" - ");
+    if (majorNumber == 0 && separator != std::string::npos &&
+        std::sscanf(line.c_str() + separator + 3, "%*s %63s", source) == 1 &&
+        ::stat(source, &node) == 0 && S_ISBLK(node.st_mode)) {
+      number = node.st_rdev;
+    }
+    if (number == wanted) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The udev labels of the block devices, by device number, kept from udev's own events: a mount
+// costs nothing here, and only a label that really changed sends us to the mount table.
+class DeviceLabels {
  public:
-  // Reads udev's record only for devices mounted since the last reload: an unmount reads none.
-  // The table is scanned by hand: a full parse would cost more than everything else here.
-  void reload() {
-    std::ifstream table("/proc/self/mountinfo");
-    std::map<dev_t, std::optional<std::string>> mounted;
-    for (std::string line; std::getline(table, line);) {
-      // "36 35 8:17 / /media/x rw,nosuid - vfat /dev/sdb1 rw": the device number is the third
-      // field, the source the second after the " - " separator.
+  // What udev recorded before we listened.
+  void load() {
+    DIR* folder = ::opendir("/run/udev/data");
+    if (folder == nullptr) {
+      return;
+    }
+    while (const dirent* entry = ::readdir(folder)) {
       unsigned majorNumber = 0;
       unsigned minorNumber = 0;
-      char source[64] = {};
-      const auto separator = line.find(" - ");
-      if (separator == std::string::npos ||
-          std::sscanf(line.c_str(), "%*s %*s %u:%u", &majorNumber, &minorNumber) != 2 ||
-          std::sscanf(line.c_str() + separator + 3, "%*s %63s", source) != 1 ||
-          std::string_view(source).rfind("/dev/", 0) != 0) {
-        continue;
-      }
-      dev_t number = makedev(majorNumber, minorNumber);
-      // File systems with anonymous numbers (btrfs, FUSE) name their device by path.
-      struct stat node {};
-      if (majorNumber == 0 && ::stat(source, &node) == 0 && S_ISBLK(node.st_mode)) {
-        number = node.st_rdev;
-      }
-      if (major(number) == 0 || mounted.contains(number)) {
-        continue;
-      }
-      if (auto known = labels_.find(number); known != labels_.end()) {
-        mounted.insert(labels_.extract(known));
-      } else {
-        mounted[number] = recordedLabel(number);
+      if (entry->d_name[0] == 'b' &&
+          std::sscanf(entry->d_name, "b%u:%u", &majorNumber, &minorNumber) == 2) {
+        const dev_t number = makedev(majorNumber, minorNumber);
+        labels_.try_emplace(number, recordedLabel(number));
       }
     }
-    labels_ = std::move(mounted);
+    ::closedir(folder);
   }
 
   // True when the event gives a mounted device a label other than the one it had.
   bool isRename(udev_device* device) {
     const char* action = udev_device_get_action(device);
-    if (action == nullptr || std::string_view(action) != "change") {
+    const dev_t number = udev_device_get_devnum(device);
+    if (action == nullptr || major(number) == 0) {
       return false;
     }
-    auto found = labels_.find(udev_device_get_devnum(device));
-    if (found == labels_.end()) {
+    const std::string_view what(action);
+    if (what == "remove") {
+      labels_.erase(number);
       return false;
     }
     auto label = labelOf(device);
-    if (label == found->second) {
+    auto [found, added] = labels_.try_emplace(number, label);
+    if (added || found->second == label) {
       return false;
     }
     found->second = std::move(label);
-    return true;
+    return what == "change" && isMounted(number);
   }
 
  private:
@@ -140,11 +156,14 @@ class Watcher {
     }
     if (udevFd_ >= 0) {
       labels_.emplace();
-      labels_->reload();
     }
   }
 
   void run(const std::function<void()>& onVolumesChanged, int stopFd) {
+    // Off the caller's thread; udev's events since the descriptor opened wait in its queue.
+    if (labels_) {
+      labels_->load();
+    }
     for (;;) {
       // A descriptor of -1 is ignored by poll.
       pollfd fds[3] = {{stopFd, POLLIN, 0}, {mountFd_, POLLIN, 0}, {udevFd_, POLLIN, 0}};
@@ -158,9 +177,6 @@ class Watcher {
         return;
       }
       if (fds[1].revents != 0 && drainMountChanges()) {
-        if (labels_) {
-          labels_->reload();
-        }
         onVolumesChanged();
       }
       if (fds[2].revents != 0) {
@@ -188,7 +204,7 @@ class Watcher {
   std::unique_ptr<libmnt_monitor, MonitorDeleter> mounts_;
   std::unique_ptr<udev, UdevDeleter> context_;
   std::unique_ptr<udev_monitor, UdevMonitorDeleter> renames_;
-  std::optional<MountedLabels> labels_;
+  std::optional<DeviceLabels> labels_;
   int mountFd_ = -1;
   int udevFd_ = -1;
 };

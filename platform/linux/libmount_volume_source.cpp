@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -34,25 +36,98 @@ struct ProbeDeleter {
 };
 using Table = std::unique_ptr<libmnt_table, TableDeleter>;
 
-std::string text(const char* value) {
-  return value ? value : "";
-}
-
 // A damaged line is skipped rather than failing the whole table.
 int skipBadLine(libmnt_table*, const char*, int) {
   return 1;
 }
 
-Table parseTable(const fs::path& path) {
-  Table table(mnt_new_table());
-  if (!table) {
-    return nullptr;
+// One line of mountinfo: "36 35 8:17 / /media/x rw,nosuid shared:1 - vfat /dev/sdb1 rw".
+struct MountLine {
+  int id = 0;
+  dev_t number = 0;
+  std::string root;
+  std::string target;
+  std::string mountOptions;
+  std::string fsType;
+  std::string source;
+  std::string superOptions;
+};
+
+// The kernel writes a space, tab, newline or backslash in a name as \ooo; other bytes as they are.
+std::string unescaped(std::string_view field) {
+  std::string plain;
+  plain.reserve(field.size());
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const auto octal = [&](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
+    if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      plain.push_back(static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) |
+                                        (field[i + 3] - '0')));
+      i += 3;
+    } else {
+      plain.push_back(field[i]);
+    }
   }
-  mnt_table_set_parser_errcb(table.get(), skipBadLine);
-  if (mnt_table_parse_file(table.get(), path.c_str()) != 0) {
-    return nullptr;
+  return plain;
+}
+
+// Only the fields we use, read by hand: libmount's parse of every line cost as much as the
+// kernel's writing of it. A damaged line is skipped rather than failing the whole table.
+std::optional<std::vector<MountLine>> parseMountInfo(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return std::nullopt;
   }
-  return table;
+  std::string text;
+  std::size_t length = 0;
+  for (ssize_t got = 1; got > 0;) {
+    if (text.size() - length < 16384) {
+      text.resize(length + 65536);
+    }
+    got = ::read(fd, text.data() + length, text.size() - length);
+    length += got > 0 ? static_cast<std::size_t>(got) : 0;
+  }
+  ::close(fd);
+  std::vector<MountLine> lines;
+  std::string_view rest(text.data(), length);
+  std::vector<std::string_view> fields;
+  while (!rest.empty()) {
+    const auto end = std::min(rest.find('\n'), rest.size());
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    fields.clear();
+    for (std::size_t at = 0; at < line.size();) {
+      const auto next = std::min(line.find(' ', at), line.size());
+      fields.push_back(line.substr(at, next - at));
+      at = next + 1;
+    }
+    const auto separator = std::find(fields.begin(), fields.end(), std::string_view("-"));
+    if (separator - fields.begin() < 6 || fields.end() - separator < 3) {
+      continue;
+    }
+    MountLine entry;
+    unsigned majorNumber = 0;
+    unsigned minorNumber = 0;
+    const std::string_view numbers = fields[2];
+    const char* const last = numbers.data() + numbers.size();
+    const auto majorEnd = std::from_chars(numbers.data(), last, majorNumber);
+    if (majorEnd.ec != std::errc() || majorEnd.ptr == last || *majorEnd.ptr != ':' ||
+        std::from_chars(majorEnd.ptr + 1, last, minorNumber).ec != std::errc() ||
+        std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), entry.id).ec !=
+            std::errc()) {
+      continue;
+    }
+    entry.number = makedev(majorNumber, minorNumber);
+    entry.root = unescaped(fields[3]);
+    entry.target = unescaped(fields[4]);
+    entry.mountOptions = fields[5];
+    entry.fsType = unescaped(separator[1]);
+    entry.source = unescaped(separator[2]);
+    if (fields.end() - separator > 3) {
+      entry.superOptions = separator[3];
+    }
+    lines.push_back(std::move(entry));
+  }
+  return lines;
 }
 
 bool hasOption(const char* options, const char* name) {
@@ -60,8 +135,10 @@ bool hasOption(const char* options, const char* name) {
 }
 
 bool hasHideOption(const char* options) {
-  return hasOption(options, "x-gvfs-hide") || hasOption(options, "x-gdu.hide") ||
-         hasOption(options, "x-udisks-hide");
+  // Most option strings hold no "x-" option at all: not worth splitting.
+  return options && std::strstr(options, "x-") != nullptr &&
+         (hasOption(options, "x-gvfs-hide") || hasOption(options, "x-gdu.hide") ||
+          hasOption(options, "x-udisks-hide"));
 }
 
 // Where the system itself lives: a mount right there is no volume to offer, unless marked
@@ -290,8 +367,8 @@ LibmountVolumeSource::~LibmountVolumeSource() = default;
 
 std::optional<std::pair<LibmountVolumeSource::MountMap, std::vector<MountedPath>>>
 LibmountVolumeSource::readTable() {
-  const Table table = parseTable(options_.mountInfoPath);
-  if (!table) {
+  const auto entries = parseMountInfo(options_.mountInfoPath);
+  if (!entries) {
     return std::nullopt;
   }
   ++reading_;
@@ -309,48 +386,38 @@ LibmountVolumeSource::readTable() {
   const auto& userOptions = userOptions_;
   const auto& fstabOptions = fstabOptions_;
 
-  std::vector<libmnt_fs*> entries;
-  entries.reserve(static_cast<std::size_t>(mnt_table_get_nents(table.get())));
-  {
-    std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
-    libmnt_fs* fs = nullptr;
-    while (iter && mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
-      entries.push_back(fs);
-    }
-  }
   // A mount covered by a later mount on the same path cannot be seen.
-  std::vector<bool> covered(entries.size(), false);
+  std::vector<bool> covered(entries->size(), false);
   {
     std::unordered_set<std::string_view> seen;
-    seen.reserve(entries.size());
-    for (std::size_t i = entries.size(); i-- > 0;) {
-      const char* target = mnt_fs_get_target(entries[i]);
-      covered[i] = target == nullptr || !seen.insert(target).second;
+    seen.reserve(entries->size());
+    for (std::size_t i = entries->size(); i-- > 0;) {
+      covered[i] = !seen.insert((*entries)[i].target).second;
     }
   }
 
   MountMap mounts;
   std::vector<MountedPath> visible;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    libmnt_fs* fs = entries[i];
-    const char* source = mnt_fs_get_srcpath(fs);
-    if (covered[i] || mnt_fs_is_netfs(fs) || source == nullptr) {
+  for (std::size_t i = 0; i < entries->size(); ++i) {
+    const MountLine& line = (*entries)[i];
+    if (covered[i] || mnt_fstype_is_netfs(line.fsType.c_str()) || line.source.empty()) {
       continue;
     }
     Mount mount;
-    mount.target = text(mnt_fs_get_target(fs));
-    mount.source = source;
-    mount.fsType = text(mnt_fs_get_fstype(fs));
+    mount.target = line.target;
+    mount.source = line.source;
+    mount.fsType = line.fsType;
+    const char* source = mount.source.c_str();
     // libmount counts plain "fuse" as a pseudo file system, yet a FUSE driver that reads a disk
     // image names the image, or the loop device showing it.
     const bool fuse = isFuse(mount.fsType);
     mount.imageFile = fuse && mount.source.starts_with('/') && !mount.source.starts_with("/dev/") &&
                       isRegularFile(source);
-    if ((!fuse && mnt_fs_is_pseudofs(fs)) ||
+    if ((!fuse && mnt_fstype_is_pseudofs(mount.fsType.c_str())) ||
         (!mount.imageFile && !mount.source.starts_with("/dev/"))) {
       continue;
     }
-    const dev_t devno = mnt_fs_get_devno(fs);
+    const dev_t devno = line.number;
     if (major(devno) != 0) {
       // A device number names the same device as long as it exists: one readlink per device.
       mount.number = devno;
@@ -364,7 +431,7 @@ LibmountVolumeSource::readTable() {
     }
 
     bool hidden =
-        hasHideOption(mnt_fs_get_options(fs)) || hasHideOption(mnt_fs_get_user_options(fs));
+        hasHideOption(line.mountOptions.c_str()) || hasHideOption(line.superOptions.c_str());
     bool shown = false;
     for (const auto* table : {&userOptions, &fstabOptions}) {
       if (const auto found = table->find(mount.target); found != table->end()) {
@@ -374,7 +441,7 @@ LibmountVolumeSource::readTable() {
     }
     hidden = hidden || (isSystemPath(mount.target) && !shown);
     // A bind mount of a folder inside a volume is not the volume (btrfs subvolumes are).
-    const std::string root = text(mnt_fs_get_root(fs));
+    const std::string& root = line.root;
     if (!root.empty() && root != "/" && mount.fsType != "btrfs") {
       hidden = true;
     }
@@ -391,8 +458,7 @@ LibmountVolumeSource::readTable() {
       // The kernel gives every mount a new id: with the udev entry's, it tells whether anything
       // resourceValues() reads may have changed.
       const auto& udev = mount.udevStamp;
-      visible.push_back({mount.target, std::to_string(mnt_fs_get_id(fs)) + ':' + mount.source +
-                                           ':' +
+      visible.push_back({mount.target, std::to_string(line.id) + ':' + mount.source + ':' +
                                            (udev ? std::to_string(udev->inode) + ':' +
                                                        std::to_string(udev->modifiedNanoseconds) +
                                                        ':' + std::to_string(udev->size)

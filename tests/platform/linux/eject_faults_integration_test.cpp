@@ -188,10 +188,13 @@ TEST_P(EjectFaults, LoopHeldOpenOrReusedAfterTheUnmount_PartialNamingTheHolderOr
   std::atomic<bool> bound = false;
   std::thread taker([&] {
     const int file = open(other.c_str(), O_RDWR | O_CLOEXEC);
+    // Read-only, so that no close raises a udev change event; a pause, so that udisksd and udevd
+    // are not starved while it waits.
     while (!stop && !bound) {
-      const int loop = open(first.device().c_str(), O_RDWR | O_CLOEXEC);
+      const int loop = open(first.device().c_str(), O_RDONLY | O_CLOEXEC);
       bound = loop >= 0 && ioctl(loop, LOOP_SET_FD, file) == 0;
       close(loop);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     close(file);
   });

@@ -44,10 +44,6 @@ std::vector<std::string> pathForms(const std::string& typed) {
   return forms;
 }
 
-std::vector<std::string> mountPointsOf(const EjectableVolume& volume) {
-  return volume.mountPaths.empty() ? std::vector<std::string>{volume.id} : volume.mountPaths;
-}
-
 // Whether the block device node names the volume's device: by its recorded device, else by the
 // device its mount point lives on.
 bool onDevice(const EjectableVolume& volume, dev_t device) {
@@ -72,7 +68,7 @@ std::optional<EjectableVolume> volumeAtPath(const std::vector<EjectableVolume>& 
   }
   for (const auto& form : pathForms(typed)) {
     for (const auto& volume : volumes) {
-      for (const auto& mountPoint : mountPointsOf(volume)) {
+      for (const auto& mountPoint : volume.mountPoints()) {
         if (mountPoint == form) {
           return volume;
         }

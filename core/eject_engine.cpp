@@ -350,17 +350,13 @@ bool isInside(const std::string& path, const std::string& folder) {
   return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
 }
 
-std::vector<std::string> mountPathsOf(const EjectableVolume& volume) {
-  return volume.mountPaths.empty() ? std::vector<std::string>{volume.id} : volume.mountPaths;
-}
-
 // How many of the other volumes hold this one inside a mount point of theirs.
 std::size_t containers(const EjectableVolume& volume, const std::vector<EjectableVolume>& all) {
   std::size_t count = 0;
   for (const auto& other : all) {
     bool holds = false;
-    for (const auto& outer : mountPathsOf(other)) {
-      for (const auto& inner : mountPathsOf(volume)) {
+    for (const auto& outer : other.mountPoints()) {
+      for (const auto& inner : volume.mountPoints()) {
         holds = holds || isInside(inner, outer);
       }
     }
@@ -499,7 +495,7 @@ void EjectEngine::eject(const EjectableVolume& volume, EjectCompletion completio
     }
     EjectTarget target;
     target.device = volume.device;
-    target.mountPaths = mountPathsOf(volume);
+    target.mountPaths = volume.mountPoints();
     const EjectOutcome outcome = ejector.eject(target);
     // The list after the ejection is read here too: a dying disk must not freeze the window.
     auto volumes = listWhileAlive(rebuilds);
@@ -582,5 +578,5 @@ void EjectEngine::ejectSequentially(std::vector<EjectableVolume> remaining,
 }
 
 std::optional<bool> EjectEngine::backupIsRunning(const EjectableVolume& volume) {
-  return backups_.backupIsRunning(mountPathsOf(volume));
+  return backups_.backupIsRunning(volume.mountPoints());
 }

@@ -26,6 +26,11 @@ struct EjectableVolume {
   // list follows shortly.
   bool contentsPending = false;
 
+  // Every mount point, or the id alone when none were recorded.
+  std::vector<std::string> mountPoints() const {
+    return mountPaths.empty() ? std::vector<std::string>{id} : mountPaths;
+  }
+
   friend bool operator==(const EjectableVolume& left, const EjectableVolume& right) {
     return left.id == right.id;
   }

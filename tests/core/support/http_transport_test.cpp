@@ -37,7 +37,6 @@ TEST_P(HttpTransportTest, AnswersComeBackWholeWithinTheirLimitsAndRedirectsUnfol
   HttpResponse response = transport->send(request(server.url("/r"), "POST", bytes));
   EXPECT_TRUE(response.transferred && response.status == 201 && response.body == bytes);
   EXPECT_EQ(server.received().at(0).body, bytes);
-  EXPECT_EQ(server.received().at(0).headers.count("Content-Type"), 0u);
   server.route("/moved", {302, "", "/there"});
   response = transport->send(request(server.url("/moved"), "GET"));
   EXPECT_TRUE(response.status == 302 && response.location == server.url("/there"));
@@ -56,12 +55,16 @@ TEST_P(HttpTransportTest, AnswersComeBackWholeWithinTheirLimitsAndRedirectsUnfol
   EXPECT_EQ(::lseek(file, 0, SEEK_END), 3 * HttpTransport::maxAnswerBytes);
   ::close(file);
   server.setSilent(true);
+  auto start = std::chrono::steady_clock::now();
   HttpRequest waiting = request(server.url("/r"));
   waiting.timeout = 300ms;
   EXPECT_FALSE(transport->send(waiting).transferred);
-  std::thread quit([&] { std::this_thread::sleep_for(300ms), transport->abortAll(); });
-  waiting.timeout = 20s;
-  EXPECT_FALSE(transport->send(waiting).transferred);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << "its own time-out";
+  start = std::chrono::steady_clock::now();
+  // Quitting ends an exchange under way within moments, and every later one at once.
+  std::thread quit([&] { std::this_thread::sleep_for(200ms), transport->abortAll(); });
+  EXPECT_FALSE(transport->send(request(server.url("/r"))).transferred);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
   quit.join();
   EXPECT_FALSE(transport->send(request(server.url("/r"))).transferred) << "after abortAll";
 }

@@ -38,13 +38,14 @@
 #include "core/support/shared_http_transport.h"
 #include "core/support/support_client.h"
 #include "platform/linux/apport_crash_reports.h"
-#include "platform/linux/curl_http_transport.h"
+#include "platform/linux/child_process_http_transport.h"
 #include "platform/linux/freedesktop_notifier.h"
 #include "platform/linux/libmount_volume_monitor.h"
 #include "platform/linux/libmount_volume_source.h"
 #include "platform/linux/linux_disk_describer.h"
 #include "platform/linux/posix_process_runner.h"
 #include "platform/linux/proc_volume_users.h"
+#include "platform/linux/running_program.h"
 #include "platform/linux/system_ejector.h"
 #include "platform/linux/unsigned_code_signature.h"
 #include "platform/linux/xdg_autostart_login_item.h"
@@ -193,8 +194,9 @@ int runDesktopApplication(int argc, char** argv) {
   DisplayModeController::prepareProcess(*settings);
 
   // Requests of the whole program, ours and the core's, go through one transport that lives
-  // as long as the process.
-  static CurlHttpTransport transport;
+  // as long as the process. Each runs in the fetch program installed beside this one.
+  static ChildProcessHttpTransport transport(runningProgramPath().parent_path() /
+                                             "varnelo-eject-fetch");
   SharedHttpTransport::instance().install(transport);
 
   QtDispatcher dispatcher;

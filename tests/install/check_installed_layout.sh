@@ -14,7 +14,8 @@ expected=(bin/varnelo-eject share/applications/varnelo-eject.desktop share/man/m
   share/icons/hicolor/scalable/apps/varnelo-eject.svg share/varnelo-eject/l10n/fr.json
   share/metainfo/com.varnelo_labs.VarneloEject.metainfo.xml share/varnelo-eject/l10n/en.json
   "$libexec/varnelo-eject/varnelo-eject-ejector")
-[ -n "$desktop" ] && expected+=("$libexec/varnelo-eject/varnelo-eject-desktop")
+[ -n "$desktop" ] && expected+=("$libexec/varnelo-eject/varnelo-eject-desktop"
+  "$libexec/varnelo-eject/varnelo-eject-fetch")
 for file in "${expected[@]}"; do [ -f "$prefix/$file" ] || fail "missing: $file"; done
 
 # The desktop entry starts the program by the name it is installed under, and shows its icon.
@@ -33,6 +34,8 @@ status=0
 [ "$status" -eq 2 ] || fail "eject of no volume: status $status"
 if [ -n "$desktop" ]; then
   # An unknown display platform makes the desktop program stop at once, after it has started.
+  ! ldd "$prefix/$libexec/varnelo-eject/varnelo-eject-desktop" | grep -q libcurl ||
+    fail "the desktop program loads libcurl"
   started=$(ulimit -c 0; QT_QPA_PLATFORM=no-such-platform "$prefix/bin/varnelo-eject" 2>&1 || true)
   [[ $started == *no-such-platform* ]] || fail "no desktop program started: $started"
 fi

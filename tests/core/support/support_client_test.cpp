@@ -68,12 +68,6 @@ TEST_F(SupportClientTest, Report_OnlyStatus200WithOkReadingTrueIsAccepted) {
     rig.server.answer(status, body);
     EXPECT_EQ(client->reportProblem("text", std::nullopt), accepted) << status << body;
   }
-  rig.server.answer(200, R"({"ok":true,"pad":")" + std::string(HttpTransport::maxAnswerBytes, 'a') +
-                             R"("})");
-  EXPECT_FALSE(client->reportProblem("text", std::nullopt)) << "over the size limit";
-  EXPECT_FALSE(rig.makeClient({}, "http://127.0.0.1:1/r")->reportProblem("text", std::nullopt));
-  rig.server.setSilent(true);
-  EXPECT_FALSE(client->send(rig.server.url("/check"), {}, 300ms).transferred);
 }
 
 TEST_F(SupportClientTest, Reply_ThatFailsIsMarkedNotSentAndSendingItAgainClearsTheMark) {

@@ -72,6 +72,8 @@ void Application::launch() {
           &MessagesController::refreshBadges);
   connect(model_.get(), &VolumeModel::changed, this, &Application::showVolumes);
   model_->followEngine();
+  // The tray alone shows no sizes: a volume's look inside wakes nothing until a view asks.
+  model_->setDetailsShown(window_ != nullptr || tray_->menuExported());
   // Whatever alert comes next, the window behind it already shows what is mounted.
   showVolumes();
   displayMode_->start();
@@ -148,6 +150,7 @@ void Application::buildWindow() {
           &MessagesController::reportProblem);
   connect(window_.get(), &MainWindow::quitRequested, this, &Application::quit);
   displayMode_->windowBuilt();
+  model_->setDetailsShown(true);
   showVolumes();
 }
 

@@ -173,8 +173,18 @@ int runDesktopApplication(int argc, char** argv) {
     std::fputs(("varnelo-eject: " + *problem + "\n").c_str(), stderr);
     return 1;
   }
+  // Our surfaces are small: on X11, shared-memory images save nothing there, and each repaint
+  // of the tray icon would wait for the X server first. The user's own choice stands, and what
+  // we start (a file manager) does not inherit ours.
+  const bool sharedMemoryChosen = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+  if (!sharedMemoryChosen) {
+    qputenv("QT_XCB_NO_MITSHM", "1");
+  }
   // QApplication takes its own options (-platform, -style, -session...) out of argv.
   QApplication application(argc, argv);
+  if (!sharedMemoryChosen) {
+    qunsetenv("QT_XCB_NO_MITSHM");
+  }
   QApplication::setApplicationName(QStringLiteral("VarneloEject"));
   QApplication::setApplicationVersion(QString::fromLatin1(build_config::version));
   QApplication::setDesktopFileName(QStringLiteral("varnelo-eject"));

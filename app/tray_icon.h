@@ -48,6 +48,8 @@ class TrayIcon : public QObject {
   // What a menu shows `title` as, whichever kind of tray draws it.
   static QString menuItemText(QString title, bool dbusMenu);
 
+  // True when a StatusNotifierItem panel holds the menu: it shows the list as it changes.
+  bool menuExported() { return statusNotifierHost(); }
   // True once a StatusNotifierItem panel went away and none came back within the grace time.
   bool isPanelLost() const { return panelLost_; }
   void setPanelGrace(std::chrono::milliseconds grace) { panelGrace_.setInterval(grace); }

@@ -21,6 +21,8 @@ class VolumeModel : public QObject {
   const std::vector<EjectableVolume>& volumes() const { return engine_.volumes(); }
   bool isEmpty() const { return volumes().empty(); }
   QString summary() const;
+  // Whether a view shows each volume's size and backup marks; see EjectEngine::setDetailsShown.
+  void setDetailsShown(bool shown) { engine_.setDetailsShown(shown); }
   // The volume with that identifier, if it is still mounted.
   std::optional<EjectableVolume> find(const std::string& id) const;
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <numeric>
 #include <set>
+#include <tuple>
 #include <thread>
 #include <utility>
 
@@ -44,7 +45,27 @@ struct EjectEngine::Rebuilds {
   bool pending = false; // a pass is queued, running, or its list not yet applied
   bool again = false;   // something changed since that pass started
   int running = 0;
+  // While only the tray's icon, tooltip and menu show the list, a pass that changed nothing
+  // they show (a volume's size and backup marks, looked at a moment after its mount) leaves
+  // its list here instead of waking the main thread; the next read there takes it.
+  bool detailsShown = true;
+  std::optional<std::vector<EjectableVolume>> quietList;
+  std::vector<std::tuple<std::string, std::string, bool>> glance; // of the last list handed on
 };
+
+namespace {
+
+std::vector<std::tuple<std::string, std::string, bool>>
+glanceOf(const std::vector<EjectableVolume>& volumes) {
+  std::vector<std::tuple<std::string, std::string, bool>> glance;
+  glance.reserve(volumes.size());
+  for (const auto& volume : volumes) {
+    glance.emplace_back(volume.id, volume.name, volume.isDiskImage);
+  }
+  return glance;
+}
+
+} // namespace
 
 EjectEngine::EjectEngine(EnginePlatform platform, const Settings& settings)
     : platform_(std::move(platform)), settings_(settings),
@@ -60,10 +81,14 @@ EjectEngine::EjectEngine(EnginePlatform platform, const Settings& settings)
   rebuilds_->engine = this;
   rebuilds_->dispatcher = &platform_.dispatcher;
   volumes_ = listExternalVolumes();
+  rebuilds_->glance = glanceOf(volumes_);
   if (platform_.volumeMonitor != nullptr) {
     // The monitor may call from any thread; the callback only queues work, which finds out
     // under the lock whether the engine still exists.
-    platform_.volumeMonitor->start([rebuilds = rebuilds_] { volumesChanged(rebuilds); });
+    platform_.volumeMonitor->start(
+        [rebuilds = rebuilds_, onItsThread = platform_.volumeMonitor->callsBackOnItsOwnThread()] {
+          volumesChanged(rebuilds, onItsThread);
+        });
   }
 }
 
@@ -79,10 +104,33 @@ EjectEngine::~EjectEngine() {
 }
 
 void EjectEngine::refresh() {
-  volumes_ = listExternalVolumes();
+  auto volumes = listExternalVolumes();
+  std::lock_guard lock(rebuilds_->mutex);
+  volumes_ = std::move(volumes);
+  rebuilds_->glance = glanceOf(volumes_);
+  rebuilds_->quietList.reset();
 }
 
-void EjectEngine::volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds) {
+const std::vector<EjectableVolume>& EjectEngine::volumes() const {
+  takeQuietList();
+  return volumes_;
+}
+
+void EjectEngine::takeQuietList() const {
+  std::lock_guard lock(rebuilds_->mutex);
+  if (rebuilds_->quietList) {
+    volumes_ = std::move(*rebuilds_->quietList);
+    rebuilds_->quietList.reset();
+  }
+}
+
+void EjectEngine::setDetailsShown(bool shown) {
+  std::lock_guard lock(rebuilds_->mutex);
+  rebuilds_->detailsShown = shown;
+}
+
+void EjectEngine::volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds,
+                                 bool onBackgroundThread) {
   {
     std::lock_guard lock(rebuilds->mutex);
     if (rebuilds->engine == nullptr) {
@@ -94,59 +142,75 @@ void EjectEngine::volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds) {
     }
     rebuilds->pending = true;
   }
-  rebuildInBackground(rebuilds);
+  if (onBackgroundThread) {
+    rebuild(rebuilds);
+  } else {
+    rebuildInBackground(rebuilds);
+  }
 }
 
 // Slow disks answer statvfs and the root listing slowly: the pass runs off the main thread, and
 // only its result is applied there.
 void EjectEngine::rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds) {
-  rebuilds->dispatcher->runInBackground([rebuilds] {
-    EjectEngine* engine = nullptr;
-    {
-      std::lock_guard lock(rebuilds->mutex);
-      if (rebuilds->engine == nullptr) {
-        return;
-      }
-      engine = rebuilds->engine;
-      rebuilds->again = false;
-      ++rebuilds->running;
-    }
-    bool lookLater = false;
-    auto volumes = engine->listVolumes(true, true, lookLater);
-    const auto settle = engine->lookInsideAfter();
+  rebuilds->dispatcher->runInBackground([rebuilds] { rebuild(rebuilds); });
+}
+
+void EjectEngine::rebuild(const std::shared_ptr<Rebuilds>& rebuilds) {
+  EjectEngine* engine = nullptr;
+  {
     std::lock_guard lock(rebuilds->mutex);
-    --rebuilds->running;
-    rebuilds->finished.notify_all();
     if (rebuilds->engine == nullptr) {
       return;
     }
-    if (lookLater) {
-      rebuilds->dispatcher->runInBackground([rebuilds, settle] {
-        std::this_thread::sleep_for(settle);
-        volumesChanged(rebuilds);
-      });
-    }
-    rebuilds->dispatcher->runOnMain([rebuilds, volumes = std::move(volumes)]() mutable {
-      EjectEngine* engine = nullptr;
-      bool again = false;
-      {
-        std::lock_guard lock(rebuilds->mutex);
-        engine = rebuilds->engine;
-        again = rebuilds->again;
-        rebuilds->pending = again;
-      }
-      if (engine == nullptr) {
-        return;
-      }
-      engine->volumes_ = std::move(volumes);
-      if (again) {
-        rebuildInBackground(rebuilds);
-      }
-      // Last: the callback may end the engine's life.
-      if (engine->onChange_) {
-        engine->onChange_();
-      }
+    engine = rebuilds->engine;
+    rebuilds->again = false;
+    ++rebuilds->running;
+  }
+  bool lookLater = false;
+  auto volumes = engine->listVolumes(true, true, lookLater);
+  const auto settle = engine->lookInsideAfter();
+  std::lock_guard lock(rebuilds->mutex);
+  --rebuilds->running;
+  rebuilds->finished.notify_all();
+  if (rebuilds->engine == nullptr) {
+    return;
+  }
+  VolumeMonitor* monitor = engine->platform_.volumeMonitor;
+  if (lookLater && (monitor == nullptr || !monitor->callBackAfter(settle))) {
+    rebuilds->dispatcher->runInBackground([rebuilds, settle] {
+      std::this_thread::sleep_for(settle);
+      volumesChanged(rebuilds, true);
     });
+  }
+  auto glance = glanceOf(volumes);
+  if (!rebuilds->detailsShown && !rebuilds->again && glance == rebuilds->glance) {
+    rebuilds->quietList = std::move(volumes);
+    rebuilds->pending = false;
+    return;
+  }
+  rebuilds->glance = std::move(glance);
+  rebuilds->quietList.reset();
+  rebuilds->dispatcher->runOnMain([rebuilds, volumes = std::move(volumes)]() mutable {
+    EjectEngine* engine = nullptr;
+    bool again = false;
+    {
+      std::lock_guard lock(rebuilds->mutex);
+      engine = rebuilds->engine;
+      again = rebuilds->again;
+      rebuilds->pending = again;
+    }
+    if (engine == nullptr) {
+      return;
+    }
+    engine->volumes_ = std::move(volumes);
+    engine->takeQuietList();
+    if (again) {
+      rebuildInBackground(rebuilds);
+    }
+    // Last: the callback may end the engine's life.
+    if (engine->onChange_) {
+      engine->onChange_();
+    }
   });
 }
 
@@ -166,6 +230,9 @@ EjectEngine::listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds) {
   std::lock_guard lock(rebuilds->mutex);
   --rebuilds->running;
   rebuilds->finished.notify_all();
+  // Handed to the main thread by the caller: newer than any list left for it before.
+  rebuilds->glance = glanceOf(volumes);
+  rebuilds->quietList.reset();
   return volumes;
 }
 
@@ -525,6 +592,7 @@ void EjectEngine::ejectAll(BatchCompletion completion) {
   if (batchRunning_) {
     return;
   }
+  takeQuietList();
   std::vector<EjectableVolume> kept;
   const bool protectBackups = settings_.protectTimeMachine();
   const bool ejectDiskImages = settings_.ejectDiskImages();

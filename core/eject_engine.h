@@ -65,7 +65,11 @@ class EjectEngine {
   EjectEngine(const EjectEngine&) = delete;
   EjectEngine& operator=(const EjectEngine&) = delete;
 
-  const std::vector<EjectableVolume>& volumes() const { return volumes_; }
+  const std::vector<EjectableVolume>& volumes() const;
+  // Whether a view shows more of each volume than the tray's icon, tooltip and menu do (its
+  // size, its backup marks). Shown unless told otherwise; when not, a change to those alone
+  // reaches volumes() without a call of onChange.
+  void setDetailsShown(bool shown);
   // Called on the main thread after each rebuild caused by a mount, unmount or rename. Those
   // rebuilds run in the background; a burst of changes while one runs makes one more, not many.
   void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
@@ -91,9 +95,12 @@ class EjectEngine {
 
  private:
   struct Rebuilds;
-  // From any thread: a mount, unmount or rename happened.
-  static void volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds);
+  // From any thread: a mount, unmount or rename happened. On a background thread that may be
+  // kept busy, the pass runs right there.
+  static void volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds, bool onBackgroundThread);
   static void rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds);
+  // One pass and its list handed to the main thread, on the calling thread.
+  static void rebuild(const std::shared_ptr<Rebuilds>& rebuilds);
   // One discovery pass off the main thread; nothing once the engine is gone.
   static std::optional<std::vector<EjectableVolume>>
   listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds);
@@ -125,7 +132,9 @@ class EjectEngine {
   EnginePlatform platform_;
   const Settings& settings_;
   BackupDetector backups_;
-  std::vector<EjectableVolume> volumes_;
+  // Takes a list a pass left without waking the main thread.
+  void takeQuietList() const;
+  mutable std::vector<EjectableVolume> volumes_;
   std::function<void()> onChange_;
   bool batchRunning_ = false;
   // Work queued on the dispatcher checks this so that it does nothing once the engine is gone.

@@ -13,6 +13,12 @@ class VolumeMonitor {
   virtual void start(std::function<void()> onVolumesChanged) = 0;
   // After stop returns, the callback is not called again.
   virtual void stop() = 0;
+  // True when the callback comes on a thread of the monitor's own that may be kept busy: the
+  // work a change calls for is then done right there, with no hand-over to another thread.
+  virtual bool callsBackOnItsOwnThread() const { return false; }
+  // Calls the callback once more after the delay, as if something changed then; false when
+  // this monitor cannot, and the caller must wait by itself. From any thread.
+  virtual bool callBackAfter(std::chrono::milliseconds /*delay*/) { return false; }
   // How long a volume this monitor reported must stay mounted before anyone looks inside it
   // (capacity, backup marks): a script that mounts and at once unmounts must never find it
   // busy with us.

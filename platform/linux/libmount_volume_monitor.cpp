@@ -7,7 +7,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -136,9 +139,11 @@ class DeviceLabels {
   std::map<dev_t, std::optional<std::string>> labels_;
 };
 
+} // namespace
+
 // The descriptors are opened before start() returns, so that no change made right after it is
 // missed.
-class Watcher {
+class LibmountVolumeMonitor::Watcher {
  public:
   Watcher() {
     mounts_.reset(mnt_new_monitor());
@@ -160,14 +165,16 @@ class Watcher {
   }
 
   void run(const std::function<void()>& onVolumesChanged, int stopFd) {
+    thread_ = std::this_thread::get_id();
     // Off the caller's thread; udev's events since the descriptor opened wait in its queue.
     if (labels_) {
       labels_->load();
     }
     for (;;) {
       // A descriptor of -1 is ignored by poll.
-      pollfd fds[3] = {{stopFd, POLLIN, 0}, {mountFd_, POLLIN, 0}, {udevFd_, POLLIN, 0}};
-      if (poll(fds, 3, -1) < 0) {
+      pollfd fds[4] = {
+          {stopFd, POLLIN, 0}, {mountFd_, POLLIN, 0}, {udevFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+      if (poll(fds, 4, millisecondsToDeadline()) < 0) {
         if (errno == EINTR) {
           continue;
         }
@@ -176,20 +183,66 @@ class Watcher {
       if (fds[0].revents != 0) {
         return;
       }
-      if (fds[1].revents != 0 && drainMountChanges()) {
-        onVolumesChanged();
+      if (fds[3].revents != 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto got = read(wakeFd_, &count, sizeof count);
       }
+      bool changed = fds[1].revents != 0 && drainMountChanges();
       if (fds[2].revents != 0) {
         std::unique_ptr<udev_device, DeviceDeleter> device(
             udev_monitor_receive_device(renames_.get()));
-        if (device && labels_ && labels_->isRename(device.get())) {
-          onVolumesChanged();
-        }
+        changed = (device && labels_ && labels_->isRename(device.get())) || changed;
+      }
+      if (deadlinePassed() || changed) {
+        onVolumesChanged();
       }
     }
   }
 
+  // From any thread; the earliest of the deadlines asked for holds.
+  void wakeAfter(std::chrono::milliseconds delay) {
+    const auto when = std::chrono::steady_clock::now() + delay;
+    {
+      std::lock_guard lock(deadlineMutex_);
+      if (deadline_ && *deadline_ <= when) {
+        return;
+      }
+      deadline_ = when;
+    }
+    // The watcher's own thread is about to compute its next timeout anyway.
+    if (std::this_thread::get_id() != thread_.load()) {
+      const std::uint64_t one = 1;
+      while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+      }
+    }
+  }
+
+  ~Watcher() {
+    if (wakeFd_ >= 0) {
+      close(wakeFd_);
+    }
+  }
+
  private:
+  int millisecondsToDeadline() {
+    std::lock_guard lock(deadlineMutex_);
+    if (!deadline_) {
+      return -1;
+    }
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+  }
+
+  bool deadlinePassed() {
+    std::lock_guard lock(deadlineMutex_);
+    if (!deadline_ || *deadline_ > std::chrono::steady_clock::now()) {
+      return false;
+    }
+    deadline_.reset();
+    return true;
+  }
+
   // Everything that changed since the last wake-up counts as one change.
   bool drainMountChanges() {
     bool changed = false;
@@ -207,9 +260,11 @@ class Watcher {
   std::optional<DeviceLabels> labels_;
   int mountFd_ = -1;
   int udevFd_ = -1;
+  int wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  std::atomic<std::thread::id> thread_;
+  std::mutex deadlineMutex_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
-
-} // namespace
 
 LibmountVolumeMonitor::~LibmountVolumeMonitor() {
   stop();
@@ -223,9 +278,26 @@ void LibmountVolumeMonitor::start(std::function<void()> onVolumesChanged) {
     return;
   }
   auto watcher = std::make_shared<Watcher>();
+  {
+    std::lock_guard watcherLock(watcherMutex_);
+    watcher_ = watcher;
+  }
   thread_ = std::thread([watcher, callback = std::move(onVolumesChanged), stopFd = stopFd_] {
     watcher->run(callback, stopFd);
   });
+}
+
+bool LibmountVolumeMonitor::callBackAfter(std::chrono::milliseconds delay) {
+  std::shared_ptr<Watcher> watcher;
+  {
+    std::lock_guard lock(watcherMutex_);
+    watcher = watcher_;
+  }
+  if (!watcher) {
+    return false;
+  }
+  watcher->wakeAfter(delay);
+  return true;
 }
 
 void LibmountVolumeMonitor::stop() {
@@ -235,6 +307,10 @@ void LibmountVolumeMonitor::stop() {
     while (write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
     }
     thread_.join();
+  }
+  {
+    std::lock_guard watcherLock(watcherMutex_);
+    watcher_.reset();
   }
   if (stopFd_ >= 0) {
     close(stopFd_);

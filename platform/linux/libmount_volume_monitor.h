@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -27,9 +28,19 @@ class LibmountVolumeMonitor : public VolumeMonitor {
   std::chrono::milliseconds lookInsideAfter() const override {
     return std::chrono::milliseconds(300);
   }
+  // The thread only waits in poll() between changes: the discovery a change calls for can run
+  // on it, which spares a hand-over to a pooled thread per change.
+  bool callsBackOnItsOwnThread() const override { return true; }
+  // A timeout of the same poll(), so no thread sleeps through the wait.
+  bool callBackAfter(std::chrono::milliseconds delay) override;
 
  private:
+  class Watcher;
   std::mutex mutex_;
   std::thread thread_;
   int stopFd_ = -1;
+  // Apart from mutex_, which stop() holds while the thread ends: the callback may ask for a
+  // later call meanwhile.
+  std::mutex watcherMutex_;
+  std::shared_ptr<Watcher> watcher_;
 };

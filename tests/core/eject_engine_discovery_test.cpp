@@ -124,4 +124,25 @@ TEST_F(EjectEngineDiscovery, Change_ProbesOnlyWhatChangedAndListsWhatAFullPassWo
   EXPECT_EQ(changes, 5);
 }
 
+// With the tray alone showing the list, a change it does not show (a size) reaches the list
+// without waking the main thread; a new name does, and so does any change once details show.
+TEST_F(EjectEngineDiscovery, Change_OnlyWhatIsShownWakesTheMainThread) {
+  rig.source.addVolume("/media/A", FakeVolumeSource::external("A", 1'000'000'000));
+  auto engine = rig.makeEngine();
+  engine->setDetailsShown(false);
+  int changes = 0;
+  engine->setOnChange([&] { ++changes; });
+  const auto change = [&](const char* name, std::int64_t size) {
+    rig.source.removeVolume("/media/A");
+    rig.source.addVolume("/media/A", FakeVolumeSource::external(name, size));
+    rig.monitor.fire();
+    rig.dispatcher.drainAll();
+    return engine->volumes().at(0).sizeText + " " + std::to_string(changes);
+  };
+  EXPECT_EQ(change("A", 2'000'000'000), "2 GB 0");
+  EXPECT_EQ(change("B", 3'000'000'000), "3 GB 1");
+  engine->setDetailsShown(true);
+  EXPECT_EQ(change("B", 4'000'000'000), "4 GB 2");
+}
+
 } // namespace

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/linux_platform.h"
+#include "platform/linux/libmount_volume_source.h"
 #include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/support/temporary_folder.h"
 
@@ -160,6 +161,31 @@ TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootUdevHintsAndStaleEnt
   const std::string seen = "Borg image borg at Borg; Fresh image at Fresh; Locked image";
   EXPECT_EQ(forRoot, seen + " at Locked; ");
   EXPECT_EQ(forNobody, seen + " unknown at Locked; ");
+}
+
+// Through listmount(2) or through mountinfo, the live table reads the same: a volume mounted over
+// another on its path, and a bound folder of a volume (thread-self: the same table as a file).
+TEST_F(DiscoveryIntegrationTest, ListedMountsReadAsMountinfoReadsThem) {
+  auto below = volume("Below"), above = volume("Above");
+  ASSERT_TRUE(below && above);
+  const auto in = (above->mountPath() / "in").string(), bound = (folder_ / "bound").string();
+  ASSERT_TRUE(std::filesystem::create_directories(in) &&
+              std::filesystem::create_directories(bound));
+  const auto mounts = "mount " + above->device() + " " + below->mountPath().string();
+  ASSERT_EQ(shell(mounts + " && mount --bind " + in + " " + bound).status, 0);
+  LibmountVolumeSource listed, read({.mountInfoPath = "/proc/thread-self/mountinfo"});
+  const auto described = [](LibmountVolumeSource& source) {
+    std::string text;
+    for (const auto& mounted : source.mountTable().value_or(std::vector<MountedPath>{})) {
+      const auto values = source.resourceValues(mounted.mountPath).value_or(VolumeResources{});
+      text += mounted.mountPath + " " + values.volumeName.value_or("?") + " " +
+              values.device.value_or("?") + (values.isEjectable == true ? " ejectable; " : "; ");
+    }
+    return text;
+  };
+  EXPECT_EQ(described(listed), described(read));
+  EXPECT_NE(described(listed).find(below->mountPath().string() + " Above /dev/"),
+            std::string::npos);
 }
 
 // A script's quick mounts and unmounts never find the volume busy with us; then a mount (listed

@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <memory>
 #include <string_view>
@@ -455,18 +457,20 @@ std::optional<std::vector<MountedPath>> LibmountVolumeSource::readTable() {
   }
   // A mount covered by a later mount on the same path cannot be seen.
   if (changed || order_ != coveredOrder_) {
-    targetsByHash_.clear();
-    for (std::size_t i = 0; i < order_.size(); ++i) {
-      targetsByHash_.emplace_back(order_[i]->targetHash, i);
-    }
+    // From the last mount back, a path met before is covered: a table of paths by hash.
     covered_.assign(order_.size(), false);
-    std::sort(targetsByHash_.begin(), targetsByHash_.end());
-    for (std::size_t i = 0; i < targetsByHash_.size(); ++i) {
-      const auto [hash, at] = targetsByHash_[i];
-      for (std::size_t later = i + 1;
-           later < targetsByHash_.size() && targetsByHash_[later].first == hash && !covered_[at];
-           ++later) {
-        covered_[at] = order_[at]->line.target == order_[targetsByHash_[later].second]->line.target;
+    const std::size_t mask = std::bit_ceil(order_.size() * 2 + 1) - 1;
+    constexpr auto empty = std::numeric_limits<std::size_t>::max();
+    pathSlots_.assign(mask + 1, empty);
+    for (std::size_t i = order_.size(); i-- > 0;) {
+      const SeenMount& seen = *order_[i];
+      std::size_t slot = seen.targetHash & mask;
+      for (; pathSlots_[slot] != empty && !covered_[i]; slot = (slot + 1) & mask) {
+        const SeenMount& later = *order_[pathSlots_[slot]];
+        covered_[i] = later.targetHash == seen.targetHash && later.line.target == seen.line.target;
+      }
+      if (!covered_[i]) {
+        pathSlots_[slot] = i;
       }
     }
     coveredOrder_ = order_;
@@ -494,12 +498,7 @@ std::optional<std::vector<MountedPath>> LibmountVolumeSource::readTable() {
       udevFor(mount);
     }
   }
-  auto disks = systemDisks();
-  if (disks != systemDisks_) {
-    // Whether a disk counts as internal changed: every stamp with it.
-    ++systemDisksGeneration_;
-    systemDisks_ = std::move(disks);
-  }
+  updateSystemDisks();
   std::vector<MountedPath> visible;
   visible.reserve(visible_);
   for (SeenMount* seen : current_) {
@@ -565,23 +564,23 @@ const std::vector<std::string>& LibmountVolumeSource::readSwapAreas() {
   return swapAreas_;
 }
 
-std::set<std::string> LibmountVolumeSource::systemDisks() {
+void LibmountVolumeSource::updateSystemDisks() {
   static constexpr const char* systemMounts[] = {"/", "/boot", "/boot/efi", "/efi", "/home"};
   // They hardly ever change: worked out again only when their devices or the swap areas do.
   const auto& swapAreas = readSwapAreas();
-  std::string key;
+  key_.clear();
   for (const char* path : systemMounts) {
     if (const Mount* mount = currentMount(path)) {
-      key += mount->source + '\n';
+      key_.append(mount->source).push_back('\n');
     }
   }
   for (const auto& area : swapAreas) {
-    key += area + '\n';
+    key_.append(area).push_back('\n');
   }
-  if (key == systemDisksKey_) {
-    return systemDisks_;
+  if (key_ == systemDisksKey_) {
+    return;
   }
-  systemDisksKey_ = key;
+  systemDisksKey_ = key_;
   std::set<std::string> disks;
   for (const char* path : systemMounts) {
     if (Mount* mount = currentMount(path)) {
@@ -602,7 +601,11 @@ std::set<std::string> LibmountVolumeSource::systemDisks() {
       disks.insert(disk->disk);
     }
   }
-  return disks;
+  if (disks != systemDisks_) {
+    // Whether a disk counts as internal changed: every stamp with it.
+    ++systemDisksGeneration_;
+    systemDisks_ = std::move(disks);
+  }
 }
 
 std::optional<std::vector<MountedPath>> LibmountVolumeSource::mountTable() {

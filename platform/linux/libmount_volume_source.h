@@ -126,8 +126,8 @@ class LibmountVolumeSource : public VolumeSource {
   const UdevFacts& udevFor(Mount& mount);
   UdevFacts readUdevEntry(const std::string& path, const std::string& deviceName) const;
   std::optional<std::string> probeLabel(const Mount& mount) const;
-  // The whole disks of the mounts on /, /boot and /home and of the swap areas.
-  std::set<std::string> systemDisks();
+  // systemDisks_: the whole disks of the mounts on /, /boot and /home and of the swap areas.
+  void updateSystemDisks();
   const std::vector<std::string>& readSwapAreas();
 
   Options options_;
@@ -136,15 +136,16 @@ class LibmountVolumeSource : public VolumeSource {
   std::unique_ptr<MountListing> listing_; // when the kernel has it and the table is ours
   std::unique_ptr<MountInfoFile> mountInfo_;
   std::unordered_map<std::uint64_t, SeenMount> seen_; // by mount id
-  std::vector<SeenMount*> current_; // from a block device, uncovered, in table order
-  bool uniqueIds_ = false;          // seen_ is by listmount's ids
-  std::vector<SeenMount*> order_;   // this reading's, in table order
-  std::vector<std::pair<std::size_t, std::size_t>> targetsByHash_; // hash, place in order_
+  std::vector<SeenMount*> current_;    // from a block device, uncovered, in table order
+  bool uniqueIds_ = false;             // seen_ is by listmount's ids
+  std::vector<SeenMount*> order_;      // this reading's, in table order
+  std::vector<std::size_t> pathSlots_; // places in order_, by the hash of their path
   std::vector<bool> covered_;
   std::vector<SeenMount*> coveredOrder_; // the reading covered_ was worked out for
   std::set<std::string> systemDisks_;
   unsigned long systemDisksGeneration_ = 1;
   std::string systemDisksKey_;
+  std::string key_; // the reading's, kept for its room
   std::map<dev_t, std::optional<std::string>> deviceNames_;
   unsigned long optionsGeneration_ = 1;
   FileStamp utabStamp_;

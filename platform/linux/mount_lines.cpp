@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstddef>
+#include <memory>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -247,25 +249,34 @@ const std::vector<const MountLine*>* MountListing::read() {
     request.parameter = ids_[count - 1]; // more after the last one given
     ids_.resize(ids_.size() * 2);
   }
+  // Most readings find the same mounts as the one before.
+  const auto end = ids_.begin() + static_cast<std::ptrdiff_t>(count);
+  if (!std::is_sorted(ids_.begin(), end)) {
+    std::sort(ids_.begin(), end);
+  }
+  if (count == lines_.size() &&
+      std::equal(lines_.begin(), lines_.end(), ids_.begin(),
+                 [](const auto& known, std::uint64_t id) { return known.first == id; })) {
+    return &ordered_;
+  }
   // Both ascend: one walk keeps the mounts still there, drops the gone ones and asks about the new.
-  std::sort(ids_.begin(), ids_.begin() + static_cast<std::ptrdiff_t>(count));
-  ordered_.clear();
+  kept_.clear();
   auto known = lines_.begin();
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint64_t id = ids_[i];
     while (known != lines_.end() && known->first < id) {
-      known = lines_.erase(known);
+      ++known;
     }
-    if (known == lines_.end() || known->first != id) {
-      MountLine line;
-      if (!describe(id, line)) {
-        continue;
-      }
-      known = lines_.emplace_hint(known, id, std::move(line));
+    if (known != lines_.end() && known->first == id) {
+      kept_.push_back(std::move(*known++));
+    } else if (auto line = std::make_unique<MountLine>(); describe(id, *line)) {
+      kept_.emplace_back(id, std::move(line));
     }
-    ordered_.push_back(&known->second);
-    ++known;
   }
-  lines_.erase(known, lines_.end());
+  lines_.swap(kept_);
+  ordered_.clear();
+  for (const auto& [id, line] : lines_) {
+    ordered_.push_back(line.get());
+  }
   return &ordered_;
 }

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One mount of the table, the fields we use, names unescaped: "36 35 8:17 / /media/x rw,nosuid
@@ -57,7 +58,9 @@ class MountListing {
   bool describe(std::uint64_t id, MountLine& line);
 
   bool available_ = false;
-  std::map<std::uint64_t, MountLine> lines_;
+  using Lines = std::vector<std::pair<std::uint64_t, std::unique_ptr<MountLine>>>;
+  Lines lines_; // by id, ascending
+  Lines kept_;  // the next reading's, kept for its room
   std::vector<std::uint64_t> ids_;
   std::vector<const MountLine*> ordered_;
   std::vector<std::uint64_t> answer_; // statmount's, 8-byte aligned

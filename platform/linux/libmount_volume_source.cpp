@@ -120,17 +120,6 @@ std::optional<std::string> nonEmpty(const char* value) {
   return std::string(value);
 }
 
-// Which file is at the path, as of when.
-LibmountVolumeSource::FileStamp fileStamp(const fs::path& path) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
-    return {errno == ENOENT || errno == ENOTDIR ? LibmountVolumeSource::FileStamp::absent
-                                                : LibmountVolumeSource::FileStamp::unknown};
-  }
-  return {LibmountVolumeSource::FileStamp::present, status.st_ino, status.st_mtim.tv_sec,
-          status.st_mtim.tv_nsec, status.st_size};
-}
-
 // utab lines are "SRC=… TARGET=… ROOT=… OPTS=…" with escaped values; libmount reads them only
 // for its own mount context, so we read the two fields we need ourselves.
 std::map<std::string, std::string> readUserOptions(const fs::path& utabPath) {
@@ -297,6 +286,15 @@ LibmountVolumeSource::LibmountVolumeSource(Options options)
       udevWatch_ = -1;
     }
   }
+}
+
+LibmountVolumeSource::FileStamp LibmountVolumeSource::fileStamp(const fs::path& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    return {errno == ENOENT || errno == ENOTDIR ? FileStamp::absent : FileStamp::unknown};
+  }
+  return {FileStamp::present, status.st_ino, status.st_mtim.tv_sec, status.st_mtim.tv_nsec,
+          status.st_size};
 }
 
 LibmountVolumeSource::~LibmountVolumeSource() {
@@ -490,8 +488,11 @@ std::optional<std::vector<MountedPath>> LibmountVolumeSource::readTable() {
     }
     if (!udevEntriesKnown || major(mount.number) == 0 ||
         changedUdevEntries_.contains(mount.number)) {
+      // udevd has handled an event for the device: what sysfs says may have changed too.
       mount.udev = {};
       mount.udevStamp.reset();
+      mount.diskLoaded = false;
+      mount.disk.reset();
       seen.stampGeneration = 0;
     }
     if (!seen.hidden) {

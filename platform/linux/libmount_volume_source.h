@@ -41,16 +41,6 @@ class LibmountVolumeSource : public VolumeSource {
   explicit LibmountVolumeSource(Options options);
   ~LibmountVolumeSource() override;
   LibmountVolumeSource(const LibmountVolumeSource&) = delete;
-  // Which file is at a path, as of when.
-  struct FileStamp {
-    enum State { unread, unknown, absent, present } state = unread;
-    unsigned long long inode = 0;
-    long long seconds = 0;
-    long long nanoseconds = 0;
-    long long size = 0;
-    bool known() const { return state == absent || state == present; }
-    bool operator==(const FileStamp&) const = default;
-  };
   LibmountVolumeSource& operator=(const LibmountVolumeSource&) = delete;
 
   // Reads the mount table once; resourceValues() and diskOf() reuse that reading until the next
@@ -65,6 +55,17 @@ class LibmountVolumeSource : public VolumeSource {
   std::optional<SysfsDiskInfo> diskOf(const std::string& mountPath);
 
  private:
+  // Which file is at a path, as of when.
+  struct FileStamp {
+    enum State { unread, unknown, absent, present } state = unread;
+    unsigned long long inode = 0;
+    long long seconds = 0;
+    long long nanoseconds = 0;
+    long long size = 0;
+    bool known() const { return state == absent || state == present; }
+    bool operator==(const FileStamp&) const = default;
+  };
+  static FileStamp fileStamp(const std::filesystem::path& path);
   struct UdevFacts {
     bool loaded = false;
     bool probed = false; // udev has looked at the file system (ID_FS_TYPE present)

@@ -442,7 +442,8 @@ std::optional<std::vector<MountedPath>> LibmountVolumeSource::readTable() {
   for (const MountLine* line : *lines) {
     auto [found, added] = seen_.try_emplace(line->id);
     SeenMount& seen = found->second;
-    if (added || (!uniqueIds && !(seen.line == *line))) {
+    // A listed mount keeps its line unless the listing had to ask about it again.
+    if (added || ((!uniqueIds || listing_->askedAgain()) && !(seen.line == *line))) {
       seen = freshlySeen(*line);
       changed = true;
     }

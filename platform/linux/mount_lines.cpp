@@ -1,6 +1,7 @@
 #include "platform/linux/mount_lines.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -190,10 +191,18 @@ MountListing::MountListing() : answer_(2048) {
   request.mountId = first;
   request.parameter = wanted | supportedMaskField;
   const auto* answer = reinterpret_cast<const StatMount*>(answer_.data());
-  available_ = ::syscall(statMountCall, &request, answer_.data(),
+  changes_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  available_ = changes_ >= 0 &&
+               ::syscall(statMountCall, &request, answer_.data(),
                          answer_.size() * sizeof(std::uint64_t), 0) == 0 &&
                (answer->mask & supportedMaskField) != 0 &&
                (answer->supportedMask & wanted) == wanted;
+}
+
+MountListing::~MountListing() {
+  if (changes_ >= 0) {
+    ::close(changes_);
+  }
 }
 
 bool MountListing::describe(std::uint64_t id, MountLine& line) {
@@ -232,6 +241,10 @@ const std::vector<const MountLine*>* MountListing::read() {
   if (!available_) {
     return nullptr;
   }
+  // Asked before listing: a change after it is seen by the next reading.
+  pollfd flagged{changes_, POLLPRI, 0};
+  const bool changed = ::poll(&flagged, 1, 0) > 0 && (flagged.revents & (POLLPRI | POLLERR)) != 0;
+  askedAgain_ = false;
   MountIdRequest request;
   request.mountId = rootMount;
   ids_.resize(std::max<std::size_t>(ids_.size(), 256));
@@ -257,6 +270,10 @@ const std::vector<const MountLine*>* MountListing::read() {
   if (count == lines_.size() &&
       std::equal(lines_.begin(), lines_.end(), ids_.begin(),
                  [](const auto& known, std::uint64_t id) { return known.first == id; })) {
+    // The same mounts, yet the table changed: one of them moved or got new options.
+    for (auto& [id, line] : lines_) {
+      askedAgain_ = changed && (describe(id, *line) || askedAgain_);
+    }
     return &ordered_;
   }
   // Both ascend: one walk keeps the mounts still there, drops the gone ones and asks about the new.

@@ -47,17 +47,26 @@ class MountInfoFile {
 class MountListing {
  public:
   MountListing();
+  ~MountListing();
+  MountListing(const MountListing&) = delete;
+  MountListing& operator=(const MountListing&) = delete;
 
   // False for good once the kernel lacks the calls or one of the fields mountinfo would give.
   bool available() const { return available_; }
   // The mounts in table order, valid until the next reading; nothing when unavailable or when
   // this reading failed.
   const std::vector<const MountLine*>* read();
+  // Whether the last reading asked about every mount again (one moved, or got new options).
+  bool askedAgain() const { return askedAgain_; }
 
  private:
   bool describe(std::uint64_t id, MountLine& line);
 
   bool available_ = false;
+  bool askedAgain_ = false;
+  // The kernel flags this open table on any change; a mount moved or mounted again with other
+  // options keeps its id, and only that flag tells.
+  int changes_ = -1;
   using Lines = std::vector<std::pair<std::uint64_t, std::unique_ptr<MountLine>>>;
   Lines lines_; // by id, ascending
   Lines kept_;  // the next reading's, kept for its room

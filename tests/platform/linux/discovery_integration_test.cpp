@@ -163,16 +163,11 @@ TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootUdevHintsAndStaleEnt
   EXPECT_EQ(forNobody, seen + " unknown at Locked; ");
 }
 
-// Through listmount(2) or through mountinfo, the live table reads the same: a volume mounted over
-// another on its path, and a bound folder of a volume (thread-self: the same table as a file).
+// listmount(2) and mountinfo (thread-self's: the same table) read the live table alike: a volume
+// mounted over another, a bound folder of a volume, a mount moved away.
 TEST_F(DiscoveryIntegrationTest, ListedMountsReadAsMountinfoReadsThem) {
   auto below = volume("Below"), above = volume("Above");
   ASSERT_TRUE(below && above);
-  const auto in = (above->mountPath() / "in").string(), bound = (folder_ / "bound").string();
-  ASSERT_TRUE(std::filesystem::create_directories(in) &&
-              std::filesystem::create_directories(bound));
-  const auto mounts = "mount " + above->device() + " " + below->mountPath().string();
-  ASSERT_EQ(shell(mounts + " && mount --bind " + in + " " + bound).status, 0);
   LibmountVolumeSource listed, read({.mountInfoPath = "/proc/thread-self/mountinfo"});
   const auto described = [](LibmountVolumeSource& source) {
     std::string text;
@@ -183,9 +178,14 @@ TEST_F(DiscoveryIntegrationTest, ListedMountsReadAsMountinfoReadsThem) {
     }
     return text;
   };
+  ASSERT_TRUE(above->mountAlsoAt(below->mountPath()) && above->mountAlsoAt(folder_ / "in", true));
+  const auto before = described(listed);
+  EXPECT_EQ(before, described(read));
+  EXPECT_NE(before.find(below->mountPath().string() + " Above /dev/"), std::string::npos);
+  const auto moved = (folder_ / "moved").string(), from = below->mountPath().string();
+  ASSERT_EQ(shell("mkdir " + moved + " && mount --move " + from + " " + moved).status, 0);
   EXPECT_EQ(described(listed), described(read));
-  EXPECT_NE(described(listed).find(below->mountPath().string() + " Above /dev/"),
-            std::string::npos);
+  umount2(moved.c_str(), MNT_DETACH);
 }
 
 // A script's quick mounts and unmounts never find the volume busy with us; then a mount (listed

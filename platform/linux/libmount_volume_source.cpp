@@ -270,8 +270,8 @@ LibmountVolumeSource::LibmountVolumeSource() : LibmountVolumeSource(Options{}) {
 LibmountVolumeSource::LibmountVolumeSource(Options options)
     : options_(std::move(options)), sysfs_(options_.sysfsRoot),
       mountInfo_(std::make_unique<MountInfoFile>(options_.mountInfoPath)) {
-  // The calls read the caller's own table only: another file is another table.
   systemSwaps_ = options_.swapsPath == "/proc/swaps";
+  // The calls read the caller's own table only: another file is another table.
   if (options_.mountInfoPath == "/proc/self/mountinfo") {
     listing_ = std::make_unique<MountListing>();
   }

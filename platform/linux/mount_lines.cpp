@@ -37,7 +37,7 @@ void unescapeInto(std::string& plain, std::string_view field) {
 
 // Reads one line into the entry; false for a damaged line.
 bool parseLine(std::string_view line, MountLine& entry) {
-  std::string_view fields[7]; // id parent numbers root target options, then the source part
+  std::string_view fields[6]; // id, parent, device numbers, root, target, options
   std::size_t count = 0;
   std::size_t at = 0;
   for (; count < 6 && at <= line.size(); ++count) {
@@ -81,7 +81,10 @@ bool parseLine(std::string_view line, MountLine& entry) {
 
 // listmount(2) and statmount(2) as Linux 6.8 and later define them; the C library's headers on
 // older systems know neither.
-#if defined(__x86_64__)
+#if defined(SYS_listmount) && defined(SYS_statmount)
+constexpr long listMountCall = SYS_listmount;
+constexpr long statMountCall = SYS_statmount;
+#elif defined(__x86_64__)
 constexpr long listMountCall = 458;
 constexpr long statMountCall = 457;
 #else

@@ -16,12 +16,14 @@
 #include "platform/linux/sysfs_block_device.h"
 #include "platform/volume_source.h"
 
-// The mount table read through libmount, with sysfs, udev, libblkid and statvfs for the
-// resource values. Hidden: pseudo and network file systems, mounts of a folder inside a volume,
-// mounts marked hidden ("x-gvfs-hide", "x-gdu.hide", "x-udisks-hide", in the table, utab or
-// fstab), mounts on system paths unless marked "x-gvfs-show", devices udev tells to ignore and
-// programs running from an image (snaps, AppImages). The disks holding /, /boot, /home and swap are
-// internal whatever else they look like; udev's UDISKS_SYSTEM decides for the others.
+// The mount table (listmount(2) and statmount(2), or mountinfo; libmount for the options), with
+// sysfs, udev, libblkid and statvfs for the resource values. What a reading derived from a mount
+// is kept while the mount stays, so a reading costs little per unchanged mount. Hidden: pseudo and
+// network file systems, mounts of a folder inside a volume, mounts marked hidden ("x-gvfs-hide",
+// "x-gdu.hide", "x-udisks-hide", in the table, utab or fstab), mounts on system paths unless marked
+// "x-gvfs-show", devices udev tells to ignore and programs running from an image (snaps,
+// AppImages). The disks holding /, /boot, /home and swap are internal whatever else they look like;
+// udev's UDISKS_SYSTEM decides for the others.
 class LibmountVolumeSource : public VolumeSource {
  public:
   struct Options {

@@ -1,17 +1,22 @@
 #include "platform/linux/libmount_volume_source.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
+#include <bit>
 #include <cstring>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <memory>
 #include <string_view>
@@ -39,95 +44,6 @@ using Table = std::unique_ptr<libmnt_table, TableDeleter>;
 // A damaged line is skipped rather than failing the whole table.
 int skipBadLine(libmnt_table*, const char*, int) {
   return 1;
-}
-
-// One line of mountinfo: "36 35 8:17 / /media/x rw,nosuid shared:1 - vfat /dev/sdb1 rw".
-struct MountLine {
-  int id = 0;
-  dev_t number = 0;
-  std::string root;
-  std::string target;
-  std::string mountOptions;
-  std::string fsType;
-  std::string source;
-  std::string superOptions;
-};
-
-// The kernel writes a space, tab, newline or backslash in a name as \ooo; other bytes as they are.
-std::string unescaped(std::string_view field) {
-  std::string plain;
-  plain.reserve(field.size());
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    const auto octal = [&](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
-    if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
-      plain.push_back(static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) |
-                                        (field[i + 3] - '0')));
-      i += 3;
-    } else {
-      plain.push_back(field[i]);
-    }
-  }
-  return plain;
-}
-
-// Only the fields we use, read by hand: libmount's parse of every line cost as much as the
-// kernel's writing of it. A damaged line is skipped rather than failing the whole table.
-std::optional<std::vector<MountLine>> parseMountInfo(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return std::nullopt;
-  }
-  std::string text;
-  std::size_t length = 0;
-  for (ssize_t got = 1; got > 0;) {
-    if (text.size() - length < 16384) {
-      text.resize(length + 65536);
-    }
-    got = ::read(fd, text.data() + length, text.size() - length);
-    length += got > 0 ? static_cast<std::size_t>(got) : 0;
-  }
-  ::close(fd);
-  std::vector<MountLine> lines;
-  std::string_view rest(text.data(), length);
-  std::vector<std::string_view> fields;
-  while (!rest.empty()) {
-    const auto end = std::min(rest.find('\n'), rest.size());
-    const std::string_view line = rest.substr(0, end);
-    rest.remove_prefix(std::min(end + 1, rest.size()));
-    fields.clear();
-    for (std::size_t at = 0; at < line.size();) {
-      const auto next = std::min(line.find(' ', at), line.size());
-      fields.push_back(line.substr(at, next - at));
-      at = next + 1;
-    }
-    const auto separator = std::find(fields.begin(), fields.end(), std::string_view("-"));
-    if (separator - fields.begin() < 6 || fields.end() - separator < 3) {
-      continue;
-    }
-    MountLine entry;
-    unsigned majorNumber = 0;
-    unsigned minorNumber = 0;
-    const std::string_view numbers = fields[2];
-    const char* const last = numbers.data() + numbers.size();
-    const auto majorEnd = std::from_chars(numbers.data(), last, majorNumber);
-    if (majorEnd.ec != std::errc() || majorEnd.ptr == last || *majorEnd.ptr != ':' ||
-        std::from_chars(majorEnd.ptr + 1, last, minorNumber).ec != std::errc() ||
-        std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), entry.id).ec !=
-            std::errc()) {
-      continue;
-    }
-    entry.number = makedev(majorNumber, minorNumber);
-    entry.root = unescaped(fields[3]);
-    entry.target = unescaped(fields[4]);
-    entry.mountOptions = fields[5];
-    entry.fsType = unescaped(separator[1]);
-    entry.source = unescaped(separator[2]);
-    if (fields.end() - separator > 3) {
-      entry.superOptions = separator[3];
-    }
-    lines.push_back(std::move(entry));
-  }
-  return lines;
 }
 
 bool hasOption(const char* options, const char* name) {
@@ -180,23 +96,6 @@ std::map<std::string, std::string> readFstabOptions(const fs::path& fstabPath) {
   return options;
 }
 
-// The devices and files /proc/swaps names, first column, unescaped.
-std::vector<std::string> readSwapAreas(const fs::path& swapsPath) {
-  std::vector<std::string> areas;
-  std::ifstream in(swapsPath);
-  std::string line;
-  std::getline(in, line); // the heading
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string area;
-    if (fields >> area) {
-      std::unique_ptr<char, decltype(&free)> plain(mnt_unmangle(area.c_str()), &free);
-      areas.push_back(plain ? plain.get() : area);
-    }
-  }
-  return areas;
-}
-
 // udev writes unsafe label bytes as \xNN in ID_FS_LABEL_ENC.
 std::string decodeUdevText(const std::string& encoded) {
   std::string decoded;
@@ -219,15 +118,6 @@ std::optional<std::string> nonEmpty(const char* value) {
     return std::nullopt;
   }
   return std::string(value);
-}
-
-// Which file is at the path, as of when; empty when none is.
-std::string fileStamp(const fs::path& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0
-             ? std::to_string(status.st_ino) + ':' + std::to_string(status.st_mtim.tv_sec) + '.' +
-                   std::to_string(status.st_mtim.tv_nsec) + ':' + std::to_string(status.st_size)
-             : std::string();
 }
 
 // utab lines are "SRC=… TARGET=… ROOT=… OPTS=…" with escaped values; libmount reads them only
@@ -310,6 +200,23 @@ std::string smallFile(const fs::path& path) {
   return text;
 }
 
+// The devices and files /proc/swaps names, first column, unescaped.
+std::vector<std::string> parseSwapAreas(std::string_view text) {
+  std::vector<std::string> areas;
+  text.remove_prefix(std::min(text.find('\n'), text.size())); // the heading
+  while (!text.empty()) {
+    text.remove_prefix(1);
+    const auto end = std::min(text.find('\n'), text.size());
+    const std::string area(text.substr(0, std::min(text.find_first_of(" \t"), end)));
+    text.remove_prefix(end);
+    if (!area.empty()) {
+      std::unique_ptr<char, decltype(&free)> plain(mnt_unmangle(area.c_str()), &free);
+      areas.push_back(plain ? plain.get() : area);
+    }
+  }
+  return areas;
+}
+
 // udevd's entry may describe an earlier medium of the device, a loop number used again while
 // udevd was stopped or before it caught up. Its by-diskseq link then names another sequence
 // number than the kernel's.
@@ -361,148 +268,325 @@ bool isRunningSoftware(const std::string& target, std::string_view fsType,
 LibmountVolumeSource::LibmountVolumeSource() : LibmountVolumeSource(Options{}) {}
 
 LibmountVolumeSource::LibmountVolumeSource(Options options)
-    : options_(std::move(options)), sysfs_(options_.sysfsRoot) {}
+    : options_(std::move(options)), sysfs_(options_.sysfsRoot),
+      mountInfo_(std::make_unique<MountInfoFile>(options_.mountInfoPath)) {
+  systemSwaps_ = options_.swapsPath == "/proc/swaps";
+  // The calls read the caller's own table only: another file is another table.
+  if (options_.mountInfoPath == "/proc/self/mountinfo") {
+    listing_ = std::make_unique<MountListing>();
+  }
+  // udevd replaces a device's entry whenever it handles an event for it: watching its folder
+  // spares a look at every volume's entry on every reading.
+  if (options_.useUdev) {
+    udevWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (udevWatch_ >= 0 && ::inotify_add_watch(udevWatch_, "/run/udev/data",
+                                               IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
+                                                   IN_DELETE | IN_CREATE) < 0) {
+      ::close(udevWatch_);
+      udevWatch_ = -1;
+    }
+  }
+}
 
-LibmountVolumeSource::~LibmountVolumeSource() = default;
+LibmountVolumeSource::FileStamp LibmountVolumeSource::fileStamp(const fs::path& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    return {errno == ENOENT || errno == ENOTDIR ? FileStamp::absent : FileStamp::unknown};
+  }
+  return {FileStamp::present, status.st_ino, status.st_mtim.tv_sec, status.st_mtim.tv_nsec,
+          status.st_size};
+}
 
-std::optional<std::pair<LibmountVolumeSource::MountMap, std::vector<MountedPath>>>
-LibmountVolumeSource::readTable() {
-  const auto entries = parseMountInfo(options_.mountInfoPath);
-  if (!entries) {
+LibmountVolumeSource::~LibmountVolumeSource() {
+  for (const int file : {udevWatch_, swapsFile_}) {
+    if (file >= 0) {
+      ::close(file);
+    }
+  }
+}
+
+const std::vector<const MountLine*>* LibmountVolumeSource::readLines(bool& uniqueIds) {
+  if (listing_ && listing_->available()) {
+    if (const auto* lines = listing_->read()) {
+      uniqueIds = true;
+      return lines;
+    }
+  }
+  uniqueIds = false;
+  return mountInfo_->read();
+}
+
+bool LibmountVolumeSource::changedUdevEntries() {
+  changedUdevEntries_.clear();
+  if (!options_.useUdev) {
+    return true; // nothing read from udev, nothing to change
+  }
+  if (udevWatch_ < 0) {
+    return false;
+  }
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(udevWatch_, buffer, sizeof buffer);
+    if (got <= 0) {
+      return got < 0 && errno == EAGAIN;
+    }
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if ((event->mask & (IN_Q_OVERFLOW | IN_IGNORED)) != 0) {
+        // Events lost, or the folder gone: every entry is looked at from now on.
+        if ((event->mask & IN_IGNORED) != 0) {
+          ::close(udevWatch_);
+          udevWatch_ = -1;
+        }
+        while (udevWatch_ >= 0 && ::read(udevWatch_, buffer, sizeof buffer) > 0) {
+        }
+        return false;
+      }
+      unsigned majorNumber = 0;
+      unsigned minorNumber = 0;
+      if (event->len > 0 && std::sscanf(event->name, "b%u:%u", &majorNumber, &minorNumber) == 2) {
+        changedUdevEntries_.insert(makedev(majorNumber, minorNumber));
+      }
+    }
+  }
+}
+
+LibmountVolumeSource::SeenMount LibmountVolumeSource::freshlySeen(const MountLine& line) {
+  SeenMount seen;
+  seen.line = line;
+  seen.targetHash = std::hash<std::string>{}(line.target);
+  if (mnt_fstype_is_netfs(line.fsType.c_str()) || line.source.empty()) {
+    return seen;
+  }
+  Mount& mount = seen.mount;
+  mount.target = line.target;
+  mount.source = line.source;
+  mount.fsType = line.fsType;
+  // libmount counts plain "fuse" as a pseudo file system, yet a FUSE driver that reads a disk
+  // image names the image, or the loop device showing it.
+  const bool fuse = isFuse(mount.fsType);
+  mount.imageFile = fuse && mount.source.starts_with('/') && !mount.source.starts_with("/dev/") &&
+                    isRegularFile(mount.source.c_str());
+  if ((!fuse && mnt_fstype_is_pseudofs(mount.fsType.c_str())) ||
+      (!mount.imageFile && !mount.source.starts_with("/dev/"))) {
+    return seen;
+  }
+  seen.hasVolume = true;
+  const dev_t devno = line.number;
+  if (major(devno) != 0) {
+    // A device number names the same device as long as it exists: one readlink per device.
+    mount.number = devno;
+    auto [known, added] = deviceNames_.try_emplace(devno);
+    if (added || !known->second) {
+      known->second = sysfs_.nameOf(mount.source, major(devno), minor(devno));
+    }
+    mount.deviceName = known->second;
+  } else if (!mount.imageFile) {
+    mount.deviceName = sysfs_.nameOf(mount.source, 0, 0);
+  }
+  return seen;
+}
+
+bool LibmountVolumeSource::hiddenByMarks(const SeenMount& seen) const {
+  const Mount& mount = seen.mount;
+  bool hidden = hasHideOption(seen.line.mountOptions.c_str()) ||
+                hasHideOption(seen.line.superOptions.c_str());
+  bool shown = false;
+  for (const auto* table : {&userOptions_, &fstabOptions_}) {
+    if (const auto found = table->find(mount.target); found != table->end()) {
+      hidden = hidden || hasHideOption(found->second.c_str());
+      shown = shown || hasOption(found->second.c_str(), "x-gvfs-show");
+    }
+  }
+  hidden = hidden || (isSystemPath(mount.target) && !shown);
+  // A bind mount of a folder inside a volume is not the volume (btrfs subvolumes are).
+  const std::string& root = seen.line.root;
+  if (!root.empty() && root != "/" && mount.fsType != "btrfs") {
+    hidden = true;
+  }
+  // Snaps and AppImages are programs running from an image, not volumes; other read-only
+  // images (squashfs, erofs) are disk images like any other.
+  return hidden || isRunningSoftware(mount.target, mount.fsType, mount.source, mount.deviceName,
+                                     sysfs_.root());
+}
+
+std::optional<std::vector<MountedPath>> LibmountVolumeSource::readTable() {
+  bool uniqueIds = false;
+  const auto* lines = readLines(uniqueIds);
+  if (lines == nullptr) {
     return std::nullopt;
+  }
+  if (uniqueIds != uniqueIds_) {
+    seen_.clear(); // the ids of one reader mean nothing to the other
+    uniqueIds_ = uniqueIds;
   }
   ++reading_;
   // Options such as x-gdu.hide never reach the kernel; mount(8) keeps them in utab, and the
   // desktop's own marks stay in fstab.
   // Both are parsed again only when they changed.
-  if (const auto stamp = fileStamp(options_.utabPath); stamp.empty() || stamp != utabStamp_) {
+  if (const auto stamp = fileStamp(options_.utabPath); !stamp.known() || stamp != utabStamp_) {
     userOptions_ = readUserOptions(options_.utabPath);
     utabStamp_ = stamp;
+    ++optionsGeneration_;
   }
-  if (const auto stamp = fileStamp(options_.fstabPath); stamp.empty() || stamp != fstabStamp_) {
+  if (const auto stamp = fileStamp(options_.fstabPath); !stamp.known() || stamp != fstabStamp_) {
     fstabOptions_ = readFstabOptions(options_.fstabPath);
     fstabStamp_ = stamp;
+    ++optionsGeneration_;
   }
-  const auto& userOptions = userOptions_;
-  const auto& fstabOptions = fstabOptions_;
+  const bool udevEntriesKnown = changedUdevEntries();
 
+  order_.clear();
+  bool changed = false;
+  for (const MountLine* line : *lines) {
+    auto [found, added] = seen_.try_emplace(line->id);
+    SeenMount& seen = found->second;
+    // A listed mount keeps its line unless the listing had to ask about it again.
+    if (added || ((!uniqueIds || listing_->askedAgain()) && !(seen.line == *line))) {
+      seen = freshlySeen(*line);
+      changed = true;
+    }
+    seen.reading = reading_;
+    order_.push_back(&seen);
+  }
+  if (seen_.size() != order_.size()) {
+    std::erase_if(seen_, [this](const auto& entry) { return entry.second.reading != reading_; });
+    changed = true;
+  }
   // A mount covered by a later mount on the same path cannot be seen.
-  std::vector<bool> covered(entries->size(), false);
-  {
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(entries->size());
-    for (std::size_t i = entries->size(); i-- > 0;) {
-      covered[i] = !seen.insert((*entries)[i].target).second;
+  if (changed || order_ != coveredOrder_) {
+    // From the last mount back, a path met before is covered: a table of paths by hash.
+    covered_.assign(order_.size(), false);
+    const std::size_t mask = std::bit_ceil(order_.size() * 2 + 1) - 1;
+    constexpr auto empty = std::numeric_limits<std::size_t>::max();
+    pathSlots_.assign(mask + 1, empty);
+    for (std::size_t i = order_.size(); i-- > 0;) {
+      const SeenMount& seen = *order_[i];
+      std::size_t slot = seen.targetHash & mask;
+      for (; pathSlots_[slot] != empty && !covered_[i]; slot = (slot + 1) & mask) {
+        const SeenMount& later = *order_[pathSlots_[slot]];
+        covered_[i] = later.targetHash == seen.targetHash && later.line.target == seen.line.target;
+      }
+      if (!covered_[i]) {
+        pathSlots_[slot] = i;
+      }
     }
+    coveredOrder_ = order_;
   }
 
-  MountMap mounts;
+  current_.clear();
+  for (std::size_t i = 0; i < order_.size(); ++i) {
+    SeenMount& seen = *order_[i];
+    if (covered_[i] || !seen.hasVolume) {
+      continue;
+    }
+    Mount& mount = seen.mount;
+    current_.push_back(&seen);
+    if (seen.optionsGeneration != optionsGeneration_) {
+      seen.hidden = hiddenByMarks(seen);
+      seen.optionsGeneration = optionsGeneration_;
+    }
+    if (!udevEntriesKnown || major(mount.number) == 0 ||
+        changedUdevEntries_.contains(mount.number)) {
+      // udevd has handled an event for the device: what sysfs says may have changed too.
+      mount.udev = {};
+      mount.udevStamp.reset();
+      mount.diskLoaded = false;
+      mount.disk.reset();
+      seen.stampGeneration = 0;
+    }
+    if (!seen.hidden) {
+      udevFor(mount);
+    }
+  }
+  updateSystemDisks();
   std::vector<MountedPath> visible;
-  for (std::size_t i = 0; i < entries->size(); ++i) {
-    const MountLine& line = (*entries)[i];
-    if (covered[i] || mnt_fstype_is_netfs(line.fsType.c_str()) || line.source.empty()) {
+  visible.reserve(visible_);
+  for (SeenMount* seen : current_) {
+    const Mount& mount = seen->mount;
+    if (seen->hidden || mount.udev.ignore) {
       continue;
     }
-    Mount mount;
-    mount.target = line.target;
-    mount.source = line.source;
-    mount.fsType = line.fsType;
-    const char* source = mount.source.c_str();
-    // libmount counts plain "fuse" as a pseudo file system, yet a FUSE driver that reads a disk
-    // image names the image, or the loop device showing it.
-    const bool fuse = isFuse(mount.fsType);
-    mount.imageFile = fuse && mount.source.starts_with('/') && !mount.source.starts_with("/dev/") &&
-                      isRegularFile(source);
-    if ((!fuse && mnt_fstype_is_pseudofs(mount.fsType.c_str())) ||
-        (!mount.imageFile && !mount.source.starts_with("/dev/"))) {
-      continue;
-    }
-    const dev_t devno = line.number;
-    if (major(devno) != 0) {
-      // A device number names the same device as long as it exists: one readlink per device.
-      mount.number = devno;
-      auto [known, added] = deviceNames_.try_emplace(devno);
-      if (added || !known->second) {
-        known->second = sysfs_.nameOf(mount.source, major(devno), minor(devno));
-      }
-      mount.deviceName = known->second;
-    } else if (!mount.imageFile) {
-      mount.deviceName = sysfs_.nameOf(mount.source, 0, 0);
-    }
-
-    bool hidden =
-        hasHideOption(line.mountOptions.c_str()) || hasHideOption(line.superOptions.c_str());
-    bool shown = false;
-    for (const auto* table : {&userOptions, &fstabOptions}) {
-      if (const auto found = table->find(mount.target); found != table->end()) {
-        hidden = hidden || hasHideOption(found->second.c_str());
-        shown = shown || hasOption(found->second.c_str(), "x-gvfs-show");
-      }
-    }
-    hidden = hidden || (isSystemPath(mount.target) && !shown);
-    // A bind mount of a folder inside a volume is not the volume (btrfs subvolumes are).
-    const std::string& root = line.root;
-    if (!root.empty() && root != "/" && mount.fsType != "btrfs") {
-      hidden = true;
-    }
-    // Snaps and AppImages are programs running from an image, not volumes; other read-only
-    // images (squashfs, erofs) are disk images like any other.
-    if (isRunningSoftware(mount.target, mount.fsType, mount.source, mount.deviceName,
-                          sysfs_.root())) {
-      hidden = true;
-    }
-    if (!hidden && udevFor(mount).ignore) {
-      hidden = true;
-    }
-    if (!hidden) {
+    if (seen->stampGeneration != systemDisksGeneration_) {
       // The kernel gives every mount a new id: with the udev entry's, it tells whether anything
       // resourceValues() reads may have changed.
       const auto& udev = mount.udevStamp;
-      visible.push_back({mount.target, std::to_string(line.id) + ':' + mount.source + ':' +
-                                           (udev ? std::to_string(udev->inode) + ':' +
-                                                       std::to_string(udev->modifiedNanoseconds) +
-                                                       ':' + std::to_string(udev->size)
-                                                 : std::string())});
+      seen->stamp =
+          std::to_string(seen->line.id) + ':' + mount.source + ':' +
+          (udev ? std::to_string(udev->inode) + ':' + std::to_string(udev->modifiedNanoseconds) +
+                      ':' + std::to_string(udev->size)
+                : std::string()) +
+          ':' + std::to_string(systemDisksGeneration_);
+      seen->stampGeneration = systemDisksGeneration_;
     }
-    auto key = mount.target;
-    mounts.insert_or_assign(std::move(key), std::move(mount));
+    visible.push_back({mount.target, seen->stamp});
   }
-  auto disks = systemDisks(mounts);
-  if (disks != systemDisks_) {
-    // Whether a disk counts as internal changed: every stamp with it.
-    ++systemDisksGeneration_;
-    systemDisks_ = std::move(disks);
-  }
-  for (auto& entry : visible) {
-    *entry.stamp += ':' + std::to_string(systemDisksGeneration_);
-  }
+  visible_ = visible.size();
   // Kept a while after its device was last seen, so that mounting it again asks udev nothing.
-  std::erase_if(udevCache_,
-                [this](const auto& cached) { return reading_ - cached.second.reading > 64; });
-  return std::make_pair(std::move(mounts), std::move(visible));
+  if (reading_ % 64 == 0) {
+    std::erase_if(udevCache_,
+                  [this](const auto& cached) { return reading_ - cached.second.reading > 128; });
+  }
+  return visible;
 }
 
-std::set<std::string> LibmountVolumeSource::systemDisks(MountMap& mounts) {
+LibmountVolumeSource::Mount* LibmountVolumeSource::currentMount(std::string_view mountPath) const {
+  for (SeenMount* seen : current_) {
+    if (seen->mount.target == mountPath) {
+      return &seen->mount;
+    }
+  }
+  return nullptr;
+}
+
+const std::vector<std::string>& LibmountVolumeSource::readSwapAreas() {
+  if (!systemSwaps_) {
+    swapAreas_ = parseSwapAreas(smallFile(options_.swapsPath));
+    return swapAreas_;
+  }
+  // The kernel flags the open file on every swapon and swapoff: read again only then.
+  bool changed = swapsFile_ < 0;
+  if (changed) {
+    swapsFile_ = ::open("/proc/swaps", O_RDONLY | O_CLOEXEC);
+  } else {
+    pollfd flagged{swapsFile_, POLLPRI, 0};
+    changed = ::poll(&flagged, 1, 0) != 0 && (flagged.revents & (POLLPRI | POLLERR)) != 0;
+  }
+  if (changed && swapsFile_ >= 0) {
+    std::string text;
+    for (ssize_t got = 1; got > 0;) {
+      text.resize(text.size() + 4096);
+      got = ::pread(swapsFile_, text.data() + text.size() - 4096, 4096,
+                    static_cast<off_t>(text.size() - 4096));
+      text.resize(text.size() - 4096 + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    }
+    swapAreas_ = parseSwapAreas(text);
+  }
+  return swapAreas_;
+}
+
+void LibmountVolumeSource::updateSystemDisks() {
   static constexpr const char* systemMounts[] = {"/", "/boot", "/boot/efi", "/efi", "/home"};
   // They hardly ever change: worked out again only when their devices or the swap areas do.
-  const auto swapAreas = readSwapAreas(options_.swapsPath);
-  std::string key;
+  const auto& swapAreas = readSwapAreas();
+  key_.clear();
   for (const char* path : systemMounts) {
-    if (auto found = mounts.find(path); found != mounts.end()) {
-      key += found->second.source + '\n';
+    if (const Mount* mount = currentMount(path)) {
+      key_.append(mount->source).push_back('\n');
     }
   }
   for (const auto& area : swapAreas) {
-    key += area + '\n';
+    key_.append(area).push_back('\n');
   }
-  if (key == systemDisksKey_) {
-    return systemDisks_;
+  if (key_ == systemDisksKey_) {
+    return;
   }
-  systemDisksKey_ = key;
+  systemDisksKey_ = key_;
   std::set<std::string> disks;
   for (const char* path : systemMounts) {
-    if (auto found = mounts.find(path); found != mounts.end()) {
-      if (const SysfsDiskInfo* disk = diskFor(found->second)) {
+    if (Mount* mount = currentMount(path)) {
+      if (const SysfsDiskInfo* disk = diskFor(*mount)) {
         disks.insert(disk->disk);
       }
     }
@@ -519,32 +603,28 @@ std::set<std::string> LibmountVolumeSource::systemDisks(MountMap& mounts) {
       disks.insert(disk->disk);
     }
   }
-  return disks;
+  if (disks != systemDisks_) {
+    // Whether a disk counts as internal changed: every stamp with it.
+    ++systemDisksGeneration_;
+    systemDisks_ = std::move(disks);
+  }
 }
 
 std::optional<std::vector<MountedPath>> LibmountVolumeSource::mountTable() {
   std::lock_guard lock(mutex_);
   auto table = readTable();
   if (!table) {
-    mounts_.clear();
-    return std::nullopt;
+    current_.clear();
   }
-  mounts_ = std::move(table->first);
-  return std::move(table->second);
+  return table;
 }
 
 LibmountVolumeSource::Mount* LibmountVolumeSource::findMount(const std::string& mountPath) {
-  if (auto found = mounts_.find(mountPath); found != mounts_.end()) {
-    return &found->second;
+  if (Mount* mount = currentMount(mountPath)) {
+    return mount;
   }
   // Not seen in the last reading (or none yet): the table may have changed since.
-  auto table = readTable();
-  if (!table) {
-    return nullptr;
-  }
-  mounts_ = std::move(table->first);
-  auto found = mounts_.find(mountPath);
-  return found == mounts_.end() ? nullptr : &found->second;
+  return readTable() ? currentMount(mountPath) : nullptr;
 }
 
 const SysfsDiskInfo* LibmountVolumeSource::diskFor(Mount& mount) {

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/linux_platform.h"
+#include "platform/linux/libmount_volume_source.h"
 #include "tests/platform/linux/eject_test_volumes.h"
 #include "tests/support/temporary_folder.h"
 
@@ -160,6 +161,31 @@ TEST_F(DiscoveryIntegrationTest, BackupMarkersUnreadableRootUdevHintsAndStaleEnt
   const std::string seen = "Borg image borg at Borg; Fresh image at Fresh; Locked image";
   EXPECT_EQ(forRoot, seen + " at Locked; ");
   EXPECT_EQ(forNobody, seen + " unknown at Locked; ");
+}
+
+// listmount(2) and mountinfo (thread-self's: the same table) read the live table alike: a volume
+// mounted over another, a bound folder of a volume, a mount moved away.
+TEST_F(DiscoveryIntegrationTest, ListedMountsReadAsMountinfoReadsThem) {
+  auto below = volume("Below"), above = volume("Above");
+  ASSERT_TRUE(below && above);
+  LibmountVolumeSource listed, read({.mountInfoPath = "/proc/thread-self/mountinfo"});
+  const auto described = [](LibmountVolumeSource& source) {
+    std::string text;
+    for (const auto& mounted : source.mountTable().value_or(std::vector<MountedPath>{})) {
+      const auto values = source.resourceValues(mounted.mountPath).value_or(VolumeResources{});
+      text += mounted.mountPath + " " + values.volumeName.value_or("?") + " " +
+              values.device.value_or("?") + (values.isEjectable == true ? " ejectable; " : "; ");
+    }
+    return text;
+  };
+  ASSERT_TRUE(above->mountAlsoAt(below->mountPath()) && above->mountAlsoAt(folder_ / "in", true));
+  const auto before = described(listed);
+  EXPECT_EQ(before, described(read));
+  EXPECT_NE(before.find(below->mountPath().string() + " Above /dev/"), std::string::npos);
+  const auto moved = (folder_ / "moved").string(), from = below->mountPath().string();
+  ASSERT_EQ(shell("mkdir " + moved + " && mount --move " + from + " " + moved).status, 0);
+  EXPECT_EQ(described(listed), described(read));
+  umount2(moved.c_str(), MNT_DETACH);
 }
 
 // A script's quick mounts and unmounts never find the volume busy with us; then a mount (listed

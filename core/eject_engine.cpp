@@ -8,6 +8,8 @@
 #include <mutex>
 #include <numeric>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 #include <tuple>
 #include <thread>
 #include <utility>
@@ -63,6 +65,14 @@ glanceOf(const std::vector<EjectableVolume>& volumes) {
     glance.emplace_back(volume.id, volume.name, volume.isDiskImage);
   }
   return glance;
+}
+
+bool sameAtAGlance(const std::vector<EjectableVolume>& volumes,
+                   const std::vector<std::tuple<std::string, std::string, bool>>& glance) {
+  return std::equal(volumes.begin(), volumes.end(), glance.begin(), glance.end(),
+                    [](const EjectableVolume& volume, const auto& seen) {
+                      return std::tie(volume.id, volume.name, volume.isDiskImage) == seen;
+                    });
 }
 
 } // namespace
@@ -182,13 +192,12 @@ void EjectEngine::rebuild(const std::shared_ptr<Rebuilds>& rebuilds) {
       volumesChanged(rebuilds, true);
     });
   }
-  auto glance = glanceOf(volumes);
-  if (!rebuilds->detailsShown && !rebuilds->again && glance == rebuilds->glance) {
+  if (!rebuilds->detailsShown && !rebuilds->again && sameAtAGlance(volumes, rebuilds->glance)) {
     rebuilds->quietList = std::move(volumes);
     rebuilds->pending = false;
     return;
   }
-  rebuilds->glance = std::move(glance);
+  rebuilds->glance = glanceOf(volumes);
   rebuilds->quietList.reset();
   rebuilds->dispatcher->runOnMain([rebuilds, volumes = std::move(volumes)]() mutable {
     EjectEngine* engine = nullptr;
@@ -262,22 +271,24 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
     earlier = std::move(probes_);
     probes_.clear();
   }
+  // The last pass's entries move over whole, so a path that stayed costs no allocation.
   std::map<std::string, Probe> probes;
   for (const auto& entry : *table) {
-    Probe& probe = probes[entry.mountPath];
-    const auto found = earlier.find(entry.mountPath);
-    if (found != earlier.end() && entry.stamp && found->second.stamp == entry.stamp) {
-      probe = std::move(found->second);
-    } else {
-      probe.stamp = entry.stamp;
-      probe.resources = platform_.volumeSource.resourceValues(entry.mountPath);
+    auto node = earlier.extract(entry.mountPath);
+    if (node && entry.stamp && node.mapped().stamp == entry.stamp) {
+      probes.insert(std::move(node));
+      continue;
     }
+    Probe& probe = node ? probes.insert(std::move(node)).position->second : probes[entry.mountPath];
+    probe = Probe{};
+    probe.stamp = entry.stamp;
+    probe.resources = platform_.volumeSource.resourceValues(entry.mountPath);
   }
 
   // A device mounted at several paths is one volume, known by its shortest path.
   std::vector<EjectableVolume> volumes;
   std::vector<std::optional<std::int64_t>> capacities;
-  std::map<std::string, std::size_t> volumeOfDevice;
+  std::unordered_map<std::string_view, std::size_t> volumeOfDevice;
   for (const auto& entry : *table) {
     const auto& path = entry.mountPath;
     const auto& resources = probes[path].resources;
@@ -290,7 +301,8 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
     if (!resources->isRemovable.value_or(false) && !resources->isEjectable.value_or(false)) {
       continue;
     }
-    const std::string device = resources->device.value_or("");
+    const std::string_view device =
+        resources->device ? std::string_view(*resources->device) : std::string_view();
     if (!device.empty()) {
       const auto [found, added] = volumeOfDevice.try_emplace(device, volumes.size());
       if (!added) {
@@ -326,11 +338,17 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
   {
     const auto now = std::chrono::steady_clock::now();
     std::map<std::string, std::chrono::steady_clock::time_point> seen;
+    std::string key;
     std::lock_guard seenLock(seenMutex_);
     for (std::size_t index = 0; index < volumes.size(); ++index) {
-      const auto key = volumes[index].device + '\n' + volumes[index].id;
-      const auto earlier = firstSeen_.find(key);
-      const auto first = seen[key] = earlier == firstSeen_.end() ? now : earlier->second;
+      key.assign(volumes[index].device).append(1, '\n').append(volumes[index].id);
+      auto node = firstSeen_.extract(key);
+      const auto first = node ? node.mapped() : now;
+      if (node) {
+        seen.insert(std::move(node));
+      } else {
+        seen.emplace(key, now);
+      }
       young[index] = leaveNewOnesAlone && now - first < lookInsideAfter();
     }
     firstSeen_ = std::move(seen);

@@ -149,14 +149,16 @@ TrayIcon::TrayIcon(VolumeModel& model, const Settings& settings, QObject* parent
   // StatusNotifierItem panels that never announce an opening still get the current list; the
   // embedded icon opens the menu itself, which announces it. Queued: the change may come from
   // inside one of the menu's own actions.
-  connect(
-      &model_, &VolumeModel::changed, this,
-      [this]() {
-        if (!menu_->isVisible() && statusNotifierHost()) {
-          rebuildMenu();
-        }
-      },
-      Qt::QueuedConnection);
+  if (statusNotifierHost()) {
+    connect(
+        &model_, &VolumeModel::changed, this,
+        [this]() {
+          if (!menu_->isVisible()) {
+            rebuildMenu();
+          }
+        },
+        Qt::QueuedConnection);
+  }
   refresh();
 }
 

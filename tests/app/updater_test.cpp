@@ -144,14 +144,15 @@ TEST_F(UpdaterTest, ScheduledDownload_ATransferFailureIsAnnouncedAndRetriedLater
   alerts.answers = {1}; // Later
   for (int failure = 1; failure <= 2; ++failure) {
     EXPECT_FALSE(check(*updater, false));
+    // Qt may move a long timer's expiry by a moment to group wake-ups.
     EXPECT_GT(updater->scheduledCheckDelay().value_or(0), (failure * 3600 - 60) * 1000);
-    EXPECT_LE(updater->scheduledCheckDelay().value_or(0), failure * 3600 * 1000);
+    EXPECT_LE(updater->scheduledCheckDelay().value_or(0), (failure * 3600 + 1) * 1000);
   }
   EXPECT_EQ(alerts.titles(), std::vector<std::string>{L("update.available_title", "1.3.0")});
   server.route("/flaky", {200, package, ""});
   EXPECT_TRUE(check(*updater, false));
   EXPECT_EQ(readFile(downloads / "flaky"), package);
-  EXPECT_LE(updater->scheduledCheckDelay().value_or(0), 3600 * 1000);
+  EXPECT_LE(updater->scheduledCheckDelay().value_or(0), (3600 + 1) * 1000);
 }
 
 } // namespace

@@ -24,9 +24,11 @@ QString VolumeModel::summary() const {
 }
 
 std::optional<EjectableVolume> VolumeModel::find(const std::string& id) const {
-  const auto found = std::find_if(volumes().begin(), volumes().end(),
+  // One read: each read may take a newer list.
+  const std::vector<EjectableVolume>& listed = volumes();
+  const auto found = std::find_if(listed.begin(), listed.end(),
                                   [&](const EjectableVolume& volume) { return volume.id == id; });
-  if (found == volumes().end()) {
+  if (found == listed.end()) {
     return std::nullopt;
   }
   return *found;

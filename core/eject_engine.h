@@ -65,6 +65,8 @@ class EjectEngine {
   EjectEngine(const EjectEngine&) = delete;
   EjectEngine& operator=(const EjectEngine&) = delete;
 
+  // On the main thread. Each call may take a newer list the background left (see
+  // setDetailsShown), so iterators from one call are not used with another's.
   const std::vector<EjectableVolume>& volumes() const;
   // Whether a view shows more of each volume than the tray's icon, tooltip and menu do (its
   // size, its backup marks). Shown unless told otherwise; when not, a change to those alone

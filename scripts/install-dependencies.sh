@@ -15,7 +15,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # integration tests: volumes, udev, D-Bus, udisks2, a display
   e2fsprogs util-linux udev dbus udisks2 policykit-1 xvfb xauth trayer imagemagick
-  dosfstools fusefat
+  dosfstools fusefat squashfs-tools erofs-utils
   # the command line's password prompt in a terminal (loaded when needed); its test's terminal
   libpolkit-agent-1-0 bsdutils
   # the tray as StatusNotifierItem panels see it

@@ -43,7 +43,18 @@ void EjectController::announceEjecting() {
 
 void EjectController::ejectAll() {
   // The engine ignores a second batch and never answers it: we would stay busy for good.
-  if (batchRunning_ || engine_.batchRunning()) {
+  if (batchRunning_ || engine_.batchRunning() || lookingInside_) {
+    return;
+  }
+  // What to leave out depends on each volume's backup marks.
+  QPointer<EjectController> self(this);
+  if (engine_.lookInsideFirst([self] {
+        if (self) {
+          self->lookingInside_ = false;
+          self->ejectAll();
+        }
+      })) {
+    lookingInside_ = true;
     return;
   }
   const std::vector<EjectableVolume> volumes = model_.volumes();
@@ -69,7 +80,6 @@ void EjectController::ejectAll() {
   }
 
   setBusy(true);
-  QPointer<EjectController> self(this);
   engine_.ejectAll([self](const std::vector<EjectEngine::EjectResult>& results) {
     if (!self) {
       return;
@@ -90,6 +100,24 @@ void EjectController::ejectAll() {
 }
 
 void EjectController::ejectVolume(const EjectableVolume& volume) {
+  // Whether to ask first depends on its backup marks: looked at now if nobody has yet.
+  if (volume.contentsPending) {
+    QPointer<EjectController> self(this);
+    const auto ejectAsListed = [self, id = volume.id] {
+      const auto listed = self ? self->model_.find(id) : std::nullopt;
+      if (listed) {
+        self->ejectLookedAt(*listed);
+      }
+    };
+    if (!engine_.lookInsideFirst(ejectAsListed)) {
+      ejectAsListed();
+    }
+    return;
+  }
+  ejectLookedAt(volume);
+}
+
+void EjectController::ejectLookedAt(const EjectableVolume& volume) {
   if (batchRunning_ || engine_.batchRunning() || ejecting_.contains(volume.id) ||
       !confirmBackupEject(volume)) {
     return;

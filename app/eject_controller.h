@@ -40,6 +40,8 @@ class EjectController : public QObject {
   void volumeEjected(const EjectableVolume& volume, bool partial);
 
  private:
+  // The volume's backup marks known: asks about a backup, then ejects.
+  void ejectLookedAt(const EjectableVolume& volume);
   bool confirmBackupEject(const EjectableVolume& volume);
   // True when the result is a failure the user has to hear about.
   bool report(const EjectEngine::EjectResult& result);
@@ -51,6 +53,8 @@ class EjectController : public QObject {
   AlertPresenter& alerts_;
   const Settings& settings_;
   bool batchRunning_ = false;
+  // Eject-all waits for the volumes nobody has looked inside yet.
+  bool lookingInside_ = false;
   std::set<std::string> ejecting_;
   bool ejectingAnnounced_ = false;
 };

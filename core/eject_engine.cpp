@@ -135,8 +135,50 @@ void EjectEngine::takeQuietList() const {
 }
 
 void EjectEngine::setDetailsShown(bool shown) {
-  std::lock_guard lock(rebuilds_->mutex);
-  rebuilds_->detailsShown = shown;
+  {
+    std::lock_guard lock(rebuilds_->mutex);
+    if (rebuilds_->detailsShown == shown) {
+      return;
+    }
+    rebuilds_->detailsShown = shown;
+  }
+  if (shown && std::any_of(volumes().begin(), volumes().end(),
+                           [](const EjectableVolume& volume) { return volume.contentsPending; })) {
+    volumesChanged(rebuilds_, false);
+  }
+}
+
+bool EjectEngine::lookInsideFirst(std::function<void()> then) {
+  const auto& listed = volumes();
+  if (std::none_of(listed.begin(), listed.end(),
+                   [](const EjectableVolume& volume) { return volume.contentsPending; })) {
+    return false;
+  }
+  std::weak_ptr<EjectEngine*> weakSelf = self_;
+  Dispatcher& dispatcher = platform_.dispatcher;
+  dispatcher.runInBackground(
+      [weakSelf, rebuilds = rebuilds_, &dispatcher, then = std::move(then)]() mutable {
+        auto volumes = listWhileAlive(rebuilds);
+        if (!volumes) {
+          return;
+        }
+        dispatcher.runOnMain(
+            [weakSelf, volumes = std::move(*volumes), then = std::move(then)]() mutable {
+              if (weakSelf.expired()) {
+                return;
+              }
+              EjectEngine& engine = **weakSelf.lock();
+              engine.volumes_ = std::move(volumes);
+              if (engine.onChange_) {
+                engine.onChange_();
+              }
+              // The change callback may have ended the engine's life.
+              if (!weakSelf.expired()) {
+                then();
+              }
+            });
+      });
+  return true;
 }
 
 void EjectEngine::volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds,
@@ -167,6 +209,7 @@ void EjectEngine::rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds)
 
 void EjectEngine::rebuild(const std::shared_ptr<Rebuilds>& rebuilds) {
   EjectEngine* engine = nullptr;
+  Looking looking = Looking::settled;
   {
     std::lock_guard lock(rebuilds->mutex);
     if (rebuilds->engine == nullptr) {
@@ -174,10 +217,11 @@ void EjectEngine::rebuild(const std::shared_ptr<Rebuilds>& rebuilds) {
     }
     engine = rebuilds->engine;
     rebuilds->again = false;
+    looking = rebuilds->detailsShown ? Looking::settled : Looking::alreadyLooked;
     ++rebuilds->running;
   }
   bool lookLater = false;
-  auto volumes = engine->listVolumes(true, true, lookLater);
+  auto volumes = engine->listVolumes(looking, true, lookLater);
   const auto settle = engine->lookInsideAfter();
   std::lock_guard lock(rebuilds->mutex);
   --rebuilds->running;
@@ -235,7 +279,7 @@ EjectEngine::listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds) {
     ++rebuilds->running;
   }
   bool lookLater = false;
-  auto volumes = engine->listVolumes(false, true, lookLater);
+  auto volumes = engine->listVolumes(Looking::everything, true, lookLater);
   std::lock_guard lock(rebuilds->mutex);
   --rebuilds->running;
   rebuilds->finished.notify_all();
@@ -247,10 +291,10 @@ EjectEngine::listWhileAlive(const std::shared_ptr<Rebuilds>& rebuilds) {
 
 std::vector<EjectableVolume> EjectEngine::listExternalVolumes() {
   bool lookLater = false;
-  return listVolumes(false, false, lookLater);
+  return listVolumes(Looking::everything, false, lookLater);
 }
 
-std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bool reuse,
+std::vector<EjectableVolume> EjectEngine::listVolumes(Looking looking, bool reuse,
                                                       bool& lookLater) {
   const auto table = platform_.volumeSource.mountTable();
   // With nothing to mark, asking the tool would only cost a child process.
@@ -332,8 +376,9 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
       volume.name = lastPathComponent(volume.id);
     }
   }
-  // Until a volume the monitor reported has stayed mounted a while it is listed without a size
-  // and protected like a backup disk; the lock is not held while anything is looked at.
+  // Until a volume the monitor reported has stayed mounted a while (or, with nobody shown its
+  // details, until someone needs them) it is listed without a size and protected like a backup
+  // disk; the lock is not held while anything is looked at.
   std::vector<bool> young(volumes.size(), false);
   {
     const auto now = std::chrono::steady_clock::now();
@@ -349,7 +394,7 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
       } else {
         seen.emplace(key, now);
       }
-      young[index] = leaveNewOnesAlone && now - first < lookInsideAfter();
+      young[index] = looking == Looking::settled && now - first < lookInsideAfter();
     }
     firstSeen_ = std::move(seen);
   }
@@ -363,6 +408,10 @@ std::vector<EjectableVolume> EjectEngine::listVolumes(bool leaveNewOnesAlone, bo
     volume.isDiskImage = probe.isDiskImage;
     if (young[index]) {
       volume.backupUnknown = volume.contentsPending = lookLater = true;
+      continue;
+    }
+    if (looking == Looking::alreadyLooked && !probe.lookedInside) {
+      volume.backupUnknown = volume.contentsPending = true;
       continue;
     }
     auto capacity = capacities[index];

@@ -69,9 +69,15 @@ class EjectEngine {
   // setDetailsShown), so iterators from one call are not used with another's.
   const std::vector<EjectableVolume>& volumes() const;
   // Whether a view shows more of each volume than the tray's icon, tooltip and menu do (its
-  // size, its backup marks). Shown unless told otherwise; when not, a change to those alone
-  // reaches volumes() without a call of onChange.
+  // size, its backup marks). Shown unless told otherwise. When not, a new volume is not looked
+  // inside until someone needs to know (see lookInsideFirst), and a change to those details
+  // alone reaches volumes() without a call of onChange. Turning details on looks at once.
   void setDetailsShown(bool shown);
+  // On the main thread, before a decision that needs every volume's backup marks. False when
+  // the list has no volume left to look inside. Otherwise looks in the background, applies
+  // the new list (calling onChange), then calls `then` on the main thread, and returns true;
+  // `then` is never called once the engine is gone.
+  bool lookInsideFirst(std::function<void()> then);
   // Called on the main thread after each rebuild caused by a mount, unmount or rename. Those
   // rebuilds run in the background; a burst of changes while one runs makes one more, not many.
   void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
@@ -120,10 +126,17 @@ class EjectEngine {
     bool lookedInside = false;
     std::optional<std::string> backupKind; // without the Time Machine tool's destinations
   };
-  // One discovery pass; with leaveNewOnesAlone, volumes mounted too recently are not looked
-  // inside, and lookLater says whether there were any. With reuse, only the paths whose mount
-  // changed since the last pass are probed: the list is the same, at the cost of one volume.
-  std::vector<EjectableVolume> listVolumes(bool leaveNewOnesAlone, bool reuse, bool& lookLater);
+  // Which volumes a pass looks inside (capacity, backup marks).
+  enum class Looking {
+    everything,
+    // Not those mounted too recently; lookLater says whether there were any.
+    settled,
+    // Only those looked inside before: the rest wait for someone to need them.
+    alreadyLooked,
+  };
+  // One discovery pass. With reuse, only the paths whose mount changed since the last pass are
+  // probed: the list is the same, at the cost of one volume.
+  std::vector<EjectableVolume> listVolumes(Looking looking, bool reuse, bool& lookLater);
   std::chrono::milliseconds lookInsideAfter() const {
     return platform_.volumeMonitor ? platform_.volumeMonitor->lookInsideAfter()
                                    : std::chrono::milliseconds(0);

@@ -336,6 +336,26 @@ TEST(Application, TrayHasOnePersistentMenuShowingNamesAsTheyAreAndAClickEjectsAl
   tray.activate(QSystemTrayIcon::Trigger);
   rig.settle();
   EXPECT_EQ(rig.ejected(), std::vector<std::string>{"/media/user/USB"});
+
+  // With the tray alone showing the list, a disk mounted meanwhile is looked inside once a click
+  // needs its backup marks: a plain disk goes from the menu and from the icon, unasked.
+  rig.engine->setDetailsShown(false);
+  for (const bool fromMenu : {true, false}) {
+    rig.engineRig.source.setVolumes({});
+    rig.engineRig.monitor.fire();
+    rig.mount(true, false, false);
+    rig.engineRig.monitor.fire();
+    rig.settle();
+    ASSERT_TRUE(rig.engine->volumes().at(0).contentsPending);
+    if (fromMenu) {
+      itemShowing(rig.openTrayMenu(), L("eject.volume_action", "USB"))->trigger();
+    } else {
+      tray.activate(QSystemTrayIcon::Trigger);
+    }
+    rig.settle();
+  }
+  EXPECT_EQ(rig.ejected(), std::vector<std::string>(3, "/media/user/USB"));
+  EXPECT_EQ(rig.alerts.titles(), std::vector<std::string>{});
 }
 
 TEST(Application, WindowFitsTheScreenAndEveryControlIsReachableWithTabAndNamed) {

@@ -124,25 +124,44 @@ TEST_F(EjectEngineDiscovery, Change_ProbesOnlyWhatChangedAndListsWhatAFullPassWo
   EXPECT_EQ(changes, 5);
 }
 
-// With the tray alone showing the list, a change it does not show (a size) reaches the list
-// without waking the main thread; a new name does, and so does any change once details show.
-TEST_F(EjectEngineDiscovery, Change_OnlyWhatIsShownWakesTheMainThread) {
+// With the tray alone showing the list, a new volume is listed at once but looked inside only
+// when someone needs to know; a change the tray does not show wakes nobody; details shown again
+// look at once.
+TEST_F(EjectEngineDiscovery, Change_TrayAloneLooksInsideOnlyWhenSomeoneNeedsIt) {
   rig.source.addVolume("/media/A", FakeVolumeSource::external("A", 1'000'000'000));
   auto engine = rig.makeEngine();
   engine->setDetailsShown(false);
   int changes = 0;
   engine->setOnChange([&] { ++changes; });
-  const auto change = [&](const char* name, std::int64_t size) {
-    rig.source.removeVolume("/media/A");
-    rig.source.addVolume("/media/A", FakeVolumeSource::external(name, size));
+  const auto mount = [&](const char* name, std::int64_t size) {
+    const std::string path = std::string("/media/") + name;
+    rig.source.removeVolume(path);
+    rig.source.addVolume(path, FakeVolumeSource::external(name, size));
     rig.monitor.fire();
     rig.dispatcher.drainAll();
-    return engine->volumes().at(0).sizeText + " " + std::to_string(changes);
   };
-  EXPECT_EQ(change("A", 2'000'000'000), "2 GB 0");
-  EXPECT_EQ(change("B", 3'000'000'000), "3 GB 1");
+  const auto state = [&] {
+    std::string text;
+    for (const auto& volume : engine->volumes()) {
+      text += volume.name + ":" + volume.sizeText + (volume.contentsPending ? "?" : "") + " ";
+    }
+    return text + std::to_string(changes);
+  };
+  mount("B", 2'000'000'000);
+  EXPECT_EQ(state(), "A:1 GB B:? 1");
+  mount("B", 3'000'000'000);
+  EXPECT_EQ(state(), "A:1 GB B:? 1") << "nothing the tray shows changed";
+  int asked = 0;
+  EXPECT_TRUE(
+      engine->lookInsideFirst([&] { asked += 1 + 10 * engine->volumes()[1].backupUnknown; }));
+  EXPECT_EQ(asked, 0) << "only once the volumes were looked inside";
+  rig.dispatcher.drainAll();
+  EXPECT_EQ(state() + " " + std::to_string(asked), "A:1 GB B:3 GB 2 1");
+  EXPECT_FALSE(engine->lookInsideFirst([&] { ++asked; }));
+  mount("C", 4'000'000'000);
   engine->setDetailsShown(true);
-  EXPECT_EQ(change("B", 4'000'000'000), "4 GB 2");
+  rig.dispatcher.drainAll();
+  EXPECT_EQ(state() + " " + std::to_string(asked), "A:1 GB B:3 GB C:4 GB 4 1");
 }
 
 } // namespace

@@ -231,7 +231,7 @@ int runDesktopApplication(int argc, char** argv) {
   LibmountVolumeSource volumeSource;
   LinuxDiskDescriber diskDescriber{volumeSource};
   PosixProcessRunner processRunner;
-  LibmountVolumeMonitor volumeMonitor;
+  LibmountVolumeMonitor volumeMonitor(dispatcher);
   SystemEjector ejector;
   ProcVolumeUsers volumeUsers;
   EjectEngine engine(

@@ -15,6 +15,7 @@ QtDispatcher::QtDispatcher() {
 }
 
 QtDispatcher::~QtDispatcher() {
+  watched_.clear();
   pool_.waitForDone();
 }
 
@@ -25,6 +26,25 @@ void QtDispatcher::runOnMain(Task task) {
 
 void QtDispatcher::runInBackground(Task task) {
   pool_.start([task = std::move(task)]() { task(); });
+}
+
+bool QtDispatcher::watchOnMain(int descriptor, Task onReadable) {
+  auto notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read, &context_);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, &context_,
+                   [onReadable = std::move(onReadable)]() { onReadable(); });
+  watched_[descriptor] = std::move(notifier);
+  return true;
+}
+
+void QtDispatcher::stopWatching(int descriptor) {
+  const auto found = watched_.find(descriptor);
+  if (found == watched_.end()) {
+    return;
+  }
+  // Its own call may be the one asking; the context deletes it at the latest.
+  found->second->setEnabled(false);
+  found->second.release()->deleteLater();
+  watched_.erase(found);
 }
 
 void QtDispatcher::waitForBackground() {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <map>
+#include <memory>
+
 #include <QObject>
+#include <QSocketNotifier>
 #include <QThreadPool>
 
 #include "platform/dispatcher.h"
@@ -17,6 +21,8 @@ class QtDispatcher : public Dispatcher {
 
   void runOnMain(Task task) override;
   void runInBackground(Task task) override;
+  bool watchOnMain(int descriptor, Task onReadable) override;
+  void stopWatching(int descriptor) override;
 
   // Blocks until every background task has finished (tests and shutdown).
   void waitForBackground();
@@ -25,4 +31,5 @@ class QtDispatcher : public Dispatcher {
   // Queued calls are delivered to this object's thread and die with it.
   QObject context_;
   QThreadPool pool_;
+  std::map<int, std::unique_ptr<QSocketNotifier>> watched_;
 };

@@ -51,8 +51,9 @@ class LinuxPlatform {
   LibmountVolumeSource volumeSource_;
   LinuxDiskDescriber diskDescriber_{volumeSource_};
   PosixProcessRunner processRunner_;
-  LibmountVolumeMonitor volumeMonitor_;
   LoopDispatcher dispatcher_;
+  // Its descriptor is watched by the dispatcher's loop.
+  LibmountVolumeMonitor volumeMonitor_{dispatcher_};
   std::unique_ptr<Ejector> ejector_;
   AuthorisationWatch authorisationWatch_{*ejector_};
   // Last: it goes first, while everything it works through still exists.

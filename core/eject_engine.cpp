@@ -95,10 +95,11 @@ EjectEngine::EjectEngine(EnginePlatform platform, const Settings& settings)
   if (platform_.volumeMonitor != nullptr) {
     // The monitor may call from any thread; the callback only queues work, which finds out
     // under the lock whether the engine still exists.
-    platform_.volumeMonitor->start(
-        [rebuilds = rebuilds_, onItsThread = platform_.volumeMonitor->callsBackOnItsOwnThread()] {
-          volumesChanged(rebuilds, onItsThread);
-        });
+    VolumeMonitor* monitor = platform_.volumeMonitor;
+    monitor->start([rebuilds = rebuilds_, monitor] {
+      volumesChanged(rebuilds,
+                     monitor->callsBackOnMainThread() ? Caller::mainThread : Caller::anyThread);
+    });
   }
 }
 
@@ -144,7 +145,7 @@ void EjectEngine::setDetailsShown(bool shown) {
   }
   if (shown && std::any_of(volumes().begin(), volumes().end(),
                            [](const EjectableVolume& volume) { return volume.contentsPending; })) {
-    volumesChanged(rebuilds_, false);
+    volumesChanged(rebuilds_, Caller::anyThread);
   }
 }
 
@@ -181,8 +182,8 @@ bool EjectEngine::lookInsideFirst(std::function<void()> then) {
   return true;
 }
 
-void EjectEngine::volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds,
-                                 bool onBackgroundThread) {
+void EjectEngine::volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds, Caller caller) {
+  bool here = false;
   {
     std::lock_guard lock(rebuilds->mutex);
     if (rebuilds->engine == nullptr) {
@@ -193,11 +194,47 @@ void EjectEngine::volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds,
       return;
     }
     rebuilds->pending = true;
+    // Without details shown the pass reads only the kernel's tables and udev's records, never a
+    // disk: on the main thread it spares two hand-overs.
+    here = caller == Caller::mainThread && !rebuilds->detailsShown;
   }
-  if (onBackgroundThread) {
+  if (here) {
+    rebuildOnMain(rebuilds);
+  } else if (caller == Caller::backgroundThread) {
     rebuild(rebuilds);
   } else {
     rebuildInBackground(rebuilds);
+  }
+}
+
+void EjectEngine::rebuildOnMain(const std::shared_ptr<Rebuilds>& rebuilds) {
+  EjectEngine* engine = nullptr;
+  {
+    std::lock_guard lock(rebuilds->mutex);
+    engine = rebuilds->engine;
+    rebuilds->again = false;
+  }
+  bool lookLater = false;
+  auto volumes = engine->listVolumes(Looking::alreadyLooked, true, lookLater);
+  bool again = false;
+  bool shown = false;
+  {
+    std::lock_guard lock(rebuilds->mutex);
+    again = rebuilds->again;
+    rebuilds->pending = again;
+    shown = !sameAtAGlance(volumes, rebuilds->glance);
+    if (shown) {
+      rebuilds->glance = glanceOf(volumes);
+    }
+    rebuilds->quietList.reset();
+  }
+  engine->volumes_ = std::move(volumes);
+  if (again) {
+    rebuildInBackground(rebuilds);
+  }
+  // Last: the callback may end the engine's life.
+  if (shown && engine->onChange_) {
+    engine->onChange_();
   }
 }
 
@@ -233,7 +270,7 @@ void EjectEngine::rebuild(const std::shared_ptr<Rebuilds>& rebuilds) {
   if (lookLater && (monitor == nullptr || !monitor->callBackAfter(settle))) {
     rebuilds->dispatcher->runInBackground([rebuilds, settle] {
       std::this_thread::sleep_for(settle);
-      volumesChanged(rebuilds, true);
+      volumesChanged(rebuilds, Caller::backgroundThread);
     });
   }
   if (!rebuilds->detailsShown && !rebuilds->again && sameAtAGlance(volumes, rebuilds->glance)) {

@@ -103,9 +103,14 @@ class EjectEngine {
 
  private:
   struct Rebuilds;
-  // From any thread: a mount, unmount or rename happened. On a background thread that may be
-  // kept busy, the pass runs right there.
-  static void volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds, bool onBackgroundThread);
+  // Where the call comes from: a thread the pass must not hold up, a background thread it may
+  // keep busy, or the main thread.
+  enum class Caller { anyThread, backgroundThread, mainThread };
+  // A mount, unmount or rename happened. On a background thread the pass runs right there; on
+  // the main thread, so does one that looks inside no volume.
+  static void volumesChanged(const std::shared_ptr<Rebuilds>& rebuilds, Caller caller);
+  // Such a pass, and its list applied, on the main thread.
+  static void rebuildOnMain(const std::shared_ptr<Rebuilds>& rebuilds);
   static void rebuildInBackground(const std::shared_ptr<Rebuilds>& rebuilds);
   // One pass and its list handed to the main thread, on the calling thread.
   static void rebuild(const std::shared_ptr<Rebuilds>& rebuilds);

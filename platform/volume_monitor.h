@@ -9,13 +9,11 @@ class VolumeMonitor {
   virtual ~VolumeMonitor() = default;
 
   // Calls the callback once per mount, unmount or rename, from any thread.
-  // The engine moves each call to the main thread itself.
   virtual void start(std::function<void()> onVolumesChanged) = 0;
   // After stop returns, the callback is not called again.
   virtual void stop() = 0;
-  // True when the callback comes on a thread of the monitor's own that may be kept busy: the
-  // work a change calls for is then done right there, with no hand-over to another thread.
-  virtual bool callsBackOnItsOwnThread() const { return false; }
+  // True when the callback comes on the main thread, from its event loop.
+  virtual bool callsBackOnMainThread() const { return false; }
   // Calls the callback once more after the delay, as if something changed then; false when
   // this monitor cannot, and the caller must wait by itself. From any thread.
   virtual bool callBackAfter(std::chrono::milliseconds /*delay*/) { return false; }

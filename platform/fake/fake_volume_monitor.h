@@ -26,6 +26,9 @@ class FakeVolumeMonitor : public VolumeMonitor {
     std::lock_guard lock(mutex_);
     callback_ = nullptr;
   }
+  // Whether fire() stands for a call from the main loop.
+  bool onMainThread = false;
+  bool callsBackOnMainThread() const override { return onMainThread; }
 
  private:
   std::mutex mutex_;

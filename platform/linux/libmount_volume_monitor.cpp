@@ -1,16 +1,16 @@
 #include "platform/linux/libmount_volume_monitor.h"
 
 #include <dirent.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/eventfd.h>
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -142,101 +142,120 @@ class DeviceLabels {
 } // namespace
 
 // The descriptors are opened before start() returns, so that no change made right after it is
-// missed.
+// missed. All of them sit in one epoll set, the one descriptor the main loop watches.
 class LibmountVolumeMonitor::Watcher {
  public:
   Watcher() {
     mounts_.reset(mnt_new_monitor());
     if (mounts_ && mnt_monitor_enable_kernel(mounts_.get(), 1) == 0) {
-      mountFd_ = mnt_monitor_get_fd(mounts_.get());
+      watch(mnt_monitor_get_fd(mounts_.get()), mountsTag);
     }
     context_.reset(udev_new());
     if (context_) {
       renames_.reset(udev_monitor_new_from_netlink(context_.get(), "udev"));
       if (renames_ &&
           udev_monitor_filter_add_match_subsystem_devtype(renames_.get(), "block", nullptr) == 0 &&
-          udev_monitor_enable_receiving(renames_.get()) == 0) {
-        udevFd_ = udev_monitor_get_fd(renames_.get());
+          udev_monitor_enable_receiving(renames_.get()) == 0 &&
+          watch(udev_monitor_get_fd(renames_.get()), renamesTag)) {
+        labels_.emplace();
       }
     }
-    if (udevFd_ >= 0) {
-      labels_.emplace();
-    }
+    watch(timerFd_, timerTag);
   }
 
-  void run(const std::function<void()>& onVolumesChanged, int stopFd) {
-    thread_ = std::this_thread::get_id();
-    // Off the caller's thread; udev's events since the descriptor opened wait in its queue.
+  int descriptor() const { return epollFd_; }
+
+  // udev's events since its descriptor opened wait in its queue meanwhile.
+  void loadLabels() {
     if (labels_) {
       labels_->load();
     }
-    for (;;) {
-      // A descriptor of -1 is ignored by poll.
-      pollfd fds[4] = {
-          {stopFd, POLLIN, 0}, {mountFd_, POLLIN, 0}, {udevFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-      if (poll(fds, 4, millisecondsToDeadline()) < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        return;
-      }
-      if (fds[0].revents != 0) {
-        return;
-      }
-      if (fds[3].revents != 0) {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const auto got = read(wakeFd_, &count, sizeof count);
-      }
-      bool changed = fds[1].revents != 0 && drainMountChanges();
-      if (fds[2].revents != 0) {
+  }
+
+  // Whatever is ready, without waiting: one call of the callback for all of it.
+  void handleReady(const std::function<void()>& onVolumesChanged) {
+    epoll_event events[3];
+    const int ready = epoll_wait(epollFd_, events, 3, 0);
+    bool changed = false;
+    for (int index = 0; index < ready; ++index) {
+      switch (events[index].data.u32) {
+      case mountsTag:
+        changed = drainMountChanges() || changed;
+        break;
+      case renamesTag: {
         std::unique_ptr<udev_device, DeviceDeleter> device(
             udev_monitor_receive_device(renames_.get()));
         changed = (device && labels_ && labels_->isRename(device.get())) || changed;
+        break;
       }
-      if (deadlinePassed() || changed) {
-        onVolumesChanged();
+      case timerTag:
+        changed = deadlinePassed() || changed;
+        break;
+      default:
+        break;
       }
+    }
+    if (changed) {
+      onVolumesChanged();
     }
   }
 
   // From any thread; the earliest of the deadlines asked for holds.
   void wakeAfter(std::chrono::milliseconds delay) {
     const auto when = std::chrono::steady_clock::now() + delay;
-    {
-      std::lock_guard lock(deadlineMutex_);
-      if (deadline_ && *deadline_ <= when) {
-        return;
-      }
-      deadline_ = when;
+    std::lock_guard lock(deadlineMutex_);
+    if (deadline_ && *deadline_ <= when) {
+      return;
     }
-    // The watcher's own thread is about to compute its next timeout anyway.
-    if (std::this_thread::get_id() != thread_.load()) {
-      const std::uint64_t one = 1;
-      while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
-      }
-    }
+    deadline_ = when;
+    arm(when);
   }
 
   ~Watcher() {
-    if (wakeFd_ >= 0) {
-      close(wakeFd_);
+    for (int descriptor : {epollFd_, timerFd_}) {
+      if (descriptor >= 0) {
+        close(descriptor);
+      }
     }
   }
 
  private:
-  int millisecondsToDeadline() {
-    std::lock_guard lock(deadlineMutex_);
-    if (!deadline_) {
-      return -1;
+  static constexpr std::uint32_t mountsTag = 1;
+  static constexpr std::uint32_t renamesTag = 2;
+  static constexpr std::uint32_t timerTag = 3;
+
+  bool watch(int descriptor, std::uint32_t tag) {
+    if (descriptor < 0 || epollFd_ < 0) {
+      return false;
     }
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u32 = tag;
+    return epoll_ctl(epollFd_, EPOLL_CTL_ADD, descriptor, &event) == 0;
+  }
+
+  // The steady clock is CLOCK_MONOTONIC on Linux.
+  void arm(std::chrono::steady_clock::time_point when) {
+    itimerspec setting{};
+    const auto since =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch());
+    setting.it_value.tv_sec = static_cast<time_t>(since.count() / 1'000'000'000);
+    setting.it_value.tv_nsec = static_cast<long>(since.count() % 1'000'000'000);
+    if (setting.it_value.tv_sec == 0 && setting.it_value.tv_nsec == 0) {
+      setting.it_value.tv_nsec = 1; // zero would disarm it
+    }
+    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
   }
 
   bool deadlinePassed() {
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] const auto got = read(timerFd_, &expirations, sizeof expirations);
     std::lock_guard lock(deadlineMutex_);
-    if (!deadline_ || *deadline_ > std::chrono::steady_clock::now()) {
+    if (!deadline_) {
+      return false;
+    }
+    if (*deadline_ > std::chrono::steady_clock::now()) {
+      arm(*deadline_); // an earlier setting fired after this one was asked for
       return false;
     }
     deadline_.reset();
@@ -254,14 +273,12 @@ class LibmountVolumeMonitor::Watcher {
     return changed;
   }
 
+  int epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+  int timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   std::unique_ptr<libmnt_monitor, MonitorDeleter> mounts_;
   std::unique_ptr<udev, UdevDeleter> context_;
   std::unique_ptr<udev_monitor, UdevMonitorDeleter> renames_;
   std::optional<DeviceLabels> labels_;
-  int mountFd_ = -1;
-  int udevFd_ = -1;
-  int wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  std::atomic<std::thread::id> thread_;
   std::mutex deadlineMutex_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
@@ -273,18 +290,21 @@ LibmountVolumeMonitor::~LibmountVolumeMonitor() {
 void LibmountVolumeMonitor::start(std::function<void()> onVolumesChanged) {
   stop();
   std::lock_guard lock(mutex_);
-  stopFd_ = eventfd(0, EFD_CLOEXEC);
-  if (stopFd_ < 0) {
+  auto watcher = std::make_shared<Watcher>();
+  if (watcher->descriptor() < 0) {
     return;
   }
-  auto watcher = std::make_shared<Watcher>();
+  // Read before the first change can come; /run is in memory.
+  watcher->loadLabels();
   {
     std::lock_guard watcherLock(watcherMutex_);
     watcher_ = watcher;
   }
-  thread_ = std::thread([watcher, callback = std::move(onVolumesChanged), stopFd = stopFd_] {
-    watcher->run(callback, stopFd);
-  });
+  if (mainLoop_.watchOnMain(
+          watcher->descriptor(),
+          [watcher, callback = std::move(onVolumesChanged)] { watcher->handleReady(callback); })) {
+    watchedDescriptor_ = watcher->descriptor();
+  }
 }
 
 bool LibmountVolumeMonitor::callBackAfter(std::chrono::milliseconds delay) {
@@ -302,18 +322,10 @@ bool LibmountVolumeMonitor::callBackAfter(std::chrono::milliseconds delay) {
 
 void LibmountVolumeMonitor::stop() {
   std::lock_guard lock(mutex_);
-  if (thread_.joinable()) {
-    const std::uint64_t one = 1;
-    while (write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-    thread_.join();
+  if (watchedDescriptor_ >= 0) {
+    mainLoop_.stopWatching(watchedDescriptor_);
+    watchedDescriptor_ = -1;
   }
-  {
-    std::lock_guard watcherLock(watcherMutex_);
-    watcher_.reset();
-  }
-  if (stopFd_ >= 0) {
-    close(stopFd_);
-    stopFd_ = -1;
-  }
+  std::lock_guard watcherLock(watcherMutex_);
+  watcher_.reset();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,7 +13,7 @@
 // on whichever thread calls runUntil, background tasks each on a thread of their own.
 class LoopDispatcher : public Dispatcher {
  public:
-  LoopDispatcher() = default;
+  LoopDispatcher();
   // Waits for the background threads still running.
   ~LoopDispatcher() override;
   LoopDispatcher(const LoopDispatcher&) = delete;
@@ -21,13 +21,18 @@ class LoopDispatcher : public Dispatcher {
 
   void runOnMain(Task task) override;
   void runInBackground(Task task) override;
+  // Called from runUntil's thread; only while it runs.
+  bool watchOnMain(int descriptor, Task onReadable) override;
+  void stopWatching(int descriptor) override;
 
-  // Runs main-queue tasks as they arrive until done() is true after a task (or at once).
+  // Runs main-queue tasks as they arrive, and the calls for watched descriptors, until done()
+  // is true after one of them (or at once).
   void runUntil(const std::function<bool()>& done);
 
  private:
   std::mutex mutex_;
-  std::condition_variable arrived_;
+  int arrivedFd_;
   std::deque<Task> main_;
   std::vector<std::thread> workers_;
+  std::map<int, Task> watched_; // runUntil's thread only
 };

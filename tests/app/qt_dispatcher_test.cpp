@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -31,4 +35,34 @@ TEST(QtDispatcher, MainTasksRunLaterInOrderBackgroundOnesReportBackAndAGoneOnesN
   std::make_unique<QtDispatcher>()->runOnMain([&]() { ran = true; });
   QCoreApplication::processEvents();
   EXPECT_FALSE(ran);
+}
+
+// A watched descriptor calls back on the main thread while it has something to read, until the
+// watch stops, even from inside its own call.
+TEST(QtDispatcher, WatchedDescriptorCallsBackOnMainUntilStopped) {
+  QtDispatcher dispatcher;
+  const int descriptor = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  ASSERT_GE(descriptor, 0);
+  int calls = 0;
+  std::uint64_t value = 0;
+  ASSERT_TRUE(dispatcher.watchOnMain(descriptor, [&]() {
+    ++calls;
+    [[maybe_unused]] const auto got = read(descriptor, &value, sizeof value);
+    if (value == 2) {
+      dispatcher.stopWatching(descriptor);
+    }
+  }));
+  const auto post = [&](std::uint64_t number) {
+    std::thread([&, number]() {
+      [[maybe_unused]] const auto put = write(descriptor, &number, sizeof number);
+    }).join();
+  };
+  post(1);
+  ASSERT_TRUE(QTest::qWaitFor([&]() { return calls == 1; }, 5000));
+  post(2);
+  ASSERT_TRUE(QTest::qWaitFor([&]() { return calls == 2; }, 5000));
+  post(3);
+  QTest::qWait(50);
+  EXPECT_EQ(calls, 2);
+  close(descriptor);
 }

@@ -124,11 +124,12 @@ TEST_F(EjectEngineDiscovery, Change_ProbesOnlyWhatChangedAndListsWhatAFullPassWo
   EXPECT_EQ(changes, 5);
 }
 
-// With the tray alone showing the list, a new volume is listed at once but looked inside only
-// when someone needs to know; a change the tray does not show wakes nobody; details shown again
-// look at once.
+// With the tray alone showing the list, a new volume is listed at once, by a pass right on the
+// main loop, but looked inside only when someone needs to know; a change the tray does not show
+// wakes nobody; details shown again look at once.
 TEST_F(EjectEngineDiscovery, Change_TrayAloneLooksInsideOnlyWhenSomeoneNeedsIt) {
   rig.source.addVolume("/media/A", FakeVolumeSource::external("A", 1'000'000'000));
+  rig.monitor.onMainThread = true;
   auto engine = rig.makeEngine();
   engine->setDetailsShown(false);
   int changes = 0;
@@ -138,7 +139,7 @@ TEST_F(EjectEngineDiscovery, Change_TrayAloneLooksInsideOnlyWhenSomeoneNeedsIt) 
     rig.source.removeVolume(path);
     rig.source.addVolume(path, FakeVolumeSource::external(name, size));
     rig.monitor.fire();
-    rig.dispatcher.drainAll();
+    EXPECT_EQ(rig.dispatcher.drainAll(), 0) << "no hand-over";
   };
   const auto state = [&] {
     std::string text;
@@ -160,7 +161,7 @@ TEST_F(EjectEngineDiscovery, Change_TrayAloneLooksInsideOnlyWhenSomeoneNeedsIt) 
   EXPECT_FALSE(engine->lookInsideFirst([&] { ++asked; }));
   mount("C", 4'000'000'000);
   engine->setDetailsShown(true);
-  rig.dispatcher.drainAll();
+  EXPECT_EQ(rig.dispatcher.drainAll(), 2) << "looked inside in the background";
   EXPECT_EQ(state() + " " + std::to_string(asked), "A:1 GB B:3 GB C:4 GB 4 1");
 }
 

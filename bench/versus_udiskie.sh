@@ -7,7 +7,7 @@
 #    with xdotool every 2 ms);
 #  - peak resident memory: VmHWM after the events with no other volume mounted;
 #  - idle: CPU time of all its threads over IDLE (20) seconds, from /proc/PID/task/*/schedstat;
-#  - each event: an image mounted, then unmounted, EVENTS (3) times, GAP (0.8) s apart, with 0,
+#  - each event: an image mounted, then unmounted, EVENTS (6) times, GAP (0.8) s apart, with 0,
 #    then 10, then 40 other images mounted; CPU time of all its threads from before the call to
 #    GAP seconds after it (the whole reaction, any delayed work included);
 #  - first reaction: from the time taken right before the mount(2) or umount2(2) call
@@ -29,7 +29,7 @@ program=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 rounds=${ROUNDS:-5}
 idle_seconds=${IDLE:-20}
-events=${EVENTS:-3}
+events=${EVENTS:-6}
 gap=${GAP:-0.8}
 udisksd=/usr/libexec/udisks2/udisksd
 # udiskie is the bench's peer, nothing the program or its tests need: installed here.

@@ -93,8 +93,8 @@ EjectEngine::EjectEngine(EnginePlatform platform, const Settings& settings)
   volumes_ = listExternalVolumes();
   rebuilds_->glance = glanceOf(volumes_);
   if (platform_.volumeMonitor != nullptr) {
-    // The monitor may call from any thread; the callback only queues work, which finds out
-    // under the lock whether the engine still exists.
+    // The monitor may call from any thread; work it queues finds out under the lock whether
+    // the engine still exists.
     VolumeMonitor* monitor = platform_.volumeMonitor;
     monitor->start([rebuilds = rebuilds_, monitor] {
       volumesChanged(rebuilds,
@@ -143,7 +143,8 @@ void EjectEngine::setDetailsShown(bool shown) {
     }
     rebuilds_->detailsShown = shown;
   }
-  if (shown && std::any_of(volumes().begin(), volumes().end(),
+  const auto& listed = volumes();
+  if (shown && std::any_of(listed.begin(), listed.end(),
                            [](const EjectableVolume& volume) { return volume.contentsPending; })) {
     volumesChanged(rebuilds_, Caller::anyThread);
   }

@@ -49,14 +49,34 @@ QImage symbolOfPixels(int pixels, const QColor& tint) {
   return Symbols::symbol(QStringLiteral("eject.fill"), pointSize, QFont::Normal, tint, 1);
 }
 
+// The symbol's coverage at that size, drawn from its SVG once: every colour of the icon is a
+// tint of it, so the first mount's coloured icon costs no SVG rendering. Main thread only.
+const QImage& coverageOfPixels(int pixels) {
+  static QHash<int, QImage> drawn;
+  auto found = drawn.find(pixels);
+  if (found == drawn.end()) {
+    found = drawn.insert(pixels, symbolOfPixels(pixels, Qt::white));
+  }
+  return *found;
+}
+
+QImage tinted(const QImage& coverage, const QColor& colour) {
+  QImage image = coverage.copy();
+  QPainter painter(&image);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+  painter.fillRect(image.rect(), colour);
+  return image;
+}
+
 // The glyph in `fill` on a ring of `outline`, one pixel wide (two from 32 pixels up).
 QPixmap outlinedPixmap(int pixels, const QColor& fill, const QColor& outline) {
   const int ring = pixels >= 32 ? 2 : 1;
-  const QImage edge = symbolOfPixels(pixels - 2 * ring, outline);
-  const QImage glyph = symbolOfPixels(pixels - 2 * ring, fill);
-  if (glyph.isNull()) {
+  const QImage& coverage = coverageOfPixels(pixels - 2 * ring);
+  if (coverage.isNull()) {
     return {};
   }
+  const QImage edge = tinted(coverage, outline);
+  const QImage glyph = tinted(coverage, fill);
   QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter painter(&image);

@@ -28,10 +28,10 @@ void QtDispatcher::runInBackground(Task task) {
   pool_.start([task = std::move(task)]() { task(); });
 }
 
-bool QtDispatcher::watchOnMain(int descriptor, Task onReadable) {
+bool QtDispatcher::watchOnMain(int descriptor, const Task& onReadable) {
   auto notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read, &context_);
   QObject::connect(notifier.get(), &QSocketNotifier::activated, &context_,
-                   [onReadable = std::move(onReadable)]() { onReadable(); });
+                   [onReadable]() { onReadable(); });
   watched_[descriptor] = std::move(notifier);
   return true;
 }

@@ -21,7 +21,7 @@ class QtDispatcher : public Dispatcher {
 
   void runOnMain(Task task) override;
   void runInBackground(Task task) override;
-  bool watchOnMain(int descriptor, Task onReadable) override;
+  bool watchOnMain(int descriptor, const Task& onReadable) override;
   void stopWatching(int descriptor) override;
 
   // Blocks until every background task has finished (tests and shutdown).

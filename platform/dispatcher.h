@@ -16,6 +16,6 @@ class Dispatcher {
   virtual void runInBackground(Task task) = 0;
   // From the main thread: calls onReadable there whenever the descriptor has something to read,
   // until stopWatching. False when this dispatcher cannot, and the caller must wait by itself.
-  virtual bool watchOnMain(int /*descriptor*/, Task /*onReadable*/) { return false; }
+  virtual bool watchOnMain(int /*descriptor*/, const Task& /*onReadable*/) { return false; }
   virtual void stopWatching(int /*descriptor*/) {}
 };

@@ -38,8 +38,8 @@ void LoopDispatcher::runInBackground(Task task) {
   workers_.emplace_back(std::move(task));
 }
 
-bool LoopDispatcher::watchOnMain(int descriptor, Task onReadable) {
-  watched_[descriptor] = std::move(onReadable);
+bool LoopDispatcher::watchOnMain(int descriptor, const Task& onReadable) {
+  watched_[descriptor] = onReadable;
   return true;
 }
 

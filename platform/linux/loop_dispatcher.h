@@ -22,7 +22,7 @@ class LoopDispatcher : public Dispatcher {
   void runOnMain(Task task) override;
   void runInBackground(Task task) override;
   // Called from runUntil's thread; only while it runs.
-  bool watchOnMain(int descriptor, Task onReadable) override;
+  bool watchOnMain(int descriptor, const Task& onReadable) override;
   void stopWatching(int descriptor) override;
 
   // Runs main-queue tasks as they arrive, and the calls for watched descriptors, until done()

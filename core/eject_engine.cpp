@@ -143,17 +143,19 @@ void EjectEngine::setDetailsShown(bool shown) {
     }
     rebuilds_->detailsShown = shown;
   }
-  const auto& listed = volumes();
-  if (shown && std::any_of(listed.begin(), listed.end(),
-                           [](const EjectableVolume& volume) { return volume.contentsPending; })) {
+  if (shown && contentsPending()) {
     volumesChanged(rebuilds_, Caller::anyThread);
   }
 }
 
-bool EjectEngine::lookInsideFirst(std::function<void()> then) {
+bool EjectEngine::contentsPending() const {
   const auto& listed = volumes();
-  if (std::none_of(listed.begin(), listed.end(),
-                   [](const EjectableVolume& volume) { return volume.contentsPending; })) {
+  return std::any_of(listed.begin(), listed.end(),
+                     [](const EjectableVolume& volume) { return volume.contentsPending; });
+}
+
+bool EjectEngine::lookInsideFirst(std::function<void()> then) {
+  if (!contentsPending()) {
     return false;
   }
   std::weak_ptr<EjectEngine*> weakSelf = self_;

@@ -79,7 +79,8 @@ class EjectEngine {
   // `then` is never called once the engine is gone.
   bool lookInsideFirst(std::function<void()> then);
   // Called on the main thread after each rebuild caused by a mount, unmount or rename. Those
-  // rebuilds run in the background; a burst of changes while one runs makes one more, not many.
+  // rebuilds run in the background, or on the main loop where the monitor calls from there and
+  // the pass looks inside no volume; a burst of changes while one runs makes one more, not many.
   void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
   // Rebuilds the list at once, on the calling thread; does not call onChange.
   void refresh();
@@ -154,6 +155,8 @@ class EjectEngine {
   BackupDetector backups_;
   // Takes a list a pass left without waking the main thread.
   void takeQuietList() const;
+  // Whether a listed volume still waits to be looked inside; main thread.
+  bool contentsPending() const;
   mutable std::vector<EjectableVolume> volumes_;
   std::function<void()> onChange_;
   bool batchRunning_ = false;

@@ -1,5 +1,6 @@
 #include "platform/linux/direct_ejector.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
@@ -9,7 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 
 #include <libcryptsetup.h>
 
@@ -40,16 +40,59 @@ void keepCryptsetupError(int level, const char* message, void* /*unused*/) {
   }
 }
 
+// The calls we make of libcryptsetup. It is loaded when a container is first locked: linked
+// in, it and the OpenSSL beneath it would load with every start of the resident program.
+struct Cryptsetup {
+  decltype(&crypt_init_by_name) initByName = nullptr;
+  decltype(&crypt_deactivate) deactivate = nullptr;
+  decltype(&crypt_free) free = nullptr;
+  std::string problem;
+};
+
+template <typename Function> void find(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(::dlsym(library, name));
+}
+
+const Cryptsetup& cryptsetup() {
+  static const Cryptsetup loaded = [] {
+    Cryptsetup calls;
+    void* library = ::dlopen("libcryptsetup.so.12", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* error = ::dlerror();
+      calls.problem = error != nullptr ? error : "libcryptsetup.so.12 cannot be loaded";
+      return calls;
+    }
+    decltype(&crypt_set_log_callback) setLogCallback = nullptr;
+    find(library, "crypt_set_log_callback", setLogCallback);
+    find(library, "crypt_init_by_name", calls.initByName);
+    find(library, "crypt_deactivate", calls.deactivate);
+    find(library, "crypt_free", calls.free);
+    if (setLogCallback == nullptr || calls.initByName == nullptr || calls.deactivate == nullptr ||
+        calls.free == nullptr) {
+      calls = Cryptsetup{};
+      calls.problem = "libcryptsetup.so.12 lacks the calls that close a mapping";
+      return calls;
+    }
+    setLogCallback(nullptr, keepCryptsetupError, nullptr);
+    return calls;
+  }();
+  return loaded;
+}
+
 DirectEjector::CryptCloseResult closeWithCryptsetup(const std::string& mappingName) {
-  static std::once_flag logging;
-  std::call_once(logging, [] { crypt_set_log_callback(nullptr, keepCryptsetupError, nullptr); });
+  DirectEjector::CryptCloseResult result;
+  const Cryptsetup& calls = cryptsetup();
+  if (calls.initByName == nullptr) {
+    result.error = -ENOSYS;
+    result.message = "cannot close " + mappingName + ": " + calls.problem;
+    return result;
+  }
   cryptsetupError.clear();
   crypt_device* device = nullptr;
-  DirectEjector::CryptCloseResult result;
-  result.error = crypt_init_by_name(&device, mappingName.c_str());
+  result.error = calls.initByName(&device, mappingName.c_str());
   if (result.error == 0) {
-    result.error = crypt_deactivate(device, mappingName.c_str());
-    crypt_free(device);
+    result.error = calls.deactivate(device, mappingName.c_str());
+    calls.free(device);
   }
   if (result.error != 0) {
     result.message = cryptsetupError.empty()

@@ -1,7 +1,11 @@
 #pragma once
 
-#include <QLocalServer>
+#include <memory>
+#include <unordered_map>
+
+#include <QByteArray>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 
 // Makes sure one copy of the desktop application runs per user. A later launch hands over
@@ -16,6 +20,7 @@ class SingleInstance : public QObject {
 
   // `name` is a socket path; its lock file sits beside it.
   explicit SingleInstance(QString name = defaultName(), QObject* parent = nullptr);
+  ~SingleInstance() override;
 
   // True: this process is now the running copy and listens for later launches.
   // False: another copy runs and has been told to reopen; this process should end.
@@ -26,8 +31,17 @@ class SingleInstance : public QObject {
   void reopenRequested();
 
  private:
+  // A later launch's connection, until it hangs up.
+  struct Caller {
+    std::unique_ptr<QSocketNotifier> readable;
+    QByteArray unread;
+  };
+
   void acceptConnections();
+  void readFrom(int descriptor);
 
   QString name_;
-  QLocalServer server_;
+  int listening_ = -1;
+  std::unique_ptr<QSocketNotifier> incoming_;
+  std::unordered_map<int, Caller> callers_;
 };

@@ -84,7 +84,7 @@ void Application::launch() {
     services_.installCrashReporter();
   }
   if (build_config::networkFeatures) {
-    messages_->startSync();
+    messages_->startSync(services_.firstServerCheckAfter);
     services_.updater.setUpdateCheckInterval(updateCheckIntervalSeconds);
     services_.updater.startUpdater();
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -56,6 +57,8 @@ class Application : public QObject {
     std::function<void(const QUrl&)> openUrl;
     // Leaves the event loop; QCoreApplication::exit(0) when empty.
     std::function<void()> endEventLoop;
+    // How long after launch the first check with the server waits.
+    std::chrono::milliseconds firstServerCheckAfter{};
   };
 
   static constexpr const char* debugSettingsVariable = "VARNELO_DEBUG_SETTINGS";

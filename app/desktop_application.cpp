@@ -291,6 +291,8 @@ int runDesktopApplication(int argc, char** argv) {
           [](const std::string& line) { syslog(LOG_USER | LOG_WARNING, "%s", line.c_str()); },
       .openUrl = {},
       .endEventLoop = {},
+      // The check starts a program of its own: not while the tray icon is still being shown.
+      .firstServerCheckAfter = std::chrono::seconds(1),
   });
   shell = &desktop;
   QObject::connect(&instance, &SingleInstance::reopenRequested, &desktop, &Application::reopen);

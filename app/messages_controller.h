@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <QObject>
 
 #include "app/alert_presenter.h"
@@ -26,8 +28,8 @@ class MessagesController : public QObject {
 
   // The window a pending message is shown over, and a report form over, while it is on screen.
   void setMainWindow(QWidget* window);
-  // One check now, then one every hour.
-  void startSync() { sync_.start(); }
+  // One check `after` from now, then one every hour.
+  void startSync(std::chrono::milliseconds after = {}) { sync_.start(after); }
 
  public slots:
   void syncWithServer() { sync_.syncNow(); }

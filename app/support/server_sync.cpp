@@ -9,8 +9,12 @@ ServerSync::ServerSync(SupportClient& client, QObject* parent) : QObject(parent)
   connect(&timer_, &QTimer::timeout, this, &ServerSync::syncNow);
 }
 
-void ServerSync::start() {
-  syncNow();
+void ServerSync::start(std::chrono::milliseconds after) {
+  if (after.count() > 0) {
+    QTimer::singleShot(after, this, &ServerSync::syncNow);
+  } else {
+    syncNow();
+  }
   timer_.start();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <QObject>
 #include <QTimer>
 
@@ -14,8 +16,8 @@ class ServerSync : public QObject {
 
   explicit ServerSync(SupportClient& client, QObject* parent = nullptr);
 
-  // One check now, then one every hour.
-  void start();
+  // One check `after` from now, then one every hour.
+  void start(std::chrono::milliseconds after = {});
 
  public slots:
   void syncNow();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "core/support/server_check.h"
@@ -36,4 +38,27 @@ TEST(MessagesController, UnreadNeedsAnOpenTicketAndAnOfferArrivingDuringTheAlert
   EXPECT_EQ(badge.states, (std::vector<bool>{false, false, false, true, true}));
   EXPECT_TRUE(pending);
   EXPECT_EQ(ShownMessages::read(*rig.store), std::vector<std::int64_t>{5});
+}
+
+// The launch check waits while the program shows itself; then it goes like any other.
+TEST(MessagesController, TheFirstCheckWaitsTheTimeItIsGiven) {
+  MessageClientRig rig;
+  const auto client = rig.makeClient();
+  RecordingLauncherBadge badge;
+  ScriptedAlertPresenter alerts;
+  FakeDisplayEnvironment display;
+  MessagesController messages(*client, badge, alerts, display);
+  rig.server.answer(200, MessageClientRig::offer("open", 0, ""));
+  QElapsedTimer clock;
+  clock.start();
+  messages.startSync(std::chrono::milliseconds(300));
+  QCoreApplication::processEvents();
+  rig.dispatcher.drainAll();
+  EXPECT_TRUE(rig.server.received().empty());
+  while (rig.server.received().empty() && clock.elapsed() < 10'000) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    rig.dispatcher.drainAll();
+  }
+  ASSERT_EQ(rig.server.received().size(), 1u);
+  EXPECT_GE(clock.elapsed(), 300);
 }

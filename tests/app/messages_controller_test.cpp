@@ -9,15 +9,25 @@
 #include "core/support/server_check.h"
 #include "tests/app/app_rig.h"
 
-// The unread mark needs an open ticket. A check landing while a message's alert is open does
-// not stack a second alert, and the newer message it brings stays pending.
-TEST(MessagesController, UnreadNeedsAnOpenTicketAndAnOfferArrivingDuringTheAlertWaits) {
+namespace {
+
+// The controller over a loopback server, with the doubles it reports to.
+struct ControllerRig {
   MessageClientRig rig;
-  const auto client = rig.makeClient();
+  std::unique_ptr<SupportClient> client = rig.makeClient();
   RecordingLauncherBadge badge;
   ScriptedAlertPresenter alerts;
   FakeDisplayEnvironment display;
-  MessagesController messages(*client, badge, alerts, display);
+  MessagesController messages{*client, badge, alerts, display};
+};
+
+} // namespace
+
+// The unread mark needs an open ticket. A check landing while a message's alert is open does
+// not stack a second alert, and the newer message it brings stays pending.
+TEST(MessagesController, UnreadNeedsAnOpenTicketAndAnOfferArrivingDuringTheAlertWaits) {
+  ControllerRig controller;
+  auto& [rig, client, badge, alerts, display, messages] = controller;
   QWidget window;
   window.show();
   messages.setMainWindow(&window);
@@ -42,12 +52,8 @@ TEST(MessagesController, UnreadNeedsAnOpenTicketAndAnOfferArrivingDuringTheAlert
 
 // The launch check waits while the program shows itself; then it goes like any other.
 TEST(MessagesController, TheFirstCheckWaitsTheTimeItIsGiven) {
-  MessageClientRig rig;
-  const auto client = rig.makeClient();
-  RecordingLauncherBadge badge;
-  ScriptedAlertPresenter alerts;
-  FakeDisplayEnvironment display;
-  MessagesController messages(*client, badge, alerts, display);
+  ControllerRig controller;
+  auto& [rig, client, badge, alerts, display, messages] = controller;
   rig.server.answer(200, MessageClientRig::offer("open", 0, ""));
   QElapsedTimer clock;
   clock.start();

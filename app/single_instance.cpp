@@ -72,6 +72,8 @@ SingleInstance::~SingleInstance() {
   if (listening_ >= 0) {
     incoming_.reset();
     ::close(listening_);
+    // The next launch then finds no socket rather than one nobody answers on.
+    ::unlink(QFile::encodeName(name_).constData());
   }
 }
 

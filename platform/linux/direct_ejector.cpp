@@ -49,7 +49,7 @@ struct Cryptsetup {
   std::string problem;
 };
 
-template <typename Function> void find(void* library, const char* name, Function& function) {
+template <typename Function> void findCall(void* library, const char* name, Function& function) {
   function = reinterpret_cast<Function>(::dlsym(library, name));
 }
 
@@ -63,10 +63,10 @@ const Cryptsetup& cryptsetup() {
       return calls;
     }
     decltype(&crypt_set_log_callback) setLogCallback = nullptr;
-    find(library, "crypt_set_log_callback", setLogCallback);
-    find(library, "crypt_init_by_name", calls.initByName);
-    find(library, "crypt_deactivate", calls.deactivate);
-    find(library, "crypt_free", calls.free);
+    findCall(library, "crypt_set_log_callback", setLogCallback);
+    findCall(library, "crypt_init_by_name", calls.initByName);
+    findCall(library, "crypt_deactivate", calls.deactivate);
+    findCall(library, "crypt_free", calls.free);
     if (setLogCallback == nullptr || calls.initByName == nullptr || calls.deactivate == nullptr ||
         calls.free == nullptr) {
       calls = Cryptsetup{};
